@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing and running Velmor needs.
+# Idempotent and silent when everything is already present.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libavfilter-dev libavformat-dev libavutil-dev libswscale-dev
+  # built-in NDI transport
+  libasio-dev
+  # platform services: Qt 6 (widgets, images, D-Bus), GIF encoding, sound
+  qt6-base-dev qt6-image-formats-plugins libgif-dev libpulse-dev
+  fonts-dejavu-core fonts-liberation
+  # services the tests start themselves: a sound server, a session bus, a display, netns
+  pulseaudio pulseaudio-utils dbus dbus-daemon xvfb xauth iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" != "installed" ]; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "setup: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
