@@ -6,7 +6,6 @@
 
 namespace velmor {
 
-#pragma pack(push, 1)
 struct MeterSettings {
     int32_t meterPosV;  // vertical position 0..100; the label shows 100 minus it
     int32_t meterPosH;  // horizontal position 0..100
@@ -18,7 +17,6 @@ struct MeterSettings {
     uint8_t meterLayout;  // 0 "Horizontal", 1 "Vertical", 2 "Audio waveform (WIP)"
     uint8_t reserved15[17];
 };
-#pragma pack(pop)
 
 static_assert(sizeof(MeterSettings) == 32);
 static_assert(offsetof(MeterSettings, meterChangeFlags) == 10);

@@ -28,7 +28,6 @@ struct ProcAmpSettings {
     bool operator==(const ProcAmpSettings&) const = default;
 };
 
-#pragma pack(push, 1)
 struct ProcAmpPreset {
     int16_t reserved0;  // written 50, never read back
     int16_t blackLevel;
@@ -50,7 +49,6 @@ struct ProcAmpPreset {
     uint8_t reserved36[4];
     char16_t name[128];  // UTF-16LE, NUL-terminated, at most 123 characters
 };
-#pragma pack(pop)
 
 static_assert(sizeof(ProcAmpPreset) == 296);
 static_assert(offsetof(ProcAmpPreset, blackLevel) == 2);
