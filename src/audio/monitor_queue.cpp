@@ -1,0 +1,184 @@
+// Monitor ring and tap arithmetic; see monitor_queue.h.
+#include "audio/monitor_queue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace velmor {
+
+namespace {
+constexpr auto kWaitStep = std::chrono::milliseconds(10);
+}
+
+MonitorQueue::MonitorQueue(std::chrono::milliseconds stallLimit) : stallLimit_(stallLimit) {}
+
+void MonitorQueue::Attach(IMonitorOutput* output) {
+    if (!ring_) ring_ = std::make_unique<decltype(ring_)::element_type>();
+    for (auto& buffer : *ring_)
+        buffer.fill(0);
+    fill_.fill(0);
+    index_ = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        free_ = kMonitorBuffers;
+        stalled_ = false;
+        dropped_ = 0;
+    }
+    output_ = output;
+}
+
+bool MonitorQueue::Detach(std::chrono::milliseconds limit) {
+    if (output_ == nullptr) return true;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool drained = false;
+    for (;;) {
+        if (FreeBuffers() >= kMonitorBuffers) {
+            drained = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(kWaitStep);
+    }
+    output_ = nullptr;
+    fill_.fill(0);
+    index_ = 0;
+    return drained;
+}
+
+bool MonitorQueue::IsOpen() const {
+    return output_ != nullptr;
+}
+
+bool MonitorQueue::WaitForFree() {
+    const auto deadline = std::chrono::steady_clock::now() + stallLimit_;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (free_ > 0) return true;
+            if (stalled_) return false;
+            if (std::chrono::steady_clock::now() >= deadline) {
+                stalled_ = true;
+                return false;
+            }
+        }
+        std::this_thread::sleep_for(kWaitStep);
+    }
+}
+
+void MonitorQueue::Queue(const uint8_t* src, size_t bytes) {
+    IMonitorOutput* output = output_;
+    if (output == nullptr || src == nullptr) return;
+    while (bytes > 0) {
+        auto& buffer = (*ring_)[static_cast<size_t>(index_)];
+        int& fill = fill_[static_cast<size_t>(index_)];
+        const size_t space = static_cast<size_t>(kMonitorBufferBytes - fill);
+        if (bytes < space) {
+            std::memcpy(buffer.data() + fill, src, bytes);
+            fill += static_cast<int>(bytes);
+            return;
+        }
+        std::memcpy(buffer.data() + fill, src, space);
+        fill = kMonitorBufferBytes;
+
+        bool haveFree;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            haveFree = free_ > 0;
+        }
+        // With every buffer still on a stuck device there is nowhere to put this one.
+        const bool written = haveFree && output->Write(buffer.data(), kMonitorBufferBytes);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (written)
+                --free_;
+            else
+                dropped_ += kMonitorBufferBytes;
+        }
+        if (written) WaitForFree();
+
+        index_ = (index_ + 1) % kMonitorBuffers;
+        fill_[static_cast<size_t>(index_)] = 0;
+        bytes -= space;
+        src += space;
+    }
+}
+
+void MonitorQueue::BufferDone() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (free_ < kMonitorBuffers) ++free_;
+    stalled_ = false;
+}
+
+int MonitorQueue::FreeBuffers() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return free_;
+}
+
+int MonitorQueue::Index() const {
+    return index_;
+}
+
+int MonitorQueue::FillCount(int buffer) const {
+    if (buffer < 0 || buffer >= kMonitorBuffers) return 0;
+    return fill_[static_cast<size_t>(buffer)];
+}
+
+uint64_t MonitorQueue::DroppedBytes() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return dropped_;
+}
+
+float MonitorFactor(float monitorLevel, float meterScale, int32_t ebuMode) {
+    const float k = ebuMode == 1 ? kMonitorKEbu : kMonitorKSmpte;
+    return monitorLevel * meterScale * k * 65536.0f;
+}
+
+void ConvertMonitorPairs(const float* left, const float* right, int samples, float factor,
+                         int16_t* out) {
+    auto convert = [factor](float x) -> int16_t {
+        const float v = factor * x;
+        if (!(v == v)) return 0;  // NaN
+        // Clamped rather than wrapped: a wrapped overload would play as a full-scale crack.
+        if (v >= 32767.0f) return 32767;
+        if (v <= -32768.0f) return -32768;
+        return static_cast<int16_t>(v);  // truncates toward zero
+    };
+    for (int j = 0; j < samples; ++j) {
+        out[2 * j] = left != nullptr ? convert(left[j]) : 0;
+        out[2 * j + 1] = right != nullptr ? convert(right[j]) : 0;
+    }
+}
+
+void MonitorTap(const MonitorTapSettings& settings, const AudioBlockView& block,
+                const MonitorMeterFn& meter, MonitorQueue* queue, std::vector<int16_t>& scratch) {
+    const int channels = block.channels;
+    const int samples = block.samples;
+    if (samples <= 0 || block.data == nullptr) return;
+
+    const bool mapOpen = settings.mapDialogOpen != 0;
+    const int a = mapOpen ? settings.mapEntry0 : 0;
+    const int b = mapOpen ? settings.mapEntry1 : 1;
+    const float previewGain = mapOpen ? settings.mapGain : 0.0f;
+    // An index equal to the channel count means "absent"; anything else out of range (a stored map
+    // from a source with more channels) is treated the same rather than read past the block.
+    auto plane = [&](int k) -> float* {
+        if (k < 0 || k >= channels) return nullptr;
+        return block.data + static_cast<ptrdiff_t>(k) * block.channelStride;
+    };
+    float* left = plane(a);
+    float* right = plane(b);
+
+    float meterScale = settings.ebuMode == 1 ? kMeterScaleEbu : kMeterScaleSmpte;
+    if (meter) meterScale = meter(left, right, samples, previewGain);
+
+    const float factor = MonitorFactor(settings.monitorLevel, meterScale, settings.ebuMode);
+    scratch.resize(static_cast<size_t>(samples) * 2);
+    ConvertMonitorPairs(left, right, samples, factor, scratch.data());
+    if (queue != nullptr && queue->IsOpen())
+        queue->Queue(reinterpret_cast<const uint8_t*>(scratch.data()),
+                     static_cast<size_t>(samples) * 4);
+}
+
+}  // namespace velmor
