@@ -1,0 +1,84 @@
+#include "persist/preset_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "persist/atomic_file.h"
+#include "relay/text_fields.h"
+
+namespace velmor {
+namespace {
+
+constexpr char kMagic[7] = {'Q', 'W', 'V', 'L', 'M', 'X', 'P'};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+PresetLoadResult LoadPresetFile(ProcAmp& procAmp, const std::string& path, INotifier& notifier) {
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f) return PresetLoadResult::NotOpened;
+
+    unsigned char header[8];
+    if (std::fread(header, 1, sizeof header, f.get()) != sizeof header ||
+        std::memcmp(header, kMagic, sizeof kMagic) != 0) {
+        f.reset();
+        notifier.Show("Unrecognised file type", "LoadPreset", MessageButtons::Ok);
+        return PresetLoadResult::Rejected;
+    }
+    ProcAmpPreset preset;
+    if (std::fread(&preset, 1, sizeof preset, f.get()) != sizeof preset) {
+        f.reset();
+        notifier.Show("Something went wrong - file too small", "Load Preset", MessageButtons::Ok);
+        return PresetLoadResult::Rejected;
+    }
+    f.reset();
+    // A name without its terminator is cut to fit rather than read past the record.
+    const std::u16string name = FieldText(preset.name);
+    CopyToField(preset.name, name);
+    const int slot = (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
+    procAmp.presets[slot] = preset;
+    procAmp.RecallSlot(slot);
+    return PresetLoadResult::Loaded;
+}
+
+std::string PresetFileName(const std::string& presetName) {
+    std::string base;
+    for (char c : presetName) {
+        if (c != ' ') base += c;
+    }
+    constexpr size_t kExtension = 4;  // ".pap"
+    base.resize(Utf8PrefixLength(base, kPresetPathLimit - kExtension));
+    return base + ".pap";
+}
+
+bool SavePresetFile(ProcAmp& procAmp, INotifier& notifier, const std::string& folder) {
+    const std::string fileName = PresetFileName(procAmp.presetName);
+    const int slot = (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
+    procAmp.StoreIntoSlot(slot, /*keepStoredFlag=*/true);
+
+    AtomicFile file(folder.empty() ? fileName : folder + "/" + fileName);
+    if (!file.Open()) {
+        notifier.Show("Problem  occurred\n\nPreset file not opened for writing", "Save File",
+                      MessageButtons::Ok);
+        return false;
+    }
+    unsigned char header[8];
+    std::memcpy(header, kMagic, sizeof kMagic);
+    header[7] = 0x81;
+    if (!file.Write(header, sizeof header)) {
+        notifier.Show("Problem initiating file save", "Save Preset", MessageButtons::Ok);
+        return false;
+    }
+    if (!file.Write(&procAmp.presets[slot], sizeof(ProcAmpPreset)) || !file.Commit()) {
+        notifier.Show("Problem  occurred - Preset file not saved", "Save Preset", MessageButtons::Ok);
+        return false;
+    }
+    notifier.Show(fileName + "\n\nPreset file saved", "Save File", MessageButtons::Ok);
+    return true;
+}
+
+}  // namespace velmor

@@ -1,0 +1,16 @@
+// The configuration load that follows the instance decision at start-up.
+#pragma once
+
+#include "relay/notifier.h"
+#include "relay/relay_record.h"
+#include "relay/settings_view.h"
+
+namespace velmor {
+
+// Loads record.configFileName and puts what it holds into effect: the group texts, the finder
+// restart, and — when "Load settings on startup" was saved — the proc amp, grab settings,
+// ApplySettings, the meter settings and the seek of the stored source. Returns configSectionsRead.
+int RunStartupConfigLoad(RelayRecord& record, INotifier& notifier, ISettingsView& view,
+                         IFinderControl& finder);
+
+}  // namespace velmor

@@ -1,0 +1,19 @@
+// Keeping the persisted copies of the settings record and the live settings in step.
+#pragma once
+
+#include "relay/relay_record.h"
+#include "relay/settings_view.h"
+
+namespace velmor {
+
+// Copies the live members into settingsRecord, narrowing to the stored widths. Texts are cut at a
+// character boundary to their limits (124, 124 and 262 UTF-16 units with the terminator; 32
+// bytes for the Extra IP). Window thread, just before the configuration file is written.
+void CaptureSettings(RelayRecord& record);
+
+// Copies the persisted values back to the live members, sign-extending bytes, and refreshes the
+// controls that show them, in a fixed order (see the .cpp). Restarts the finder when the stored
+// "Exclude local" differs from the live one.
+void ApplySettings(RelayRecord& record, ISettingsView& view, IFinderControl& finder);
+
+}  // namespace velmor

@@ -1,0 +1,41 @@
+// What applying stored settings needs from the windows and the finder. The GUI and the source
+// picker implement these; the headless runner logs; tests record the calls in order.
+#pragma once
+
+#include <string>
+
+namespace velmor {
+
+class ISettingsView {
+public:
+    virtual ~ISettingsView() = default;
+    // Rotation button: colour index and caption ("Rotate 0" ...).
+    virtual void ShowRotation(int colourIndex, const std::string& caption) = 0;
+    // System-menu "Split Key+Fill" check; the "Split Key+Fill o/p" label is hidden when off.
+    virtual void ShowKeyFillSplit(bool on) = 0;
+    // Level control picture and caption for 0 Mute, 1 Dim, 2 Full.
+    virtual void ShowMonitorLevel(int level) = 0;
+    // Delay counter (control 1045).
+    virtual void ShowDelayFrames(const std::string& text) = 0;
+    // "Exclude local" check box.
+    virtual void ShowExcludeLocal(bool checked) = 0;
+    // Proc amp tables must be rebuilt in full (parameters changed while active).
+    virtual void RebuildProcAmpTables() = 0;
+    // Proc amp button colour index (1 applied to the output, 3 otherwise).
+    virtual void ShowProcAmpButton(int colourIndex) = 0;
+    // System-menu check marks.
+    virtual void ShowLoadOnStartup(bool checked) = 0;
+    virtual void ShowSaveOnExit(bool checked) = 0;
+    // Source caption (control 1000).
+    virtual void ShowSourceCaption(const std::string& text) = 0;
+};
+
+class IFinderControl {
+public:
+    virtual ~IFinderControl() = default;
+    // Replaces the finder. `groups` null means none (the library's default group).
+    virtual void RestartFinder(bool showLocalSources, const std::string& extraIps,
+                               const char* groups) = 0;
+};
+
+}  // namespace velmor

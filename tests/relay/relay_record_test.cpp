@@ -1,0 +1,150 @@
+#include "relay/relay_record.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmor {
+namespace {
+
+TEST(RelayRecord, StartupDefaults) {
+    RelayRecord r;
+    ASSERT_TRUE(r.ApplyStartupDefaults());
+    EXPECT_EQ(r.previewOn, 1);
+    EXPECT_EQ(r.excludeLocal, 1);
+    EXPECT_EQ(r.ebuMode, 1);
+    EXPECT_EQ(r.rotationMode, 0);
+    EXPECT_EQ(r.deinterlaceMode, 0);
+    EXPECT_EQ(r.instanceProbe, 1);
+    EXPECT_STREQ(r.configFileName, "last.vlm");
+    EXPECT_EQ(r.meterSettings.meterPosV, 90);
+    EXPECT_EQ(r.meterSettings.meterPosH, 10);
+    EXPECT_FLOAT_EQ(r.monitorLevel, 1.0f);
+    EXPECT_FLOAT_EQ(r.meterScale, 0.1f);
+    EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 2);
+    EXPECT_EQ(r.grabSetup.formatIndex, 3);
+    EXPECT_EQ(r.grabSetup.baseName, "VelmorGrab");
+    EXPECT_EQ(r.procAmp.settings, ProcAmpSettings{});
+    EXPECT_EQ(r.procAmp.active, 0);
+    for (int i = 0; i < kMaxAudioChannels; ++i) EXPECT_EQ(r.channelMap[i], i);
+    EXPECT_EQ(r.recvCreate.color_format, NDIlib_recv_color_format_UYVY_BGRA);
+    EXPECT_EQ(r.recvCreate.bandwidth, NDIlib_recv_bandwidth_highest);
+    EXPECT_TRUE(r.recvCreate.allow_video_fields);
+    EXPECT_EQ(r.recvCreate.p_ndi_recv_name, nullptr);
+    EXPECT_EQ(r.metadataFrame.timecode, NDIlib_send_timecode_synthesize);
+    EXPECT_EQ(r.videoFrame.FourCC, NDIlib_FourCC_video_type_UYVY);
+    EXPECT_EQ(r.videoFrame.frame_rate_N, 30000);
+    EXPECT_EQ(r.videoFrame.frame_rate_D, 1001);
+}
+
+TEST(RelayRecord, OutputBuffersAndDescriptors) {
+    RelayRecord r;
+    ASSERT_TRUE(r.ApplyStartupDefaults());
+    struct Expect {
+        const NDIlib_video_frame_v2_t& frame;
+        const std::vector<uint8_t>& buffer;
+        NDIlib_FourCC_video_type_e fourcc;
+        int stride;
+        uint8_t fill;
+    };
+    const Expect outputs[] = {
+        {r.keyFrame, r.keyBuffer, NDIlib_FourCC_video_type_UYVY, 8192, 0x80},
+        {r.ppmFrame, r.ppmBuffer, NDIlib_FourCC_video_type_BGRA, 16384, 0},
+    };
+    for (const Expect& e : outputs) {
+        EXPECT_EQ(e.frame.xres, 4096);
+        EXPECT_EQ(e.frame.yres, 2160);
+        EXPECT_EQ(e.frame.FourCC, e.fourcc);
+        EXPECT_EQ(e.frame.frame_rate_N, 30000);
+        EXPECT_EQ(e.frame.frame_rate_D, 1200);
+        EXPECT_FLOAT_EQ(e.frame.picture_aspect_ratio, 16.0f / 9.0f);
+        EXPECT_EQ(e.frame.frame_format_type, NDIlib_frame_format_type_progressive);
+        EXPECT_EQ(e.frame.timecode, NDIlib_send_timecode_synthesize);
+        EXPECT_EQ(e.frame.line_stride_in_bytes, e.stride);
+        EXPECT_EQ(e.frame.p_data, e.buffer.data());
+        ASSERT_EQ(e.buffer.size(), static_cast<size_t>(e.stride) * 2160);
+        EXPECT_TRUE(std::all_of(e.buffer.begin(), e.buffer.end(), [&](uint8_t b) { return b == e.fill; }));
+    }
+}
+
+TEST(RelayRecord, OutputBuffersGrowForLargerFramesAndRefuseAbsurdSizes) {
+    RelayRecord r;
+    ASSERT_TRUE(r.ApplyStartupDefaults());
+    ASSERT_TRUE(r.EnsureOutputBuffers(5120, 2880));
+    EXPECT_EQ(r.keyFrame.xres, 5120);
+    EXPECT_EQ(r.keyFrame.line_stride_in_bytes, 10240);
+    EXPECT_GE(r.keyBuffer.size(), 5120u * 2880 * 2);
+    EXPECT_GE(r.ppmBuffer.size(), 5120u * 2880 * 4);
+    EXPECT_EQ(r.keyBuffer[r.keyBuffer.size() - 1], 0x80);
+    // A smaller frame keeps the larger buffers.
+    ASSERT_TRUE(r.EnsureOutputBuffers(1920, 1080));
+    EXPECT_EQ(r.keyFrame.xres, 5120);
+    EXPECT_FALSE(r.EnsureOutputBuffers(0, 1080));
+    EXPECT_FALSE(r.EnsureOutputBuffers(100000, 100000));
+}
+
+TEST(RelayRecord, MonitorLevelControl) {
+    RelayRecord r;
+    struct Case {
+        int level;
+        bool accepted;
+        float monitor;
+    };
+    const Case cases[] = {{0, true, 0.0f}, {1, true, 0.25f}, {2, true, 1.0f}, {3, false, 1.0f}, {-1, false, 1.0f}};
+    for (const Case& c : cases) {
+        r.monitorLevel = 1.0f;
+        r.settingsRecord.monitorLevelSetting = 2;
+        EXPECT_EQ(SetMonitorLevel(r, c.level), c.accepted) << c.level;
+        EXPECT_FLOAT_EQ(r.monitorLevel, c.monitor) << c.level;
+        EXPECT_EQ(r.settingsRecord.monitorLevelSetting, c.accepted ? c.level : 2);
+    }
+}
+
+TEST(ProcAmpSlots, StoreAndRecall) {
+    ProcAmp pa;
+    pa.settings.gain = -20;
+    pa.settings.contrast = 200;
+    pa.settings.fxOrder = 1;
+    pa.monitorOn = 1;
+    pa.presetName = std::string(130, 'n');
+    pa.StoreIntoSlot(2);
+    const ProcAmpPreset& slot = pa.presets[2];
+    EXPECT_EQ(slot.gain, -20);
+    EXPECT_EQ(slot.storedFlag, 1);
+    EXPECT_EQ(slot.name[122], u'n');
+    EXPECT_EQ(slot.name[123], u'\0');  // at most 123 characters
+
+    ProcAmp other;
+    other.presets = pa.presets;
+    other.RecallSlot(2);
+    EXPECT_EQ(other.settings.gain, -20);
+    EXPECT_EQ(other.settings.contrast, 200);
+    EXPECT_EQ(other.settings.fxOrder, 1);
+    EXPECT_EQ(other.monitorOn, 1);
+    EXPECT_EQ(other.presetName, std::string(123, 'n'));
+
+    // Neutral settings clear the stored flag.
+    pa.settings = ProcAmpSettings{};
+    pa.StoreIntoSlot(2);
+    EXPECT_EQ(pa.presets[2].storedFlag, 0);
+}
+
+TEST(ProcAmpSlots, ActiveFlagAndBypass) {
+    ProcAmp pa;
+    pa.RecomputeActive();
+    EXPECT_EQ(pa.active, 0);
+    pa.settings.reserved0 = 7;  // not a parameter
+    pa.RecomputeActive();
+    EXPECT_EQ(pa.active, 0);
+    pa.settings.vLevelShift = 49;
+    pa.RecomputeActive();
+    EXPECT_EQ(pa.active, 1);
+    pa.bypassHeld = 1;
+    pa.active = 0;
+    pa.RecomputeActive();
+    EXPECT_EQ(pa.active, 0) << "nothing is recomputed while Temp Bypass is held";
+}
+
+}  // namespace
+}  // namespace velmor
