@@ -9,9 +9,10 @@
 namespace velmor {
 
 int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& view,
-                         IFinderControl& finder) {
+                         IFinderControl& finder, const std::string& folder) {
     // 1. Load; nothing more when nothing was read.
-    LoadConfig(r, FieldText(r.configFileName), notifier);
+    const std::string name = FieldText(r.configFileName);
+    LoadConfig(r, folder.empty() ? name : folder + "/" + name, notifier);
     const int sections = r.configSectionsRead;
     if (sections == 0) return 0;
 
@@ -94,11 +95,11 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
     view.ShowSaveOnExit(s.saveOnExitSetting != 0);
 
     // 11. Seek the stored source.
-    const std::string name = FieldText(r.sourceName);
-    if (sections == 5 && !name.empty()) {
-        r.seekingText = "Seeking: " + name;
+    const std::string source = FieldText(r.sourceName);
+    if (sections == 5 && !source.empty()) {
+        r.seekingText = "Seeking: " + source;
         view.ShowSourceCaption(r.seekingText);
-        r.picker.seekName = name;
+        r.picker.seekName = source;
         r.picker.seekArmed = 1;
         r.picker.seekReported = 0;
         r.seekPending = 1;

@@ -1,6 +1,8 @@
 // The configuration load that follows the instance decision at start-up.
 #pragma once
 
+#include <string>
+
 #include "relay/notifier.h"
 #include "relay/relay_record.h"
 #include "relay/settings_view.h"
@@ -9,8 +11,9 @@ namespace velmor {
 
 // Loads record.configFileName and puts what it holds into effect: the group texts, the finder
 // restart, and — when "Load settings on startup" was saved — the proc amp, grab settings,
-// ApplySettings, the meter settings and the seek of the stored source. Returns configSectionsRead.
+// ApplySettings, the meter settings and the seek of the stored source. The file is looked up in
+// `folder` (the current folder when empty). Returns configSectionsRead.
 int RunStartupConfigLoad(RelayRecord& record, INotifier& notifier, ISettingsView& view,
-                         IFinderControl& finder);
+                         IFinderControl& finder, const std::string& folder = "");
 
 }  // namespace velmor

@@ -1,0 +1,52 @@
+// Feeds arbitrary bytes to the start-up configuration load: the file reader and everything that
+// puts the loaded values into effect.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "persist/startup_load.h"
+#include "relay/text_fields.h"
+
+namespace {
+
+class NullSink : public velmor::INotifier, public velmor::ISettingsView, public velmor::IFinderControl {
+public:
+    velmor::MessageAnswer Show(const std::string&, const std::string&, velmor::MessageButtons) override {
+        return velmor::MessageAnswer::Ok;
+    }
+    void ShowRotation(int, const std::string& caption) override { sink += caption.size(); }
+    void ShowKeyFillSplit(bool) override {}
+    void ShowMonitorLevel(int) override {}
+    void ShowDelayFrames(const std::string& text) override { sink += text.size(); }
+    void ShowExcludeLocal(bool) override {}
+    void RebuildProcAmpTables() override {}
+    void ShowProcAmpButton(int) override {}
+    void ShowLoadOnStartup(bool) override {}
+    void ShowSaveOnExit(bool) override {}
+    void ShowSourceCaption(const std::string& text) override { sink += text.size(); }
+    void RestartFinder(bool, const std::string& ips, const char* groups) override {
+        sink += ips.size() + (groups ? std::string(groups).size() : 0);
+    }
+    size_t sink = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const int fd = memfd_create("velmor-config", 0);
+    if (fd < 0) return 0;
+    if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) {
+        close(fd);
+        return 0;
+    }
+    velmor::RelayRecord record;
+    record.ApplyStartupDefaults();
+    velmor::CopyToField(record.configFileName, std::to_string(fd));
+    NullSink sink;
+    velmor::RunStartupConfigLoad(record, sink, sink, sink, "/proc/self/fd");
+    close(fd);
+    return 0;
+}
