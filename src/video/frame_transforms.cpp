@@ -1,0 +1,277 @@
+#include "video/frame_transforms.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmor {
+
+namespace {
+
+// Lines are processed in blocks of this many bytes so that the saved unfiltered lines fit on the
+// stack and in the first-level cache.
+constexpr int kBlock = 4096;
+
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void Store32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
+
+// [U, Y0, V, Y1] -> [U, Y1, V, Y0] on a little-endian 32-bit load.
+inline uint32_t SwapLumas(uint32_t v) {
+    return (v & 0x00FF00FFu) | ((v & 0x0000FF00u) << 16) | ((v >> 16) & 0x0000FF00u);
+}
+
+__attribute__((target_clones("avx2", "default"))) void AverageInto(uint8_t* __restrict dst,
+                                                                   const uint8_t* __restrict a,
+                                                                   const uint8_t* __restrict b,
+                                                                   int n) {
+    for (int i = 0; i < n; ++i)
+        dst[i] = static_cast<uint8_t>((a[i] + b[i]) >> 1);
+}
+
+// dst = (above + 2*dst + below) >> 2, where `above` is the saved unfiltered previous line.
+__attribute__((target_clones("avx2", "default"))) void BlendInto(uint8_t* __restrict dst,
+                                                                 const uint8_t* __restrict above,
+                                                                 const uint8_t* __restrict below,
+                                                                 int n) {
+    for (int i = 0; i < n; ++i) {
+        dst[i] = static_cast<uint8_t>((above[i] + 2 * dst[i] + below[i]) >> 2);
+    }
+}
+
+void BlendFields(int height, int stride, uint8_t* data) {
+    if (height < 2) return;  // line 0 has no line below it to blend with
+    alignas(64) uint8_t saved[2][kBlock];
+    for (int x0 = 0; x0 < stride; x0 += kBlock) {
+        const int n = std::min(kBlock, stride - x0);
+        uint8_t* col = data + x0;
+        uint8_t* prev = saved[0];
+        uint8_t* cur = saved[1];
+        std::memcpy(prev, col, n);
+        AverageInto(col, prev, col + stride, n);
+        for (int k = 1; k <= height - 2; ++k) {
+            uint8_t* line = col + static_cast<int64_t>(k) * stride;
+            std::memcpy(cur, line, n);
+            BlendInto(line, prev, line + stride, n);
+            std::swap(prev, cur);
+        }
+    }
+}
+
+}  // namespace
+
+int Deinterlace(int mode, int width, int height, int stride, uint8_t* data) {
+    if (mode <= 0 || width <= 0 || height <= 0 || stride <= 0 || !data) return 0;
+    auto line = [&](int k) { return data + static_cast<int64_t>(k) * stride; };
+    const int half = height >> 1;
+    switch (mode) {
+        case 1:
+            BlendFields(height, stride, data);
+            break;
+        case 2:
+            if (height < 2) break;
+            for (int k = 0; k <= half - 2; ++k)
+                AverageInto(line(2 * k + 1), line(2 * k), line(2 * k + 2), stride);
+            std::memcpy(line(2 * (half - 1) + 1), line(2 * (half - 1)), stride);
+            break;
+        case 3:
+            if (height < 2) break;
+            std::memcpy(line(0), line(1), stride);
+            for (int k = 1; k <= half - 1; ++k)
+                AverageInto(line(2 * k), line(2 * k - 1), line(2 * k + 1), stride);
+            break;
+        default:
+            break;
+    }
+    return 1;
+}
+
+namespace {
+
+constexpr int kTile = 16;
+
+}  // namespace
+
+bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
+                int srcStride) {
+    const int W = width, H = height;
+    if (W <= 0 || H <= 0 || !src || !rotateImage.Reshape(H, W, kPixelUYVY)) {
+        rotateImage.Clear();
+        return false;
+    }
+    const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 2;
+    const int64_t oStride = int64_t{H} * 2;
+    uint8_t* out = rotateImage.pixels();
+    const int cols = W / 2;   // source macropixel columns
+    const int pairs = H / 2;  // source row pairs = output macropixels per row
+    // Tiles of source row pairs keep both the reads and the 64-byte output runs cache-friendly.
+    for (int j0 = 0; j0 < pairs; j0 += kTile) {
+        const int j1 = std::min(pairs, j0 + kTile);
+        for (int m = 0; m < cols; ++m) {
+            // Output rows fed by source macropixel column m: the right-hand pixel 2m+1 and the
+            // left-hand pixel 2m.
+            int64_t rowR, rowL;
+            if (direction == 1) {
+                const int i = cols - 1 - m;
+                rowR = 2 * i;
+                rowL = 2 * i + 1;
+            } else {
+                rowR = 2 * m + 1;
+                rowL = 2 * m;
+            }
+            uint8_t* outR = out + rowR * oStride;
+            uint8_t* outL = out + rowL * oStride;
+            for (int j = j0; j < j1; ++j) {
+                const uint8_t* a = src + (2 * j) * sStride + m * 4;
+                const uint8_t* b = a + sStride;
+                const uint8_t u = static_cast<uint8_t>((a[0] + b[0]) >> 1);
+                const uint8_t v = static_cast<uint8_t>((a[2] + b[2]) >> 1);
+                if (direction == 1) {
+                    uint8_t* r = outR + j * 4;
+                    uint8_t* l = outL + j * 4;
+                    r[0] = u, r[1] = a[3], r[2] = v, r[3] = b[3];
+                    l[0] = u, l[1] = a[1], l[2] = v, l[3] = b[1];
+                } else {
+                    const int jo = pairs - 1 - j;  // written from the right end backwards
+                    uint8_t* r = outR + jo * 4;
+                    uint8_t* l = outL + jo * 4;
+                    r[0] = u, r[1] = b[3], r[2] = v, r[3] = a[3];
+                    l[0] = u, l[1] = b[1], l[2] = v, l[3] = a[1];
+                }
+            }
+        }
+    }
+    return true;
+}
+
+bool RotateRGBA(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
+                int srcStride) {
+    const int W = width, H = height;
+    if (W <= 0 || H <= 0 || !src || !rotateImage.Reshape(H, W, kPixelBGRA)) {
+        rotateImage.Clear();
+        return false;
+    }
+    const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 4;
+    const int64_t oStride = int64_t{H} * 4;
+    uint8_t* out = rotateImage.pixels();
+    // Output pixel (x', y'): clockwise holds source (y', H-1-x'); anticlockwise (W-1-y', x').
+    for (int y0 = 0; y0 < W; y0 += kTile) {
+        const int y1 = std::min(W, y0 + kTile);
+        for (int x0 = 0; x0 < H; x0 += kTile) {
+            const int x1 = std::min(H, x0 + kTile);
+            for (int yo = y0; yo < y1; ++yo) {
+                uint8_t* o = out + yo * oStride;
+                if (direction == 1) {
+                    for (int xo = x0; xo < x1; ++xo) {
+                        Store32(o + xo * 4, Load32(src + (H - 1 - xo) * sStride + yo * 4));
+                    }
+                } else {
+                    const int sx = W - 1 - yo;
+                    for (int xo = x0; xo < x1; ++xo) {
+                        Store32(o + xo * 4, Load32(src + xo * sStride + sx * 4));
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Row a becomes row b reversed and row b becomes row a reversed (n 4-byte units each); with
+// swapLumas each moved unit also has its lumas exchanged.
+template <bool kSwapLumas>
+__attribute__((target_clones("avx2", "default"))) void ExchangeReversed(uint8_t* __restrict a,
+                                                                        uint8_t* __restrict b,
+                                                                        int n) {
+    for (int k = 0; k < n; ++k) {
+        const uint32_t va = Load32(a + k * 4);
+        const uint32_t vb = Load32(b + (n - 1 - k) * 4);
+        Store32(a + k * 4, kSwapLumas ? SwapLumas(vb) : vb);
+        Store32(b + (n - 1 - k) * 4, kSwapLumas ? SwapLumas(va) : va);
+    }
+}
+
+// Reverses one row of n units in place; an odd middle unit stays as it is.
+template <bool kSwapLumas>
+void ReverseRow(uint8_t* row, int n) {
+    for (int k = 0; k < n / 2; ++k) {
+        const uint32_t va = Load32(row + k * 4);
+        const uint32_t vb = Load32(row + (n - 1 - k) * 4);
+        Store32(row + k * 4, kSwapLumas ? SwapLumas(vb) : vb);
+        Store32(row + (n - 1 - k) * 4, kSwapLumas ? SwapLumas(va) : va);
+    }
+}
+
+void SwapRows(uint8_t* __restrict a, uint8_t* __restrict b, int bytes) {
+    alignas(64) uint8_t tmp[kBlock];
+    for (int x = 0; x < bytes; x += kBlock) {
+        const int n = std::min(kBlock, bytes - x);
+        std::memcpy(tmp, a + x, n);
+        std::memcpy(a + x, b + x, n);
+        std::memcpy(b + x, tmp, n);
+    }
+}
+
+template <bool kSwapLumas>
+void HalfTurn(int units, int height, uint8_t* data, int64_t stride) {
+    for (int r = 0; r < height / 2; ++r) {
+        ExchangeReversed<kSwapLumas>(data + r * stride, data + (height - 1 - r) * stride, units);
+    }
+    if (height & 1) ReverseRow<kSwapLumas>(data + (height / 2) * stride, units);
+}
+
+template <bool kSwapLumas>
+void Mirror(int units, int height, uint8_t* data, int64_t stride) {
+    for (int r = 0; r < height; ++r)
+        ReverseRow<kSwapLumas>(data + r * stride, units);
+}
+
+void Flip(int rowBytes, int height, uint8_t* data, int64_t stride) {
+    for (int r = 0; r < height / 2; ++r) {
+        SwapRows(data + r * stride, data + (height - 1 - r) * stride, rowBytes);
+    }
+}
+
+bool Usable(int width, int height, const uint8_t* data) {
+    return width > 0 && height > 0 && data != nullptr;
+}
+
+}  // namespace
+
+void TurnUYVY180(int width, int height, uint8_t* data, int stride) {
+    if (!Usable(width, height, data)) return;
+    HalfTurn<true>(width / 2, height, data, stride > 0 ? stride : int64_t{width} * 2);
+}
+
+void MirrorUYVY(int width, int height, uint8_t* data, int stride) {
+    if (!Usable(width, height, data)) return;
+    Mirror<true>(width / 2, height, data, stride > 0 ? stride : int64_t{width} * 2);
+}
+
+void FlipUYVY(int width, int height, uint8_t* data, int stride) {
+    if (!Usable(width, height, data) || int64_t{width / 2} * height < 16) return;
+    Flip((width / 2) * 4, height, data, stride > 0 ? stride : int64_t{width} * 2);
+}
+
+void TurnRGBA180(int width, int height, uint8_t* data, int stride) {
+    if (!Usable(width, height, data) || int64_t{width} * height < 16) return;
+    HalfTurn<false>(width, height, data, stride > 0 ? stride : int64_t{width} * 4);
+}
+
+void MirrorRGBA(int width, int height, uint8_t* data, int stride) {
+    if (!Usable(width, height, data) || int64_t{width} * height < 16) return;
+    Mirror<false>(width, height, data, stride > 0 ? stride : int64_t{width} * 4);
+}
+
+void FlipRGBA(int width, int height, uint8_t* data, int stride) {
+    if (!Usable(width, height, data) || int64_t{width} * height < 16) return;
+    Flip(width * 4, height, data, stride > 0 ? stride : int64_t{width} * 4);
+}
+
+}  // namespace velmor

@@ -1,0 +1,310 @@
+#include "video/proc_amp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace velmor {
+
+namespace {
+
+constexpr double kPi = 3.14159;  // the curves are defined with this value, not full pi
+
+int32_t Param(const ProcAmpSettings& s, ProcAmpParam p) {
+    switch (p) {
+        case ProcAmpParam::kBlackLevel:
+            return s.blackLevel;
+        case ProcAmpParam::kGain:
+            return s.gain;
+        case ProcAmpParam::kContrast:
+            return s.contrast;
+        case ProcAmpParam::kGamma:
+            return s.gamma;
+        case ProcAmpParam::kColourSat:
+            return s.colourSat;
+        case ProcAmpParam::kULevel:
+            return s.uLevelShift;
+        case ProcAmpParam::kVLevel:
+            return s.vLevelShift;
+    }
+    return 50;
+}
+
+int32_t& ParamRef(ProcAmpSettings& s, ProcAmpParam p) {
+    switch (p) {
+        case ProcAmpParam::kBlackLevel:
+            return s.blackLevel;
+        case ProcAmpParam::kGain:
+            return s.gain;
+        case ProcAmpParam::kContrast:
+            return s.contrast;
+        case ProcAmpParam::kGamma:
+            return s.gamma;
+        case ProcAmpParam::kColourSat:
+            return s.colourSat;
+        case ProcAmpParam::kULevel:
+            return s.uLevelShift;
+        case ProcAmpParam::kVLevel:
+            break;
+    }
+    return s.vLevelShift;
+}
+
+// One contrast or gamma stage over an entry e of the 10-bit curve.
+inline int Stage(int e, int p, const uint16_t* up, const uint16_t* down) {
+    if (p > 50) return ((p - 50) * down[e] + (100 - p) * e) / 50;
+    if (p < 50) return (up[e] * (50 - p) + p * e) / 50;
+    return e;
+}
+
+void BuildChroma(uint8_t* table, int offset, int k) {
+    for (int i = 0; i < 256; ++i) {
+        table[i] = static_cast<uint8_t>(std::clamp(((i - 127 + offset) * k >> 8) + 127, 0, 255));
+    }
+}
+
+}  // namespace
+
+ProcAmpByteTables IdentityTables() {
+    ProcAmpByteTables t;
+    for (int i = 0; i < 256; ++i) {
+        t.lumaTable[i] = t.uTable[i] = t.vTable[i] = static_cast<uint8_t>(i);
+    }
+    return t;
+}
+
+ProcAmpSettings LimitToSliderRanges(const ProcAmpSettings& s) {
+    ProcAmpSettings r = s;
+    r.blackLevel = std::clamp(s.blackLevel, 0, 255);
+    r.gain = std::clamp(s.gain, -50, 50);
+    r.contrast = std::clamp(s.contrast, 0, 255);
+    r.gamma = std::clamp(s.gamma, 0, 100);
+    r.colourSat = std::clamp(s.colourSat, 0, 100);
+    r.uLevelShift = std::clamp(s.uLevelShift, 0, 100);
+    r.vLevelShift = std::clamp(s.vLevelShift, 0, 100);
+    return r;
+}
+
+void BuildShapeCurves(ProcAmpTables& t) {
+    for (int x = 0; x < 1024; ++x) {
+        int lift, lower, up;
+        if (x < 64) {
+            lift = x;
+            lower = 64;
+            up = x;
+        } else if (x <= 940) {
+            lift = static_cast<int>(877 * std::sin((x - 64) * kPi / 1754) + 64);
+            lower = static_cast<int>(940 - 877 * std::sin((940 - x) * kPi / 1754));
+            up = static_cast<int>((std::sin(((x - 64) / 877.0 - 0.5) * kPi) + 1) * 0.5 * 877 + 64);
+        } else {
+            lift = 940;
+            lower = x;
+            up = 940;
+        }
+        t.gammaLiftCurve[x] = static_cast<uint16_t>(lift);
+        t.gammaLowerCurve[x] = static_cast<uint16_t>(lower);
+        t.contrastUpCurve[x] = static_cast<uint16_t>(up);
+    }
+    for (int x = 0; x < 1024; ++x) {
+        int v;
+        if (x < 64) {
+            v = 64;
+        } else if (x <= 501) {
+            v = t.contrastUpCurve[x + 438] - 438;
+        } else if (x <= 511) {
+            v = 502;
+        } else if (x <= 949) {
+            v = t.contrastUpCurve[x - 438] + 438;
+        } else {
+            v = x;
+        }
+        t.contrastDownCurve[x] = static_cast<uint16_t>(v);
+    }
+}
+
+void BuildLumaTables(ProcAmpTables& t, const ProcAmpSettings& raw) {
+    const ProcAmpSettings s = LimitToSliderRanges(raw);
+    const int32_t slope = 1624 - 12 * s.gain;
+    int32_t product = slope * 4 * (34 - s.blackLevel);
+    const bool contrastFirst = s.fxOrder != 1;
+    for (int i = 0; i < 1024; ++i, product += slope) {
+        int e = std::clamp(product / 1024 + 64, 0, 1021);
+        if (contrastFirst) {
+            e = Stage(e, s.contrast, t.contrastUpCurve, t.contrastDownCurve);
+            e = Stage(e, s.gamma, t.gammaLiftCurve, t.gammaLowerCurve);
+        } else {
+            e = Stage(e, s.gamma, t.gammaLiftCurve, t.gammaLowerCurve);
+            e = Stage(e, s.contrast, t.contrastUpCurve, t.contrastDownCurve);
+        }
+        t.lumaCurve10[i] = static_cast<uint16_t>(e);
+    }
+    for (int i = 0; i < 256; ++i) {
+        t.lumaTable[i] = static_cast<uint8_t>((t.lumaCurve10[4 * i] + 2) >> 2);
+    }
+}
+
+void BuildUTable(ProcAmpTables& t, const ProcAmpSettings& raw) {
+    const ProcAmpSettings s = LimitToSliderRanges(raw);
+    BuildChroma(t.uTable, (50 - s.uLevelShift) / 2, 456 - 4 * s.colourSat);
+}
+
+void BuildVTable(ProcAmpTables& t, const ProcAmpSettings& raw) {
+    const ProcAmpSettings s = LimitToSliderRanges(raw);
+    BuildChroma(t.vTable, (s.vLevelShift - 50) / 2, 456 - 4 * s.colourSat);
+}
+
+void FullRebuild(ProcAmpTables& t, const ProcAmpSettings& s) {
+    BuildShapeCurves(t);
+    BuildLumaTables(t, s);
+    BuildUTable(t, s);
+    BuildVTable(t, s);
+}
+
+std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s) {
+    char text[32];
+    const int32_t v = Param(s, p);
+    switch (p) {
+        case ProcAmpParam::kGain:
+            std::snprintf(text, sizeof text, "%.1f%%",
+                          static_cast<double>(static_cast<float>(406 - 3 * v) * 100.0f / 256.0f));
+            break;
+        case ProcAmpParam::kColourSat:
+            std::snprintf(text, sizeof text, "%.1f%%",
+                          static_cast<double>(static_cast<float>(456 - 4 * v) * 100.0f / 256.0f));
+            break;
+        case ProcAmpParam::kULevel:
+            std::snprintf(text, sizeof text, "%+d", (50 - v) / 2);
+            break;
+        case ProcAmpParam::kVLevel:
+            std::snprintf(text, sizeof text, "%+d", (v - 50) / 2);
+            break;
+        default:
+            std::snprintf(text, sizeof text, "%+d", 50 - v);
+            break;
+    }
+    return text;
+}
+
+namespace {
+
+__attribute__((target_clones("avx2", "default"))) void ApplyUYVYRow(uint8_t* __restrict p,
+                                                                    int groups,
+                                                                    const uint8_t* __restrict luma,
+                                                                    const uint8_t* __restrict u,
+                                                                    const uint8_t* __restrict v) {
+    for (int g = 0; g < groups; ++g) {
+        uint8_t* q = p + g * 4;
+        q[0] = u[q[0]];
+        q[1] = luma[q[1]];
+        q[2] = v[q[2]];
+        q[3] = luma[q[3]];
+    }
+}
+
+void ApplyAlphaRow(uint8_t* __restrict p, int pixels, const uint8_t* __restrict luma) {
+    for (int i = 0; i < pixels; ++i)
+        p[i * 4 + 3] = luma[p[i * 4 + 3]];
+}
+
+}  // namespace
+
+void ApplyProcAmp(const FrameView& f, const ProcAmpByteTables& t) {
+    if (!f.data || f.width <= 0 || f.height <= 0) return;
+    if (f.IsUYVY()) {
+        const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 2;
+        for (int y = 0; y < f.height; ++y) {
+            ApplyUYVYRow(f.data + y * stride, f.width / 2, t.lumaTable, t.uTable, t.vTable);
+        }
+    } else if (f.IsBGRA()) {
+        const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 4;
+        for (int y = 0; y < f.height; ++y)
+            ApplyAlphaRow(f.data + y * stride, f.width, t.lumaTable);
+    }
+}
+
+ProcAmp::ProcAmp() {
+    FullRebuild(work_, settings);
+    const ProcAmpByteTables identity = IdentityTables();
+    for (int i = 0; i < 3; ++i)
+        published_.Slot(i) = identity;
+}
+
+void ProcAmp::UpdateActive() {
+    if (bypassHeld) return;
+    const ProcAmpSettings& s = settings;
+    const bool any = s.blackLevel != 50 || s.gain != 50 || s.contrast != 50 || s.gamma != 50 ||
+                     s.colourSat != 50 || s.uLevelShift != 50 || s.vLevelShift != 50;
+    active.store(any ? 1 : 0, std::memory_order_relaxed);
+}
+
+void ProcAmp::Publish() {
+    std::memcpy(&published_.Back(), static_cast<const ProcAmpByteTables*>(&work_),
+                sizeof(ProcAmpByteTables));
+    published_.Publish();
+}
+
+void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
+    ParamRef(settings, p) = value;
+    const bool linked = settings.uvLinking == 1 || settings.uvLinking == 2;
+    switch (p) {
+        case ProcAmpParam::kBlackLevel:
+        case ProcAmpParam::kGain:
+        case ProcAmpParam::kContrast:
+        case ProcAmpParam::kGamma:
+            BuildLumaTables(work_, settings);
+            break;
+        case ProcAmpParam::kColourSat:
+            BuildUTable(work_, settings);
+            BuildVTable(work_, settings);
+            break;
+        case ProcAmpParam::kULevel:
+        case ProcAmpParam::kVLevel: {
+            if (linked) {
+                const int32_t other = settings.uvLinking == 1 ? value : 100 - value;
+                if (p == ProcAmpParam::kULevel) {
+                    settings.vLevelShift = other;
+                } else {
+                    settings.uLevelShift = other;
+                }
+            }
+            if (p == ProcAmpParam::kULevel || linked) BuildUTable(work_, settings);
+            if (p == ProcAmpParam::kVLevel || linked) BuildVTable(work_, settings);
+            break;
+        }
+    }
+    UpdateActive();
+    Publish();
+}
+
+void ProcAmp::SetFxOrder(int32_t order) {
+    settings.fxOrder = order;
+    BuildLumaTables(work_, settings);
+    Publish();
+}
+
+void ProcAmp::SetUvLinking(int32_t mode) {
+    settings.uvLinking = mode;
+    if (mode == 1 || mode == 2) SetParam(ProcAmpParam::kULevel, settings.uLevelShift);
+}
+
+void ProcAmp::Refresh() {
+    FullRebuild(work_, settings);
+    UpdateActive();
+    Publish();
+}
+
+void ProcAmp::PressBypass() {
+    if (bypassHeld) return;
+    savedActive = active.load(std::memory_order_relaxed);
+    bypassHeld = 1;
+    active.store(0, std::memory_order_relaxed);
+}
+
+void ProcAmp::ReleaseBypass() {
+    if (!bypassHeld) return;
+    active.store(savedActive, std::memory_order_relaxed);
+    bypassHeld = 0;
+}
+
+}  // namespace velmor
