@@ -1,0 +1,245 @@
+// The objects behind the built-in transport's C functions. One I/O thread per process runs every
+// socket and timer (Asio); the application's threads only queue work for it and wait on condition
+// variables, so a slow peer never blocks a caller.
+#pragma once
+
+#ifndef ASIO_STANDALONE
+#define ASIO_STANDALONE 1
+#endif
+#ifndef ASIO_NO_DEPRECATED
+#define ASIO_NO_DEPRECATED 1
+#endif
+#include <asio.hpp>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ndi/builtin/discovery.h"
+#include "ndi/builtin/wire.h"
+#include "ndi/ndi_types.h"
+
+namespace velmor::builtin {
+
+int64_t Now100ns();  // wall clock in the 100 ns units NDI timestamps use
+
+// Settings read from the environment once per process.
+struct Options {
+    bool lan = false;                              // listen on every interface (VELMOR_NDI_LAN=1)
+    std::vector<std::string> multicastInterfaces;  // VELMOR_NDI_MULTICAST=eth0,eth1
+    uint16_t discoveryPort = 5990;                 // VELMOR_NDI_DISCOVERY_PORT
+    std::string announcementDir;
+};
+
+class Runtime {
+public:
+    static Runtime& Get();
+    asio::io_context& io() { return io_; }
+    const Options& options() const { return options_; }
+    // Runs `fn` on the I/O thread and waits for it, unless already there.
+    void RunSync(std::function<void()> fn);
+    bool OnIoThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+private:
+    Runtime();
+    asio::io_context io_;
+    asio::executor_work_guard<asio::io_context::executor_type> guard_;
+    Options options_;
+    std::thread thread_;
+};
+
+// Asks the responder of `host` for its sources; `done` runs on the I/O thread with the list (empty
+// on any failure) within about `timeout`.
+void QueryHost(const asio::ip::address& host, uint16_t port, std::chrono::milliseconds timeout,
+               std::function<void(bool ok, std::vector<discovery::Announcement>)> done);
+
+// Answers QueryHost on the discovery port and sends multicast announcements (both opt-in).
+void StartLanServices();
+
+// Parses "a.b.c.d:port" (port optional); false for anything else.
+bool ParseUrl(const std::string& url, asio::ip::address& host, uint16_t& port);
+
+class SenderConnection;
+
+class Sender : public std::enable_shared_from_this<Sender> {
+public:
+    static std::shared_ptr<Sender> Create(const NDIlib_send_create_t& settings);
+    ~Sender();
+    void Destroy();
+
+    void SendVideo(const NDIlib_video_frame_v2_t& frame);
+    void SendAudio(const NDIlib_audio_frame_v2_t& frame);
+    void SendMetadata(const NDIlib_metadata_frame_t& frame);
+    void AddConnectionMetadata(const NDIlib_metadata_frame_t& frame);
+    void ClearConnectionMetadata();
+    bool GetTally(NDIlib_tally_t* tally, uint32_t timeoutMs);
+    int GetConnections(uint32_t timeoutMs);
+    NDIlib_frame_type_e Capture(NDIlib_metadata_frame_t* frame, uint32_t timeoutMs);
+    void FreeMetadata(const NDIlib_metadata_frame_t* frame);
+
+    const std::string& name() const { return name_; }
+
+    // I/O thread side.
+    void OnUpstreamMetadata(std::string text, int64_t timecode);
+    void OnConnectionChange();
+    void OnConnectionClosed(const std::shared_ptr<SenderConnection>& c);
+    std::vector<wire::Message> ConnectionMetadataMessages();
+
+private:
+    explicit Sender(asio::io_context& io) : acceptor_(io) {}
+    void Accept();
+    void Broadcast(wire::Message m, wire::MessageType type);
+    void Pace(int64_t& next, int64_t period);
+
+    std::string name_;
+    std::string groups_;
+    bool clockVideo_ = false, clockAudio_ = false;
+    std::string announcementFile_;
+    asio::ip::tcp::acceptor acceptor_;
+    std::set<std::shared_ptr<SenderConnection>> connections_;  // I/O thread only
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<std::string> connectionMetadata_;
+    std::deque<std::pair<std::string, int64_t>> upstream_;
+    std::map<const char*, std::unique_ptr<char[]>> upstreamHeld_;
+    NDIlib_tally_t tally_{};
+    bool tallyChanged_ = false;
+    int connectionCount_ = 0;
+    bool closed_ = false;
+
+    std::mutex videoPaceMu_, audioPaceMu_;
+    int64_t nextVideo_ = 0, nextAudio_ = 0;
+};
+
+class Receiver : public std::enable_shared_from_this<Receiver> {
+public:
+    static std::shared_ptr<Receiver> Create(const NDIlib_recv_create_v3_t& settings);
+    ~Receiver();
+    void Destroy();
+
+    NDIlib_frame_type_e Capture(NDIlib_video_frame_v2_t* video, NDIlib_audio_frame_v2_t* audio,
+                                NDIlib_metadata_frame_t* metadata, uint32_t timeoutMs);
+    void Free(const void* data);
+    bool SetTally(const NDIlib_tally_t& tally);
+    void AddConnectionMetadata(const NDIlib_metadata_frame_t& frame);
+    int Connections();
+    uint64_t DroppedVideo();
+
+    // Bounds of the queues a slow application falls behind into; the oldest frame goes first.
+    static constexpr size_t kVideoQueue = 8;
+    static constexpr size_t kAudioQueue = 32;
+    static constexpr size_t kMetadataQueue = 64;
+    static constexpr size_t kVideoQueueBytes = size_t(512) << 20;
+
+private:
+    struct Item {
+        uint64_t seq = 0;
+        wire::MessageType type{};
+        std::shared_ptr<std::vector<uint8_t>> payload;
+        wire::VideoView video;
+        wire::AudioView audio;
+        wire::MetadataView metadata;
+    };
+    // What a captured frame points into, kept until the application frees the frame.
+    struct Hold {
+        std::shared_ptr<std::vector<uint8_t>> payload;
+        std::vector<uint8_t> converted, doubled;
+        std::vector<float> audio;
+        std::string metadata;
+    };
+
+    explicit Receiver(asio::io_context& io) : socket_(io), timer_(io) {}
+    void Connect();
+    void ConnectTo(const asio::ip::tcp::endpoint& ep);
+    void ScheduleReconnect();
+    void ReadHeader();
+    void ReadPayload(wire::Header header);
+    void Disconnected(uint64_t generation);
+    void Write(wire::Message m);
+    void WriteNext();
+    void Deliver(Item item);
+    NDIlib_frame_type_e Take(Item& item, NDIlib_video_frame_v2_t* video,
+                             NDIlib_audio_frame_v2_t* audio, NDIlib_metadata_frame_t* metadata);
+
+    std::string sourceName_, sourceUrl_, recvName_;
+    int32_t colorFormat_ = 1, bandwidth_ = 100;
+    bool allowFields_ = true;
+
+    // I/O thread only.
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer timer_;
+    uint8_t header_[wire::kHeaderSize] = {};
+    std::deque<wire::Message> writes_;
+    bool connecting_ = false, connected_ = false, stopping_ = false;
+    int attempts_ = 0;
+    uint64_t generation_ = 0;  // bumped per connection; callbacks of an older one do nothing
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<Item> video_, audio_, metadata_;
+    size_t videoBytes_ = 0;
+    uint64_t nextSeq_ = 0;
+    uint64_t droppedVideo_ = 0;
+    bool statusChange_ = false;
+    bool linkUp_ = false;
+    bool tallySet_ = false;
+    NDIlib_tally_t tally_{};
+    std::vector<std::string> connectionMetadata_;
+    std::map<const void*, std::unique_ptr<Hold>> holds_;
+};
+
+class Finder : public std::enable_shared_from_this<Finder> {
+public:
+    static std::shared_ptr<Finder> Create(const NDIlib_find_create_t* settings);
+    void Destroy();
+    const NDIlib_source_t* Current(uint32_t* count);
+    bool WaitForSources(uint32_t timeoutMs);
+
+private:
+    struct Entry {
+        std::string name, url;
+        bool operator==(const Entry&) const = default;
+    };
+    struct Remote {
+        std::vector<discovery::Announcement> list;
+        std::chrono::steady_clock::time_point seen;
+        bool pending = false;
+    };
+    explicit Finder(asio::io_context& io) : timer_(io) {}
+    void Tick();
+    void Rebuild();
+
+    bool showLocal_ = true;
+    std::vector<std::string> groups_;
+    std::vector<asio::ip::address> extraIps_;
+
+    // I/O thread only.
+    asio::steady_timer timer_;
+    int ticks_ = 0;
+    bool stopping_ = false;
+    std::vector<discovery::Announcement> local_;
+    std::map<asio::ip::address, Remote> remote_;
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<Entry> entries_;
+    uint64_t generation_ = 0, seenGeneration_ = 0;
+    bool closed_ = false;
+    // What the last Current() call handed out; valid until the next call.
+    std::vector<Entry> handedOut_;
+    std::vector<NDIlib_source_t> array_;
+};
+
+// Multicast sightings shared by every finder of the process (opt-in).
+std::vector<std::pair<asio::ip::address, discovery::Announcement>> MulticastSightings();
+
+}  // namespace velmor::builtin

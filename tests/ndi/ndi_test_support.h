@@ -1,0 +1,66 @@
+// Shared helpers of the NDI tests: the built-in transport loaded through the same loader the
+// program uses, unique source names, and frames with a recognisable picture.
+#pragma once
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ndi/builtin/discovery.h"
+#include "ndi/ndi_library.h"
+
+namespace velmor::test {
+
+// Loaded once per test process; announcements go into a folder of this process only, so runs of
+// the suite beside each other (or beside a real Velmor) never see each other's sources.
+inline const NdiLibrary& Builtin() {
+    static NdiLoadResult loaded = [] {
+        const std::string dir = "/tmp/velmor-ndi-test-" + std::to_string(getpid());
+        setenv("VELMOR_NDI_DIR", dir.c_str(), 1);
+        auto r = LoadNdiLibrary(NdiChoice::Builtin);
+        if (r.ok) r.api.initialize();
+        return r;
+    }();
+    return loaded.api;
+}
+
+inline std::string UniqueName(const std::string& base) {
+    static int serial = 0;
+    return base + " " + std::to_string(getpid()) + "-" + std::to_string(++serial);
+}
+
+inline std::string FullName(const std::string& name) {
+    return discovery::FullSourceName(name);
+}
+
+// Polls `done` until it holds or `limit` passes; returns whether it held.
+inline bool Eventually(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+inline std::vector<std::string> SourceNames(const NdiLibrary& ndi, NDIlib_find_instance_t f) {
+    uint32_t n = 0;
+    const NDIlib_source_t* s = ndi.find_get_current_sources(f, &n);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < n; ++i)
+        names.emplace_back(s[i].p_ndi_name);
+    return names;
+}
+
+inline bool Lists(const NdiLibrary& ndi, NDIlib_find_instance_t f, const std::string& full) {
+    for (const auto& n : SourceNames(ndi, f))
+        if (n == full) return true;
+    return false;
+}
+
+}  // namespace velmor::test
