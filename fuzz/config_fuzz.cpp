@@ -22,7 +22,6 @@ public:
     void ShowMonitorLevel(int) override {}
     void ShowDelayFrames(const std::string& text) override { sink += text.size(); }
     void ShowExcludeLocal(bool) override {}
-    void RebuildProcAmpTables() override {}
     void ShowProcAmpButton(int) override {}
     void ShowLoadOnStartup(bool) override {}
     void ShowSaveOnExit(bool) override {}

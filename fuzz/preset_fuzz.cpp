@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         close(fd);
         return 0;
     }
-    velmor::ProcAmp procAmp;
+    velmor::ProcAmpState procAmp;
     procAmp.currentPreset = static_cast<int>(size % 7);  // includes one slot number out of range
     NullNotifier notifier;
     velmor::LoadPresetFile(procAmp, "/proc/self/fd/" + std::to_string(fd), notifier);

@@ -18,7 +18,7 @@ struct FileCloser {
 
 }  // namespace
 
-PresetLoadResult LoadPresetFile(ProcAmp& procAmp, const std::string& path, INotifier& notifier) {
+PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path, INotifier& notifier) {
     std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
     if (!f) return PresetLoadResult::NotOpened;
 
@@ -55,7 +55,7 @@ std::string PresetFileName(const std::string& presetName) {
     return base + ".pap";
 }
 
-bool SavePresetFile(ProcAmp& procAmp, INotifier& notifier, const std::string& folder) {
+bool SavePresetFile(ProcAmpState& procAmp, INotifier& notifier, const std::string& folder) {
     const std::string fileName = PresetFileName(procAmp.presetName);
     const int slot = (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
     procAmp.StoreIntoSlot(slot, /*keepStoredFlag=*/true);

@@ -16,7 +16,7 @@ enum class PresetLoadResult { Loaded, NotOpened, Rejected };
 // Reads a preset file into the current slot and recalls it into the settings. A file that cannot
 // be opened changes nothing silently; a wrong magic or a short record gets its message and changes
 // nothing.
-PresetLoadResult LoadPresetFile(ProcAmp& procAmp, const std::string& path, INotifier& notifier);
+PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path, INotifier& notifier);
 
 // The file name a save uses: presetName without spaces, cut to fit, plus ".pap".
 std::string PresetFileName(const std::string& presetName);
@@ -24,6 +24,6 @@ std::string PresetFileName(const std::string& presetName);
 // Stores the current settings into the current slot (stored flag unchanged) and writes that slot
 // to PresetFileName(presetName) in `folder` (the current folder when empty). Returns true on
 // success; every outcome is reported through the notifier.
-bool SavePresetFile(ProcAmp& procAmp, INotifier& notifier, const std::string& folder = "");
+bool SavePresetFile(ProcAmpState& procAmp, INotifier& notifier, const std::string& folder = "");
 
 }  // namespace velmor

@@ -46,7 +46,7 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
     finder.RestartFinder(r.excludeLocal == 0, extraIps, r.groupSetup.receiveGroups);
 
     // 6. Proc amp (the first stored value is never read back).
-    ProcAmp& pa = r.procAmp;
+    ProcAmpState& pa = r.procAmp;
     ProcAmpSettings& p = pa.settings;
     p.blackLevel = s.procAmpValuesSetting[1];
     p.gain = s.procAmpValuesSetting[2];
@@ -63,8 +63,7 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
     pa.wfmOn = s.procAmpWfmSetting;
     pa.presetName = Utf16ToUtf8(FieldText(s.procAmpPresetNameSetting));
     pa.currentPreset = s.procAmpPresetSetting;
-    pa.RecomputeActive();
-    if (pa.active) view.RebuildProcAmpTables();
+    pa.Refresh();  // recomputes `active` and rebuilds the tables
 
     // 7. Frame grab settings.
     GrabSetup& g = r.grabSetup;

@@ -15,7 +15,7 @@ int16_t Word(int32_t v) { return static_cast<int16_t>(v); }
 
 void CaptureSettings(RelayRecord& r) {
     SettingsRecord& s = r.settingsRecord;
-    const ProcAmp& pa = r.procAmp;
+    const ProcAmpState& pa = r.procAmp;
     const ProcAmpSettings& p = pa.settings;
     const int32_t values[8] = {p.reserved0, p.blackLevel,  p.gain,       p.contrast,
                                p.gamma,     p.colourSat,   p.uLevelShift, p.vLevelShift};

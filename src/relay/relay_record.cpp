@@ -72,7 +72,7 @@ bool RelayRecord::ApplyStartupDefaults() {
     grabSetup.formatIndex = 3;
     grabSetup.baseName = "VelmorGrab";
     procAmp.settings = ProcAmpSettings{};
-    procAmp.RecomputeActive();
+    procAmp.Refresh();
     settingsRecord.monitorLevelSetting = 2;
     audioMapper.Reset();
     for (int i = 0; i < kMaxAudioChannels; ++i) {
@@ -114,16 +114,6 @@ bool SetMonitorLevel(RelayRecord& record, int level) {
     return true;
 }
 
-ProcAmp::ProcAmp() = default;
-
-void ProcAmp::RecomputeActive() {
-    if (bypassHeld) return;
-    const ProcAmpSettings& s = settings;
-    const bool changed = s.blackLevel != 50 || s.gain != 50 || s.contrast != 50 || s.gamma != 50 ||
-                         s.colourSat != 50 || s.uLevelShift != 50 || s.vLevelShift != 50;
-    active = changed ? 1 : 0;
-}
-
 int8_t PresetStoredFlag(const ProcAmpPreset& p) {
     const int16_t values[7] = {p.blackLevel, p.gain,        p.contrast,   p.gamma,
                                p.colourSat,  p.uLevelShift, p.vLevelShift};
@@ -133,7 +123,7 @@ int8_t PresetStoredFlag(const ProcAmpPreset& p) {
     return 0;
 }
 
-void ProcAmp::StoreIntoSlot(int n, bool keepStoredFlag) {
+void ProcAmpState::StoreIntoSlot(int n, bool keepStoredFlag) {
     if (n < 0 || n >= static_cast<int>(presets.size())) return;
     ProcAmpPreset& p = presets[n];
     const ProcAmpSettings& s = settings;
@@ -155,7 +145,7 @@ void ProcAmp::StoreIntoSlot(int n, bool keepStoredFlag) {
     if (!keepStoredFlag) p.storedFlag = PresetStoredFlag(p);
 }
 
-void ProcAmp::RecallSlot(int n) {
+void ProcAmpState::RecallSlot(int n) {
     if (n < 0 || n >= static_cast<int>(presets.size())) return;
     const ProcAmpPreset& p = presets[n];
     ProcAmpSettings& s = settings;
@@ -173,6 +163,7 @@ void ProcAmp::RecallSlot(int n) {
     s.reserved34 = p.reserved34;
     s.reserved35 = p.reserved35;
     presetName = Utf16ToUtf8(FieldText(p.name));
+    Refresh();
 }
 
 }  // namespace velmor

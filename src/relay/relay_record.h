@@ -152,7 +152,7 @@ public:
     Shared<int32_t> previewOn{1};
     Shared<int32_t> timecodeBurnIn{0};
     Shared<int32_t> ebuMode{1};
-    ProcAmp procAmp;
+    ProcAmpState procAmp;
 
     // --- Overlays and meters ---
     OverlayState overlaySetup;

@@ -19,8 +19,6 @@ public:
     virtual void ShowDelayFrames(const std::string& text) = 0;
     // "Exclude local" check box.
     virtual void ShowExcludeLocal(bool checked) = 0;
-    // Proc amp tables must be rebuilt in full (parameters changed while active).
-    virtual void RebuildProcAmpTables() = 0;
     // Proc amp button colour index (1 applied to the output, 3 otherwise).
     virtual void ShowProcAmpButton(int colourIndex) = 0;
     // System-menu check marks.

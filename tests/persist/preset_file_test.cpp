@@ -19,7 +19,7 @@ using testing::WriteBytes;
 
 TEST(PresetFile, SaveStripsSpacesAndLoadsBack) {
     TempDir dir;
-    ProcAmp pa;
+    ProcAmpState pa;
     pa.presetName = "Night Studio 2";
     pa.settings.gain = -20;
     pa.settings.uvLinking = 2;
@@ -38,7 +38,7 @@ TEST(PresetFile, SaveStripsSpacesAndLoadsBack) {
     ASSERT_EQ(bytes.size(), 304u);
     EXPECT_EQ(0, std::memcmp(bytes.data(), "QWVLMXP\x81", 8));
 
-    ProcAmp loaded;
+    ProcAmpState loaded;
     loaded.currentPreset = 4;
     EXPECT_EQ(LoadPresetFile(loaded, dir.File("NightStudio2.pap"), notifier), PresetLoadResult::Loaded);
     EXPECT_EQ(loaded.settings.gain, -20);
@@ -50,7 +50,7 @@ TEST(PresetFile, SaveStripsSpacesAndLoadsBack) {
 
 TEST(PresetFile, BadFilesChangeNothing) {
     TempDir dir;
-    ProcAmp source;
+    ProcAmpState source;
     source.presetName = "p";
     source.settings.contrast = 80;
     RecordingNotifier notifier;
@@ -83,13 +83,13 @@ TEST(PresetFile, BadFilesChangeNothing) {
     };
     for (const Case& c : cases) {
         WriteBytes(dir.File("x.pap"), c.bytes);
-        ProcAmp pa;
+        ProcAmpState pa;
         RecordingNotifier n;
         EXPECT_EQ(LoadPresetFile(pa, dir.File("x.pap"), n), c.result) << c.label;
         EXPECT_EQ(n.shown, c.messages) << c.label;
         EXPECT_EQ(pa.settings.contrast, c.result == PresetLoadResult::Loaded ? 80 : 50) << c.label;
     }
-    ProcAmp pa;
+    ProcAmpState pa;
     RecordingNotifier n;
     EXPECT_EQ(LoadPresetFile(pa, dir.File("absent.pap"), n), PresetLoadResult::NotOpened);
     EXPECT_TRUE(n.shown.empty());
@@ -101,7 +101,7 @@ TEST(PresetFile, UnterminatedNameIsCutInsideTheRecord) {
     std::memcpy(bytes.data(), "QWVLMXP\x81", 8);
     for (size_t i = 8 + 40; i < 304; i += 2) bytes[i] = 'a';  // 128 units, no terminator
     WriteBytes(dir.File("n.pap"), bytes);
-    ProcAmp pa;
+    ProcAmpState pa;
     RecordingNotifier n;
     ASSERT_EQ(LoadPresetFile(pa, dir.File("n.pap"), n), PresetLoadResult::Loaded);
     EXPECT_EQ(pa.presetName, std::string(127, 'a'));
@@ -118,7 +118,7 @@ TEST(PresetFile, FileNameFitsTheLimitAtACharacterBoundary) {
 }
 
 TEST(PresetFile, UnwritableFolderReportsIt) {
-    ProcAmp pa;
+    ProcAmpState pa;
     pa.presetName = "x";
     RecordingNotifier n;
     EXPECT_FALSE(SavePresetFile(pa, n, "/nonexistent-folder"));

@@ -82,7 +82,6 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
     const std::vector<std::string> expected = {
         // The Extra IP of the file is applied later, by ApplySettings.
         "finder local=0 ips= groups=Public,Studio A",
-        "procamp rebuild",
         "rotation 4 Rotate 90",
         "keyfill off",
         "monitor 2",

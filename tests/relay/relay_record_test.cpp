@@ -102,7 +102,7 @@ TEST(RelayRecord, MonitorLevelControl) {
 }
 
 TEST(ProcAmpSlots, StoreAndRecall) {
-    ProcAmp pa;
+    ProcAmpState pa;
     pa.settings.gain = -20;
     pa.settings.contrast = 200;
     pa.settings.fxOrder = 1;
@@ -115,7 +115,7 @@ TEST(ProcAmpSlots, StoreAndRecall) {
     EXPECT_EQ(slot.name[122], u'n');
     EXPECT_EQ(slot.name[123], u'\0');  // at most 123 characters
 
-    ProcAmp other;
+    ProcAmpState other;
     other.presets = pa.presets;
     other.RecallSlot(2);
     EXPECT_EQ(other.settings.gain, -20);
@@ -123,27 +123,12 @@ TEST(ProcAmpSlots, StoreAndRecall) {
     EXPECT_EQ(other.settings.fxOrder, 1);
     EXPECT_EQ(other.monitorOn, 1);
     EXPECT_EQ(other.presetName, std::string(123, 'n'));
+    EXPECT_EQ(other.active, 1) << "a recall puts the slot into effect";
 
     // Neutral settings clear the stored flag.
     pa.settings = ProcAmpSettings{};
     pa.StoreIntoSlot(2);
     EXPECT_EQ(pa.presets[2].storedFlag, 0);
-}
-
-TEST(ProcAmpSlots, ActiveFlagAndBypass) {
-    ProcAmp pa;
-    pa.RecomputeActive();
-    EXPECT_EQ(pa.active, 0);
-    pa.settings.reserved0 = 7;  // not a parameter
-    pa.RecomputeActive();
-    EXPECT_EQ(pa.active, 0);
-    pa.settings.vLevelShift = 49;
-    pa.RecomputeActive();
-    EXPECT_EQ(pa.active, 1);
-    pa.bypassHeld = 1;
-    pa.active = 0;
-    pa.RecomputeActive();
-    EXPECT_EQ(pa.active, 0) << "nothing is recomputed while Temp Bypass is held";
 }
 
 }  // namespace

@@ -42,7 +42,6 @@ public:
     void ShowExcludeLocal(bool checked) override {
         calls.push_back(std::string("exclude ") + (checked ? "on" : "off"));
     }
-    void RebuildProcAmpTables() override { calls.push_back("procamp rebuild"); }
     void ShowProcAmpButton(int colour) override { calls.push_back("procamp button " + std::to_string(colour)); }
     void ShowLoadOnStartup(bool checked) override {
         calls.push_back(std::string("load-on-startup ") + (checked ? "on" : "off"));
