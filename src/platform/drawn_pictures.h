@@ -1,0 +1,33 @@
+// Every picture Velmor shows or burns in is drawn here at start-up: the timecode glyphs, the status
+// lamps, the monitor level speakers and the preview's idle picture.
+#pragma once
+
+#include <QImage>
+
+#include "video/image_buffer.h"
+
+namespace velmor {
+
+enum class Lamp { Grey, Red, Green, Amber, Blue, Magenta };
+
+inline constexpr int kGlyphDigitWidth = 56;
+inline constexpr int kGlyphColonWidth = 24;
+inline constexpr int kGlyphHeight = 72;
+inline constexpr int kTimecodeGlyphs = 22;
+
+// Fills glyphs[0..9] with the digits 0-9 (56 x 72) and glyphs[10] with the colon (24 x 72) as
+// opaque BGRA pictures, white on black, and glyphs[11..21] with UYVA copies of them. `count` must
+// be at least 22. False when a picture cannot be made.
+bool DrawTimecodeGlyphs(ImageBuffer* glyphs, int count);
+
+// A round status lamp, `size` pixels square, transparent around the disc.
+QImage LampPicture(Lamp lamp, int size = 16);
+
+// The monitor level picture: 2 Full, 1 Dim, 0 Mute (24 pixels high, so that the click rows
+// 0-8, 9-16 and 17+ fall on its top, middle and bottom thirds).
+QImage SpeakerPicture(int level);
+
+// The preview's picture while no source is shown, 480 x 270.
+QImage IdlePicture();
+
+}  // namespace velmor

@@ -1,0 +1,345 @@
+// Decoding fixtures of every offered format, encoding grabs by extension, the grab file name and
+// lamps, the thumbnail rule, text rendering and the drawn pictures.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFontInfo>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "platform/drawn_pictures.h"
+#include "platform/grab_writer.h"
+#include "platform/image_files.h"
+#include "platform/qt_text_rasteriser.h"
+#include "platform_test_support.h"
+
+namespace velmor {
+namespace {
+
+using testing::EnsureQtApp;
+
+struct Bgra {
+    int b, g, r, a;
+};
+
+Bgra PixelAt(const ImageBuffer& p, int x, int y) {
+    const uint8_t* q = p.pixels() + (static_cast<size_t>(y) * p.width + x) * 4;
+    return {q[0], q[1], q[2], q[3]};
+}
+
+void ExpectColour(const ImageBuffer& p, int x, int y, QColor c, int alpha, int tolerance,
+                  const std::string& what) {
+    const Bgra got = PixelAt(p, x, y);
+    EXPECT_NEAR(got.r, c.red(), tolerance) << what << " at " << x << "," << y;
+    EXPECT_NEAR(got.g, c.green(), tolerance) << what << " at " << x << "," << y;
+    EXPECT_NEAR(got.b, c.blue(), tolerance) << what << " at " << x << "," << y;
+    EXPECT_EQ(got.a, alpha) << what << " at " << x << "," << y;
+}
+
+// 16 x 8: top half red, bottom half blue, so a flipped decode shows.
+QImage TwoBands(QImage::Format format) {
+    QImage image(16, 8, format);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x)
+            image.setPixelColor(x, y, y < 4 ? QColor(200, 20, 30) : QColor(10, 40, 220));
+    return image;
+}
+
+class ImageFiles : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureQtApp(); }
+    std::string Path(const char* name) const { return (dir_.path() + "/" + name).toStdString(); }
+    QTemporaryDir dir_;
+};
+
+TEST_F(ImageFiles, DecodesEveryOfferedFormatWithSizeBitDepthAndAlpha) {
+    // PNG with alpha: the file's alpha is kept.
+    QImage withAlpha = TwoBands(QImage::Format_ARGB32);
+    withAlpha.setPixelColor(3, 1, QColor(200, 20, 30, 77));
+    ASSERT_TRUE(withAlpha.save(QString::fromStdString(Path("alpha.png"))));
+    ASSERT_TRUE(TwoBands(QImage::Format_RGB888).save(QString::fromStdString(Path("plain.bmp"))));
+    ASSERT_TRUE(TwoBands(QImage::Format_RGB32).save(QString::fromStdString(Path("photo.jpg"))));
+    ASSERT_TRUE(TwoBands(QImage::Format_RGB32).save(QString::fromStdString(Path("scan.tif"))));
+    ImageBuffer gifSource;
+    ASSERT_TRUE(FromQImage(TwoBands(QImage::Format_RGB32), gifSource));
+    ASSERT_TRUE(EncodeImageFile(Path("anim.gif"), gifSource));  // Qt cannot write GIF
+
+    struct Case {
+        const char* file;
+        int bitDepth;
+        int alpha;  // alpha of an ordinary pixel
+        int tolerance;
+    } cases[] = {
+        {"alpha.png", 32, 255, 0}, {"plain.bmp", 24, 0, 0}, {"photo.jpg", 24, 0, 12},
+        {"anim.gif", 8, 0, 0},     {"scan.tif", 24, 0, 0},
+    };
+    for (const auto& c : cases) {
+        ImageBuffer picture;
+        ASSERT_TRUE(LoadFromFile(picture, Path(c.file))) << c.file;
+        EXPECT_EQ(picture.name, c.file);
+        EXPECT_EQ(picture.path, Path(c.file));
+        EXPECT_EQ(picture.width, 16) << c.file;
+        EXPECT_EQ(picture.height, 8) << c.file;
+        EXPECT_EQ(picture.decodedWidth, 16) << c.file;
+        EXPECT_EQ(picture.decodedHeight, 8) << c.file;
+        EXPECT_EQ(picture.decodedBitDepth, c.bitDepth) << c.file;
+        EXPECT_EQ(picture.pixelKind, kPixelBGRA) << c.file;
+        EXPECT_EQ(picture.bitsPerPixel, 32) << c.file;
+        EXPECT_EQ(picture.byteSize, 16 * 8 * 4) << c.file;
+        ExpectColour(picture, 8, 0, QColor(200, 20, 30), c.alpha, c.tolerance, c.file);
+        ExpectColour(picture, 8, 7, QColor(10, 40, 220), c.alpha, c.tolerance, c.file);
+    }
+    ImageBuffer png;
+    ASSERT_TRUE(LoadFromFile(png, Path("alpha.png")));
+    EXPECT_EQ(PixelAt(png, 3, 1).a, 77);
+}
+
+TEST_F(ImageFiles, FailedLoadKeepsThePreviousPixels) {
+    ImageBuffer picture;
+    ASSERT_TRUE(picture.FillColour(4, 4, 1, 2, 3, 4));
+    QFile junk(QString::fromStdString(Path("junk.png")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("\x89PNG not really");
+    junk.close();
+    for (const char* name : {"junk.png", "missing.bmp"}) {
+        EXPECT_FALSE(LoadFromFile(picture, Path(name))) << name;
+        EXPECT_EQ(picture.width, 4);
+        ExpectColour(picture, 2, 2, QColor(1, 2, 3), 4, 0, name);
+    }
+}
+
+TEST_F(ImageFiles, GrabsInAllFourFormatsDecodeBackWithoutAlpha) {
+    // A BGRA frame whose alpha varies: none of it may reach the file.
+    ImageBuffer frame;
+    ASSERT_TRUE(frame.Reshape(32, 16, kPixelBGRA));
+    frame.bitsPerPixel = 32;
+    const QColor colours[4] = {QColor(250, 250, 250), QColor(0, 0, 0), QColor(30, 160, 60),
+                               QColor(240, 200, 10)};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const QColor c = colours[(x / 16) + 2 * (y / 8)];
+            uint8_t* p = frame.pixels() + (y * 32 + x) * 4;
+            p[0] = static_cast<uint8_t>(c.blue());
+            p[1] = static_cast<uint8_t>(c.green());
+            p[2] = static_cast<uint8_t>(c.red());
+            p[3] = static_cast<uint8_t>(x * 8);
+        }
+    struct Case {
+        const char* file;
+        int tolerance;
+    } cases[] = {{"g.bmp", 0}, {"g.PNG", 0}, {"g.gif", 0}, {"g.jpg", 20}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(EncodeImageFile(Path(c.file), frame)) << c.file;
+        ImageBuffer back;
+        ASSERT_TRUE(LoadFromFile(back, Path(c.file))) << c.file;
+        EXPECT_LT(back.decodedBitDepth, 32) << c.file << ": alpha was written";
+        for (int q = 0; q < 4; ++q)  // centre of each quarter
+            ExpectColour(back, 8 + 16 * (q % 2), 4 + 8 * (q / 2), colours[q], 0, c.tolerance,
+                         c.file);
+    }
+}
+
+TEST_F(ImageFiles, GifOfManyColoursIsQuantisedCloseToTheOriginal) {
+    ImageBuffer ramp;
+    ASSERT_TRUE(ramp.Reshape(64, 64, kPixelBGRA));
+    ramp.bitsPerPixel = 32;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            uint8_t* p = ramp.pixels() + (y * 64 + x) * 4;
+            p[0] = static_cast<uint8_t>(x * 4);
+            p[1] = static_cast<uint8_t>(y * 4);
+            p[2] = 128;
+            p[3] = 255;
+        }
+    ASSERT_TRUE(EncodeImageFile(Path("ramp.gif"), ramp));
+    ImageBuffer back;
+    ASSERT_TRUE(LoadFromFile(back, Path("ramp.gif")));
+    ExpectColour(back, 40, 20, QColor(128, 80, 160), 0, 24, "ramp");
+}
+
+TEST_F(ImageFiles, EncodingRefusesWhatItCannotWriteAndReplacesExistingFiles) {
+    ImageBuffer picture;
+    ASSERT_TRUE(picture.FillColour(8, 8, 10, 20, 30, 255));
+    EXPECT_FALSE(EncodeImageFile(Path("x.tga"), picture));
+    EXPECT_FALSE(EncodeImageFile(Path("noextension"), picture));
+    EXPECT_FALSE(EncodeImageFile(Path("missing/x.png"), picture));
+    EXPECT_FALSE(EncodeImageFile(Path("empty.png"), ImageBuffer()));
+
+    ASSERT_TRUE(EncodeImageFile(Path("same.png"), picture));
+    ASSERT_TRUE(picture.FillColour(8, 8, 200, 100, 0, 255));
+    ASSERT_TRUE(EncodeImageFile(Path("same.png"), picture));
+    ImageBuffer back;
+    ASSERT_TRUE(LoadFromFile(back, Path("same.png")));
+    ExpectColour(back, 1, 1, QColor(200, 100, 0), 0, 0, "overwritten");
+}
+
+TEST(GrabPath, NameFromTheSettings) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 9;
+    t.tm_hour = 7;
+    t.tm_min = 5;
+    t.tm_sec = 3;
+    auto setup = [](int useBase, const char* base, int date, int time, int format,
+                    const char* folder) {
+        GrabSetup s;
+        s.useBaseName = useBase;
+        s.baseName = base;
+        s.addDate = date;
+        s.addTime = time;
+        s.formatIndex = format;
+        s.grabFolder = folder;
+        return s;
+    };
+    struct Case {
+        GrabSetup s;
+        int index;
+        const char* expected;
+    } cases[] = {
+        {setup(0, "Studio", 0, 0, 0, ""), 0, "VelmorGrab-1.bmp"},
+        {setup(1, "", 0, 0, 3, ""), 0, "-1.png"},
+        {setup(1, "Studio", 1, 1, 3, "/srv/Grabs"), 0, "/srv/Grabs/Studio-1-20261209-070503.png"},
+        {setup(1, "Studio", 1, 0, 2, "/srv/Grabs/"), 2, "/srv/Grabs/Studio-3-20261209.jpg"},
+        {setup(1, "../up", 0, 1, 1, ""), 7, ".._up-8-070503.gif"},
+        {setup(1, "Studio", 0, 0, 4, ""), 0, ""},  // damaged configuration
+        {setup(1, "Studio", 0, 0, -1, ""), 0, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GrabPath(c.s, c.index, t), c.expected);
+}
+
+struct RecordingLamps : IGrabLamps {
+    void ShowSignalLamp(Lamp lamp) override { shown.push_back(lamp); }
+    void StartGrabBlink() override { ++blinks; }
+    std::vector<Lamp> shown;
+    int blinks = 0;
+};
+
+TEST_F(ImageFiles, WriteGrabShowsGreenAndBlinksOnSuccessRedOnFailure) {
+    ImageBuffer frame;
+    ASSERT_TRUE(frame.FillColour(8, 8, 10, 20, 30, 0));
+    GrabSetup setup;
+    setup.addDate = 0;
+    setup.addTime = 0;
+    setup.grabFolder = dir_.path().toStdString();
+
+    RecordingLamps ok;
+    EXPECT_TRUE(WriteGrab(setup, 1, frame, ok, std::time(nullptr)));
+    EXPECT_EQ(ok.shown, std::vector<Lamp>{Lamp::Green});
+    EXPECT_EQ(ok.blinks, 1);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(Path("VelmorGrab-2.png"))));
+
+    setup.grabFolder = Path("not/there");
+    RecordingLamps failed;
+    EXPECT_FALSE(WriteGrab(setup, 1, frame, failed, std::time(nullptr)));
+    EXPECT_EQ(failed.shown, std::vector<Lamp>{Lamp::Red});
+    EXPECT_EQ(failed.blinks, 0);
+}
+
+TEST(Thumbnail, FitsByTheSixteenNinthsRule) {
+    struct Case {
+        int w, h;
+        QRect expected;
+    } cases[] = {
+        {1920, 1080, QRect(0, 0, 160, 90)},  // exactly 16:9 takes the full width
+        {800, 600, QRect(20, 0, 120, 90)},   // narrower: full height
+        {3200, 900, QRect(0, 22, 160, 45)},  // wider: full width, centred down
+        {0, 10, QRect()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ThumbnailRect(160, 90, c.w, c.h), c.expected) << c.w;
+}
+
+// Bounding box of the non-background pixels.
+QRect InkBox(const ImageBuffer& p, int backgroundAlpha) {
+    QRect box;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const Bgra q = PixelAt(p, x, y);
+            if (q.b || q.g || q.r) {
+                EXPECT_EQ(q.a, 255);
+                box = box.united(QRect(x, y, 1, 1));
+            } else {
+                EXPECT_EQ(q.a, backgroundAlpha);
+            }
+        }
+    return box;
+}
+
+TEST(TextRendering, CentredWhiteOnBackgroundWithTheAlphaRule) {
+    EnsureQtApp();
+    QtTextRasteriser rasteriser;
+    struct Case {
+        int alpha;
+        int backgroundAlpha;
+    } cases[] = {{175, 175}, {0, 0}, {8, 255}};
+    for (const auto& c : cases) {
+        ImageBuffer box;
+        ASSERT_TRUE(box.FillColour(1680, 180, 0, 0, 0, 0));  // the text box of a 1920 x 1080 frame
+        ASSERT_TRUE(box.RenderText("Studio 4", c.alpha, rasteriser));
+        const QRect ink = InkBox(box, c.backgroundAlpha);
+        ASSERT_FALSE(ink.isEmpty());
+        EXPECT_NEAR(ink.center().x(), 840, 4) << c.alpha;
+        EXPECT_NEAR(ink.center().y(), 90, 12) << c.alpha;
+        EXPECT_GT(ink.height(), 180 * 7 / 10 / 2) << "font height follows the picture height";
+        // Antialiased: white core and grey edges.
+        bool white = false, grey = false;
+        for (int y = ink.top(); y <= ink.bottom(); ++y)
+            for (int x = ink.left(); x <= ink.right(); ++x) {
+                const Bgra q = PixelAt(box, x, y);
+                white |= q.r == 255 && q.g == 255 && q.b == 255;
+                grey |= q.r > 0 && q.r < 255;
+            }
+        EXPECT_TRUE(white && grey);
+    }
+    // The family rule ends at a real sans-serif font even where neither named font exists.
+    EXPECT_FALSE(QFontInfo(QtTextRasteriser::TextFont(20)).family().isEmpty());
+    EXPECT_EQ(QFontInfo(QtTextRasteriser::TextFont(20)).pixelSize(), 20);
+}
+
+TEST(DrawnPictures, GlyphsLampsSpeakersAndIdlePicture) {
+    EnsureQtApp();
+    ImageBuffer glyphs[kTimecodeGlyphs];
+    ASSERT_TRUE(DrawTimecodeGlyphs(glyphs, kTimecodeGlyphs));
+    for (int i = 0; i <= 10; ++i) {
+        EXPECT_EQ(glyphs[i].width, i == 10 ? 24 : 56);
+        EXPECT_EQ(glyphs[i].height, 72);
+        EXPECT_EQ(glyphs[i].pixelKind, kPixelBGRA);
+        EXPECT_EQ(glyphs[i + 11].pixelKind, kPixelUYVA);
+        EXPECT_EQ(glyphs[i + 11].width, glyphs[i].width);
+        int ink = 0;
+        for (int p = 0; p < glyphs[i].width * 72; ++p) {
+            EXPECT_EQ(glyphs[i].pixels()[p * 4 + 3], 255);
+            ink += glyphs[i].pixels()[p * 4 + 1] > 128;
+        }
+        EXPECT_GT(ink, 20) << "glyph " << i << " is blank";
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(
+                std::memcmp(glyphs[i].pixels(), glyphs[j].pixels(),
+                            static_cast<size_t>(std::min(glyphs[i].byteSize, glyphs[j].byteSize))),
+                0)
+                << i << " looks like " << j;
+    }
+    EXPECT_FALSE(DrawTimecodeGlyphs(glyphs, 11));
+
+    const QColor red = LampPicture(Lamp::Red).pixelColor(8, 8);
+    const QColor green = LampPicture(Lamp::Green).pixelColor(8, 8);
+    const QColor grey = LampPicture(Lamp::Grey).pixelColor(8, 8);
+    EXPECT_GT(red.red(), red.green() + 60);
+    EXPECT_GT(green.green(), green.red() + 60);
+    EXPECT_LT(std::abs(grey.red() - grey.blue()), 10);
+    EXPECT_EQ(LampPicture(Lamp::Red).pixelColor(0, 0).alpha(), 0);
+
+    EXPECT_EQ(SpeakerPicture(2).height(), 24);
+    EXPECT_NE(SpeakerPicture(2), SpeakerPicture(1));
+    EXPECT_NE(SpeakerPicture(1), SpeakerPicture(0));
+    EXPECT_EQ(IdlePicture().size(), QSize(480, 270));
+}
+
+}  // namespace
+}  // namespace velmor
