@@ -82,19 +82,19 @@ void MonitorQueue::Queue(const uint8_t* src, size_t bytes) {
         std::memcpy(buffer.data() + fill, src, space);
         fill = kMonitorBufferBytes;
 
-        bool haveFree;
+        // The buffer is counted as queued before the device sees it: a device that finishes it
+        // at once (inside Write) must find the count already lowered.
+        bool reserved;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            haveFree = free_ > 0;
+            reserved = free_ > 0;  // with every buffer still on a stuck device there is no room
+            if (reserved) --free_;
         }
-        // With every buffer still on a stuck device there is nowhere to put this one.
-        const bool written = haveFree && output->Write(buffer.data(), kMonitorBufferBytes);
-        {
+        const bool written = reserved && output->Write(buffer.data(), kMonitorBufferBytes);
+        if (!written) {
             std::lock_guard<std::mutex> guard(lock_);
-            if (written)
-                --free_;
-            else
-                dropped_ += kMonitorBufferBytes;
+            if (reserved) ++free_;
+            dropped_ += kMonitorBufferBytes;
         }
         if (written) WaitForFree();
 

@@ -113,4 +113,10 @@ void ConvertMonitorPairs(const float* left, const float* right, int samples, flo
 void MonitorTap(const MonitorTapSettings& settings, const AudioBlockView& block,
                 const MonitorMeterFn& meter, MonitorQueue* queue, std::vector<int16_t>& scratch);
 
+// The level picture beside the monitor label: a click at row y (client coordinates) selects
+// 2 Full (y <= 8), 1 Dim (y <= 16) or 0 Mute.
+inline int MonitorLevelForClick(int y) {
+    return y <= 8 ? 2 : (y <= 16 ? 1 : 0);
+}
+
 }  // namespace velmor

@@ -18,11 +18,13 @@ public:
         if (fail) return false;
         written.insert(written.end(), data, data + bytes);
         ++writes;
+        if (doneAtOnce != nullptr) doneAtOnce->BufferDone();
         return true;
     }
     std::vector<uint8_t> written;
     int writes = 0;
     bool fail = false;
+    MonitorQueue* doneAtOnce = nullptr;  // a device that has played a buffer before Write returns
 };
 
 std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
@@ -66,6 +68,17 @@ TEST(MonitorQueue, BlockThatExactlyFillsTheSpaceIsQueuedAtOnce) {
     EXPECT_EQ(out.writes, 1);
     EXPECT_EQ(queue.Index(), 1);
     EXPECT_EQ(queue.FillCount(1), 0);
+}
+
+TEST(MonitorQueue, DeviceThatFinishesInsideWriteKeepsTheCountExact) {
+    MonitorQueue queue;
+    FakeOutput out;
+    out.doneAtOnce = &queue;
+    queue.Attach(&out);
+    const auto block = Pattern(kMonitorBufferBytes * 40, 3);
+    queue.Queue(block.data(), block.size());
+    EXPECT_EQ(out.writes, 40);
+    EXPECT_EQ(queue.FreeBuffers(), kMonitorBuffers);
 }
 
 TEST(MonitorQueue, NothingIsQueuedWhenNoDeviceIsOpen) {
@@ -150,6 +163,12 @@ TEST(MonitorQueue, DetachWaitsForQueuedBuffersButOnlyUpToItsLimit) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(queue.Detach(std::chrono::milliseconds(50)));  // device never answers
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+TEST(MonitorLevel, ClickRowsChooseFullDimMute) {
+    const std::pair<int, int> cases[] = {{0, 2}, {8, 2}, {9, 1}, {16, 1}, {17, 0}, {40, 0}};
+    for (const auto& [y, level] : cases)
+        EXPECT_EQ(MonitorLevelForClick(y), level) << y;
 }
 
 // --- MonitorTap ---
