@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "ndi/ndi_types.h"
+#include "video/frame_grab.h"
+#include "video/preview_render.h"
+
+namespace velmor {
+namespace {
+
+std::vector<uint8_t> SolidUYVY(int w, int h, uint8_t u, uint8_t y, uint8_t v) {
+    std::vector<uint8_t> f(static_cast<size_t>(w) * h * 2);
+    for (size_t i = 0; i < f.size(); i += 4)
+        f[i] = u, f[i + 1] = y, f[i + 2] = v, f[i + 3] = y;
+    return f;
+}
+
+TEST(PreviewRender, HalvedAndFullSampling) {
+    PreviewRenderer r;
+    const std::vector<uint8_t> hd = SolidUYVY(1920, 1080, 128, 235, 128);
+    EXPECT_EQ(r.Render(hd.data(), 1920, 1080, 3840, NDIlib_FourCC_video_type_UYVY, 16.0f / 9.0f),
+              24);
+    const PreviewBitmap* b = r.AcquireBitmap();
+    EXPECT_EQ(b->width, 960);
+    EXPECT_EQ(b->height, 540);
+    EXPECT_EQ(b->aspectClass, 0);
+    EXPECT_EQ(b->pixels[0], 254);  // (235 - 16) * 1.164 = 254.9, truncated
+
+    const std::vector<uint8_t> sd = SolidUYVY(640, 480, 128, 16, 128);
+    EXPECT_EQ(r.Render(sd.data(), 640, 480, 1280, NDIlib_FourCC_video_type_UYVY, 4.0f / 3.0f), 24);
+    b = r.AcquireBitmap();
+    EXPECT_EQ(b->width, 640);
+    EXPECT_EQ(b->height, 480);
+    EXPECT_EQ(b->aspectClass, 1);
+    EXPECT_EQ(b->pixels[640 * 3 * 479 + 639 * 3 + 1], 0);
+}
+
+TEST(PreviewRender, YuvFormulasPerSampling) {
+    struct Case {
+        uint8_t u, y, v;
+        bool halved;
+        uint8_t b, g, r;
+    } cases[] = {
+        // u = 100, v = 60 (from 228, 188): halved B = 100*2.115 + y, full 100*2.112 + y.
+        {28, 126, 188, 1, 0, 117, 235},  // B < 0 clamps to 0; G = 128.04 - 32.04 + 21.3
+        {228, 16, 68, 1, 211, 10, 0},    // B = 211.5, G = 32.04 - 21.3 = 10.74, R < 0
+        {228, 16, 68, 0, 211, 10, 0},    // full: B = 211.2, G = 31.98 - 21.3
+        {128, 235, 128, 0, 254, 254, 254},
+    };
+    for (const Case& c : cases) {
+        PreviewRenderer r;
+        const int w = c.halved ? 642 : 4;
+        const std::vector<uint8_t> f = SolidUYVY(w, 2, c.u, c.y, c.v);
+        ASSERT_EQ(r.Render(f.data(), w, 2, w * 2, NDIlib_FourCC_video_type_UYVY, 0.0f), 24);
+        const uint8_t* p = r.AcquireBitmap()->pixels.get();
+        EXPECT_EQ(p[0], c.b) << int(c.u) << " " << c.halved;
+        EXPECT_EQ(p[1], c.g) << int(c.u) << " " << c.halved;
+        EXPECT_EQ(p[2], c.r) << int(c.u) << " " << c.halved;
+    }
+}
+
+TEST(PreviewRender, FourByteFramesAreCopied) {
+    PreviewRenderer r;
+    std::vector<uint32_t> f(8 * 2);
+    for (size_t i = 0; i < f.size(); ++i)
+        f[i] = static_cast<uint32_t>(i);
+    ASSERT_EQ(r.Render(reinterpret_cast<uint8_t*>(f.data()), 8, 2, 32,
+                       NDIlib_FourCC_video_type_BGRA, 4.0f),
+              32);
+    const PreviewBitmap* b = r.AcquireBitmap();
+    EXPECT_EQ(std::memcmp(b->pixels.get(), f.data(), 64), 0);
+
+    // Halved: every other pixel of every other line.
+    std::vector<uint32_t> wide(1282 * 4);
+    for (size_t i = 0; i < wide.size(); ++i)
+        wide[i] = static_cast<uint32_t>(i);
+    ASSERT_EQ(r.Render(reinterpret_cast<uint8_t*>(wide.data()), 1282, 4, 1282 * 4,
+                       NDIlib_FourCC_video_type_BGRA, 0.0f),
+              32);
+    b = r.AcquireBitmap();
+    EXPECT_EQ(b->width, 641);
+    EXPECT_EQ(b->height, 2);
+    uint32_t px;
+    std::memcpy(&px, b->pixels.get() + (641 + 3) * 4, 4);
+    EXPECT_EQ(px, 2u * 1282 + 6);
+}
+
+TEST(PreviewRender, RefusesWhatItCannotRead) {
+    PreviewRenderer r;
+    std::vector<uint8_t> f(64);
+    EXPECT_EQ(r.Render(nullptr, 4, 4, 8, NDIlib_FourCC_video_type_UYVY, 1.0f), 0);
+    EXPECT_EQ(r.Render(f.data(), 4, 4, 8, NDIlib_FourCC_video_type_NV12, 1.0f), 0);
+    EXPECT_EQ(r.Render(f.data(), 4, 4, 4, NDIlib_FourCC_video_type_UYVY, 1.0f), 0)
+        << "stride shorter than a line";
+    EXPECT_EQ(r.AcquireBitmap()->bitsPerPixel, 0);
+}
+
+TEST(Waveform, TraceRowsGraticulesAndSaturation) {
+    PreviewRenderer r;
+    r.waveformOn = 1;
+    r.graticuleType = 1;
+    const int W = 64, H = 8;
+    std::vector<uint8_t> f = SolidUYVY(W, H, 128, 235, 128);
+    ASSERT_EQ(r.Render(f.data(), W, H, W * 2, NDIlib_FourCC_video_type_UYVY, 0.0f), 24);
+    const PreviewBitmap* b = r.AcquireBitmap();
+    ASSERT_EQ(b->width, 32);
+    ASSERT_EQ(b->height, 270);
+    EXPECT_TRUE(b->waveform);
+    auto green = [&](int row, int x) { return b->pixels[(row * 32 + x) * 3 + 1]; };
+    // 4 sampled lines hit row 29 four times: 63, 126, 189, 252.
+    EXPECT_EQ(green(29, 0), 252);
+    for (int row : {30, 51, 73, 95, 117, 139, 161, 183, 205, 227, 249}) {
+        EXPECT_EQ(green(row, 5), 0x60) << row;
+        EXPECT_EQ(b->pixels[(row * 32 + 5) * 3 + 2], 0x40);
+    }
+    EXPECT_EQ(green(31, 5), 0);
+
+    f = SolidUYVY(W, H, 128, 16, 128);
+    r.graticuleType = 0;
+    ASSERT_EQ(r.Render(f.data(), W, H, W * 2, NDIlib_FourCC_video_type_UYVY, 0.0f), 24);
+    b = r.AcquireBitmap();
+    EXPECT_EQ(green(248, 3), 252);
+    for (int row : {30, 61, 92, 123, 155, 186, 217, 249})
+        EXPECT_EQ(green(row, 3), 0x60) << row;
+    EXPECT_EQ(green(51, 3), 0);
+
+    // Four hits on a graticule line stop at 222 (96, 159, 222, then no more).
+    f = SolidUYVY(W, H, 128, 234, 128);
+    ASSERT_EQ(r.Render(f.data(), W, H, W * 2, NDIlib_FourCC_video_type_UYVY, 0.0f), 24);
+    b = r.AcquireBitmap();
+    EXPECT_EQ(green(30, 7), 222);
+
+    // Luma 0 lands on row 264.
+    f = SolidUYVY(W, 2, 128, 0, 128);
+    ASSERT_EQ(r.Render(f.data(), W, 2, W * 2, NDIlib_FourCC_video_type_UYVY, 0.0f), 24);
+    b = r.AcquireBitmap();
+    EXPECT_EQ(green(264, 0), 63);
+}
+
+TEST(Waveform, FourByteLumaAndTallFrames) {
+    PreviewRenderer r;
+    r.waveformOn = 1;
+    // G = 255 only: 255*0.6142 + 16 = 172.6 -> L 172 -> row (83*255)/256 + 10 = 92.
+    const int W = 4, H = 724;  // m = 362 > 360: every fourth line, 181 samples per column
+    std::vector<uint32_t> f(static_cast<size_t>(W) * H, 0x0000FF00u);
+    f[2] = 0;  // line 0, pixel 2 black: L = 16 -> row 248
+    ASSERT_EQ(r.Render(reinterpret_cast<uint8_t*>(f.data()), W, H, W * 4,
+                       NDIlib_FourCC_video_type_BGRA, 0.0f),
+              24);
+    const PreviewBitmap* b = r.AcquireBitmap();
+    EXPECT_EQ(b->pixels[(92 * 2 + 0) * 3 + 1], 252);
+    EXPECT_EQ(b->pixels[(248 * 2 + 1) * 3 + 1], 63);  // one sample, just above the line at 249
+}
+
+TEST(PaintGeometry, DestinationRectangles) {
+    EXPECT_EQ(PreviewDestRect(0, 0.0f, 640, 360), (PaintRect{0, 0, 640, 360}));
+    EXPECT_EQ(PreviewDestRect(2, 0.0f, 640, 360), (PaintRect{219, 0, 202, 360}));
+    EXPECT_EQ(PreviewDestRect(1, 4.0f / 3.0f, 640, 360), (PaintRect{80, 0, 480, 360}));
+    EXPECT_EQ(PreviewDestRect(1, 2.39f, 640, 360), (PaintRect{0, 46, 640, 267}));
+    EXPECT_EQ(TimeTextPosition(640, 360), (PaintRect{292, 288, 0, 0}));
+    EXPECT_EQ(TallyPenWidth(360), 5);
+    EXPECT_EQ(TallyPenWidth(100), 2);
+}
+
+TEST(PaintGeometry, WaveformScaleLabels) {
+    const auto volts = WaveformScaleLabels(0, 960, 540);
+    ASSERT_EQ(volts.size(), 9u);
+    EXPECT_EQ(volts[0].text, "960x540  ");
+    EXPECT_EQ(volts[0].y, 10);
+    EXPECT_EQ(volts[1].text, "1.0");
+    const int vy[7] = {70, 112, 154, 195, 237, 279, 321};
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_EQ(volts[k + 2].y, vy[k]);
+        EXPECT_EQ(volts[k + 2].text, " ." + std::to_string(9 - k));
+    }
+    const auto pct = WaveformScaleLabels(1, 960, 540);
+    ASSERT_EQ(pct.size(), 11u);
+    EXPECT_EQ(pct[0].text, "100");
+    const int py[9] = {58, 87, 116, 145, 175, 204, 233, 262, 291};
+    for (int k = 0; k < 9; ++k) {
+        EXPECT_EQ(pct[k + 1].y, py[k]);
+        EXPECT_EQ(pct[k + 1].text, " " + std::to_string(90 - 10 * k));
+    }
+    EXPECT_EQ(pct[10].text, "  0");
+    EXPECT_EQ(pct[10].y, 321);
+    for (const auto& l : pct)
+        EXPECT_EQ(l.x, 5);
+}
+
+TEST(FrameGrab, UYVYColours) {
+    struct Case {
+        uint8_t y;
+        uint8_t b, g, r;
+    } cases[] = {{16, 0, 0, 0}, {235, 255, 255, 255}, {126, 129, 128, 128}};
+    for (const Case& c : cases) {
+        ImageBuffer grab;
+        ASSERT_TRUE(grab.Reshape(2, 1, kPixelUYVY));
+        const uint8_t px[4] = {128, c.y, 128, c.y};
+        std::memcpy(grab.pixels(), px, 4);
+        ImageBuffer out;
+        ASSERT_TRUE(FrameToImage(grab, out));
+        ASSERT_EQ(out.width, 2);
+        for (int p = 0; p < 2; ++p) {
+            EXPECT_EQ(out.pixels()[p * 4 + 0], c.b) << int(c.y);
+            EXPECT_EQ(out.pixels()[p * 4 + 1], c.g) << int(c.y);
+            EXPECT_EQ(out.pixels()[p * 4 + 2], c.r) << int(c.y);
+            EXPECT_EQ(out.pixels()[p * 4 + 3], 255);
+        }
+    }
+}
+
+TEST(FrameGrab, BGRAAlphaIsDroppedAndEmptyFails) {
+    ImageBuffer grab;
+    ASSERT_TRUE(grab.FillColour(2, 2, 10, 20, 30, 0));
+    ImageBuffer out;
+    ASSERT_TRUE(FrameToImage(grab, out));
+    EXPECT_EQ(out.pixels()[0], 30);
+    EXPECT_EQ(out.pixels()[2], 10);
+    EXPECT_EQ(out.pixels()[3], 255);
+    EXPECT_FALSE(FrameToImage(ImageBuffer(), out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(FrameGrab, FileNames) {
+    std::tm date{};
+    date.tm_year = 126, date.tm_mon = 11, date.tm_mday = 9;
+    std::tm time{};
+    time.tm_hour = 7, time.tm_min = 5, time.tm_sec = 3;
+    GrabNaming n;
+    n.baseName = "Studio";
+    n.grabFolder = "/srv/grabs";
+    EXPECT_EQ(GrabFilePath(n, 0, date, time), "/srv/grabs/Studio-1-20261209-070503.png");
+    n.useBaseName = 0;
+    n.grabFolder.clear();
+    n.addDate = n.addTime = 0;
+    n.formatIndex = 0;
+    EXPECT_EQ(GrabFilePath(n, 0, date, time), "VelmorGrab-1.bmp");
+    n.useBaseName = 1;
+    n.baseName.clear();
+    n.formatIndex = 2;
+    EXPECT_EQ(GrabFilePath(n, 0, date, time), "-1.jpg");
+    n.addTime = 1;
+    n.formatIndex = 99;
+    n.grabFolder = "/tmp/";
+    EXPECT_EQ(GrabFilePath(n, 4, date, time), "/tmp/-5-070503.png");
+}
+
+}  // namespace
+}  // namespace velmor
