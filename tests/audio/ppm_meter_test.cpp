@@ -1,0 +1,300 @@
+#include "audio/ppm_meter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "audio/meter_settings.h"
+#include "video/text_rasteriser.h"
+
+namespace velmor {
+namespace {
+
+TEST(MeterLevels, IntegerDbAndPositions) {
+    struct Case {
+        int level, dB, position;
+    } cases[] = {
+        {0, 0, 0},
+        {1, 0, 0},
+        {2, 6, 1},
+        {256, 53, 15},
+        {257, 54, 96},
+        {512, 59, 136},
+        {3276, 76, 272},
+        {16385, 90, 384},
+        {32768, 95, 384},
+        {INT32_MAX, 186 + 5, 384},  // beyond full scale: stays at the top
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PpmMeter::LevelToDb(c.level), c.dB) << c.level;
+        EXPECT_EQ(PpmMeter::DbToPosition(c.dB, 384), c.position) << c.level;
+    }
+}
+
+TEST(MeterLevels, SegmentLevels) {
+    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(1.0f, -4.0f), 4.0f);  // SMPTE Normal: "0VU"
+    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(0.0f, -4.0f), 0.0f);
+    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(1e-9f, 0.0f), 0.0f);  // floor at u = -60
+    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(std::pow(10.0f, -20.0f / 20), 0.0f), 44.0f / 48);
+    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(std::pow(10.0f, 12.0f / 20), 0.0f), 7.5f);
+    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(100.0f, 0.0f), 8.0f);
+}
+
+float Block(PpmMeter& m, MeterLink& link, float peak) {
+    std::vector<float> l(64, 0.0f), r(64, 0.0f);
+    l[10] = peak;
+    r[20] = -peak;
+    m.MeterBlock(link, l.data(), r.data(), 64);
+    return l[10];
+}
+
+TEST(MeterBlock, SmpteFullScaleReachesTheYellowThreshold) {
+    PpmMeter m;
+    MeterLink link;
+    link.ebuMode = 0;
+    m.SetOverlayEnabled(true);
+    Block(m, link, 1.0f);
+    EXPECT_EQ(m.smpteScale.load(), 1);
+    EXPECT_FLOAT_EQ(link.meterScale.load(), 0.1f);
+    EXPECT_EQ(m.holdLeft.load(), 272);
+    EXPECT_EQ(m.holdRight.load(), 272) << "negative peaks count";
+    EXPECT_FLOAT_EQ(link.leftPeakPositive.load(), 1.0f);
+    EXPECT_FLOAT_EQ(m.segLevelLeft.load(), 4.0f);
+    EXPECT_FLOAT_EQ(m.dbOffset.load(), -4.0f);
+    EXPECT_EQ(m.overloadScreenLeft.load(), 0);
+}
+
+TEST(MeterBlock, MissingPlanesGainAndBadSamples) {
+    PpmMeter m;
+    MeterLink link;
+    std::vector<float> l = {0.25f, -0.5f};
+    m.MeterBlock(link, l.data(), nullptr, 2, 2.0);
+    EXPECT_FLOAT_EQ(l[0], 0.5f) << "the gain is written back";
+    EXPECT_FLOAT_EQ(m.peakLeft.load(), 1.0f);
+    EXPECT_FLOAT_EQ(m.peakRight.load(), 0.0f);
+    EXPECT_FLOAT_EQ(link.leftPeakPositive.load(), 0.5f);
+
+    std::vector<float> bad = {std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(), -1e30f};
+    m.MeterBlock(link, bad.data(), bad.data(), 3);
+    EXPECT_EQ(m.holdLeft.load(), 384);
+    m.MeterBlock(link, nullptr, nullptr, 100);
+    EXPECT_FLOAT_EQ(m.peakLeft.load(), 0.0f);
+}
+
+TEST(MeterBlock, ChangeFlags) {
+    PpmMeter m;
+    MeterLink link;
+    link.meterMode = 1;
+    link.meterLayout = 1;
+    link.meterChangeFlags = kMeterChangeMode | kMeterChangeLayout | kMeterChangeBit7;
+    m.meterGeometryDirty = 0;
+    Block(m, link, 0.1f);
+    EXPECT_EQ(m.vmixMode.load(), 1);
+    EXPECT_EQ(m.layout.load(), 1);
+    EXPECT_EQ(m.meterGeometryDirty.load(), 1);
+    EXPECT_EQ(link.meterChangeFlags.load(), kMeterChangePicture);
+    EXPECT_EQ(link.meterRefreshFrames.load(), 1);
+    link.meterChangeFlags = 0;
+    Block(m, link, 0.1f);
+    EXPECT_EQ(link.meterChangeFlags.load(), kMeterChangePicture) << "one refresh frame";
+    EXPECT_EQ(link.meterRefreshFrames.load(), 0);
+    link.meterChangeFlags = 0;
+    Block(m, link, 0.1f);
+    EXPECT_EQ(link.meterChangeFlags.load(), 0);
+}
+
+TEST(MeterOverload, Thresholds) {
+    struct Case {
+        int smpte, level;
+        bool over;
+    } cases[] = {{1, 30000, true}, {1, 29184, false}, {0, 24000, true}, {0, 23040, false}};
+    for (const Case& c : cases) {
+        PpmMeter m;
+        m.smpteScale = c.smpte;
+        m.SetLevels(c.level, 0);
+        EXPECT_EQ(m.overloadScreenLeft.load(), c.over ? 12 : 0) << c.level;
+        EXPECT_EQ(m.overloadOverlayLeft.load(), c.over ? 18 : 0) << c.level;
+        EXPECT_EQ(m.overloadScreenRight.load(), 0);
+    }
+    // The screen mark shows for 12 repaints.
+    PpmMeter m;
+    m.SetLevels(40000, 0);
+    int shown = 0;
+    while (m.TakeScreenOverload(0))
+        ++shown;
+    EXPECT_EQ(shown, 12);
+
+    // vMix mode: a peak above +14.5 (SMPTE) lights the overlay mark without a high level.
+    PpmMeter v;
+    MeterLink link;
+    link.ebuMode = 0;
+    link.meterMode = 1;
+    link.meterChangeFlags = kMeterChangeMode;
+    v.SetOverlayEnabled(true);
+    Block(v, link, 1.0f);  // L = 0 + 16
+    EXPECT_EQ(v.overloadOverlayLeft.load(), 18);
+    EXPECT_EQ(v.overloadScreenLeft.load(), 0);
+}
+
+TEST(MeterTick, BallisticsAndHoldReset) {
+    PpmMeter m;
+    m.SetLevels(32768, 0);  // position 384
+    EXPECT_FALSE(m.MeterTick(2)) << "timer 2 repaints only in segment style";
+    EXPECT_TRUE(m.MeterTick(1));
+    EXPECT_EQ(m.shownLeft, 384) << "immediate rise";
+    m.SetLevels(0, 0);  // resetHold was set by the tick: holds drop to 0
+    EXPECT_EQ(m.holdLeft.load(), 0);
+    std::vector<int> falls;
+    int last = m.shownLeft;
+    for (int i = 0; i < 12; ++i) {
+        m.MeterTick(1);
+        falls.push_back(last - m.shownLeft);
+        last = m.shownLeft;
+    }
+    EXPECT_EQ(falls, (std::vector<int>{0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3}));
+    // Within one step of the target it lands there and the fall starts slowly again.
+    int s = 5, c = 9;
+    PpmMeter::FallStep(s, 3, c);
+    EXPECT_EQ(s, 3);
+    EXPECT_EQ(c, 0);
+}
+
+class BoxRasteriser : public ITextRasteriser {
+public:
+    bool RasteriseLine(std::string_view utf8, int width, int height, int, uint8_t* bgra) override {
+        texts.emplace_back(utf8);
+        std::memset(bgra, 0, static_cast<size_t>(width) * height * 4);
+        uint8_t* c = bgra + ((height / 2) * width + width / 2) * 4;
+        c[0] = c[1] = c[2] = 255;
+        return true;
+    }
+    std::vector<std::string> texts;
+};
+
+uint32_t PixelAt(const ImageBuffer& p, int x, int y) {
+    uint32_t v;
+    std::memcpy(&v, p.pixels() + (static_cast<size_t>(y) * p.width + x) * 4, 4);
+    return v;
+}
+
+TEST(MeterOverlay, VerticalLayoutAt1080p) {
+    BoxRasteriser text;
+    PpmMeter m(&text);
+    m.SetFrameSize(1920, 1080);
+    m.SetLayout(1);
+    m.SetOverlayEnabled(true);
+    m.segLevelLeft = 8.0f;  // full bar
+    m.segLevelRight = 1.5f;
+    m.smpteScale = 1;
+    m.MeterTick(2);
+    const MeterPicture* pic = m.AcquireOverlayPicture();
+    ASSERT_EQ(pic->layout, 1);
+    ASSERT_EQ(pic->picture.width, 120);
+    ASSERT_EQ(pic->picture.height, 864);
+    EXPECT_EQ(text.texts, (std::vector<std::string>{"-12", " - 8 ", " - 4 ", " +4 ", " +8 ",
+                                                    " +12 ", "0dBu", "0VU"}));
+    const ImageBuffer& p = pic->picture;
+    const int s = (864 - 4) / 8;  // 107 rows a segment
+    // Left bar: 8 segments from the bottom, colours 0..7.
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(PixelAt(p, 5, 864 - 2 - i * s - 1), PpmMeter::kOverlayColours[i]) << i;
+    }
+    // Right bar: one and a half segments (72 units), black above.
+    EXPECT_EQ(PixelAt(p, 110, 864 - 3), PpmMeter::kOverlayColours[0]);
+    EXPECT_EQ(PixelAt(p, 110, 864 - 2 - s - s / 2 + 1), PpmMeter::kOverlayColours[1]);
+    EXPECT_EQ(PixelAt(p, 110, 864 - 2 - s - s / 2 - 2), 0xFF000000u);
+    EXPECT_EQ(PixelAt(p, 110, 2), 0xFF000000u);
+    // A label sits centred on a segment boundary: the white pixel of "-12" at boundary 1.
+    EXPECT_EQ(PixelAt(p, 60, 864 - 2 - s) & 0xFFFFFF, 0xFFFFFFu);
+}
+
+TEST(MeterOverlay, HorizontalLayoutOverloadAndPortrait) {
+    BoxRasteriser text;
+    PpmMeter m(&text);
+    m.SetFrameSize(1920, 1080);
+    m.SetLayout(0);
+    m.SetOverlayEnabled(true);
+    m.SetLevels(40000, 0);  // overlay overload on the left for 18 updates
+    m.MeterTick(2);
+    const ImageBuffer& p = m.AcquireOverlayPicture()->picture;
+    ASSERT_EQ(p.width, 1536);
+    ASSERT_EQ(p.height, 108);
+    const int s = (1536 - 4) / 8;
+    EXPECT_EQ(PixelAt(p, 1536 - 3, 10), PpmMeter::kOverlayColours[8]) << "overload mark";
+    EXPECT_EQ(PixelAt(p, 1536 - 3 - s / 4 - 1, 10), 0xFF000000u);
+    EXPECT_EQ(PixelAt(p, 1536 - 3, 80), 0xFF000000u) << "right channel not overloaded";
+    EXPECT_EQ(m.overloadOverlayLeft.load(), 17);
+
+    m.SetFrameSize(1080, 1920);  // portrait: 1/20 of the height
+    m.MeterTick(2);
+    const MeterPicture* portrait = m.AcquireOverlayPicture();
+    EXPECT_EQ(portrait->picture.width, 864);
+    EXPECT_EQ(portrait->picture.height, 96);
+}
+
+TEST(MeterOverlay, TheHeldPictureIsNeverRedrawn) {
+    PpmMeter m;
+    m.SetFrameSize(640, 360);
+    m.SetLayout(0);
+    m.SetOverlayEnabled(true);
+    m.MeterTick(2);
+    const MeterPicture* held = m.AcquireOverlayPicture();
+    const std::vector<uint8_t> before(held->picture.pixels(),
+                                      held->picture.pixels() + held->picture.byteSize);
+    m.segLevelLeft = 8.0f;
+    for (int i = 0; i < 5; ++i)
+        m.MeterTick(2);
+    EXPECT_EQ(std::memcmp(before.data(), held->picture.pixels(), before.size()), 0);
+    const MeterPicture* fresh = m.AcquireOverlayPicture();
+    EXPECT_NE(fresh, held);
+    EXPECT_EQ(PixelAt(fresh->picture, 300, 10), PpmMeter::kOverlayColours[4]);
+}
+
+TEST(MeterOverlay, WaveformScrolls) {
+    PpmMeter m;
+    m.SetFrameSize(1280, 720);
+    m.SetLayout(2);
+    m.SetOverlayEnabled(true);
+    m.segLevelLeft = 8.0f;
+    m.MeterTick(2);
+    const ImageBuffer* p = &m.AcquireOverlayPicture()->picture;
+    ASSERT_EQ(p->width, 400);
+    ASSERT_EQ(p->height, 90);
+    const int step = (400 - 4) / 32;
+    EXPECT_EQ(PixelAt(*p, 400 - step, 45), PpmMeter::kOverlayColours[3]);
+    m.segLevelLeft = 0.0f;
+    for (int i = 0; i < 12; ++i)
+        m.MeterTick(2);  // the shown level falls; targets now 0
+    p = &m.AcquireOverlayPicture()->picture;
+    EXPECT_EQ(PixelAt(*p, 400 - step * 13, 45), PpmMeter::kOverlayColours[3])
+        << "the first line moved left one step per update";
+    EXPECT_EQ(PixelAt(*p, 400 - step, 45), 0xFF000000u);
+}
+
+TEST(MeterScreen, Geometry) {
+    // 40 x 206 client, 3-pixel edges: area 200 high, span 180, 71 % line at 203 - 127 = 76.
+    MeterScreenLayout g = MeterScreenGeometry(40, 206, 3, 100, 300, 384, false, true, true);
+    ASSERT_EQ(g.rectCount, 4);
+    EXPECT_EQ(g.rects[0].top, 203 - 100 * 180 / 384);
+    EXPECT_EQ(g.rects[0].g, 170);
+    EXPECT_EQ(g.rects[0].right, 37 / 2);
+    EXPECT_EQ(g.rects[1].left, 37 / 2 + 2);
+    EXPECT_EQ(g.rects[1].top, 203 - 300 * 180 / 384);
+    EXPECT_EQ(g.rects[1].bottom, 203 - 180 * 71 / 100);
+    EXPECT_EQ(g.rects[1].r, 205);
+    EXPECT_EQ(g.rects[2].g, 187);
+    EXPECT_EQ(g.rects[3].r, 238);
+    EXPECT_EQ(g.rects[3].bottom, 203 - 180 - 2);
+    ASSERT_EQ(g.labelCount, 3);
+    EXPECT_STREQ(g.labels[0].text, "- 0 -");
+    EXPECT_EQ(g.labels[0].y, 3 + 43 * 200 / 128);
+    EXPECT_EQ(g.labels[0].x, (34 - 15) / 2);
+}
+
+}  // namespace
+}  // namespace velmor
