@@ -69,6 +69,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
 
     // 3. Key+fill split.
     r.keyFillSplit = s.keyFillSetting;
+    r.keyFillMenuChecked = s.keyFillSetting;
     view.ShowKeyFillSplit(r.keyFillSplit != 0);
 
     // 4. Proc amp output, de-interlace, output type.

@@ -15,6 +15,8 @@
 
 #include "audio/meter_settings.h"
 #include "ndi/ndi_types.h"
+#include "video/image_buffer.h"
+#include "video/timecode_burn_in.h"
 #include "relay/audio_mapper.h"
 #include "relay/grab_setup.h"
 #include "relay/group_setup.h"
@@ -123,6 +125,7 @@ public:
     Shared<int32_t> airSendOutput{0};
     Shared<int32_t> commsReturn{0};
     Shared<int32_t> keyFillSplit{0};
+    int32_t keyFillMenuChecked = 0;  // the "Split Key+Fill" menu check; the split resumes from it
 
     // --- Frame descriptors and buffers ---
     NDIlib_metadata_frame_t metadataFrame{};
@@ -142,6 +145,10 @@ public:
     Shared<int32_t> frameDuration{0};
     Shared<int32_t> frameRateMismatch{0};
     Shared<float> lastRate{0.0f};  // latest frame rate seen by the video thread; saved as lastRateSetting
+    ImageBuffer rotateImage;  // video thread: quarter turns
+    ImageBuffer grabImage;    // video thread fills it; the window writes it while the thread waits
+    ImageBuffer meterScratch;
+    ImageBuffer digitImages[kDigitImageCount];  // timecode glyphs, loaded at start-up
 
     // --- Video processing ---
     Shared<int32_t> freezeState{0};  // 0 live, 2 freeze requested, 1 freeze held

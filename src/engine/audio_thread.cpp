@@ -1,0 +1,186 @@
+// The audio thread: capture, channel map, mono mix, gain, a delay of whole frames, send, monitor.
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "engine/engine.h"
+
+namespace velmor {
+namespace {
+
+constexpr uint32_t kCaptureTimeoutMs = 100;
+
+std::string AudioCaption(const NDIlib_audio_frame_v2_t& f) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d Ch - %2.1f KHz", f.no_channels,
+                  static_cast<double>(static_cast<float>(f.sample_rate) / 1000.0f));
+    return text;
+}
+
+// Samples taken from the input: exact without gain, otherwise widened to double and scaled.
+inline float Scaled(float v, double gain, bool useGain) {
+    return useGain ? static_cast<float>(static_cast<double>(v) * gain) : v;
+}
+
+}  // namespace
+
+void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
+    RelayRecord& r = r_;
+    bridge_.SetAudioCaption(AudioCaption(frame));
+    if (frame.no_channels == r.audioChannelCount) {
+        r.mapActive = r.settingsRecord.mapChannelsSetting;  // an accepted map is back in force
+    } else {
+        for (int i = 0; i < 33; ++i) r.audioMapper.mapperMap[i] = i;
+    }
+    bridge_.SetButton(WindowButton::AudioMap, r.mapActive ? 1 : 3, "");
+    r.audioChannelCount = frame.no_channels;
+
+    const int channels = std::max(frame.no_channels, 0);
+    const int samples = std::max(frame.no_samples, 0);
+    for (int i = 0; i < kAudioRingSize; ++i) {
+        NDIlib_audio_frame_v2_t& slot = r.audioRing[i];
+        std::vector<float>& buffer = r.audioRingBuffers[i];
+        buffer = std::vector<float>();
+        slot.p_data = nullptr;
+        try {
+            // Cleared, so that the first frames of a delay send silence rather than old audio.
+            buffer.assign(static_cast<size_t>(channels) * samples, 0.0f);
+        } catch (const std::bad_alloc&) {
+            notifier_.Show("NEW failed", "setup remap_frame", MessageButtons::OkCancel);
+            continue;
+        }
+        slot.p_data = buffer.empty() ? nullptr : buffer.data();
+        slot.channel_stride_in_bytes = samples * static_cast<int>(sizeof(float));
+        slot.no_channels = frame.no_channels;
+        slot.no_samples = frame.no_samples;
+        slot.sample_rate = frame.sample_rate;
+        slot.timecode = frame.timecode;
+        slot.timestamp = frame.timestamp;
+        slot.p_metadata = frame.p_metadata;
+    }
+    r.audioReceiver = r.mainReceiver.load();
+}
+
+bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
+    RelayRecord& r = r_;
+    const int write = std::clamp(static_cast<int>(r.ringWrite), 0, kAudioRingSize - 1);
+    NDIlib_audio_frame_v2_t& slot = r.audioRing[write];
+    if (!slot.p_data || !frame.p_data) return false;
+    // N channels are processed; the map has 32 entries, so no more than 32.
+    const int n = std::min({frame.no_channels, slot.no_channels, kMaxAudioChannels});
+    slot.p_metadata = frame.p_metadata;
+    slot.timestamp = frame.timestamp;
+    slot.timecode = frame.timecode;
+
+    const int s = slot.no_samples;
+    // A later frame may be shorter than the slot: read only what it holds, silence for the rest.
+    const int available = std::clamp(frame.no_samples, 0, s);
+    const float* in = frame.p_data;
+    float* out = slot.p_data;
+    auto input = [&](int k) { return in + static_cast<size_t>(k) * frame.no_samples; };
+    auto output = [&](int i) { return out + static_cast<size_t>(i) * s; };
+    auto present = [&](int m) { return m >= 0 && m < n; };
+
+    const double gain = r.audioGain;
+    const bool useGain = gain != 0.0 && gain != 1.0;
+    const bool mono = r.monoMix != 0;
+    for (int i = 0; i < n; ++i) {
+        float* dst = output(i);
+        if (mono && i < 2) {
+            if (i == 1) continue;  // written together with output 0
+            const int a = r.channelMap[0], b = r.channelMap[1];
+            float* dst1 = n > 1 ? output(1) : nullptr;  // a one-channel slot has no second plane
+            for (int j = 0; j < available; ++j) {
+                float v;
+                if (present(a) && present(b)) {
+                    const float sum = input(a)[j] + input(b)[j];
+                    v = useGain ? static_cast<float>(static_cast<double>(sum) * gain * 0.5) : sum * 0.5f;
+                } else if (present(a) || present(b)) {
+                    const float x = input(present(a) ? a : b)[j];
+                    v = useGain ? static_cast<float>(static_cast<double>(x) * gain * 0.5) : x * 0.5f;
+                } else {
+                    v = 0.0f;
+                }
+                dst[j] = v;
+                if (dst1) dst1[j] = v;
+            }
+            std::fill(dst + available, dst + s, 0.0f);
+            if (dst1) std::fill(dst1 + available, dst1 + s, 0.0f);
+            continue;
+        }
+        const int m = r.channelMap[i];
+        if (!present(m)) {
+            // The "Mute" column, or an entry that names no input channel: silence.
+            std::fill(dst, dst + s, 0.0f);
+            continue;
+        }
+        const float* src = input(m);
+        if (useGain) {
+            for (int j = 0; j < available; ++j) dst[j] = Scaled(src[j], gain, true);
+        } else {
+            std::memcpy(dst, src, sizeof(float) * available);
+        }
+        std::fill(dst + available, dst + s, 0.0f);
+    }
+    return true;
+}
+
+void Engine::AudioThread() {
+    RelayRecord& r = r_;
+    const NDIlib_recv_instance_t recv = r.audioReceiver;
+    // Above-normal priority where the system allows it; failure is harmless.
+    sched_param param{};
+    param.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+
+    NDIlib_audio_frame_v2_t& frame = r.audioCapture;
+    while (r.audioThreadRun) {
+        if (ndi_.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) != NDIlib_frame_type_audio) continue;
+
+        // A new channel count: map entries that pointed at channels now gone follow themselves.
+        if (frame.no_channels != r.audioChannelCount) {
+            const int old = std::min(static_cast<int>(r.audioChannelCount), kMaxAudioChannels);
+            for (int i = 0; i < old; ++i) {
+                if (r.channelMap[i] >= old) {
+                    r.channelMap[i] = static_cast<int8_t>(i);
+                    r.audioMapper.mapperMap[i] = i;
+                }
+            }
+            r.audioChannelCount = frame.no_channels;
+            bridge_.SetAudioCaption(AudioCaption(frame));
+        }
+
+        const NDIlib_send_instance_t main = r.mainSender;
+        const bool sendNdi = main && !r.airSendOutput;
+        const NDIlib_audio_frame_v2_t* tap = &frame;
+        if ((r.mapActive != 0 || r.audioDelayFrames != 0) && RemapAudioFrame(frame)) {
+            const int write = r.ringWrite;
+            int send = write;
+            if (r.audioDelayOn) {
+                // Out-of-range stored delays wrap instead of indexing past the ring.
+                send = ((write - static_cast<int>(r.audioDelayFrames)) % kAudioRingSize + kAudioRingSize) % kAudioRingSize;
+                NDIlib_audio_frame_v2_t& delayed = r.audioRing[send];
+                delayed.p_metadata = frame.p_metadata;
+                delayed.timestamp = frame.timestamp;
+                delayed.timecode = frame.timecode;
+            }
+            r.ringSend = send;
+            if (sendNdi) ndi_.send_send_audio_v2(main, &r.audioRing[send]);
+            r.ringWrite = (write + 1) % kAudioRingSize;
+            if (!r.mapDialogOpen) tap = &r.audioRing[send];
+        } else if (sendNdi) {
+            ndi_.send_send_audio_v2(main, &frame);
+        }
+        if (tap_) tap_->MonitorTap(r, *tap);
+        ndi_.recv_free_audio_v2(recv, &frame);
+    }
+
+    bridge_.SetAudioCaption("No audio");
+    bridge_.SetSignalLamp(Lamp::Grey);  // the lamp as it was before any connection
+    EndThread(r.audioThreadAlive, r.videoThreadAlive, recv);
+}
+
+}  // namespace velmor

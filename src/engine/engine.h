@@ -1,0 +1,124 @@
+// The relay engine of one copy: the connection procedure, the output set-up, the video and audio
+// threads, and the engine-side actions of the main window (Disconnect, Freeze, grab requests, the
+// watchdog, the signal lamp, the audio delay buttons and the exit clean-up).
+//
+// Threads: every public method except the thread bodies runs on the window thread. The video and
+// audio threads run from a connection until their run flags are cleared; they read the record's
+// settings on every frame and reach the window only through IWindowBridge (synchronous calls).
+// The receiver is destroyed exactly once, by whichever thread ends last.
+#pragma once
+
+#include <cstdint>
+#include <thread>
+
+#include "engine/window_bridge.h"
+#include "ndi/ndi_library.h"
+#include "relay/notifier.h"
+#include "relay/relay_record.h"
+
+namespace velmor {
+
+// The local monitor as the engine sees it (the sound output fills it in).
+class IAudioTap {
+public:
+    virtual ~IAudioTap() = default;
+    // Audio thread, last step for every captured block: meters and local monitoring.
+    virtual void MonitorTap(RelayRecord& record, const NDIlib_audio_frame_v2_t& frame) = 0;
+    // Window thread, at each connection: the monitor's sample buffers are cleared.
+    virtual void ClearBuffers() = 0;
+};
+
+// Picker operations that a connection change needs (the source picker implements it).
+class IPickerControl {
+public:
+    virtual ~IPickerControl() = default;
+    // Puts "No source selected" in place; true when done.
+    virtual bool ShowNoSourceSelected() = 0;
+};
+
+class Engine {
+public:
+    Engine(RelayRecord& record, const NdiLibrary& ndi, IWindowBridge& bridge, INotifier& notifier,
+           IAudioTap* tap = nullptr, IPickerControl* picker = nullptr);
+    // Requires both threads to have ended (see StopAndWait); joins them.
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // --- Connection (window thread) ---
+    // Connects to source `index` of the picker's current array. Returns true when the threads
+    // were started.
+    bool ConnectToSource(int index);
+    // Connects to the given source entry (copied).
+    bool ConnectTo(const NDIlib_source_t& source);
+    // Everything that depends on the video format; window thread during the probe, video thread
+    // on a format change.
+    void SetUpOutput(const NDIlib_video_frame_v2_t& frame);
+    bool IsConnected() const;
+    // Joins threads that have ended. Never waits for a running thread.
+    void ReapThreads();
+    // Clears the run flags and waits (polling) until both threads have ended, for the headless
+    // runner and tests; the GUI instead lets the threads end and reaps them later.
+    void StopAndWait();
+
+    // --- Main window actions (window thread) ---
+    void Disconnect();  // the "Disconnect" button, without the picker reset
+    void OnPickerDropDown();
+    void OverlayAndDelayReset();
+    void Freeze();
+    void RequestGrab();  // F12, the button and the remote command: only while a video thread exists
+    void WatchdogTick();  // timer 5
+    void EvaluateSignalLamp();
+    void DelayPlus();
+    void DelayMinus();
+    void ToggleAudioDelay();
+
+    // --- Exit (window thread, no thread alive) ---
+    // Senders (the meter sender flushed first), the receiver and the AirSend output.
+    void CloseOutputs();
+    // The 16 audio ring buffers.
+    void ReleaseAudioRing();
+
+    // --- Audio processing, exposed for the audio thread and tests ---
+    // Writes the processed frame into slot ringWrite; false when that slot has no buffer.
+    bool RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame);
+    // Once per connection, with the first audio frame.
+    void PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame);
+
+private:
+    void VideoThread();
+    void AudioThread();
+    void HandleMetadata(NDIlib_recv_instance_t recv);
+    void ProcessVideoFrame(NDIlib_recv_instance_t recv);
+    void CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& frame);
+    void ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
+    // The thread that ends last destroys the receiver it captured from.
+    void EndThread(Shared<int32_t>& ownAlive, const Shared<int32_t>& otherAlive, NDIlib_recv_instance_t recv);
+    void CreateSenders(bool videoSeen);
+    void AddMetadata(NDIlib_send_instance_t sender, const std::string& text);
+
+    RelayRecord& r_;
+    const NdiLibrary& ndi_;
+    IWindowBridge& bridge_;
+    INotifier& notifier_;
+    IAudioTap* tap_;
+    IPickerControl* picker_;
+    std::thread videoThread_;
+    std::thread audioThread_;
+
+    // Video thread state, reset at each thread start.
+    float lastRateSeen_ = 0.0f;
+    int skipCount_ = 3;
+    NDIlib_tally_t lastTally_{};
+    int lastSecond_ = 0;
+};
+
+// Key from alpha: for every BGRA pixel, the luma of the matching pixel of the UYVY key picture
+// becomes A x 219 / 255 + 16 (16 for transparent, 235 for opaque); chroma stays 0x80.
+void SplitKeyFromAlpha(const uint8_t* bgra, int width, int height, int bgraStride, uint8_t* keyUyvy,
+                       int keyStride);
+
+// The caption of a video format: "%d x %d, %4.2f%c %s".
+std::string VideoFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
+
+}  // namespace velmor

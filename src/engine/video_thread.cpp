@@ -1,0 +1,326 @@
+// The video thread: every video frame and metadata message from the receiver to the outputs.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "engine/air_send.h"
+#include "engine/engine.h"
+#include "relay/text_fields.h"
+#include "video/frame_transforms.h"
+#include "video/proc_amp.h"
+#include "video/timecode_burn_in.h"
+
+namespace velmor {
+namespace {
+
+constexpr uint32_t kCaptureTimeoutMs = 100;
+
+bool IsBGRA(const NDIlib_video_frame_v2_t& f) { return f.FourCC == NDIlib_FourCC_video_type_BGRA; }
+bool IsUYVY(const NDIlib_video_frame_v2_t& f) { return f.FourCC == NDIlib_FourCC_video_type_UYVY; }
+
+float RateOf(const NDIlib_video_frame_v2_t& f) {
+    return (f.frame_rate_N > 0 && f.frame_rate_D > 0)
+               ? static_cast<float>(f.frame_rate_N) / static_cast<float>(f.frame_rate_D)
+               : 0.0f;
+}
+
+int32_t DurationOf(float rate) { return rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0; }
+
+// The text of a metadata frame, never read past its length or its terminator.
+std::string MetadataText(const NDIlib_metadata_frame_t& m) {
+    if (!m.p_data) return {};
+    const size_t limit = m.length > 0 ? static_cast<size_t>(m.length) : 1u << 20;
+    return std::string(m.p_data, strnlen(m.p_data, limit));
+}
+
+}  // namespace
+
+void SplitKeyFromAlpha(const uint8_t* bgra, int width, int height, int bgraStride, uint8_t* keyUyvy, int keyStride) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* __restrict src = bgra + static_cast<size_t>(y) * bgraStride;
+        uint8_t* __restrict dst = keyUyvy + static_cast<size_t>(y) * keyStride;
+        for (int x = 0; x < width; ++x) {
+            dst[2 * x] = 0x80;
+            dst[2 * x + 1] = static_cast<uint8_t>(src[4 * x + 3] * 219u / 255u + 16u);
+        }
+    }
+}
+
+void Engine::ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate) {
+    bridge_.SetVideoCaption(VideoFormatCaption(frame, rate));
+}
+
+void Engine::HandleMetadata(NDIlib_recv_instance_t recv) {
+    NDIlib_metadata_frame_t& m = r_.metadataFrame;
+    if (NDIlib_send_instance_t main = r_.mainSender) ndi_.send_send_metadata(main, &m);
+    // A tally echo from downstream sets the preview's border.
+    const std::u16string text = Utf8ToUtf16(MetadataText(m));
+    static const std::u16string kEcho = u"<ndi_tally_echo ";
+    static const std::u16string kProgram = u"<ndi_tally_echo on_program=\"true";
+    if (text.compare(0, 12, kEcho, 0, 12) == 0) {
+        if (text.compare(0, 31, kProgram, 0, 31) == 0) {
+            r_.preview.tallyState = 1;
+        } else if (text.find(u"on_preview=\"true") != std::u16string::npos) {
+            r_.preview.tallyState = 2;
+        } else {
+            r_.preview.tallyState = 0;
+        }
+    }
+    ndi_.recv_free_metadata(recv, &m);
+}
+
+void Engine::CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& f) {
+    const bool uyvy = !IsBGRA(f) && IsUYVY(f);
+    const int bpp = uyvy ? 2 : 4;
+    ImageBuffer& g = r_.grabImage;
+    if (!f.p_data || f.line_stride_in_bytes < f.xres * bpp || !g.Reshape(f.xres, f.yres, uyvy ? kPixelUYVY : kPixelBGRA)) {
+        g.Clear();
+        return;
+    }
+    const size_t row = static_cast<size_t>(f.xres) * bpp;
+    for (int y = 0; y < f.yres; ++y) {
+        std::memcpy(g.pixels() + row * y, f.p_data + static_cast<size_t>(f.line_stride_in_bytes) * y, row);
+    }
+}
+
+void Engine::VideoThread() {
+    RelayRecord& r = r_;
+    const NDIlib_recv_instance_t recv = r.audioReceiver;
+    r.frameTick = 0;
+    if (r.airSendOutput) bridge_.StartWatchdog();
+    lastRateSeen_ = r.outputFrameRate;
+    skipCount_ = 3;
+    lastTally_ = {};
+    lastSecond_ = 0;
+
+    while (r.videoThreadRun) {
+        const NDIlib_frame_type_e type =
+            ndi_.recv_capture_v2(recv, &r.videoFrame, nullptr, &r.metadataFrame, kCaptureTimeoutMs);
+        if (type == NDIlib_frame_type_metadata) {
+            HandleMetadata(recv);
+        } else if (type == NDIlib_frame_type_video) {
+            ProcessVideoFrame(recv);
+        }
+    }
+
+    bridge_.SetVideoCaption("No video");
+    bridge_.SetSourceCaption("No NDI source connected");
+    bridge_.SetSignalLamp(Lamp::Grey);
+    EndThread(r.videoThreadAlive, r.audioThreadAlive, recv);
+}
+
+void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
+    RelayRecord& r = r_;
+    NDIlib_video_frame_v2_t& f = r.videoFrame;
+
+    // --- Bookkeeping ---
+    // 1. Rate: while it differs from the output's, the output is not set up again.
+    const float rate = RateOf(f);
+    if (rate == r.outputFrameRate) {
+        if (r.frameRateMismatch) {
+            r.frameRateMismatch = 0;
+            SetUpOutput(f);
+            r.frameDuration = DurationOf(r.outputFrameRate);
+        }
+    } else if (!r.frameRateMismatch) {
+        r.frameRateMismatch = 1;
+        ShowFormatCaption(f, rate);
+        lastRateSeen_ = rate;
+        r.frameDuration = DurationOf(rate);
+    } else if (rate != lastRateSeen_) {
+        ShowFormatCaption(f, rate);
+        r.lastRate = rate;
+        lastRateSeen_ = rate;
+        r.frameDuration = DurationOf(rate);
+    }
+    // 2. No audio delay while the rates differ.
+    if (r.frameRateMismatch && (r.audioDelayFrames != 0 || r.audioDelayOn)) {
+        r.audioDelayFrames = 0;
+        if (r.audioDelayOn.exchange(0)) bridge_.SetButton(WindowButton::AudioDelay, 3, "");
+        bridge_.SetDelayCounter("0");
+    }
+    // 3. Alive for the watchdog.
+    r.frameTick.fetch_add(1);
+    // 4. Size.
+    if (!r.videoFormatSeen) {
+        r.videoFormatSeen = 1;
+        SetUpOutput(f);
+    } else if (f.xres != r.outputWidth || f.yres != r.outputHeight) {
+        r.meterFrameSize[0] = f.xres;
+        r.meterFrameSize[1] = f.yres;
+        std::atomic_ref<uint8_t>(r.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+        r.meterGeometryDirty = 1;
+        SetUpOutput(f);
+    }
+    // 5. The first frames of a thread are never processed or sent.
+    if (skipCount_ > 0) {
+        --skipCount_;
+        ndi_.recv_free_video_v2(recv, &f);
+        return;
+    }
+    // 6. A held freeze sends nothing; one grab of the held picture is allowed.
+    if (r.freezeState == 1) {
+        if (r.grabRequest && !r.freezeGrabDone) {
+            bridge_.SetSignalLamp(Lamp::Amber);
+            bridge_.WriteGrab();
+        }
+        r.grabRequest = 0;
+        r.freezeGrabDone = 1;
+        ndi_.recv_free_video_v2(recv, &f);
+        return;
+    }
+
+    // --- Processing ---
+    // 1. De-interlace.
+    const int deinterlace = r.deinterlaceMode;
+    if (deinterlace != 0 && f.frame_format_type == NDIlib_frame_format_type_interleaved &&
+        Deinterlace(deinterlace, f.xres, f.yres, f.line_stride_in_bytes, f.p_data)) {
+        f.frame_format_type = NDIlib_frame_format_type_progressive;
+    }
+    // 2. Proc amp on the output.
+    ProcAmpState& pa = r.procAmp;
+    const ProcAmpByteTables* tables = pa.AcquireTables();
+    if (pa.active && pa.applyToOutput) ApplyProcAmp(ViewOf(f), *tables);
+    // 3-4. Image and meter overlays come from their setup windows.
+
+    // 5. Rotate or flip.
+    uint8_t* const ownData = f.p_data;
+    const int ownStride = f.line_stride_in_bytes;
+    const int ownWidth = f.xres, ownHeight = f.yres;
+    const float ownAspect = f.picture_aspect_ratio;
+    const NDIlib_FourCC_video_type_e ownFourCC = f.FourCC;
+    const int rotation = r.rotationMode;
+    const bool uyvy = IsUYVY(f), bgra = IsBGRA(f);
+    if (uyvy || bgra) {
+        switch (rotation) {
+            case 1:
+            case 3: {
+                const bool ok = uyvy ? RotateUYVY(rotation, f.xres, f.yres, f.p_data, r.rotateImage, f.line_stride_in_bytes)
+                                     : RotateRGBA(rotation, f.xres, f.yres, f.p_data, r.rotateImage, f.line_stride_in_bytes);
+                // Without the work picture the frame goes out unrotated.
+                if (ok) {
+                    std::swap(f.xres, f.yres);
+                    if (f.picture_aspect_ratio != 0.0f) f.picture_aspect_ratio = 1.0f / f.picture_aspect_ratio;
+                    f.line_stride_in_bytes = f.xres * (uyvy ? 2 : 4);
+                    f.p_data = r.rotateImage.pixels();
+                }
+                break;
+            }
+            case 2:
+                uyvy ? TurnUYVY180(f.xres, f.yres, f.p_data, f.line_stride_in_bytes)
+                     : TurnRGBA180(f.xres, f.yres, f.p_data, f.line_stride_in_bytes);
+                break;
+            case 4:
+                uyvy ? MirrorUYVY(f.xres, f.yres, f.p_data, f.line_stride_in_bytes)
+                     : MirrorRGBA(f.xres, f.yres, f.p_data, f.line_stride_in_bytes);
+                break;
+            case 5:
+                uyvy ? FlipUYVY(f.xres, f.yres, f.p_data, f.line_stride_in_bytes)
+                     : FlipRGBA(f.xres, f.yres, f.p_data, f.line_stride_in_bytes);
+                break;
+            default:
+                break;
+        }
+    }
+    // 6. Timecode.
+    if (r.timecodeBurnIn) BurnInTimecode(ViewOf(f), f.timecode, rate, r.frameDuration, r.digitImages);
+    // 7. Freeze capture: this frame is the last one sent until the freeze is released.
+    if (r.freezeState == 2) {
+        CopyFrameToGrabImage(f);
+        r.freezeState = 1;
+        if (r.grabRequest) {
+            if (!r.freezeGrabDone) {
+                bridge_.SetSignalLamp(Lamp::Amber);
+                bridge_.WriteGrab();
+            }
+            r.grabRequest = 0;
+            r.freezeGrabDone = 1;
+        }
+    }
+    // 8. Grab.
+    if (r.grabRequest) {
+        bridge_.SetSignalLamp(Lamp::Amber);
+        CopyFrameToGrabImage(f);
+        bridge_.WriteGrab();
+        r.grabRequest = 0;
+    }
+    // 9. Key+fill split.
+    const NDIlib_send_instance_t keySender = r.keySender;
+    bool keyThisFrame = false;
+    if (r.keyFillSplit && keySender) {
+        NDIlib_video_frame_v2_t& key = r.keyFrame;
+        key.xres = f.xres;
+        key.yres = f.yres;
+        key.picture_aspect_ratio = f.picture_aspect_ratio;
+        key.line_stride_in_bytes = f.line_stride_in_bytes / 2;
+        if (!IsBGRA(f)) {
+            r.keyFillSplit = 0;
+            bridge_.ShowKeyFillLabel(false);
+        } else {
+            const size_t need = static_cast<size_t>(key.line_stride_in_bytes) * key.yres;
+            if (need > r.keyBuffer.size()) r.keyBuffer.resize(need, 0x80);  // a padded source
+            key.p_data = r.keyBuffer.data();
+            SplitKeyFromAlpha(f.p_data, f.xres, f.yres, f.line_stride_in_bytes, key.p_data, key.line_stride_in_bytes);
+            keyThisFrame = true;
+        }
+    }
+    // 10. Send.
+    void* const air = r.airSend;
+    if (r.airSendOutput && air) {
+        AirSend_change_video_format(air, f.xres, f.yres, f.frame_rate_N, f.frame_rate_D,
+                                    f.frame_format_type != NDIlib_frame_format_type_interleaved, f.picture_aspect_ratio);
+        if (IsUYVY(f)) {
+            AirSend_add_frame_ycbcr(air, f.p_data);
+        } else if (IsBGRA(f)) {
+            AirSend_add_frame_bgra(air, f.p_data);
+        }
+    } else if (!r.airSendOutput && !r.commsReturn) {
+        if (keyThisFrame) f.FourCC = NDIlib_FourCC_video_type_BGRX;
+        if (NDIlib_send_instance_t main = r.mainSender) ndi_.send_send_video_v2(main, &f);
+        if (keyThisFrame) ndi_.send_send_video_v2(keySender, &r.keyFrame);
+        const NDIlib_send_instance_t ppm = r.ppmSender;
+        const MeterSettings& ms = r.meterSettings;
+        if (ppm && r.ppmOverlayOn && r.ppmEnabled &&
+            std::atomic_ref<const uint8_t>(ms.meterSeparateOutput).load(std::memory_order_relaxed) &&
+            std::atomic_ref<const uint8_t>(ms.meterLayout).load(std::memory_order_relaxed) <= 2) {
+            ndi_.send_send_video_async_v2(ppm, &r.ppmFrame);
+        }
+    }
+    // 11. Preview.
+    if (pa.monitorPreview) {
+        if (pa.active && !pa.applyToOutput) ApplyProcAmp(ViewOf(f), *tables);
+        bridge_.ShowPreview(PreviewTarget::ProcAmpWindow, ViewOf(f), f.picture_aspect_ratio);
+    } else if (r.previewOn) {
+        bridge_.ShowPreview(PreviewTarget::Main, ViewOf(f), f.picture_aspect_ratio);
+    }
+    // 12. Back to the receiver as it was given.
+    f.p_data = ownData;
+    f.line_stride_in_bytes = ownStride;
+    f.xres = ownWidth;
+    f.yres = ownHeight;
+    f.picture_aspect_ratio = ownAspect;
+    f.FourCC = ownFourCC;
+    const int64_t timecode = f.timecode;
+    ndi_.recv_free_video_v2(recv, &f);
+    // 13. Tally upstream.
+    if (NDIlib_send_instance_t main = r.mainSender) {
+        NDIlib_tally_t tally{};
+        if (ndi_.send_get_tally(main, &tally, 0)) {
+            ndi_.recv_set_tally(recv, &tally);
+            if (tally.on_program != lastTally_.on_program || tally.on_preview != lastTally_.on_preview) {
+                lastTally_ = tally;
+                r.preview.tallyState = tally.on_program ? 1 : (tally.on_preview ? 2 : 0);
+            }
+        }
+    }
+    // 14. Time display, once a second.
+    if (r.previewOn) {
+        const int32_t seconds = static_cast<int32_t>(timecode / 10000000);
+        if (seconds % 60 != lastSecond_) {
+            bridge_.ShowTime(seconds);
+            lastSecond_ = seconds % 60;
+        }
+    }
+}
+
+}  // namespace velmor
