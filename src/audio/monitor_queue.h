@@ -34,7 +34,8 @@ public:
     // stallLimit bounds how long one block waits for a free buffer. A device that returns nothing
     // for that long is treated as stuck: the rest of the block is dropped and later blocks do not
     // wait until the device returns a buffer again, so a dead sound server cannot stop the relay.
-    explicit MonitorQueue(std::chrono::milliseconds stallLimit = std::chrono::milliseconds(1000));
+    // The default leaves room for a sound server's slow first request (up to about a second).
+    explicit MonitorQueue(std::chrono::milliseconds stallLimit = std::chrono::milliseconds(3000));
 
     MonitorQueue(const MonitorQueue&) = delete;
     MonitorQueue& operator=(const MonitorQueue&) = delete;
