@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QSaveFile>
 #include <QString>
+#include <QStringList>
 
 #include <gif_lib.h>
 
@@ -92,6 +93,31 @@ bool LoadFromFile(ImageBuffer& picture, const std::string& path) {
     else if (hasAlpha && picture.decodedBitDepth < 32 && stored != QImage::Format_Indexed8)
         picture.decodedBitDepth = 32;
     return true;
+}
+
+QString QtNameFilters(const FileWindowRequest& request) {
+    QStringList filters;
+    for (const auto& f : request.filters) {
+        // Qt reads the patterns from the last parentheses, separated by spaces.
+        QString caption = QString::fromStdString(f.caption);
+        const qsizetype open = caption.lastIndexOf('(');
+        if (open > 0) caption = caption.left(open).trimmed();
+        QString patterns = QString::fromStdString(f.pattern);
+        patterns.replace(';', ' ');
+        if (patterns == QLatin1String("*.*"))
+            patterns = QStringLiteral("*");  // names without a dot too
+        filters << caption + QStringLiteral(" (") + patterns + QStringLiteral(")");
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+bool LoadWithFileWindow(
+    ImageBuffer& picture,
+    const std::function<std::optional<std::string>(const FileWindowRequest&)>& choose) {
+    if (!choose) return false;
+    const std::optional<std::string> chosen = choose(FileWindowRequest{});
+    if (!chosen || chosen->empty()) return false;
+    return LoadFromFile(picture, *chosen);
 }
 
 QImage ToQImage(const ImageBuffer& picture, bool keepAlpha) {

@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QRect>
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "video/image_buffer.h"
 
@@ -17,6 +20,27 @@ namespace velmor {
 // decodedBitDepth describe the file's picture. On failure returns false and leaves the pixels as
 // they were.
 bool LoadFromFile(ImageBuffer& picture, const std::string& path);
+
+// What the overlay window's file-open window offers; the window itself belongs to the dialogs.
+struct FileWindowRequest {
+    std::string title = "Load Overlay Image";
+    struct Filter {
+        std::string caption;
+        std::string pattern;  // ';'-separated
+    };
+    std::vector<Filter> filters = {
+        {"Image Files (*.bmp;*.gif;*.jpg;*.png;*.tif)", "*.bmp;*.gif;*.jpg;*.png;*.tif"},
+        {"All Files (*.*)", "*.*"}};
+    bool readOnlyBoxHidden = true;
+};
+// The filters as one QFileDialog name-filter string ("Image Files (*.bmp *.gif ...);;...").
+QString QtNameFilters(const FileWindowRequest& request);
+
+// LoadWithFileWindow: asks `choose` for a file (nullopt: cancelled, nothing changes), then
+// LoadFromFile with it.
+bool LoadWithFileWindow(
+    ImageBuffer& picture,
+    const std::function<std::optional<std::string>(const FileWindowRequest&)>& choose);
 
 // Bits per pixel of a decoded picture as the file stored it (24 for JPEG and plain BMP, 32 with
 // alpha, 8 for palette pictures, ...).

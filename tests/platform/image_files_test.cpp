@@ -112,6 +112,27 @@ TEST_F(ImageFiles, FailedLoadKeepsThePreviousPixels) {
     }
 }
 
+TEST_F(ImageFiles, FileWindowOffersTheOverlayFormatsAndCancelChangesNothing) {
+    ImageBuffer picture;
+    ASSERT_TRUE(picture.FillColour(2, 2, 9, 9, 9, 9));
+    std::string title;
+    EXPECT_FALSE(LoadWithFileWindow(picture, [&](const FileWindowRequest& r) {
+        title = r.title;
+        EXPECT_EQ(QtNameFilters(r), "Image Files (*.bmp *.gif *.jpg *.png *.tif);;All Files (*)");
+        return std::optional<std::string>();
+    }));
+    EXPECT_EQ(title, "Load Overlay Image");
+    EXPECT_EQ(picture.width, 2);
+    EXPECT_TRUE(picture.name.empty());
+
+    ASSERT_TRUE(TwoBands(QImage::Format_RGB32).save(QString::fromStdString(Path("chosen.png"))));
+    EXPECT_TRUE(LoadWithFileWindow(picture, [&](const FileWindowRequest&) {
+        return std::optional<std::string>(Path("chosen.png"));
+    }));
+    EXPECT_EQ(picture.name, "chosen.png");
+    EXPECT_EQ(picture.width, 16);
+}
+
 TEST_F(ImageFiles, GrabsInAllFourFormatsDecodeBackWithoutAlpha) {
     // A BGRA frame whose alpha varies: none of it may reach the file.
     ImageBuffer frame;
