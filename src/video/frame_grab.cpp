@@ -48,15 +48,18 @@ bool FrameToImage(const ImageBuffer& grab, ImageBuffer& out) {
 std::string GrabFilePath(const GrabNaming& n, int instanceIndex, const std::tm& date,
                          const std::tm& time) {
     std::string name = n.useBaseName ? n.baseName : std::string("VelmorGrab");
-    name += "-" + std::to_string(instanceIndex + 1);
+    name += '-';
+    name += std::to_string(instanceIndex + 1);
     char part[32];
     if (n.addDate && std::strftime(part, sizeof part, "-%Y%m%d", &date) > 0) name += part;
     if (n.addTime && std::strftime(part, sizeof part, "-%H%M%S", &time) > 0) name += part;
     const int format = n.formatIndex >= 0 && n.formatIndex <= 3 ? n.formatIndex : 3;
     name += kGrabExtensions[format];
     if (n.grabFolder.empty()) return name;
-    if (n.grabFolder.back() == '/') return n.grabFolder + name;
-    return n.grabFolder + "/" + name;
+    std::string path = n.grabFolder;
+    if (path.back() != '/') path += '/';
+    path += name;
+    return path;
 }
 
 }  // namespace velmor

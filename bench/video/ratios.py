@@ -1,0 +1,31 @@
+#!/usr/bin/env python3
+"""Prints a Markdown table of each benchmark's time as a ratio to memcpy of the same frame
+(same pixel layout and size, same run) from Google Benchmark JSON on stdin."""
+import json
+import re
+import sys
+
+runs = json.load(sys.stdin)["benchmarks"]
+pattern = re.compile(r"BM_(\w+)<k(\w+)>/(\d+)/(\d+)(?:/(\d+))?")
+memcpy = {}
+rows = []
+for b in runs:
+    m = pattern.fullmatch(b["name"])
+    if not m or b.get("error_occurred"):
+        continue
+    name, layout, w, h, extra = m.groups()
+    us = b["real_time"] if b["time_unit"] == "us" else b["real_time"] / 1000.0
+    if name == "memcpy":
+        memcpy[(layout, w, h)] = us
+    else:
+        if name == "Render" and extra == "1":
+            name = "Render (waveform)"
+        rows.append((name, layout, w, h, us))
+
+print("| function | pixels | frame | time (us) | memcpy (us) | ratio to memcpy |")
+print("|---|---|---|---:|---:|---:|")
+for name, layout, w, h, us in rows:
+    ref = memcpy.get((layout, w, h))
+    ratio = f"{us / ref:.2f}" if ref else "-"
+    ref_text = f"{ref:.0f}" if ref else "-"
+    print(f"| {name} | {layout} | {w}x{h} | {us:.0f} | {ref_text} | {ratio} |")
