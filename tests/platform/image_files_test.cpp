@@ -198,42 +198,6 @@ TEST_F(ImageFiles, EncodingRefusesWhatItCannotWriteAndReplacesExistingFiles) {
     ExpectColour(back, 1, 1, QColor(200, 100, 0), 0, 0, "overwritten");
 }
 
-TEST(GrabPath, NameFromTheSettings) {
-    std::tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = 9;
-    t.tm_hour = 7;
-    t.tm_min = 5;
-    t.tm_sec = 3;
-    auto setup = [](int useBase, const char* base, int date, int time, int format,
-                    const char* folder) {
-        GrabSetup s;
-        s.useBaseName = useBase;
-        s.baseName = base;
-        s.addDate = date;
-        s.addTime = time;
-        s.formatIndex = format;
-        s.grabFolder = folder;
-        return s;
-    };
-    struct Case {
-        GrabSetup s;
-        int index;
-        const char* expected;
-    } cases[] = {
-        {setup(0, "Studio", 0, 0, 0, ""), 0, "VelmorGrab-1.bmp"},
-        {setup(1, "", 0, 0, 3, ""), 0, "-1.png"},
-        {setup(1, "Studio", 1, 1, 3, "/srv/Grabs"), 0, "/srv/Grabs/Studio-1-20261209-070503.png"},
-        {setup(1, "Studio", 1, 0, 2, "/srv/Grabs/"), 2, "/srv/Grabs/Studio-3-20261209.jpg"},
-        {setup(1, "../up", 0, 1, 1, ""), 7, ".._up-8-070503.gif"},
-        {setup(1, "Studio", 0, 0, 4, ""), 0, ""},  // damaged configuration
-        {setup(1, "Studio", 0, 0, -1, ""), 0, ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(GrabPath(c.s, c.index, t), c.expected);
-}
-
 struct RecordingLamps : IGrabLamps {
     void ShowSignalLamp(Lamp lamp) override { shown.push_back(lamp); }
     void StartGrabBlink() override { ++blinks; }
@@ -241,25 +205,46 @@ struct RecordingLamps : IGrabLamps {
     int blinks = 0;
 };
 
-TEST_F(ImageFiles, WriteGrabShowsGreenAndBlinksOnSuccessRedOnFailure) {
-    ImageBuffer frame;
-    ASSERT_TRUE(frame.FillColour(8, 8, 10, 20, 30, 0));
-    GrabSetup setup;
-    setup.addDate = 0;
-    setup.addTime = 0;
-    setup.grabFolder = dir_.path().toStdString();
+TEST_F(ImageFiles, WriteGrabConvertsEncodesAndLightsTheLamp) {
+    // A UYVY grab: two pixels Y = 126 and Y = 235 at neutral chroma become (B, G, R) (129, 128,
+    // 128) and white in the file.
+    ImageBuffer grab;
+    ASSERT_TRUE(grab.Reshape(2, 1, kPixelUYVY));
+    const uint8_t uyvy[4] = {128, 126, 128, 235};
+    std::memcpy(grab.pixels(), uyvy, 4);
+    GrabNaming naming;
+    naming.addDate = 0;
+    naming.addTime = 0;
+    naming.formatIndex = 0;  // BMP
+    naming.grabFolder = dir_.path().toStdString();
 
+    ImageBuffer output;
     RecordingLamps ok;
-    EXPECT_TRUE(WriteGrab(setup, 1, frame, ok, std::time(nullptr)));
+    EXPECT_TRUE(WriteGrab(naming, 1, grab, output, ok, std::time(nullptr)));
     EXPECT_EQ(ok.shown, std::vector<Lamp>{Lamp::Green});
     EXPECT_EQ(ok.blinks, 1);
-    EXPECT_TRUE(QFile::exists(QString::fromStdString(Path("VelmorGrab-2.png"))));
+    ImageBuffer back;
+    ASSERT_TRUE(LoadFromFile(back, Path("VelmorGrab-2.bmp")));
+    ExpectColour(back, 0, 0, QColor(128, 128, 129), 0, 0, "Y 126");
+    ExpectColour(back, 1, 0, QColor(255, 255, 255), 0, 0, "Y 235");
 
-    setup.grabFolder = Path("not/there");
-    RecordingLamps failed;
-    EXPECT_FALSE(WriteGrab(setup, 1, frame, failed, std::time(nullptr)));
-    EXPECT_EQ(failed.shown, std::vector<Lamp>{Lamp::Red});
-    EXPECT_EQ(failed.blinks, 0);
+    struct Failure {
+        const char* what;
+        std::string folder;
+        bool emptyGrab;
+    } failures[] = {{"missing folder", Path("not/there"), false},
+                    {"unwritable folder", "/proc", false},
+                    {"empty grab", dir_.path().toStdString(), true}};
+    const ImageBuffer empty;
+    for (const auto& f : failures) {
+        naming.grabFolder = f.folder;
+        RecordingLamps lamps;
+        EXPECT_FALSE(
+            WriteGrab(naming, 0, f.emptyGrab ? empty : grab, output, lamps, std::time(nullptr)))
+            << f.what;
+        EXPECT_EQ(lamps.shown, std::vector<Lamp>{Lamp::Red}) << f.what;
+        EXPECT_EQ(lamps.blinks, 0) << f.what;
+    }
 }
 
 TEST(Thumbnail, FitsByTheSixteenNinthsRule) {
