@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -22,6 +23,11 @@ inline const NdiLibrary& Builtin() {
     static NdiLoadResult loaded = [] {
         const std::string dir = "/tmp/velmor-ndi-test-" + std::to_string(getpid());
         setenv("VELMOR_NDI_DIR", dir.c_str(), 1);
+        static std::string removeAtExit = dir;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(removeAtExit, ec);
+        });
         auto r = LoadNdiLibrary(NdiChoice::Builtin);
         if (r.ok) r.api.initialize();
         return r;
