@@ -20,28 +20,50 @@ inline uint8_t Clamp255(double v) {
     return static_cast<uint8_t>(v < 0.0 ? 0 : v > 255.0 ? 255 : static_cast<int>(v));
 }
 
-// The conversion terms depend on one byte each, so they are tabled once; every sum is then
-// formed in the same order as the per-pixel formula, giving identical results.
-struct YuvTerms {
-    double y[256], bU[256], gV[256], gU[256], rV[256];
-    YuvTerms(double bCoef, double gCoef) {
-        for (int i = 0; i < 256; ++i) {
-            y[i] = (i - 16) * 1.164;
-            bU[i] = (i - 128) * bCoef;
-            gV[i] = (i - 128) * gCoef;
-            gU[i] = (i - 128) * 0.213;
-            rV[i] = (i - 128) * 1.793;
+// The conversion, exactly as defined in double precision, made cheap: B and R depend on two bytes
+// each and come from 64K tables built with the double formula. G depends on three bytes; it is
+// computed in integers (thousandths) and only results that land exactly on a whole number, where
+// the double's rounding decides, are computed in double.
+struct YuvTables {
+    uint8_t b[2][65536];  // [sampling][U << 8 | Y]; 0 halved, 1 full
+    uint8_t r[65536];     // [V << 8 | Y]
+    int32_t gy[256], gu[256], gv[2][256];
+    YuvTables() {
+        static constexpr double kB[2] = {2.115, 2.112};
+        for (int c = 0; c < 256; ++c) {
+            for (int y = 0; y < 256; ++y) {
+                const double yy = (y - 16) * 1.164;
+                for (int k = 0; k < 2; ++k)
+                    b[k][c << 8 | y] = Clamp255((c - 128) * kB[k] + yy);
+                r[c << 8 | y] = Clamp255((c - 128) * 1.793 + yy);
+            }
+            gy[c] = 1164 * (c - 16);
+            gu[c] = 213 * (c - 128);
+            gv[0][c] = 534 * (c - 128);
+            gv[1][c] = 533 * (c - 128);
         }
     }
 };
-const YuvTerms kHalvedTerms(2.115, 0.534);
-const YuvTerms kFullTerms(2.112, 0.533);
 
-inline void ToBGR(const YuvTerms& t, uint8_t u, uint8_t yb, uint8_t v, uint8_t* out) {
-    const double y = t.y[yb];
-    out[0] = Clamp255(t.bU[u] + y);
-    out[1] = Clamp255(y - t.gV[v] - t.gU[u]);
-    out[2] = Clamp255(t.rV[v] + y);
+const YuvTables& Tables() {
+    static const YuvTables* tables = new YuvTables();  // built once, kept for the process
+    return *tables;
+}
+
+inline uint8_t Green(const YuvTables& t, int k, uint8_t u, uint8_t y, uint8_t v) {
+    const int32_t n = t.gy[y] - t.gv[k][v] - t.gu[u];
+    if (n < 1000) return 0;
+    if (n >= 256000) return 255;
+    const int32_t q = n / 1000;
+    if (q * 1000 != n) return static_cast<uint8_t>(q);
+    static constexpr double kG[2] = {0.534, 0.533};
+    return Clamp255((y - 16) * 1.164 - (v - 128) * kG[k] - (u - 128) * 0.213);
+}
+
+inline void ToBGR(const YuvTables& t, int k, uint8_t u, uint8_t y, uint8_t v, uint8_t* out) {
+    out[0] = t.b[k][u << 8 | y];
+    out[1] = Green(t, k, u, y, v);
+    out[2] = t.r[v << 8 | y];
 }
 
 bool EnsureCapacity(PreviewBitmap& b, size_t bytes) {
@@ -107,19 +129,20 @@ void PreviewRenderer::RenderPicture(PreviewBitmap& b, const uint8_t* data, int w
     b.height = b.renderedHeight = m;
     b.bitsPerPixel = bpp * 8;
     uint8_t* out = b.pixels.get();
+    const YuvTables& tables = Tables();
     const int64_t step = halved ? stride * 2 : stride;
     for (int r = 0; r < m; ++r, out += static_cast<size_t>(n) * bpp) {
         const uint8_t* src = data + r * step;
         if (yuv && halved) {
             for (int x = 0; x < n; ++x) {
                 const uint8_t* p = src + x * 4;
-                ToBGR(kHalvedTerms, p[0], p[1], p[2], out + x * 3);
+                ToBGR(tables, 0, p[0], p[1], p[2], out + x * 3);
             }
         } else if (yuv) {
             for (int x = 0; x < n / 2; ++x) {
                 const uint8_t* p = src + x * 4;
-                ToBGR(kFullTerms, p[0], p[1], p[2], out + x * 6);
-                ToBGR(kFullTerms, p[0], p[3], p[2], out + x * 6 + 3);
+                ToBGR(tables, 1, p[0], p[1], p[2], out + x * 6);
+                ToBGR(tables, 1, p[0], p[3], p[2], out + x * 6 + 3);
             }
         } else if (halved) {
             for (int x = 0; x < n; ++x)

@@ -163,6 +163,30 @@ TEST(DrawOnto, BlendOnBGRA) {
     }
 }
 
+TEST(DrawOnto, WideBlendMatchesTheFormulaForEveryPixel) {
+    // Rows long enough for the vector path and its scalar tail; all alpha values occur.
+    const int W = 37, H = 9;
+    ImageBuffer pic;
+    ASSERT_TRUE(pic.FillColour(W, H, 0, 0, 0, 0));
+    std::vector<uint8_t> canvas = Canvas(W, H);
+    uint32_t seed = 1;
+    auto next = [&] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
+    for (int i = 0; i < W * H * 4; ++i)
+        pic.pixels()[i] = next(), canvas[i] = next();
+    pic.pixels()[3] = 0, pic.pixels()[7] = 255;
+    const std::vector<uint8_t> before = canvas;
+    pic.DrawOnto(0, 0, 0, kDrawBlend, canvas.data(), kPixelBGRA, W, H);
+    for (int i = 0; i < W * H; ++i) {
+        const uint8_t* s = pic.pixels() + i * 4;
+        const uint8_t* d = &before[i * 4];
+        const int a = s[3];
+        for (int c = 0; c < 3; ++c) {
+            ASSERT_EQ(canvas[i * 4 + c], (s[c] * a + d[c] * (255 - a)) / 255) << i;
+        }
+        ASSERT_EQ(canvas[i * 4 + 3], 255 - ((255 - d[3]) * (255 - a)) / 255) << i;
+    }
+}
+
 ImageBuffer UYVA(std::vector<std::array<uint8_t, 4>> pixels) {
     ImageBuffer p;
     EXPECT_TRUE(p.FillColour(static_cast<int>(pixels.size()), 1, 0, 0, 0, 0));

@@ -48,6 +48,10 @@ TEST(PreviewRender, YuvFormulasPerSampling) {
         {228, 16, 68, 1, 211, 10, 0},    // B = 211.5, G = 32.04 - 21.3 = 10.74, R < 0
         {228, 16, 68, 0, 211, 10, 0},    // full: B = 211.2, G = 31.98 - 21.3
         {128, 235, 128, 0, 254, 254, 254},
+        // G lands on a whole number in exact arithmetic: the double's rounding gives one less.
+        {0, 38, 36, 1, 0, 101, 0},
+        {0, 47, 50, 1, 0, 104, 0},
+        {0, 56, 64, 1, 0, 107, 0},
     };
     for (const Case& c : cases) {
         PreviewRenderer r;
