@@ -160,12 +160,14 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     }
     // 6. A held freeze sends nothing; one grab of the held picture is allowed.
     if (r.freezeState == 1) {
-        if (r.grabRequest && !r.freezeGrabDone) {
-            bridge_.SetSignalLamp(Lamp::Amber);
-            bridge_.WriteGrab();
+        if (r.grabRequest) {
+            if (!r.freezeGrabDone) {
+                bridge_.SetSignalLamp(Lamp::Amber);
+                bridge_.WriteGrab();
+                r.freezeGrabDone = 1;
+            }
+            r.grabRequest = 0;
         }
-        r.grabRequest = 0;
-        r.freezeGrabDone = 1;
         ndi_.recv_free_video_v2(recv, &f);
         return;
     }
