@@ -1,0 +1,164 @@
+// velmor-testsrc and velmor-sink as separate processes on this machine, talking through the
+// built-in transport: what a person running them, or a script, relies on.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "ndi/ndi_library.h"
+#include "process.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Process;
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Children share one announcement folder of this test process, so nothing else on the machine
+// sees their sources, nor they anyone else's.
+class Tools : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = "/tmp/velmor-ndi-tools-" + std::to_string(getpid());
+        setenv("VELMOR_NDI_DIR", dir_.c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    static std::string Name(const std::string& base) {
+        static int serial = 0;
+        return base + "-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+    }
+    static long long Total(const Process& p, const char* what) {
+        std::smatch m;
+        const std::string out = p.Output();
+        const std::regex re(std::string("total: .*?(\\d+) ") + what);
+        return std::regex_search(out, m, re) ? std::stoll(m[1]) : -1;
+    }
+    static inline std::string dir_;
+};
+
+TEST_F(Tools, BothExplainThemselves) {
+    for (const char* tool : {VELMOR_TESTSRC, VELMOR_SINK}) {
+        Process help(tool, {"--help"});
+        EXPECT_EQ(help.Wait(5s), 0);
+        EXPECT_TRUE(help.OutputHas("Usage:"));
+        Process bad(tool, {"--no-such-option"});
+        EXPECT_EQ(bad.Wait(5s), 1);
+    }
+}
+
+TEST_F(Tools, TenSecondsOfVideoAudioAndMetadataWithoutADrop) {
+    // 1080p60 on a plain build; sanitizers slow everything several times, so they get a smaller
+    // picture through the same path.
+    const std::string size = kSanitized ? "640x360" : "1920x1080";
+    const std::string rate = kSanitized ? "30/1" : "60/1";
+    const int fps = kSanitized ? 30 : 60;
+    const std::string name = Name("ten");
+    Process src(VELMOR_TESTSRC,
+                {"--name", name, "--size", size, "--rate", rate, "--metadata", "--seconds", "14"});
+    Process sink(VELMOR_SINK,
+                 {"--source", name, "--seconds", "10", "--expect-no-drops", "--print-metadata"});
+    ASSERT_EQ(sink.Wait(20s), 0) << sink.Output();
+    EXPECT_TRUE(sink.OutputHas("format: " + size + " UYVY " + rate + " progressive"));
+    EXPECT_TRUE(sink.OutputHas("audio format: 48000 Hz, 2 channels"));
+    EXPECT_TRUE(sink.OutputHas("metadata: <velmor_testsrc second="));
+    EXPECT_EQ(Total(sink, "dropped"), 0);
+    EXPECT_GE(Total(sink, "frames"), fps * 10 - fps / 2);
+    EXPECT_GE(Total(sink, "audio samples"), 48000 * 9);
+    src.Kill(SIGTERM);
+    EXPECT_EQ(src.Wait(5s), 0);
+}
+
+TEST_F(Tools, TallyAndConnectionMetadataTravelBothWays) {
+    const std::string name = Name("tally");
+    Process src(VELMOR_TESTSRC,
+                {"--name", name, "--size", "320x180", "--rate", "30/1", "--seconds", "6",
+                 "--print-tally", "--print-metadata", "--connection-metadata", "<from_source/>"});
+    Process sink(VELMOR_SINK,
+                 {"--source", name, "--frames", "30", "--seconds", "5", "--tally", "program",
+                  "--connection-metadata", "<from_sink/>", "--print-metadata"});
+    ASSERT_EQ(sink.Wait(10s), 0) << sink.Output();
+    EXPECT_TRUE(sink.OutputHas("metadata: <from_source/>"));
+    src.Kill(SIGTERM);
+    src.Wait(5s);
+    EXPECT_TRUE(src.OutputHas("tally: program=1 preview=0")) << src.Output();
+    EXPECT_TRUE(src.OutputHas("metadata from receiver: <from_sink/>"));
+}
+
+TEST_F(Tools, GroupsAndLocalHidingDecideWhoIsFound) {
+    const std::string name = Name("groups");
+    Process src(VELMOR_TESTSRC, {"--name", name, "--size", "64x32", "--rate", "10/1", "--groups",
+                                 "Studio B", "--seconds", "10", "--audio-channels", "0"});
+    struct Case {
+        std::vector<std::string> extra;
+        int status;
+    } cases[] = {
+        {{"--groups", "news, studio b"}, 0},
+        {{}, 2},  // public only
+        {{"--groups", "Studio B", "--hide-local"}, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--source", name, "--frames", "3", "--find-timeout", "2"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        Process sink(VELMOR_SINK, args);
+        EXPECT_EQ(sink.Wait(10s), c.status) << sink.Output();
+    }
+}
+
+TEST_F(Tools, TheSinkReconnectsWhenTheSourceRestarts) {
+    const std::string name = Name("restart");
+    const std::vector<std::string> args = {"--name",           name,   "--size",   "64x32",
+                                           "--rate",           "30/1", "--frames", "45",
+                                           "--audio-channels", "0"};
+    auto first = std::make_unique<Process>(VELMOR_TESTSRC, args);
+    Process sink(VELMOR_SINK, {"--source", name, "--frames", "70", "--seconds", "8"});
+    EXPECT_EQ(first->Wait(5s), 0);  // 45 frames sent, source gone
+    std::this_thread::sleep_for(500ms);
+    Process second(VELMOR_TESTSRC, args);
+    // The sink can only reach 70 frames with frames of the second run.
+    EXPECT_EQ(sink.Wait(10s), 0) << sink.Output();
+}
+
+TEST_F(Tools, AKilledSourceLeavesTheListWithinFiveSeconds) {
+    auto lib = LoadNdiLibrary(NdiChoice::Builtin);
+    ASSERT_TRUE(lib.ok) << lib.error;
+    const auto& ndi = lib.api;
+    const std::string name = Name("killed");
+    Process src(VELMOR_TESTSRC, {"--name", name, "--size", "64x32", "--rate", "10/1"});
+    NDIlib_find_instance_t finder = ndi.find_create_v2(nullptr);
+    auto listed = [&] {
+        uint32_t n = 0;
+        const NDIlib_source_t* s = ndi.find_get_current_sources(finder, &n);
+        for (uint32_t i = 0; i < n; ++i)
+            if (std::string(s[i].p_ndi_name).find("(" + name + ")") != std::string::npos)
+                return true;
+        return false;
+    };
+    auto waitFor = [&](bool want, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (listed() != want && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(20ms);
+        return listed() == want;
+    };
+    ASSERT_TRUE(waitFor(true, 3s));
+    src.Kill(SIGKILL);
+    EXPECT_TRUE(waitFor(false, 5s));
+    ndi.find_destroy(finder);
+}
+
+}  // namespace
+}  // namespace velmor
