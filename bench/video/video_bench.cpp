@@ -64,6 +64,7 @@ void BM_ProcAmp(benchmark::State& st) {
     s.colourSat = 70;
     auto t = std::make_unique<ProcAmpTables>();
     FullRebuild(*t, s);
+    DerivePairTables(*t);  // as ProcAmp publishes them
     const FrameView v{f.a.data(), f.w, f.h, f.stride(),
                       L == kUYVY ? uint32_t{NDIlib_FourCC_video_type_UYVY}
                                  : uint32_t{NDIlib_FourCC_video_type_BGRA}};

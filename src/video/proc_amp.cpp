@@ -66,12 +66,22 @@ void BuildChroma(uint8_t* table, int offset, int k) {
 
 }  // namespace
 
-ProcAmpByteTables IdentityTables() {
-    ProcAmpByteTables t;
+void SetIdentity(ProcAmpByteTables& t) {
     for (int i = 0; i < 256; ++i) {
         t.lumaTable[i] = t.uTable[i] = t.vTable[i] = static_cast<uint8_t>(i);
     }
-    return t;
+    DerivePairTables(t);
+}
+
+void DerivePairTables(ProcAmpByteTables& t) {
+    for (int y = 0; y < 256; ++y) {
+        const int luma = t.lumaTable[y] << 8;
+        for (int c = 0; c < 256; ++c) {
+            t.uyPairs[y << 8 | c] = static_cast<uint16_t>(luma | t.uTable[c]);
+            t.vyPairs[y << 8 | c] = static_cast<uint16_t>(luma | t.vTable[c]);
+        }
+    }
+    t.pairsReady = 1;
 }
 
 ProcAmpSettings LimitToSliderRanges(const ProcAmpSettings& s) {
@@ -188,11 +198,18 @@ std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s) {
 
 namespace {
 
-__attribute__((target_clones("avx2", "default"))) void ApplyUYVYRow(uint8_t* __restrict p,
-                                                                    int groups,
-                                                                    const uint8_t* __restrict luma,
-                                                                    const uint8_t* __restrict u,
-                                                                    const uint8_t* __restrict v) {
+void ApplyUYVYRowPairs(uint8_t* __restrict p, int groups, const uint16_t* __restrict uy,
+                       const uint16_t* __restrict vy) {
+    for (int g = 0; g < groups; ++g) {
+        uint32_t w;
+        std::memcpy(&w, p + g * 4, 4);
+        w = uy[w & 0xFFFF] | static_cast<uint32_t>(vy[w >> 16]) << 16;
+        std::memcpy(p + g * 4, &w, 4);
+    }
+}
+
+void ApplyUYVYRow(uint8_t* __restrict p, int groups, const uint8_t* __restrict luma,
+                  const uint8_t* __restrict u, const uint8_t* __restrict v) {
     for (int g = 0; g < groups; ++g) {
         uint8_t* q = p + g * 4;
         q[0] = u[q[0]];
@@ -214,7 +231,11 @@ void ApplyProcAmp(const FrameView& f, const ProcAmpByteTables& t) {
     if (f.IsUYVY()) {
         const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 2;
         for (int y = 0; y < f.height; ++y) {
-            ApplyUYVYRow(f.data + y * stride, f.width / 2, t.lumaTable, t.uTable, t.vTable);
+            if (t.pairsReady) {
+                ApplyUYVYRowPairs(f.data + y * stride, f.width / 2, t.uyPairs, t.vyPairs);
+            } else {
+                ApplyUYVYRow(f.data + y * stride, f.width / 2, t.lumaTable, t.uTable, t.vTable);
+            }
         }
     } else if (f.IsBGRA()) {
         const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 4;
@@ -223,11 +244,12 @@ void ApplyProcAmp(const FrameView& f, const ProcAmpByteTables& t) {
     }
 }
 
-ProcAmp::ProcAmp() {
-    FullRebuild(work_, settings);
-    const ProcAmpByteTables identity = IdentityTables();
+ProcAmp::ProcAmp()
+    : work_(std::make_unique<ProcAmpTables>()),
+      published_(std::make_unique<TripleBuffer<ProcAmpByteTables>>()) {
+    FullRebuild(*work_, settings);
     for (int i = 0; i < 3; ++i)
-        published_.Slot(i) = identity;
+        SetIdentity(published_->Slot(i));
 }
 
 void ProcAmp::UpdateActive() {
@@ -239,9 +261,12 @@ void ProcAmp::UpdateActive() {
 }
 
 void ProcAmp::Publish() {
-    std::memcpy(&published_.Back(), static_cast<const ProcAmpByteTables*>(&work_),
-                sizeof(ProcAmpByteTables));
-    published_.Publish();
+    ProcAmpByteTables& back = published_->Back();
+    std::memcpy(back.lumaTable, work_->lumaTable, sizeof back.lumaTable);
+    std::memcpy(back.uTable, work_->uTable, sizeof back.uTable);
+    std::memcpy(back.vTable, work_->vTable, sizeof back.vTable);
+    DerivePairTables(back);
+    published_->Publish();
 }
 
 void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
@@ -252,11 +277,11 @@ void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
         case ProcAmpParam::kGain:
         case ProcAmpParam::kContrast:
         case ProcAmpParam::kGamma:
-            BuildLumaTables(work_, settings);
+            BuildLumaTables(*work_, settings);
             break;
         case ProcAmpParam::kColourSat:
-            BuildUTable(work_, settings);
-            BuildVTable(work_, settings);
+            BuildUTable(*work_, settings);
+            BuildVTable(*work_, settings);
             break;
         case ProcAmpParam::kULevel:
         case ProcAmpParam::kVLevel: {
@@ -268,8 +293,8 @@ void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
                     settings.uLevelShift = other;
                 }
             }
-            if (p == ProcAmpParam::kULevel || linked) BuildUTable(work_, settings);
-            if (p == ProcAmpParam::kVLevel || linked) BuildVTable(work_, settings);
+            if (p == ProcAmpParam::kULevel || linked) BuildUTable(*work_, settings);
+            if (p == ProcAmpParam::kVLevel || linked) BuildVTable(*work_, settings);
             break;
         }
     }
@@ -279,7 +304,7 @@ void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
 
 void ProcAmp::SetFxOrder(int32_t order) {
     settings.fxOrder = order;
-    BuildLumaTables(work_, settings);
+    BuildLumaTables(*work_, settings);
     Publish();
 }
 
@@ -289,7 +314,7 @@ void ProcAmp::SetUvLinking(int32_t mode) {
 }
 
 void ProcAmp::Refresh() {
-    FullRebuild(work_, settings);
+    FullRebuild(*work_, settings);
     UpdateActive();
     Publish();
 }

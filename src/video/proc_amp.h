@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "video/frame_view.h"
@@ -12,14 +13,21 @@
 
 namespace velmor {
 
-// What the video thread applies: one look-up per byte.
+// What the video thread applies: one look-up per byte. The pair tables map a whole (U, Y0) or
+// (V, Y1) byte pair at once (little-endian: chroma in the low byte); they are derived from the
+// byte tables by DerivePairTables and used only while pairsReady is set.
 struct ProcAmpByteTables {
     uint8_t lumaTable[256];
     uint8_t uTable[256];
     uint8_t vTable[256];
+    int pairsReady = 0;
+    uint16_t uyPairs[65536];
+    uint16_t vyPairs[65536];
 };
 
-ProcAmpByteTables IdentityTables();
+void DerivePairTables(ProcAmpByteTables& t);
+
+void SetIdentity(ProcAmpByteTables& t);  // identity byte and pair tables
 
 // Everything the builders keep between changes (window thread only).
 struct ProcAmpTables : ProcAmpByteTables {
@@ -75,16 +83,17 @@ public:
     void PressBypass();
     void ReleaseBypass();
 
-    const ProcAmpTables& tables() const { return work_; }
+    const ProcAmpTables& tables() const { return *work_; }
     // Video thread: the newest complete tables (identity before the first publish).
-    const ProcAmpByteTables* AcquireTables() { return published_.Acquire(); }
+    const ProcAmpByteTables* AcquireTables() { return published_->Acquire(); }
 
 private:
     void UpdateActive();
     void Publish();
 
-    ProcAmpTables work_;
-    TripleBuffer<ProcAmpByteTables> published_;
+    // Large (the pair tables): kept on the heap so a ProcAmp can live anywhere.
+    std::unique_ptr<ProcAmpTables> work_;
+    std::unique_ptr<TripleBuffer<ProcAmpByteTables>> published_;
 };
 
 }  // namespace velmor

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace velmor {
 namespace {
@@ -204,6 +205,17 @@ TEST(ApplyProcAmp, UYVYBytesAndBGRAAlphaOnly) {
     ApplyProcAmp(FrameView{bgra, 2, 1, 8, NDIlib_FourCC_video_type_BGRA}, t);
     const uint8_t wantB[8] = {1, 2, 3, 5, 5, 6, 7, 9};
     EXPECT_TRUE(std::equal(bgra, bgra + 8, wantB));
+
+    // The pair tables give the same bytes as the byte tables.
+    auto paired = std::make_unique<ProcAmpByteTables>(t);
+    DerivePairTables(*paired);
+    std::vector<uint8_t> a(64 * 4), b;
+    for (size_t i = 0; i < a.size(); ++i)
+        a[i] = static_cast<uint8_t>(i * 37 + 11);
+    b = a;
+    ApplyProcAmp(FrameView{a.data(), 32, 4, 64, NDIlib_FourCC_video_type_UYVY}, t);
+    ApplyProcAmp(FrameView{b.data(), 32, 4, 64, NDIlib_FourCC_video_type_UYVY}, *paired);
+    EXPECT_EQ(a, b);
 
     uint8_t other[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     ApplyProcAmp(FrameView{other, 2, 1, 8, NDIlib_FourCC_video_type_NV12}, t);
