@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ndi/ndi_types.h"
 
 namespace velmor {
@@ -65,6 +69,43 @@ inline void ToBGR(const YuvTables& t, int k, uint8_t u, uint8_t y, uint8_t v, ui
     out[1] = Green(t, k, u, y, v);
     out[2] = t.r[v << 8 | y];
 }
+
+#if defined(__SSE2__)
+// Four conversions at once in float lanes. Every product and sum is a whole number below 2^24,
+// so the thousandths N are exact; N * 0.001 truncated is the exact quotient except where N is a
+// whole multiple of 1000, which the returned lane mask reports for the exact scalar path.
+struct Quads {
+    alignas(16) uint8_t bgr[16];  // B0..B3, G0..G3, R0..R3
+};
+
+inline int Convert4(__m128i U, __m128i Y, __m128i V, float bCoef, float gCoef, Quads& out) {
+    const __m128 u = _mm_cvtepi32_ps(_mm_sub_epi32(U, _mm_set1_epi32(128)));
+    const __m128 v = _mm_cvtepi32_ps(_mm_sub_epi32(V, _mm_set1_epi32(128)));
+    const __m128 y =
+        _mm_mul_ps(_mm_cvtepi32_ps(_mm_sub_epi32(Y, _mm_set1_epi32(16))), _mm_set1_ps(1164.0f));
+    const __m128 nb = _mm_add_ps(_mm_mul_ps(u, _mm_set1_ps(bCoef)), y);
+    const __m128 ng = _mm_sub_ps(_mm_sub_ps(y, _mm_mul_ps(v, _mm_set1_ps(gCoef))),
+                                 _mm_mul_ps(u, _mm_set1_ps(213.0f)));
+    const __m128 nr = _mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(1793.0f)), y);
+    const __m128 milli = _mm_set1_ps(0.001f);
+    const __m128 lo = _mm_set1_ps(1000.0f), hi = _mm_set1_ps(256000.0f);
+    int hit = 0;
+    __m128i q[3];
+    const __m128 ns[3] = {nb, ng, nr};
+    for (int c = 0; c < 3; ++c) {
+        const __m128 scaled = _mm_mul_ps(ns[c], milli);
+        q[c] = _mm_cvttps_epi32(scaled);
+        const __m128 whole = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvtps_epi32(scaled)), lo);
+        const __m128 tie = _mm_and_ps(_mm_cmpeq_ps(whole, ns[c]),
+                                      _mm_and_ps(_mm_cmpge_ps(ns[c], lo), _mm_cmplt_ps(ns[c], hi)));
+        hit |= _mm_movemask_ps(tie);
+    }
+    const __m128i bg = _mm_packs_epi32(q[0], q[1]);
+    const __m128i r = _mm_packs_epi32(q[2], _mm_setzero_si128());
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.bgr), _mm_packus_epi16(bg, r));
+    return hit;
+}
+#endif
 
 bool EnsureCapacity(PreviewBitmap& b, size_t bytes) {
     if (b.capacity >= bytes) return true;
@@ -134,12 +175,60 @@ void PreviewRenderer::RenderPicture(PreviewBitmap& b, const uint8_t* data, int w
     for (int r = 0; r < m; ++r, out += static_cast<size_t>(n) * bpp) {
         const uint8_t* src = data + r * step;
         if (yuv && halved) {
-            for (int x = 0; x < n; ++x) {
+            int x = 0;
+#if defined(__SSE2__)
+            const __m128i byte = _mm_set1_epi32(0xFF);
+            for (; x + 4 <= n; x += 4) {
+                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
+                Quads q;
+                const int hit =
+                    Convert4(_mm_and_si128(w, byte), _mm_and_si128(_mm_srli_epi32(w, 8), byte),
+                             _mm_and_si128(_mm_srli_epi32(w, 16), byte), 2115.0f, 534.0f, q);
+                uint8_t* o = out + x * 3;
+                for (int k = 0; k < 4; ++k) {
+                    o[k * 3 + 0] = q.bgr[k];
+                    o[k * 3 + 1] = q.bgr[4 + k];
+                    o[k * 3 + 2] = q.bgr[8 + k];
+                }
+                for (int k = 0; hit && k < 4; ++k) {
+                    const uint8_t* p = src + (x + k) * 4;
+                    if (hit >> k & 1) ToBGR(tables, 0, p[0], p[1], p[2], o + k * 3);
+                }
+            }
+#endif
+            for (; x < n; ++x) {
                 const uint8_t* p = src + x * 4;
                 ToBGR(tables, 0, p[0], p[1], p[2], out + x * 3);
             }
         } else if (yuv) {
-            for (int x = 0; x < n / 2; ++x) {
+            int x = 0;
+#if defined(__SSE2__)
+            const __m128i byte = _mm_set1_epi32(0xFF);
+            for (; x + 4 <= n / 2; x += 4) {
+                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
+                const __m128i U = _mm_and_si128(w, byte);
+                const __m128i V = _mm_and_si128(_mm_srli_epi32(w, 16), byte);
+                Quads q0, q1;
+                const int hit0 =
+                    Convert4(U, _mm_and_si128(_mm_srli_epi32(w, 8), byte), V, 2112.0f, 533.0f, q0);
+                const int hit1 = Convert4(U, _mm_srli_epi32(w, 24), V, 2112.0f, 533.0f, q1);
+                uint8_t* o = out + x * 6;
+                for (int k = 0; k < 4; ++k) {
+                    o[k * 6 + 0] = q0.bgr[k];
+                    o[k * 6 + 1] = q0.bgr[4 + k];
+                    o[k * 6 + 2] = q0.bgr[8 + k];
+                    o[k * 6 + 3] = q1.bgr[k];
+                    o[k * 6 + 4] = q1.bgr[4 + k];
+                    o[k * 6 + 5] = q1.bgr[8 + k];
+                }
+                for (int k = 0; (hit0 | hit1) && k < 4; ++k) {
+                    const uint8_t* p = src + (x + k) * 4;
+                    if (hit0 >> k & 1) ToBGR(tables, 1, p[0], p[1], p[2], o + k * 6);
+                    if (hit1 >> k & 1) ToBGR(tables, 1, p[0], p[3], p[2], o + k * 6 + 3);
+                }
+            }
+#endif
+            for (; x < n / 2; ++x) {
                 const uint8_t* p = src + x * 4;
                 ToBGR(tables, 1, p[0], p[1], p[2], out + x * 6);
                 ToBGR(tables, 1, p[0], p[3], p[2], out + x * 6 + 3);
