@@ -1,0 +1,65 @@
+// Feeds bytes to the built-in transport's stream parsers as a receiver or sender would read them
+// from a socket: header, then payload, message after message, and converts every picture that
+// parses into each format a receiver may ask for.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "ndi/builtin/convert.h"
+#include "ndi/builtin/wire.h"
+
+using namespace velmor::wire;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> out;
+    while (size >= kHeaderSize) {
+        Header h;
+        if (!ParseHeader(data, h)) break;
+        data += kHeaderSize;
+        size -= kHeaderSize;
+        if (h.length > size) break;
+        // A copy of exactly the announced length, so reads past it are caught.
+        const std::vector<uint8_t> payload(data, data + h.length);
+        const uint8_t* p = payload.data();
+        switch (h.type) {
+            case MessageType::Hello: {
+                Hello hello;
+                ParseHello(p, payload.size(), hello);
+                break;
+            }
+            case MessageType::Video: {
+                VideoView v;
+                if (!ParseVideo(p, payload.size(), v)) break;
+                for (int32_t format : {0, 1, 2, 3, 100}) {
+                    const uint32_t to = DeliveredFourCC(format, v.fourCC);
+                    if (to != v.fourCC) ConvertPicture(v.fourCC, v.data, v.xres, v.yres, to, out);
+                }
+                LineDouble(v.fourCC, v.data, v.xres, v.yres, out);
+                break;
+            }
+            case MessageType::Audio: {
+                AudioView a;
+                if (ParseAudio(p, payload.size(), a)) {
+                    volatile float sink = 0;
+                    const size_t floats = static_cast<size_t>(a.channels) * a.samples;
+                    for (size_t i = 0; i < floats * 4; ++i)
+                        sink = sink + a.data[i];
+                }
+                break;
+            }
+            case MessageType::Metadata: {
+                MetadataView m;
+                ParseMetadata(p, payload.size(), m);
+                break;
+            }
+            case MessageType::Tally: {
+                TallyView t;
+                ParseTally(p, payload.size(), t);
+                break;
+            }
+        }
+        data += h.length;
+        size -= h.length;
+    }
+    return 0;
+}
