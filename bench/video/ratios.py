@@ -9,8 +9,12 @@ runs = json.load(sys.stdin)["benchmarks"]
 pattern = re.compile(r"BM_(\w+)<k(\w+)>/(\d+)/(\d+)(?:/(\d+))?")
 memcpy = {}
 rows = []
+# With --benchmark_repetitions the medians are used; a single run is used as it is.
+have_medians = any(b.get("aggregate_name") == "median" for b in runs)
 for b in runs:
-    m = pattern.fullmatch(b["name"])
+    if have_medians and b.get("aggregate_name") != "median":
+        continue
+    m = pattern.fullmatch(b.get("run_name", b["name"]))
     if not m or b.get("error_occurred"):
         continue
     name, layout, w, h, extra = m.groups()
