@@ -1,5 +1,7 @@
 #include "video/timecode_burn_in.h"
 
+#include <cmath>
+
 namespace velmor {
 
 bool PrepareDigitImages(ImageBuffer (&g)[kDigitImageCount]) {
@@ -20,7 +22,7 @@ std::array<int, 11> TimecodeGlyphs(int64_t timecode, float rate, int64_t frameDu
     const int minutes = static_cast<int>((s / 60) % 60);
     const int seconds = static_cast<int>(s % 60);
     int frameTens = 1, frameUnits = 1;
-    if (static_cast<int64_t>(rate) != 0) {
+    if (std::fabs(rate) >= 1.0f) {  // the rate's whole part is not 0 (false for NaN)
         const int64_t f = frameDuration > 0 ? (timecode - s * 10'000'000) / frameDuration : 0;
         frameTens = static_cast<int>((f / 10) % 10);
         frameUnits = static_cast<int>(f % 10);
