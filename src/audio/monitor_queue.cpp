@@ -47,6 +47,12 @@ bool MonitorQueue::Detach(std::chrono::milliseconds limit) {
     return drained;
 }
 
+void MonitorQueue::ClearBuffers() {
+    if (ring_)
+        for (auto& buffer : *ring_)
+            buffer.fill(0);
+}
+
 bool MonitorQueue::IsOpen() const {
     return output_ != nullptr;
 }
@@ -135,20 +141,37 @@ float MonitorFactor(float monitorLevel, float meterScale, int32_t ebuMode) {
     return monitorLevel * meterScale * k * 65536.0f;
 }
 
+namespace {
+// One channel into every second slot of `out`. Branch-free so the loop vectorises: NaN plays as
+// 0, and values are clamped rather than wrapped (a wrapped overload would play as a full-scale
+// crack), then truncated toward zero.
+void ConvertChannel(const float* __restrict in, int samples, float factor,
+                    int16_t* __restrict out) {
+    for (int j = 0; j < samples; ++j) {
+        float v = factor * in[j];
+        v = v == v ? v : 0.0f;
+        v = v < -32768.0f ? -32768.0f : v;
+        v = v > 32767.0f ? 32767.0f : v;
+        out[2 * j] = static_cast<int16_t>(static_cast<int32_t>(v));
+    }
+}
+
+void SilenceChannel(int samples, int16_t* out) {
+    for (int j = 0; j < samples; ++j)
+        out[2 * j] = 0;
+}
+}  // namespace
+
 void ConvertMonitorPairs(const float* left, const float* right, int samples, float factor,
                          int16_t* out) {
-    auto convert = [factor](float x) -> int16_t {
-        const float v = factor * x;
-        if (!(v == v)) return 0;  // NaN
-        // Clamped rather than wrapped: a wrapped overload would play as a full-scale crack.
-        if (v >= 32767.0f) return 32767;
-        if (v <= -32768.0f) return -32768;
-        return static_cast<int16_t>(v);  // truncates toward zero
-    };
-    for (int j = 0; j < samples; ++j) {
-        out[2 * j] = left != nullptr ? convert(left[j]) : 0;
-        out[2 * j + 1] = right != nullptr ? convert(right[j]) : 0;
-    }
+    if (left != nullptr)
+        ConvertChannel(left, samples, factor, out);
+    else
+        SilenceChannel(samples, out);
+    if (right != nullptr)
+        ConvertChannel(right, samples, factor, out + 1);
+    else
+        SilenceChannel(samples, out + 1);
 }
 
 void MonitorTap(const MonitorTapSettings& settings, const AudioBlockView& block,

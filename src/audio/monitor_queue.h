@@ -47,6 +47,10 @@ public:
     bool Detach(std::chrono::milliseconds limit);
     bool IsOpen() const;
 
+    // Window thread, at each connection while no audio thread runs: zeroes the sample buffers
+    // (fill counts stay, so a partly filled buffer is completed with silence).
+    void ClearBuffers();
+
     // Audio thread: append bytes; every buffer that becomes full goes to the device at once.
     void Queue(const uint8_t* src, size_t bytes);
 

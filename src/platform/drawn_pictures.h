@@ -4,11 +4,10 @@
 
 #include <QImage>
 
+#include "engine/window_bridge.h"  // Lamp
 #include "video/image_buffer.h"
 
 namespace velmor {
-
-enum class Lamp { Grey, Red, Green, Amber, Blue, Magenta };
 
 inline constexpr int kGlyphDigitWidth = 56;
 inline constexpr int kGlyphColonWidth = 24;

@@ -81,6 +81,21 @@ TEST(MonitorQueue, DeviceThatFinishesInsideWriteKeepsTheCountExact) {
     EXPECT_EQ(queue.FreeBuffers(), kMonitorBuffers);
 }
 
+TEST(MonitorQueue, ClearingAtAConnectionSilencesThePartlyFilledBuffer) {
+    MonitorQueue queue;
+    FakeOutput out;
+    queue.Attach(&out);
+    const auto old = Pattern(1000, 5);
+    queue.Queue(old.data(), old.size());
+    queue.ClearBuffers();
+    const auto fresh = Pattern(kMonitorBufferBytes - 1000, 8);
+    queue.Queue(fresh.data(), fresh.size());
+    ASSERT_EQ(out.writes, 1);
+    std::vector<uint8_t> expected(1000, 0);
+    expected.insert(expected.end(), fresh.begin(), fresh.end());
+    EXPECT_EQ(out.written, expected);
+}
+
 TEST(MonitorQueue, NothingIsQueuedWhenNoDeviceIsOpen) {
     MonitorQueue queue;
     const auto block = Pattern(8192, 3);
