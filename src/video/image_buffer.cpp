@@ -183,9 +183,43 @@ void CopyRowUYVY(uint8_t* __restrict d, const uint8_t* __restrict s, int n) {
     }
 }
 
+#if defined(__SSE2__)
+// One macropixel's source values and weights from two UYVA pixels (16-bit lanes 0..3 of `px`
+// and 4..7): S = [mean U, Y first, mean V, Y second], A = [mean alpha, alpha first, mean alpha,
+// alpha second], in lanes 0..3 of the results.
+inline void PairToMacropixel(__m128i px, __m128i& S, __m128i& A) {
+    const __m128i even = _mm_set_epi16(0, -1, 0, -1, 0, -1, 0, -1);
+    const __m128i mean = _mm_srli_epi16(_mm_add_epi16(px, _mm_shuffle_epi32(px, 0x4E)), 1);
+    const __m128i lumas = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 3, 2, 0));   // [U0 Y0 U1 Y1]
+    const __m128i alphas = _mm_shuffle_epi32(px, _MM_SHUFFLE(3, 3, 3, 1));  // [V0 A0 V1 A1]
+    S = _mm_or_si128(_mm_and_si128(even, mean), _mm_andnot_si128(even, lumas));
+    A = _mm_or_si128(_mm_and_si128(even, _mm_shufflelo_epi16(mean, _MM_SHUFFLE(3, 3, 3, 3))),
+                     _mm_andnot_si128(even, alphas));
+}
+#endif
+
 void BlendRowUYVY(uint8_t* __restrict d, const uint8_t* __restrict s, int n) {
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c255 = _mm_set1_epi16(255);
+    for (; k + 2 <= n / 2; k += 2) {  // four picture pixels onto two macropixels
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k * 8));
+        __m128i s0, a0, s1, a1;
+        PairToMacropixel(_mm_unpacklo_epi8(sv, zero), s0, a0);
+        PairToMacropixel(_mm_unpackhi_epi8(sv, zero), s1, a1);
+        const __m128i S = _mm_unpacklo_epi64(s0, s1);
+        const __m128i A = _mm_unpacklo_epi64(a0, a1);
+        const __m128i D =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + k * 4)), zero);
+        const __m128i out = Div255x8(
+            _mm_add_epi16(_mm_mullo_epi16(S, A), _mm_mullo_epi16(D, _mm_sub_epi16(c255, A))));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + k * 4), _mm_packus_epi16(out, out));
+    }
+#endif
+
     const int pairs = n / 2;
-    for (int k = 0; k < pairs; ++k) {
+    for (; k < pairs; ++k) {
         const uint8_t* f = s + k * 8;
         uint8_t* m = d + k * 4;
         const uint32_t a1 = f[3], a2 = f[7];

@@ -225,6 +225,43 @@ TEST(DrawOnto, UYVYDestinationCopyAndBlend) {
     EXPECT_EQ(d, row);
 }
 
+TEST(DrawOnto, WideUYVYBlendMatchesTheFormula) {
+    const int w = 37, W = 44, H = 3;  // 18 pairs and an odd last pixel, drawn at x = 3
+    ImageBuffer pic;
+    ASSERT_TRUE(pic.FillColour(w, H, 0, 0, 0, 0));
+    pic.pixelKind = kPixelUYVA;
+    std::vector<uint8_t> canvas(static_cast<size_t>(W) * H * 2);
+    uint32_t seed = 3;
+    auto next = [&] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
+    for (int i = 0; i < w * H * 4; ++i)
+        pic.pixels()[i] = next();
+    for (auto& c : canvas)
+        c = next();
+    const std::vector<uint8_t> before = canvas;
+    pic.DrawOnto(3, 0, 0, kDrawBlend, canvas.data(), kPixelUYVY, W, H);
+    auto mix = [](int src, int a, int dst) { return (src * a + dst * (255 - a)) / 255; };
+    for (int y = 0; y < H; ++y) {
+        const uint8_t* row = pic.pixels() + y * w * 4;
+        const uint8_t* old = &before[static_cast<size_t>(y) * W * 2 + 2 * 2];  // macropixel 1
+        const uint8_t* now = &canvas[static_cast<size_t>(y) * W * 2 + 2 * 2];
+        for (int k = 0; k < w / 2; ++k) {
+            const uint8_t* f = row + k * 8;
+            const uint8_t* o = old + k * 4;
+            const int m = (f[3] + f[7]) >> 1;
+            ASSERT_EQ(now[k * 4 + 0], mix((f[0] + f[4]) >> 1, m, o[0])) << y << " " << k;
+            ASSERT_EQ(now[k * 4 + 1], mix(f[1], f[3], o[1]));
+            ASSERT_EQ(now[k * 4 + 2], mix((f[2] + f[6]) >> 1, m, o[2]));
+            ASSERT_EQ(now[k * 4 + 3], mix(f[5], f[7], o[3]));
+        }
+        const uint8_t* f = row + (w - 1) * 4;
+        const uint8_t* o = old + (w / 2) * 4;
+        EXPECT_EQ(now[(w / 2) * 4 + 0], mix(f[0], f[3], o[0]));
+        EXPECT_EQ(now[(w / 2) * 4 + 1], mix(f[1], f[3], o[1]));
+        EXPECT_EQ(now[(w / 2) * 4 + 3], o[3]);
+    }
+    EXPECT_EQ(std::memcmp(canvas.data(), before.data(), 4), 0) << "macropixel 0 untouched";
+}
+
 TEST(DrawOnto, UYVYNeverWritesPastAnOddWidth) {
     const ImageBuffer pic = UYVA({{1, 2, 3, 255}, {4, 5, 6, 255}, {7, 8, 9, 255}});
     std::vector<uint8_t> d(5 * 2 + 4, 0xAB);  // 5 pixels wide plus a guard
