@@ -113,11 +113,6 @@ private:
     int lastSecond_ = 0;
 };
 
-// Key from alpha: for every BGRA pixel, the luma of the matching pixel of the UYVY key picture
-// becomes A x 219 / 255 + 16 (16 for transparent, 235 for opaque); chroma stays 0x80.
-void SplitKeyFromAlpha(const uint8_t* bgra, int width, int height, int bgraStride, uint8_t* keyUyvy,
-                       int keyStride);
-
 // The caption of a video format: "%d x %d, %4.2f%c %s".
 std::string VideoFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
 

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "relay/text_fields.h"
 #include "video/frame_transforms.h"
+#include "video/key_split.h"
 #include "video/proc_amp.h"
 #include "video/timecode_burn_in.h"
 
@@ -34,17 +35,6 @@ std::string MetadataText(const NDIlib_metadata_frame_t& m) {
 }
 
 }  // namespace
-
-void SplitKeyFromAlpha(const uint8_t* bgra, int width, int height, int bgraStride, uint8_t* keyUyvy, int keyStride) {
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* __restrict src = bgra + static_cast<size_t>(y) * bgraStride;
-        uint8_t* __restrict dst = keyUyvy + static_cast<size_t>(y) * keyStride;
-        for (int x = 0; x < width; ++x) {
-            dst[2 * x] = 0x80;
-            dst[2 * x + 1] = static_cast<uint8_t>(src[4 * x + 3] * 219u / 255u + 16u);
-        }
-    }
-}
 
 void Engine::ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate) {
     bridge_.SetVideoCaption(VideoFormatCaption(frame, rate));
@@ -262,7 +252,7 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
             const size_t need = static_cast<size_t>(key.line_stride_in_bytes) * key.yres;
             if (need > r.keyBuffer.size()) r.keyBuffer.resize(need, 0x80);  // a padded source
             key.p_data = r.keyBuffer.data();
-            SplitKeyFromAlpha(f.p_data, f.xres, f.yres, f.line_stride_in_bytes, key.p_data, key.line_stride_in_bytes);
+            MakeKeyFromAlpha(f.p_data, f.xres, f.yres, f.line_stride_in_bytes, key.p_data, key.line_stride_in_bytes);
             keyThisFrame = true;
         }
     }
