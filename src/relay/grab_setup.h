@@ -1,22 +1,13 @@
-// Frame grab naming and format settings (the "Frame Grab Settings" window edits them).
+// Frame grab naming and format settings of the relay record (the "Frame Grab Settings" window
+// edits them): the fields of the grab file naming, kept between windows and saved.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <string>
+#include "video/frame_grab.h"
 
 namespace velmor {
 
-struct GrabSetup {
-    int32_t useBaseName = 1;
-    int32_t addDate = 1;
-    int32_t addTime = 1;
-    int32_t grabOnFreeze = 0;
-    int32_t formatIndex = 3;  // 0 BMP, 1 GIF, 2 JPG, 3 PNG
-    std::string baseName = "VelmorGrab";
-    std::string grabFolder;  // empty: the current folder
+struct GrabSetup : GrabNaming {
+    int grabOnFreeze = 0;  // a freeze also requests one grab
 };
-
-inline constexpr std::array<const char*, 4> kGrabExtensions = {".bmp", ".gif", ".jpg", ".png"};
 
 }  // namespace velmor

@@ -21,7 +21,7 @@ void SetNonDefaults(RelayRecord& r) {
     r.procAmp.currentPreset = 4;
     r.procAmp.applyToOutput = 1;
     CopyToField(r.extraIpText, "192.0.2.7");
-    r.grabSetup = {0, 1, 0, 1, 2, "Studio", "/srv/grabs"};
+    r.grabSetup = {{0, 1, 0, 2, "Studio", "/srv/grabs"}, 1};
     r.rotationMode = 3;
     r.audioMapper.mapperGainItem = 32782;
     r.audioGain = 0.5011872336272722;
