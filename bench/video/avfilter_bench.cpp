@@ -40,6 +40,7 @@ class Graph {
 public:
     Graph(const char* description, int w, int h, int inputs) {
         graph_ = avfilter_graph_alloc();
+        graph_->nb_threads = 1;  // one thread, like the Velmor functions
         AVFilterInOut* outs = nullptr;
         for (int i = inputs - 1; i >= 0; --i) {
             char args[160], name[16];

@@ -1,7 +1,13 @@
 #include "video/frame_transforms.h"
+#include "video/target_clones.h"
 
 #include <algorithm>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
 
 namespace velmor {
 
@@ -25,19 +31,15 @@ inline uint32_t SwapLumas(uint32_t v) {
     return (v & 0x00FF00FFu) | ((v & 0x0000FF00u) << 16) | ((v >> 16) & 0x0000FF00u);
 }
 
-__attribute__((target_clones("avx2", "default"))) void AverageInto(uint8_t* __restrict dst,
-                                                                   const uint8_t* __restrict a,
-                                                                   const uint8_t* __restrict b,
-                                                                   int n) {
+VELMOR_TARGET_CLONES void AverageInto(uint8_t* __restrict dst, const uint8_t* __restrict a,
+                                      const uint8_t* __restrict b, int n) {
     for (int i = 0; i < n; ++i)
         dst[i] = static_cast<uint8_t>((a[i] + b[i]) >> 1);
 }
 
 // dst = (above + 2*dst + below) >> 2, where `above` is the saved unfiltered previous line.
-__attribute__((target_clones("avx2", "default"))) void BlendInto(uint8_t* __restrict dst,
-                                                                 const uint8_t* __restrict above,
-                                                                 const uint8_t* __restrict below,
-                                                                 int n) {
+VELMOR_TARGET_CLONES void BlendInto(uint8_t* __restrict dst, const uint8_t* __restrict above,
+                                    const uint8_t* __restrict below, int n) {
     for (int i = 0; i < n; ++i) {
         dst[i] = static_cast<uint8_t>((above[i] + 2 * dst[i] + below[i]) >> 2);
     }
@@ -145,6 +147,68 @@ bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageB
     return true;
 }
 
+namespace {
+
+// The BGRA quarter turn with the direction fixed at compile time. Output pixel (x', y'):
+// clockwise (1) holds source (y', H-1-x'); anticlockwise (3) holds (W-1-y', x').
+template <int kDirection>
+void TurnRGBA90(int W, int H, const uint8_t* src, int64_t sStride, uint8_t* out) {
+    const int64_t oStride = int64_t{H} * 4;
+    auto outPixel = [&](int sx, int sy) -> uint8_t* {
+        return kDirection == 1 ? out + sx * oStride + (H - 1 - sy) * 4
+                               : out + (W - 1 - sx) * oStride + sy * 4;
+    };
+    int blockW = 0, blockH = 0;  // the part done in 4 x 4 blocks
+#if defined(__SSE2__)
+    blockW = W & ~3;
+    blockH = H & ~3;
+    // 32 x 32 tiles keep both the source rows and the output rows in the cache; inside a tile
+    // the source columns go outermost so each output row is written front to back.
+    constexpr int kRotTile = 32;
+    for (int ty = 0; ty < blockH; ty += kRotTile) {
+        for (int tx = 0; tx < blockW; tx += kRotTile) {
+            const int yEnd = std::min(blockH, ty + kRotTile);
+            const int xEnd = std::min(blockW, tx + kRotTile);
+            for (int sx = tx; sx < xEnd; sx += 4) {
+                for (int sy = ty; sy < yEnd; sy += 4) {
+                    const uint8_t* p = src + sy * sStride + sx * 4;
+                    __m128 a =
+                        _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+                    __m128 b = _mm_castsi128_ps(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sStride)));
+                    __m128 c = _mm_castsi128_ps(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * sStride)));
+                    __m128 d = _mm_castsi128_ps(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3 * sStride)));
+                    // Moves bits only; afterwards a is source column sx, rows sy..sy+3.
+                    _MM_TRANSPOSE4_PS(a, b, c, d);
+                    const __m128 cols[4] = {a, b, c, d};
+                    for (int k = 0; k < 4; ++k) {
+                        __m128i v = _mm_castps_si128(cols[k]);
+                        if (kDirection == 1) {
+                            // Clockwise: source rows run right to left along the output row.
+                            v = _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(outPixel(sx + k, sy + 3)),
+                                             v);
+                        } else {
+                            _mm_storeu_si128(reinterpret_cast<__m128i*>(outPixel(sx + k, sy)), v);
+                        }
+                    }
+                }
+            }
+        }
+    }
+#endif
+    // Whatever the blocks left: the right-hand columns and the bottom rows.
+    for (int sy = 0; sy < H; ++sy) {
+        for (int sx = sy < blockH ? blockW : 0; sx < W; ++sx) {
+            Store32(outPixel(sx, sy), Load32(src + sy * sStride + sx * 4));
+        }
+    }
+}
+
+}  // namespace
+
 bool RotateRGBA(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
                 int srcStride) {
     const int W = width, H = height;
@@ -153,27 +217,10 @@ bool RotateRGBA(int direction, int width, int height, const uint8_t* src, ImageB
         return false;
     }
     const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 4;
-    const int64_t oStride = int64_t{H} * 4;
-    uint8_t* out = rotateImage.pixels();
-    // Output pixel (x', y'): clockwise holds source (y', H-1-x'); anticlockwise (W-1-y', x').
-    for (int y0 = 0; y0 < W; y0 += kTile) {
-        const int y1 = std::min(W, y0 + kTile);
-        for (int x0 = 0; x0 < H; x0 += kTile) {
-            const int x1 = std::min(H, x0 + kTile);
-            for (int yo = y0; yo < y1; ++yo) {
-                uint8_t* o = out + yo * oStride;
-                if (direction == 1) {
-                    for (int xo = x0; xo < x1; ++xo) {
-                        Store32(o + xo * 4, Load32(src + (H - 1 - xo) * sStride + yo * 4));
-                    }
-                } else {
-                    const int sx = W - 1 - yo;
-                    for (int xo = x0; xo < x1; ++xo) {
-                        Store32(o + xo * 4, Load32(src + xo * sStride + sx * 4));
-                    }
-                }
-            }
-        }
+    if (direction == 1) {
+        TurnRGBA90<1>(W, H, src, sStride, rotateImage.pixels());
+    } else {
+        TurnRGBA90<3>(W, H, src, sStride, rotateImage.pixels());
     }
     return true;
 }
@@ -183,9 +230,7 @@ namespace {
 // Row a becomes row b reversed and row b becomes row a reversed (n 4-byte units each); with
 // swapLumas each moved unit also has its lumas exchanged.
 template <bool kSwapLumas>
-__attribute__((target_clones("avx2", "default"))) void ExchangeReversed(uint8_t* __restrict a,
-                                                                        uint8_t* __restrict b,
-                                                                        int n) {
+VELMOR_TARGET_CLONES void ExchangeReversed(uint8_t* __restrict a, uint8_t* __restrict b, int n) {
     for (int k = 0; k < n; ++k) {
         const uint32_t va = Load32(a + k * 4);
         const uint32_t vb = Load32(b + (n - 1 - k) * 4);

@@ -1,3 +1,4 @@
+#include "video/target_clones.h"
 #include "video/key_split.h"
 
 #include "video/image_buffer.h"
@@ -6,7 +7,7 @@ namespace velmor {
 
 namespace {
 
-__attribute__((target_clones("avx2", "default"))) void KeyRow(const uint8_t* __restrict src,
+VELMOR_TARGET_CLONES void KeyRow(const uint8_t* __restrict src,
                                                               uint8_t* __restrict key, int width) {
     for (int x = 0; x < width; ++x) {
         key[x * 2] = 0x80;

@@ -183,6 +183,29 @@ TEST(RotateRGBA, BothDirectionsAndBufferReuse) {
     }
 }
 
+TEST(RotateRGBA, EverySizeAroundTheBlockSize) {
+    // 4 x 4 blocks plus leftover columns and rows in every combination.
+    for (int W : {1, 4, 7, 8, 9, 13}) {
+        for (int H : {1, 3, 4, 6, 8, 11}) {
+            const std::vector<uint32_t> src = NumberedRGBA(W, H);
+            const auto* bytes = reinterpret_cast<const uint8_t*>(src.data());
+            ImageBuffer out;
+            for (int direction : {1, 3}) {
+                ASSERT_TRUE(RotateRGBA(direction, W, H, bytes, out));
+                for (int y = 0; y < W; ++y) {
+                    for (int x = 0; x < H; ++x) {
+                        uint32_t v;
+                        std::memcpy(&v, out.pixels() + (y * H + x) * 4, 4);
+                        const uint32_t want =
+                            direction == 1 ? src[(H - 1 - x) * W + y] : src[x * W + (W - 1 - y)];
+                        ASSERT_EQ(v, want) << W << "x" << H << " dir " << direction;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(RotateRGBA, PaddedSourceStride) {
     const int W = 2, H = 2;
     const uint32_t padded[] = {1, 2, 0xdead, 3, 4, 0xbeef};
