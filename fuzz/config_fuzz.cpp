@@ -8,7 +8,6 @@
 #include <string>
 
 #include "persist/startup_load.h"
-#include "relay/text_fields.h"
 
 namespace {
 
@@ -43,9 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     velmor::RelayRecord record;
     record.ApplyStartupDefaults();
-    velmor::CopyToField(record.configFileName, std::to_string(fd));
     NullSink sink;
-    velmor::RunStartupConfigLoad(record, sink, sink, sink, "/proc/self/fd");
+    velmor::RunStartupConfigLoad(record, sink, sink, sink, "/proc/self/fd/" + std::to_string(fd));
     close(fd);
     return 0;
 }

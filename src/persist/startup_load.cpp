@@ -9,10 +9,9 @@
 namespace velmor {
 
 int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& view,
-                         IFinderControl& finder, const std::string& folder) {
+                         IFinderControl& finder, const std::string& path) {
     // 1. Load; nothing more when nothing was read.
-    const std::string name = FieldText(r.configFileName);
-    LoadConfig(r, folder.empty() ? name : folder + "/" + name, notifier);
+    LoadConfig(r, path.empty() ? FieldText(r.configFileName) : path, notifier);
     const int sections = r.configSectionsRead;
     if (sections == 0) return 0;
 

@@ -11,9 +11,9 @@ namespace velmor {
 
 // Loads record.configFileName and puts what it holds into effect: the group texts, the finder
 // restart, and — when "Load settings on startup" was saved — the proc amp, grab settings,
-// ApplySettings, the meter settings and the seek of the stored source. The file is looked up in
-// `folder` (the current folder when empty). Returns configSectionsRead.
+// ApplySettings, the meter settings and the seek of the stored source. `path` names the file;
+// when empty, configFileName in the current folder. Returns configSectionsRead.
 int RunStartupConfigLoad(RelayRecord& record, INotifier& notifier, ISettingsView& view,
-                         IFinderControl& finder, const std::string& folder = "");
+                         IFinderControl& finder, const std::string& path = "");
 
 }  // namespace velmor

@@ -36,7 +36,7 @@ protected:
     // Runs the start-up load of "last.vlm" in the test's folder.
     void Load(const std::string& /*path of last.vlm*/) {
         record.ApplyStartupDefaults();
-        RunStartupConfigLoad(record, notifier, view, view, dir.path().string());
+        RunStartupConfigLoad(record, notifier, view, view, dir.File("last.vlm"));
     }
     TempDir dir;
     RelayRecord record;
