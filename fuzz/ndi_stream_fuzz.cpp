@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A copy of exactly the announced length, so reads past it are caught.
         const std::vector<uint8_t> payload(data, data + h.length);
         const uint8_t* p = payload.data();
+        // The receiver allocates on the strength of the prefix check; a payload that parses must
+        // always have passed it.
+        const bool prefixOk = PrefixAgrees(h, p);
         switch (h.type) {
             case MessageType::Hello: {
                 Hello hello;
@@ -30,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case MessageType::Video: {
                 VideoView v;
                 if (!ParseVideo(p, payload.size(), v)) break;
+                if (!prefixOk) __builtin_trap();
                 for (int32_t format : {0, 1, 2, 3, 100}) {
                     const uint32_t to = DeliveredFourCC(format, v.fourCC);
                     if (to != v.fourCC) ConvertPicture(v.fourCC, v.data, v.xres, v.yres, to, out);
@@ -40,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case MessageType::Audio: {
                 AudioView a;
                 if (ParseAudio(p, payload.size(), a)) {
+                    if (!prefixOk) __builtin_trap();
                     volatile float sink = 0;
                     const size_t floats = static_cast<size_t>(a.channels) * a.samples;
                     for (size_t i = 0; i < floats * 4; ++i)

@@ -160,6 +160,24 @@ TEST(Wire, HostileVideoFieldsAreRefused) {
     EXPECT_FALSE(ParseVideo(good.data(), good.size(), v));
 }
 
+TEST(Wire, FixedFieldsMustAccountForTheWholeLengthBeforeAnythingIsAllocated) {
+    auto good = VideoPayload();
+    Header h{MessageType::Video, static_cast<uint32_t>(good.size())};
+    ASSERT_EQ(PrefixSize(h), 48u);
+    EXPECT_TRUE(PrefixAgrees(h, good.data()));
+    // A header that promises more (or less) than the picture it describes.
+    for (uint32_t length : {uint32_t(good.size() + 1), uint32_t(good.size() - 1), 256u << 20}) {
+        Header lie{MessageType::Video, length};
+        EXPECT_FALSE(PrefixAgrees(lie, good.data())) << length;
+    }
+    auto huge = good;
+    Put(huge, 0, int32_t(8192));
+    Put(huge, 4, int32_t(8192));  // allowed size, but not what the length says
+    EXPECT_FALSE(PrefixAgrees(h, huge.data()));
+    Header tally{MessageType::Tally, 2};
+    EXPECT_EQ(PrefixSize(tally), 0u);
+}
+
 TEST(Wire, HostileHeadersAndSmallMessagesAreRefused) {
     auto header = [](uint32_t magic, uint32_t type, uint32_t length) {
         std::vector<uint8_t> b(kHeaderSize);

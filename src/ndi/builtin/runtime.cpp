@@ -4,6 +4,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -206,15 +207,38 @@ Runtime::Runtime() : guard_(asio::make_work_guard(io_)), options_(ReadOptions())
     thread_ = std::thread([this] { io_.run(); });
 }
 
+namespace {
+std::atomic<Runtime*> g_runtime{nullptr};
+
+// Joins the I/O thread when the process exits. The runtime object itself is never destroyed:
+// sources, receivers and finders the application did not destroy still point into it.
+struct StopAtExit {
+    ~StopAtExit() {
+        if (Runtime* rt = g_runtime.load()) rt->Shutdown();
+    }
+} g_stopAtExit;
+}  // namespace
+
 Runtime& Runtime::Get() {
-    // Never destroyed: the I/O thread may still be running objects the application leaked when
-    // the process exits, and the library stays loaded (it is linked with -z nodelete).
-    static Runtime* runtime = new Runtime();
+    static Runtime* runtime = [] {
+        auto* rt = new Runtime();
+        g_runtime = rt;
+        return rt;
+    }();
     return *runtime;
 }
 
+void Runtime::Shutdown() {
+    guard_.reset();
+    io_.stop();
+    if (thread_.joinable() && !OnIoThread()) thread_.join();
+    stopped_ = true;
+}
+
 void Runtime::RunSync(std::function<void()> fn) {
-    if (OnIoThread()) {
+    // After Shutdown no thread serves the queue; objects destroyed during process exit (by
+    // static destructors of the application) are closed by the caller itself.
+    if (OnIoThread() || stopped_) {
         fn();
         return;
     }

@@ -24,34 +24,37 @@ public:
 
     void Start() { ReadHeader(); }
 
-    // Frames a connection may hold back before the oldest queued video frame is dropped. Audio
-    // and metadata are small; they are bounded more loosely.
+    // Frames a connection may hold back before its oldest queued frame of that kind is dropped.
+    // Audio frames are small, so more of them wait; metadata is never dropped.
     static constexpr size_t kVideoBacklog = 3;
-    static constexpr size_t kOtherBacklog = 256;
+    static constexpr size_t kAudioBacklog = 64;
+    static constexpr size_t kOtherBacklog = 512;
 
     void Enqueue(const wire::Message& m, wire::MessageType type) {
         if (closed_) return;
         if (type == wire::MessageType::Video && bandwidth_ < NDIlib_recv_bandwidth_lowest) return;
         if (type == wire::MessageType::Audio && bandwidth_ == NDIlib_recv_bandwidth_metadata_only)
             return;
-        if (type == wire::MessageType::Video) {
-            size_t videos = 0;
+        if (type == wire::MessageType::Video || type == wire::MessageType::Audio) {
+            // Behind the front (which is being written), drop the oldest frame of this kind.
+            const size_t limit = type == wire::MessageType::Video ? kVideoBacklog : kAudioBacklog;
+            size_t same = 0;
             for (size_t i = 1; i < queue_.size(); ++i)
-                videos += queue_[i].second;
-            if (videos >= kVideoBacklog) {
-                // The front is being written; drop the oldest video frame behind it.
+                same += queue_[i].second == type;
+            if (same >= limit) {
                 for (size_t i = 1; i < queue_.size(); ++i) {
-                    if (queue_[i].second) {
+                    if (queue_[i].second == type) {
                         queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(i));
                         break;
                     }
                 }
             }
         } else if (queue_.size() > kOtherBacklog) {
+            // Metadata must not be lost silently: a receiver this far behind starts afresh.
             Close();
             return;
         }
-        queue_.emplace_back(m, type == wire::MessageType::Video);
+        queue_.emplace_back(m, type);
         if (queue_.size() == 1) WriteNext();
     }
 
@@ -131,7 +134,7 @@ private:
 
     asio::ip::tcp::socket socket_;
     std::weak_ptr<Sender> owner_;
-    std::deque<std::pair<wire::Message, bool>> queue_;  // message, is video
+    std::deque<std::pair<wire::Message, wire::MessageType>> queue_;
     uint8_t header_[wire::kHeaderSize] = {};
     std::vector<uint8_t> payload_;
     int32_t bandwidth_ = NDIlib_recv_bandwidth_highest;

@@ -47,6 +47,8 @@ public:
     // Runs `fn` on the I/O thread and waits for it, unless already there.
     void RunSync(std::function<void()> fn);
     bool OnIoThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+    // Stops the I/O thread at process exit, so nothing runs while the process is torn down.
+    void Shutdown();
 
 private:
     Runtime();
@@ -54,6 +56,7 @@ private:
     asio::executor_work_guard<asio::io_context::executor_type> guard_;
     Options options_;
     std::thread thread_;
+    std::atomic<bool> stopped_{false};
 };
 
 // Asks the responder of `host` for its sources; `done` runs on the I/O thread with the list (empty
@@ -163,6 +166,8 @@ private:
     void ScheduleReconnect();
     void ReadHeader();
     void ReadPayload(wire::Header header);
+    void ReadRest(wire::Header header, std::shared_ptr<std::vector<uint8_t>> payload,
+                  size_t have = 0);
     void Disconnected(uint64_t generation);
     void Write(wire::Message m);
     void WriteNext();

@@ -158,6 +158,43 @@ bool ParseHeader(const uint8_t* bytes, Header& out) {
     return length <= MaxPayload(out.type);
 }
 
+size_t PrefixSize(const Header& h) {
+    switch (h.type) {
+        case MessageType::Video:
+            return kVideoFixed + 4;
+        case MessageType::Audio:
+            return kAudioFixed + 4;
+        default:
+            return 0;
+    }
+}
+
+bool PrefixAgrees(const Header& h, const uint8_t* prefix) {
+    const size_t n = PrefixSize(h);
+    if (n == 0) return true;
+    if (h.length < n) return false;
+    Reader r(prefix, n);
+    size_t body = 0;
+    if (h.type == MessageType::Video) {
+        const int32_t xres = r.get<int32_t>();
+        const int32_t yres = r.get<int32_t>();
+        const uint32_t fourCC = r.get<uint32_t>();
+        r.bytes(kVideoFixed - 12);
+        body = PictureBytes(fourCC, xres, yres);
+        if (body == 0) return false;
+    } else {
+        r.get<int32_t>();
+        const int32_t channels = r.get<int32_t>();
+        const int32_t samples = r.get<int32_t>();
+        r.bytes(kAudioFixed - 12);
+        if (channels < 1 || channels > kMaxChannels || samples < 1 || samples > kMaxSamples)
+            return false;
+        body = static_cast<size_t>(channels) * static_cast<size_t>(samples) * 4;
+    }
+    const uint32_t metadata = r.get<uint32_t>();
+    return r.ok() && metadata <= kMaxMetadata && h.length == n + metadata + body;
+}
+
 bool ParseHello(const uint8_t* p, size_t n, Hello& out) {
     Reader r(p, n);
     out.version = r.get<uint32_t>();

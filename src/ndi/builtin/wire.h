@@ -86,6 +86,13 @@ size_t PictureBytes(uint32_t fourCC, int xres, int yres);
 size_t MaxPayload(MessageType type);
 
 bool ParseHeader(const uint8_t* bytes, Header& out);  // reads exactly kHeaderSize bytes
+
+// Video and audio messages are large, so a reader first takes only their fixed fields
+// (PrefixSize bytes, 0 for other types) and checks with PrefixAgrees that the picture or sample
+// block they describe is allowed and accounts for exactly the announced length; only then is
+// room for the whole payload made.
+size_t PrefixSize(const Header& header);
+bool PrefixAgrees(const Header& header, const uint8_t* prefix);
 bool ParseHello(const uint8_t* p, size_t n, Hello& out);
 bool ParseVideo(const uint8_t* p, size_t n, VideoView& out);
 bool ParseAudio(const uint8_t* p, size_t n, AudioView& out);
