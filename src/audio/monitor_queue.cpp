@@ -145,15 +145,24 @@ namespace {
 // One channel into every second slot of `out`. Branch-free so the loop vectorises: NaN plays as
 // 0, and values are clamped rather than wrapped (a wrapped overload would play as a full-scale
 // crack), then truncated toward zero.
+inline int16_t ConvertSample(float x, float factor) {
+    float v = factor * x;
+    v = v == v ? v : 0.0f;
+    v = v < -32768.0f ? -32768.0f : v;
+    v = v > 32767.0f ? 32767.0f : v;
+    return static_cast<int16_t>(static_cast<int32_t>(v));
+}
+
 void ConvertChannel(const float* __restrict in, int samples, float factor,
                     int16_t* __restrict out) {
-    for (int j = 0; j < samples; ++j) {
-        float v = factor * in[j];
-        v = v == v ? v : 0.0f;
-        v = v < -32768.0f ? -32768.0f : v;
-        v = v > 32767.0f ? 32767.0f : v;
-        out[2 * j] = static_cast<int16_t>(static_cast<int32_t>(v));
-    }
+    // Fixed-length inner blocks: the compiler vectorises loops of a known trip count at -O2.
+    constexpr int kBlock = 16;
+    int j = 0;
+    for (; j + kBlock <= samples; j += kBlock)
+        for (int i = 0; i < kBlock; ++i)
+            out[2 * (j + i)] = ConvertSample(in[j + i], factor);
+    for (; j < samples; ++j)
+        out[2 * j] = ConvertSample(in[j], factor);
 }
 
 void SilenceChannel(int samples, int16_t* out) {
@@ -164,6 +173,21 @@ void SilenceChannel(int samples, int16_t* out) {
 
 void ConvertMonitorPairs(const float* left, const float* right, int samples, float factor,
                          int16_t* out) {
+    if (left != nullptr && right != nullptr) {
+        // Both channels in one pass: the interleaved store stays contiguous.
+        constexpr int kBlock = 16;
+        int j = 0;
+        for (; j + kBlock <= samples; j += kBlock)
+            for (int i = 0; i < kBlock; ++i) {
+                out[2 * (j + i)] = ConvertSample(left[j + i], factor);
+                out[2 * (j + i) + 1] = ConvertSample(right[j + i], factor);
+            }
+        for (; j < samples; ++j) {
+            out[2 * j] = ConvertSample(left[j], factor);
+            out[2 * j + 1] = ConvertSample(right[j], factor);
+        }
+        return;
+    }
     if (left != nullptr)
         ConvertChannel(left, samples, factor, out);
     else

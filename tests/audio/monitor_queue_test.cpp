@@ -209,12 +209,17 @@ TEST(MonitorTap, FactorLevelsAndClamping) {
         {"NaN plays silence", {1.0f, 1, 0, 0, 1, 1.0f}, nan, 0},
     };
     for (const auto& c : cases) {
-        std::vector<float> planes = {c.sample, c.sample};  // 2 channels, 1 sample
+        // 2 channels of 37 samples: whole blocks of the vectorised loop and a scalar tail.
+        std::vector<float> planes(2 * 37, c.sample);
         std::vector<int16_t> scratch;
-        MonitorTap(c.settings, {planes.data(), 2, 1, 1}, nullptr, nullptr, scratch);
-        ASSERT_EQ(scratch.size(), 2u) << c.name;
-        EXPECT_EQ(scratch[0], c.expected) << c.name;
-        EXPECT_EQ(scratch[1], c.expected) << c.name;
+        MonitorTap(c.settings, {planes.data(), 2, 37, 37}, nullptr, nullptr, scratch);
+        EXPECT_EQ(scratch, std::vector<int16_t>(2 * 37, c.expected)) << c.name;
+        // One channel absent takes the per-channel path.
+        MonitorTap(c.settings, {planes.data(), 1, 37, 37}, nullptr, nullptr, scratch);
+        for (size_t j = 0; j < 37; ++j) {
+            EXPECT_EQ(scratch[2 * j], c.expected) << c.name;
+            EXPECT_EQ(scratch[2 * j + 1], 0) << c.name;
+        }
     }
 }
 
