@@ -1,8 +1,4 @@
-// Velmor's entry point.
-#include <cstdio>
+// Velmor's entry point. The windows are not built yet, so every start runs the relay headless.
+#include "app/relay_controller.h"
 
-int main(int, char**) {
-    std::puts("Velmor: the relay engine and its windows are not built yet; run ./test.sh for the "
-              "test suite.");
-    return 0;
-}
+int main(int argc, char** argv) { return velmor::RunHeadless(argc, argv); }
