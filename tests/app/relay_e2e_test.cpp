@@ -1,0 +1,178 @@
+// The relay as operators run it: velmor-testsrc publishes, `velmor --headless` relays, velmor-sink
+// receives, each its own process, over the built-in transport on this machine.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "persist/config_file.h"
+#include "relay/capture_apply.h"
+#include "relay/text_fields.h"
+#include "support/recording_fakes.h"
+#include "tools/process.h"
+#include "tools/velmor-testsrc/test_pattern.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Process;
+using testsrc::TestPattern;
+
+std::string Host() {
+    char buf[256] = {};
+    gethostname(buf, sizeof buf - 1);
+    std::string h = buf[0] ? buf : "localhost";
+    for (char& c : h) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return h;
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The frame number whose test picture equals `bytes`, or -1.
+int MatchingFrame(const TestPattern& pattern, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> picture;
+    for (int n = 0; n < 3000; ++n) {
+        pattern.Render(n, picture);
+        if (picture == bytes) return n;
+    }
+    return -1;
+}
+
+// Each test gets its own discovery folder, runtime folder (instance locks) and working folder, so
+// copies of other tests or of a person on this machine never meet these.
+class Relay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("velmor-e2e-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ / "run");
+        std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
+        env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(), "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string()};
+        setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::unique_ptr<Process> Run(const char* program, std::vector<std::string> args) {
+        return std::make_unique<Process>(program, args, env_);
+    }
+    std::vector<std::filesystem::path> Saved(const std::string& folder) {
+        std::vector<std::filesystem::path> files;
+        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder)) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    std::filesystem::path dir_;
+    std::vector<std::string> env_;
+};
+
+TEST_F(Relay, PassthroughIsBitExactWithNamesMetadataAndTally) {
+    const std::string gap(14, ' ');
+    const std::string senderProduct = "<ndi_product long_name=\"Korvo Receiver-Transmitter\"" + gap +
+                                      "short_name=\"Korvo Velmor\"" + gap + "manufacturer=\"Brelta\"";
+    for (const char* format : {"uyvy", "bgra"}) {
+        SCOPED_TRACE(format);
+        const bool bgra = std::string(format) == "bgra";
+        const std::string name = std::string("Cam ") + format;
+        auto src = Run(VELMOR_TESTSRC, {"--name", name, "--size", "320x180", "--rate", "25/1", "--format", format,
+                                        "--seconds", "25", "--print-tally", "--print-metadata"});
+        auto relay = Run(VELMOR_BIN, {"--headless", "--show-local", "--source", Host() + " (" + name + ")"});
+        const std::string saves = std::string("saved-") + format;
+        auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--frames", "20", "--seconds", "20",
+                                      "--save-frames", "4", "--save-dir", (dir_ / saves).string(), "--color-format",
+                                      "100", "--tally", "program", "--print-metadata"});
+        ASSERT_EQ(sink->Wait(30s), 0) << sink->Output() << relay->Output();
+        EXPECT_TRUE(sink->OutputHas("metadata: " + senderProduct));
+
+        // Every saved frame is exactly one of the pictures the source sent.
+        const TestPattern pattern(320, 180, bgra);
+        const auto files = Saved(saves);
+        ASSERT_EQ(files.size(), 4u);
+        for (const auto& file : files) {
+            EXPECT_NE(file.string().find(bgra ? ".BGRA" : ".UYVY"), std::string::npos) << file;
+            EXPECT_GE(MatchingFrame(pattern, ReadFile(file)), 0) << file << " is not a frame of the source";
+        }
+
+        // The source hears the relay's receiver announce itself, and the sink's tally.
+        EXPECT_TRUE(src->OutputHas("<ndi_format>")) << src->Output();
+        EXPECT_TRUE(src->OutputHas("short_name=\"NDI Velmor\"")) << src->Output();
+        EXPECT_TRUE(src->OutputHas("tally: program=1 preview=0")) << src->Output();
+
+        relay->Kill(SIGINT);
+        EXPECT_EQ(relay->Wait(10s), 0) << relay->Output();
+        EXPECT_TRUE(relay->OutputHas("signal lamp: magenta"));
+        EXPECT_TRUE(relay->OutputHas("video: 320 x 180, 25.00p " + std::string(bgra ? "RGBA" : "YUV")));
+        EXPECT_TRUE(relay->OutputHas("monitor reference: EBU o/p"));
+        EXPECT_TRUE(relay->OutputHas("video: No video"));
+    }
+}
+
+TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
+    // A configuration as the windows would save it: key+fill split on, local sources shown.
+    RelayRecord stored;
+    stored.ApplyStartupDefaults();
+    stored.keyFillSplit = 1;
+    stored.excludeLocal = 0;
+    CaptureSettings(stored);
+    stored.settingsRecord.loadOnStartupSetting = 1;
+    stored.settingsRecord.saveOnExitSetting = 1;
+    velmor::testing::RecordingNotifier notifier;
+    const std::string config = (dir_ / "studio.vlm").string();
+    ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
+
+    auto src = Run(VELMOR_TESTSRC, {"--name", "Graphics", "--size", "320x180", "--rate", "25/1", "--format", "bgra",
+                                    "--seconds", "25"});
+    auto relay = Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Graphics)"});
+    // The outputs announce themselves in the product's group (nothing else is checked in the file).
+    auto key = Run(VELMOR_SINK, {"--source", "Korvo Velmor Key 1", "--groups", "Korvo Velmor", "--frames", "10", "--seconds", "20",
+                                 "--save-frames", "2", "--save-dir", (dir_ / "key").string(), "--color-format", "100"});
+    auto fill = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "10", "--seconds", "20", "--save-frames",
+                                  "1", "--save-dir", (dir_ / "fill").string(), "--color-format", "100"});
+    ASSERT_EQ(key->Wait(30s), 0) << key->Output() << "\n--- relay:\n" << relay->Output();
+    ASSERT_EQ(fill->Wait(30s), 0) << fill->Output();
+
+    const auto fillFiles = Saved("fill");
+    ASSERT_EQ(fillFiles.size(), 1u);
+    EXPECT_NE(fillFiles[0].string().find(".BGRX"), std::string::npos) << "the main output carries no alpha";
+
+    // The key's luma follows the alpha of one of the source's pictures; its chroma is neutral.
+    const TestPattern pattern(320, 180, true);
+    const auto keyFiles = Saved("key");
+    ASSERT_EQ(keyFiles.size(), 2u);
+    for (const auto& file : keyFiles) {
+        ASSERT_NE(file.string().find("320x180.UYVY"), std::string::npos) << file;
+        const auto keyBytes = ReadFile(file);
+        bool matched = false;
+        std::vector<uint8_t> picture;
+        for (int n = 0; n < 3000 && !matched; ++n) {
+            pattern.Render(n, picture);
+            matched = true;
+            for (size_t p = 0; p < 320u * 180u && matched; ++p) {
+                matched = keyBytes[2 * p] == 0x80 && keyBytes[2 * p + 1] == picture[4 * p + 3] * 219 / 255 + 16;
+            }
+        }
+        EXPECT_TRUE(matched) << file;
+    }
+
+    // An orderly exit saves the settings, with the relayed source's name.
+    relay->Kill(SIGTERM);
+    ASSERT_EQ(relay->Wait(10s), 0) << relay->Output();
+    RelayRecord reloaded;
+    ASSERT_EQ(LoadConfig(reloaded, config, notifier), 1);
+    EXPECT_EQ(std::string(reloaded.sourceName), Host() + " (Graphics)");
+    EXPECT_EQ(reloaded.settingsRecord.keyFillSetting, 1);
+    EXPECT_EQ(std::filesystem::file_size(config), 3776u);
+}
+
+}  // namespace
+}  // namespace velmor
