@@ -50,8 +50,6 @@ bool DrawTimecodeGlyphs(ImageBuffer* glyphs, int count) {
         }
         if (!FromQImage(glyph, glyphs[i])) return false;
         glyphs[i].MakeSolid();
-        if (!glyphs[i + 11].CopyRGBAdataFrom(glyphs[i])) return false;
-        glyphs[i + 11].ConvertToUYVA();
     }
     return true;
 }

@@ -12,11 +12,11 @@ namespace velmor {
 inline constexpr int kGlyphDigitWidth = 56;
 inline constexpr int kGlyphColonWidth = 24;
 inline constexpr int kGlyphHeight = 72;
-inline constexpr int kTimecodeGlyphs = 22;
+inline constexpr int kTimecodeGlyphs = 11;
 
 // Fills glyphs[0..9] with the digits 0-9 (56 x 72) and glyphs[10] with the colon (24 x 72) as
-// opaque BGRA pictures, white on black, and glyphs[11..21] with UYVA copies of them. `count` must
-// be at least 22. False when a picture cannot be made.
+// opaque BGRA pictures, white on black; PrepareDigitImages (video/timecode_burn_in.h) then derives
+// the UYVA copies. `count` must be at least 11. False when a picture cannot be made.
 bool DrawTimecodeGlyphs(ImageBuffer* glyphs, int count);
 
 // A round status lamp, `size` pixels square, transparent around the disc.
