@@ -148,6 +148,35 @@ TEST(RotateUYVY, LumaLandsWhereTheTurnPutsIt) {
     }
 }
 
+TEST(RotateUYVY, EverySizeAroundTheBlockSize) {
+    // Blocks of 4 macropixel columns by 4 row pairs, plus leftovers in every combination; checked
+    // against the pixel mapping and the chroma averages directly.
+    for (int W : {2, 8, 10, 18}) {
+        for (int H : {2, 8, 10, 14}) {
+            std::vector<uint8_t> src = NumberedUYVY(W, H);
+            for (size_t i = 0; i < src.size(); ++i)
+                src[i] = static_cast<uint8_t>(src[i] * 7 + i);
+            ImageBuffer out;
+            for (int direction : {1, 2}) {
+                ASSERT_TRUE(RotateUYVY(direction, W, H, src.data(), out));
+                for (int y = 0; y < W; ++y) {
+                    for (int x = 0; x < H; ++x) {
+                        const int sx = direction == 1 ? W - 1 - y : y;
+                        const int sy = direction == 1 ? x : H - 1 - x;
+                        ASSERT_EQ(LumaAt(out.pixels(), H, x, y), LumaAt(src.data(), W, sx, sy))
+                            << W << "x" << H << " dir " << direction << " at " << x << "," << y;
+                        const uint8_t* a = &src[((sy & ~1) * W / 2 + sx / 2) * 4];
+                        const uint8_t* b = a + W * 2;
+                        const uint8_t* o = out.pixels() + (y * H / 2 + x / 2) * 4;
+                        ASSERT_EQ(o[0], (a[0] + b[0]) >> 1);
+                        ASSERT_EQ(o[2], (a[2] + b[2]) >> 1);
+                    }
+                }
+            }
+        }
+    }
+}
+
 std::vector<uint32_t> NumberedRGBA(int w, int h) {
     std::vector<uint32_t> f(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < f.size(); ++i)
