@@ -86,12 +86,21 @@ void SendDestroy(NDIlib_send_instance_t s) {
 }
 void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
     if (!f) return;
+    if (!g_fake->recordVideoData) {
+        {
+            std::lock_guard lock(g_fake->mutex);
+            g_fake->videoSentCount++;
+        }
+        g_fake->Notify();
+        return;
+    }
     SentVideo sent{s, *f, {}};
     if (f->p_data) sent.data.assign(f->p_data, f->p_data + static_cast<size_t>(f->line_stride_in_bytes) * f->yres);
     sent.frame.p_data = nullptr;
     {
         std::lock_guard lock(g_fake->mutex);
         g_fake->video.push_back(std::move(sent));
+        g_fake->videoSentCount++;
     }
     g_fake->Notify();
 }
@@ -241,6 +250,11 @@ bool FakeNdi::WaitFor(const std::function<bool()>& predicate, std::chrono::milli
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return predicate();
+}
+
+bool FakeNdi::WaitForVideoSent(size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex);
+    return changed_.wait_for(lock, timeout, [&] { return videoSentCount.load() >= count; });
 }
 
 size_t FakeNdi::VideoSentTo(void* sender) {

@@ -70,6 +70,11 @@ public:
     std::atomic<int> videoFreed{0}, audioFreed{0}, metadataFreed{0};
     std::atomic<int> videoQueued{0};
     bool failReceiverCreate = false;
+    // Benchmarks turn this off: sent frames are then counted, not copied.
+    std::atomic<bool> recordVideoData{true};
+    std::atomic<size_t> videoSentCount{0};
+    // Blocks until `count` video frames have been sent in all (condition variable, no polling).
+    bool WaitForVideoSent(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     size_t VideoSentTo(void* sender);
     size_t VideoQueueSize();
