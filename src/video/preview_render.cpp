@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "ndi/ndi_types.h"
 
@@ -107,6 +110,64 @@ inline int Convert4(__m128i U, __m128i Y, __m128i V, float bCoef, float gCoef, Q
 }
 #endif
 
+#if defined(__x86_64__)
+// The halved UYVY conversion eight pixels at a time, for processors with AVX2 (chosen at run
+// time; the same arithmetic as Convert4). Returns how many pixels of the row it converted.
+__attribute__((target("avx2"))) int HalvedRowAvx2(const YuvTables& t, const uint8_t* src, int n,
+                                                  uint8_t* out) {
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256 milli = _mm256_set1_ps(0.001f);
+    const __m256 lo = _mm256_set1_ps(1000.0f), hi = _mm256_set1_ps(256000.0f);
+    // Per 128-bit half: [B0..B3 G0..G3 R0..R3 0 0 0 0] -> B, G, R per pixel, 12 bytes.
+    const __m128i interleave = _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x * 4));
+        const __m256i U = _mm256_and_si256(w, byte);
+        const __m256i Y = _mm256_and_si256(_mm256_srli_epi32(w, 8), byte);
+        const __m256i V = _mm256_and_si256(_mm256_srli_epi32(w, 16), byte);
+        const __m256 u = _mm256_cvtepi32_ps(_mm256_sub_epi32(U, _mm256_set1_epi32(128)));
+        const __m256 v = _mm256_cvtepi32_ps(_mm256_sub_epi32(V, _mm256_set1_epi32(128)));
+        const __m256 y =
+            _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_sub_epi32(Y, _mm256_set1_epi32(16))),
+                          _mm256_set1_ps(1164.0f));
+        const __m256 ns[3] = {
+            _mm256_add_ps(_mm256_mul_ps(u, _mm256_set1_ps(2115.0f)), y),
+            _mm256_sub_ps(_mm256_sub_ps(y, _mm256_mul_ps(v, _mm256_set1_ps(534.0f))),
+                          _mm256_mul_ps(u, _mm256_set1_ps(213.0f))),
+            _mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(1793.0f)), y)};
+        __m256i q[3];
+        int hit = 0;
+        for (int c = 0; c < 3; ++c) {
+            const __m256 scaled = _mm256_mul_ps(ns[c], milli);
+            q[c] = _mm256_cvttps_epi32(scaled);
+            const __m256 whole = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtps_epi32(scaled)), lo);
+            const __m256 tie = _mm256_and_ps(_mm256_cmp_ps(whole, ns[c], _CMP_EQ_OQ),
+                                             _mm256_and_ps(_mm256_cmp_ps(ns[c], lo, _CMP_GE_OQ),
+                                                           _mm256_cmp_ps(ns[c], hi, _CMP_LT_OQ)));
+            hit |= _mm256_movemask_ps(tie);
+        }
+        const __m256i bgr = _mm256_packus_epi16(_mm256_packs_epi32(q[0], q[1]),
+                                                _mm256_packs_epi32(q[2], _mm256_setzero_si256()));
+        uint8_t* o = out + x * 3;
+        for (int half = 0; half < 2; ++half) {
+            const __m128i part = _mm_shuffle_epi8(
+                half ? _mm256_extracti128_si256(bgr, 1) : _mm256_castsi256_si128(bgr), interleave);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + half * 12), part);
+            const int last = _mm_cvtsi128_si32(_mm_srli_si128(part, 8));
+            std::memcpy(o + half * 12 + 8, &last, 4);
+        }
+        for (int k = 0; hit && k < 8; ++k) {
+            const uint8_t* p = src + (x + k) * 4;
+            if (hit >> k & 1) ToBGR(t, 0, p[0], p[1], p[2], o + k * 3);
+        }
+    }
+    return x;
+}
+
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
 bool EnsureCapacity(PreviewBitmap& b, size_t bytes) {
     if (b.capacity >= bytes) return true;
     b.pixels.reset(new (std::nothrow) uint8_t[bytes]);
@@ -176,6 +237,9 @@ void PreviewRenderer::RenderPicture(PreviewBitmap& b, const uint8_t* data, int w
         const uint8_t* src = data + r * step;
         if (yuv && halved) {
             int x = 0;
+#if defined(__x86_64__)
+            if (kHasAvx2) x = HalvedRowAvx2(tables, src, n, out);
+#endif
 #if defined(__SSE2__)
             const __m128i byte = _mm_set1_epi32(0xFF);
             for (; x + 4 <= n; x += 4) {
