@@ -178,7 +178,7 @@ void Receiver::ReadHeader() {
 void Receiver::ReadPayload(wire::Header h) {
     const uint64_t gen = generation_;
     const size_t prefix = wire::PrefixSize(h);
-    if (prefix == 0) return ReadRest(h, std::make_shared<std::vector<uint8_t>>(h.length));
+    if (prefix == 0) return ReadRest(h, std::make_shared<wire::Bytes>(h.length));
     // Big messages: read and check the fixed fields before making room for the rest.
     auto head = std::make_shared<std::vector<uint8_t>>(prefix);
     asio::async_read(socket_, asio::buffer(*head),
@@ -186,14 +186,13 @@ void Receiver::ReadPayload(wire::Header h) {
                          if (gen != self->generation_) return;
                          if (ec || !wire::PrefixAgrees(h, head->data()))
                              return self->Disconnected(gen);
-                         auto payload = std::make_shared<std::vector<uint8_t>>(h.length);
+                         auto payload = std::make_shared<wire::Bytes>(h.length);
                          std::memcpy(payload->data(), head->data(), head->size());
                          self->ReadRest(h, payload, head->size());
                      });
 }
 
-void Receiver::ReadRest(wire::Header h, std::shared_ptr<std::vector<uint8_t>> payload,
-                        size_t have) {
+void Receiver::ReadRest(wire::Header h, std::shared_ptr<wire::Bytes> payload, size_t have) {
     const uint64_t gen = generation_;
     asio::async_read(socket_, asio::buffer(payload->data() + have, payload->size() - have),
                      [self = shared_from_this(), gen, h, payload](std::error_code ec, size_t) {

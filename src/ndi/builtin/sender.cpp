@@ -26,7 +26,7 @@ public:
 
     // Frames a connection may hold back before its oldest queued frame of that kind is dropped.
     // Audio frames are small, so more of them wait; metadata is never dropped.
-    static constexpr size_t kVideoBacklog = 3;
+    static constexpr size_t kVideoBacklog = 6;
     static constexpr size_t kAudioBacklog = 64;
     static constexpr size_t kOtherBacklog = 512;
 

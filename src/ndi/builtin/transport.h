@@ -138,7 +138,7 @@ public:
     uint64_t DroppedVideo();
 
     // Bounds of the queues a slow application falls behind into; the oldest frame goes first.
-    static constexpr size_t kVideoQueue = 8;
+    static constexpr size_t kVideoQueue = 16;
     static constexpr size_t kAudioQueue = 32;
     static constexpr size_t kMetadataQueue = 64;
     static constexpr size_t kVideoQueueBytes = size_t(512) << 20;
@@ -147,14 +147,14 @@ private:
     struct Item {
         uint64_t seq = 0;
         wire::MessageType type{};
-        std::shared_ptr<std::vector<uint8_t>> payload;
+        std::shared_ptr<wire::Bytes> payload;
         wire::VideoView video;
         wire::AudioView audio;
         wire::MetadataView metadata;
     };
     // What a captured frame points into, kept until the application frees the frame.
     struct Hold {
-        std::shared_ptr<std::vector<uint8_t>> payload;
+        std::shared_ptr<wire::Bytes> payload;
         std::vector<uint8_t> converted, doubled;
         std::vector<float> audio;
         std::string metadata;
@@ -166,8 +166,7 @@ private:
     void ScheduleReconnect();
     void ReadHeader();
     void ReadPayload(wire::Header header);
-    void ReadRest(wire::Header header, std::shared_ptr<std::vector<uint8_t>> payload,
-                  size_t have = 0);
+    void ReadRest(wire::Header header, std::shared_ptr<wire::Bytes> payload, size_t have = 0);
     void Disconnected(uint64_t generation);
     void Write(wire::Message m);
     void WriteNext();

@@ -55,32 +55,38 @@ private:
     bool ok_ = true;
 };
 
+// Writes one message into a buffer of exactly the size the encoder computed; a mismatch is a bug
+// in this file and yields no message rather than a short or overlong one.
 class Writer {
 public:
-    Writer(MessageType type, size_t payload) : buf_(std::make_shared<std::vector<uint8_t>>()) {
-        buf_->reserve(kHeaderSize + payload);
+    Writer(MessageType type, size_t payload)
+        : buf_(std::make_shared<Bytes>(kHeaderSize + payload)) {
         put<uint32_t>(kMagic);
         put<uint32_t>(static_cast<uint32_t>(type));
-        put<uint32_t>(0);
+        put<uint32_t>(static_cast<uint32_t>(payload));
     }
     template <typename T>
     void put(T v) {
-        const auto* b = reinterpret_cast<const uint8_t*>(&v);
-        buf_->insert(buf_->end(), b, b + sizeof(T));
+        bytes(reinterpret_cast<const uint8_t*>(&v), sizeof(T));
     }
     void text(std::string_view s) {
         put<uint32_t>(static_cast<uint32_t>(s.size()));
-        buf_->insert(buf_->end(), s.begin(), s.end());
+        bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
     }
-    void bytes(const uint8_t* p, size_t n) { buf_->insert(buf_->end(), p, p + n); }
-    Message finish() {
-        const uint32_t len = static_cast<uint32_t>(buf_->size() - kHeaderSize);
-        std::memcpy(buf_->data() + 8, &len, 4);
-        return buf_;
+    void bytes(const uint8_t* p, size_t n) {
+        if (n > buf_->size() - pos_) {
+            ok_ = false;
+            return;
+        }
+        if (n) std::memcpy(buf_->data() + pos_, p, n);
+        pos_ += n;
     }
+    Message finish() { return ok_ && pos_ == buf_->size() ? buf_ : nullptr; }
 
 private:
-    std::shared_ptr<std::vector<uint8_t>> buf_;
+    std::shared_ptr<Bytes> buf_;
+    size_t pos_ = 0;
+    bool ok_ = true;
 };
 
 // Metadata handed to us by the application through a plain C string.
@@ -266,12 +272,13 @@ bool ParseTally(const uint8_t* p, size_t n, TallyView& t) {
 }
 
 Message EncodeHello(const Hello& h) {
-    Writer w(MessageType::Hello, 32 + h.name.size());
+    const std::string_view name = std::string_view(h.name).substr(0, kMaxName);
+    Writer w(MessageType::Hello, 17 + name.size());
     w.put<uint32_t>(h.version);
     w.put<int32_t>(h.colorFormat);
     w.put<int32_t>(h.bandwidth);
     w.put<uint8_t>(h.allowFields ? 1 : 0);
-    w.text(std::string_view(h.name).substr(0, kMaxName));
+    w.text(name);
     return w.finish();
 }
 

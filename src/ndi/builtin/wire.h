@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ndi/ndi_types.h"
@@ -99,8 +100,30 @@ bool ParseAudio(const uint8_t* p, size_t n, AudioView& out);
 bool ParseMetadata(const uint8_t* p, size_t n, MetadataView& out);
 bool ParseTally(const uint8_t* p, size_t n, TallyView& out);
 
+// Byte buffers for frames: a picture is written or read into them right away, so they skip the
+// zero fill a plain vector would spend a pass of memory on.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using Bytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 // Whole messages, header included, ready to be written to any number of sockets.
-using Message = std::shared_ptr<const std::vector<uint8_t>>;
+using Message = std::shared_ptr<const Bytes>;
 Message EncodeHello(const Hello& hello);
 // Null when the frame is not one the transport can carry (size, FourCC, stride, missing data).
 Message EncodeVideo(const NDIlib_video_frame_v2_t& frame, int64_t timecode, int64_t timestamp);
