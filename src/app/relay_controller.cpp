@@ -16,6 +16,10 @@
 
 namespace velmor {
 
+namespace {
+constexpr size_t kRemoteTextLimit = 1024;  // UTF-16 units
+}  // namespace
+
 RelayController::RelayController(RelayOptions options) : options_(std::move(options)) {
     pickerTimer_.setSingleShot(false);
     QObject::connect(&pickerTimer_, &QTimer::timeout, [this] {
@@ -158,7 +162,8 @@ void RelayController::OnBusMessage(const BusMessage& m) {
         if (m.wParam == 8) {
             r.remoteText.clear();
         } else if (m.wParam == 9) {
-            r.remoteText.push_back(static_cast<char16_t>(m.lParam));
+            // Any program on the bus can send these: a text box never grows past a screenful.
+            if (r.remoteText.size() < kRemoteTextLimit) r.remoteText.push_back(static_cast<char16_t>(m.lParam));
         } else if (m.wParam == 10) {
             r.overlaySetup.overlayOn = 1;
             window_.Log("remote text: " + Utf16ToUtf8(r.remoteText));
