@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCommandLineParser>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -217,7 +218,9 @@ void OnSignal(int) {
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // Pictures and fonts (timecode glyphs, meter labels) need Qt's GUI side, but never a screen.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName("velmor");
     QCommandLineParser parser;
     parser.setApplicationDescription(
