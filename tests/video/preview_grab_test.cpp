@@ -91,6 +91,29 @@ TEST(PreviewRender, FourByteFramesAreCopied) {
     EXPECT_EQ(px, 2u * 1282 + 6);
 }
 
+TEST(PreviewRender, AspectClassesAndTheBackground) {
+    PreviewRenderer r;
+    const std::vector<uint8_t> f = SolidUYVY(16, 16, 128, 100, 128);
+    struct Step {
+        float aspect;
+        int cls;
+        bool dirty;
+    } steps[] = {
+        {16.0f / 9.0f, 0, true},  // the first paint always fills the background
+        {16.0f / 9.0f, 0, false}, {4.0f / 3.0f, 1, true},
+        {4.0f / 3.0f, 1, false},  {2.39f, 1, true},  // another ratio of class 1
+        {9.0f / 16.0f, 2, true},  {9.0f / 16.0f, 2, false},
+        {16.0f / 9.0f, 0, false},  // the picture covers the control: nothing to clear
+        {0.0f, 1, true},           // no ratio given: width / height, here 1
+    };
+    for (const Step& s : steps) {
+        ASSERT_EQ(r.Render(f.data(), 16, 16, 32, NDIlib_FourCC_video_type_UYVY, s.aspect), 24);
+        EXPECT_EQ(r.AcquireBitmap()->aspectClass, s.cls) << s.aspect;
+        EXPECT_EQ(r.TakeBackgroundDirty(), s.dirty) << s.aspect;
+    }
+    EXPECT_FLOAT_EQ(r.AcquireBitmap()->lastAspect, 1.0f);
+}
+
 TEST(PreviewRender, RefusesWhatItCannotRead) {
     PreviewRenderer r;
     std::vector<uint8_t> f(64);
