@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -172,6 +173,48 @@ TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
     EXPECT_EQ(std::string(reloaded.sourceName), Host() + " (Graphics)");
     EXPECT_EQ(reloaded.settingsRecord.keyFillSetting, 1);
     EXPECT_EQ(std::filesystem::file_size(config), 3776u);
+}
+
+// Zero crossings per second of channel `c` of a 32-bit float WAV file written by velmor-sink.
+double CrossingsPerSecond(const std::vector<uint8_t>& wav, int channels, int rate, int c) {
+    const size_t header = 44;
+    if (wav.size() <= header) return 0;
+    const size_t frames = (wav.size() - header) / (4 * channels);
+    int crossings = 0;
+    float last = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        float v;
+        std::memcpy(&v, &wav[header + (i * channels + c) * 4], 4);
+        if (i > 0 && ((last < 0) != (v < 0))) ++crossings;
+        last = v;
+    }
+    return frames ? crossings * static_cast<double>(rate) / frames : 0;
+}
+
+TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
+    // A configuration whose accepted audio map, for two channels, swaps them.
+    RelayRecord stored;
+    stored.ApplyStartupDefaults();
+    stored.excludeLocal = 0;
+    CaptureSettings(stored);
+    stored.settingsRecord.loadOnStartupSetting = 1;
+    stored.settingsRecord.channelMapSetting[0] = 1;
+    stored.settingsRecord.channelMapSetting[1] = 0;
+    stored.settingsRecord.mapChannelsSetting = 2;
+    velmor::testing::RecordingNotifier notifier;
+    const std::string config = (dir_ / "swap.vlm").string();
+    ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
+
+    // Channel 1 of the source is a 250 Hz tone, channel 2 a 500 Hz tone.
+    auto src = Run(VELMOR_TESTSRC, {"--name", "Tones", "--size", "160x90", "--rate", "25/1", "--seconds", "25"});
+    auto relay = Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Tones)"});
+    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "50",
+                                  "--seconds", "20", "--save-audio", "--save-dir", (dir_ / "audio").string()});
+    ASSERT_EQ(sink->Wait(30s), 0) << sink->Output() << relay->Output();
+    const auto wav = ReadFile(dir_ / "audio" / "audio.wav");
+    const double left = CrossingsPerSecond(wav, 2, 48000, 0), right = CrossingsPerSecond(wav, 2, 48000, 1);
+    EXPECT_NEAR(left, 1000.0, 50.0) << "output 1 carries the 500 Hz tone of input 2";
+    EXPECT_NEAR(right, 500.0, 25.0) << "output 2 carries the 250 Hz tone of input 1";
 }
 
 }  // namespace
