@@ -28,6 +28,7 @@ RelayController::RelayController(RelayOptions options) : options_(std::move(opti
         picker_->PollFinder();
         SchedulePickerTimer();
     });
+    QObject::connect(&meterTimer_, &QTimer::timeout, [this] { MeterTick(); });
     QObject::connect(&watchdogTimer_, &QTimer::timeout, [this] {
         if (engine_) engine_->WatchdogTick();
     });
@@ -79,7 +80,15 @@ bool RelayController::Start() {
     if (!monitorDevice_.Open(monitorQueue_)) {
         window_.Show(kMonitorOpenFailedText, "NDI Receiver", MessageButtons::Ok);
     }
-    tap_ = std::make_unique<MonitorAudioTap>(monitorQueue_, MonitorMeterFn{});
+    // The PPM meter measures every tapped block on the audio thread.
+    r.ppmMeter = std::make_unique<PpmMeter>(&rasteriser_);
+    tap_ = std::make_unique<MonitorAudioTap>(monitorQueue_, [this](float* left, float* right, int samples, float gain) {
+        RelayRecord& rec = record_;
+        rec.meterLink.ebuMode = rec.ebuMode.load();
+        rec.ppmMeter->MeterBlock(rec.meterLink, left, right, samples, gain > 0.0f ? gain : 1.0);
+        return rec.meterLink.meterScale.load();
+    });
+    meterTimer_.start(18);
 
     // Timecode glyphs, drawn by Velmor itself.
     if (DrawTimecodeGlyphs(r.digitImages, 11)) PrepareDigitImages(r.digitImages);
@@ -133,9 +142,45 @@ void RelayController::OnInstanceDecided(const InstanceDecision& decision) {
         r.picker.seekReported = 0;
         r.seekPending = 1;
     }
+    if (options_.ppmOverlay) {
+        // As the "PPM overlay" button: only when a meter output is configured.
+        const MeterSettings& ms = r.meterSettings;
+        r.ppmOverlayOn = (ms.meterSeparateOutput || ms.meterOnMainOutput) ? 1 : 0;
+        RefreshMeterFlags();
+    }
     // A source already listed is reported at the next refill.
     picker_->RefillSourceList();
     SchedulePickerTimer();
+}
+
+void RelayController::RefreshMeterFlags() {
+    RelayRecord& r = record_;
+    PpmMeter& meter = *r.ppmMeter;
+    meter.vmixMode = r.meterSettings.meterMode;
+    if (r.ppmOverlayOn) {
+        r.ppmEnabled = 1;
+        meter.SetOverlayEnabled(true);
+        window_.SetButton(WindowButton::PpmOverlay, 1, "");
+    } else {
+        if (!r.meterSettings.meterSeparateOutput) {
+            r.ppmEnabled = 0;
+            meter.SetOverlayEnabled(false);
+        }
+        window_.SetButton(WindowButton::PpmOverlay, 0, "");
+    }
+    std::atomic_ref<uint8_t>(r.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+}
+
+void RelayController::MeterTick() {
+    RelayRecord& r = record_;
+    PpmMeter& meter = *r.ppmMeter;
+    // A new frame size: the meter rebuilds its pictures before they are drawn again.
+    if (r.meterGeometryDirty) {
+        meter.SetFrameSize(r.meterFrameSize[0], r.meterFrameSize[1]);
+        r.meterGeometryDirty = 0;
+    }
+    meter.MeterTick(1);
+    meter.MeterTick(2);
 }
 
 void RelayController::OnSourceFound(int index) {
@@ -178,6 +223,7 @@ void RelayController::Exit(std::function<void()> done) {
     if (engine_) engine_->Disconnect();
     pickerTimer_.stop();
     watchdogTimer_.stop();
+    meterTimer_.stop();
     // Wait for both engine threads without blocking the event loop their window calls need.
     QObject::disconnect(&exitTimer_, nullptr, nullptr, nullptr);
     QObject::connect(&exitTimer_, &QTimer::timeout, [this, done] {
@@ -231,6 +277,7 @@ int RunHeadless(int argc, char** argv) {
     parser.addOption({"source", "Connect to the source NAME (\"HOST (name)\") when it is found.", "NAME"});
     parser.addOption({"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
     parser.addOption({"save-on-exit", "Save the settings at exit."});
+    parser.addOption({"ppm-overlay", "Switch the PPM overlay on (the meter outputs come from the configuration)."});
     parser.addOption({"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
     parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
     parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.", "[address]");
@@ -241,6 +288,7 @@ int RunHeadless(int argc, char** argv) {
     options.configPath = parser.value("config").toStdString();
     options.saveOnExit = parser.isSet("save-on-exit");
     options.showLocal = parser.isSet("show-local");
+    options.ppmOverlay = parser.isSet("ppm-overlay");
     options.busAddress = parser.value("bus").toStdString();
     if (!parser.positionalArguments().isEmpty()) options.extraIps = parser.positionalArguments().first().toStdString();
 

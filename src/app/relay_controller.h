@@ -19,6 +19,7 @@
 #include "platform/message_bus.h"
 #include "platform/monitor_audio_tap.h"
 #include "platform/monitor_outputs.h"
+#include "platform/qt_text_rasteriser.h"
 #include "relay/relay_record.h"
 
 namespace velmor {
@@ -29,6 +30,7 @@ struct RelayOptions {
     std::string extraIps;    // finder's extra addresses, as the command-line address
     bool saveOnExit = false;  // save settings at exit even when the file does not ask for it
     bool showLocal = false;   // list sources of this machine ("Exclude local" off)
+    bool ppmOverlay = false;  // the "PPM overlay" button pressed once the settings are in
     std::string busAddress;   // a private D-Bus (tests); empty: the session bus
 };
 
@@ -50,6 +52,8 @@ private:
     void OnBusMessage(const BusMessage& message);
     void OnSourceFound(int index);
     void SchedulePickerTimer();
+    void RefreshMeterFlags();
+    void MeterTick();
     void FinishExit(std::function<void()> done);
     std::string ConfigPath() const;
 
@@ -67,6 +71,8 @@ private:
     QTimer pickerTimer_;
     QTimer watchdogTimer_;
     QTimer exitTimer_;
+    QTimer meterTimer_;
+    QtTextRasteriser rasteriser_;
     bool ndiStarted_ = false;
 };
 

@@ -91,6 +91,7 @@ private:
     void HandleMetadata(NDIlib_recv_instance_t recv);
     void ProcessVideoFrame(NDIlib_recv_instance_t recv);
     void CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& frame);
+    void DrawMeter(NDIlib_video_frame_v2_t& frame);
     void ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
     // The thread that ends last destroys the receiver it captured from.
     void EndThread(Shared<int32_t>& ownAlive, const Shared<int32_t>& otherAlive, NDIlib_recv_instance_t recv);
@@ -111,6 +112,7 @@ private:
     int skipCount_ = 3;
     NDIlib_tally_t lastTally_{};
     int lastSecond_ = 0;
+    int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
 };
 
 // The caption of a video format: "%d x %d, %4.2f%c %s".

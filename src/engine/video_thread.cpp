@@ -73,6 +73,48 @@ void Engine::CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& f) {
     }
 }
 
+void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
+    RelayRecord& r = r_;
+    PpmMeter* meter = r.ppmMeter.get();
+    if (!meter || !r.ppmEnabled || r.meterGeometryDirty ||
+        meter->meterGeometryDirty.load(std::memory_order_acquire)) {
+        return;
+    }
+    const MeterPicture* current = meter->AcquireOverlayPicture();
+    const ImageBuffer& picture = current->picture;
+    if (picture.empty() || picture.pixelKind != kPixelBGRA || picture.width >= f.xres || picture.height >= f.yres) return;
+
+    const MeterSettings& ms = r.meterSettings;
+    auto load = [](const auto& field) { return std::atomic_ref(field).load(std::memory_order_relaxed); };
+    std::atomic_ref<uint8_t> flags(r.meterSettings.meterChangeFlags);
+    const bool replace = flags.load() & kMeterChangePicture;
+    if (replace) {
+        meterX_ = (f.xres - picture.width - 40) * load(ms.meterPosH) / 100 + 20;
+        meterY_ = (f.yres - picture.height - 40) * load(ms.meterPosV) / 100 + 20;
+    }
+    const int layout = load(ms.meterLayout);
+    const bool vertical = layout == 1;
+    // The vertical meter stands at column x, centred down; the others lie at height y, centred across.
+    const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
+    const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
+    if (r.ppmOverlayOn && load(ms.meterOnMainOutput)) {
+        if (IsBGRA(f)) {
+            picture.DrawOnto(x, y, anchor, kDrawCopy, f.p_data, kPixelBGRA, f.xres, f.yres, f.line_stride_in_bytes);
+        } else if (IsUYVY(f) && r.meterScratch.CopyRGBAdataFrom(picture)) {
+            r.meterScratch.ConvertToUYVA();
+            r.meterScratch.DrawOnto(x, y, anchor, kDrawBlend, f.p_data, kPixelUYVY, f.xres, f.yres,
+                                    f.line_stride_in_bytes);
+        }
+    }
+    const NDIlib_video_frame_v2_t& ppm = r.ppmFrame;
+    const size_t ppmBytes = static_cast<size_t>(ppm.xres) * ppm.yres * 4;
+    if (load(ms.meterSeparateOutput) && ppmBytes <= r.ppmBuffer.size() && layout <= 2) {
+        if (replace) std::memset(r.ppmBuffer.data(), 0, ppmBytes);
+        picture.DrawOnto(x, y, anchor, kDrawCopy, r.ppmBuffer.data(), kPixelBGRA, ppm.xres, ppm.yres);
+    }
+    if (replace) flags.fetch_and(static_cast<uint8_t>(~(kMeterChangePicture | kMeterChangeBit7)));
+}
+
 void Engine::VideoThread() {
     RelayRecord& r = r_;
     const NDIlib_recv_instance_t recv = r.audioReceiver;
@@ -142,6 +184,7 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         r.meterGeometryDirty = 1;
         SetUpOutput(f);
     }
+
     // 5. The first frames of a thread are never processed or sent.
     if (skipCount_ > 0) {
         --skipCount_;
@@ -173,7 +216,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     ProcAmpState& pa = r.procAmp;
     const ProcAmpByteTables* tables = pa.AcquireTables();
     if (pa.active && pa.applyToOutput) ApplyProcAmp(ViewOf(f), *tables);
-    // 3-4. Image and meter overlays come from their setup windows.
+    // 3. The image overlay comes with its setup window. 4. Meter overlay and meter output.
+    DrawMeter(f);
 
     // 5. Rotate or flip.
     uint8_t* const ownData = f.p_data;

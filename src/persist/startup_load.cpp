@@ -82,10 +82,13 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
     if (sections >= 3) {
         const int separate = r.meterSettings.meterSeparateOutput;
         r.ppmEnabled = separate;
-        r.meter.segmentStyle = separate;
-        r.meter.overlay = separate;
-        r.meter.mode = r.meterSettings.meterMode;
-        r.meter.layout = r.meterSettings.meterLayout;
+        r.meterLink.meterMode = r.meterSettings.meterMode;
+        r.meterLink.meterLayout = r.meterSettings.meterLayout;
+        if (PpmMeter* meter = r.ppmMeter.get()) {
+            meter->SetOverlayEnabled(separate != 0);
+            meter->vmixMode = r.meterSettings.meterMode;
+            meter->SetLayout(r.meterSettings.meterLayout);
+        }
     }
 
     // 10. Menu check marks.

@@ -10,10 +10,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/meter_settings.h"
+#include "audio/ppm_meter.h"
 #include "ndi/ndi_types.h"
 #include "video/image_buffer.h"
 #include "video/timecode_burn_in.h"
@@ -53,14 +55,6 @@ struct PreviewState {
     std::string timeText;
     int32_t timeTextShown = 0;
     Shared<int32_t> tallyState{0};  // 0 none, 1 program, 2 preview
-};
-
-// State of the meter control that the engine reads.
-struct MeterControlState {
-    Shared<int32_t> mode{0};
-    Shared<int32_t> layout{0};
-    Shared<int32_t> segmentStyle{0};
-    Shared<int32_t> overlay{0};
 };
 
 class RelayRecord {
@@ -169,7 +163,10 @@ public:
     Shared<int32_t> meterGeometryDirty{0};
     std::array<Shared<int32_t>, 2> meterFrameSize{};
     MeterSettings meterSettings{};  // persisted; engine threads read it through std::atomic_ref
-    MeterControlState meter;
+    // The PPM meter (made by the application with the platform's text rasteriser; none in tests
+    // that do not need it) and the main-window fields it reads on the audio thread.
+    std::unique_ptr<PpmMeter> ppmMeter;
+    MeterLink meterLink;
     PreviewState preview;
 
     // --- Audio ---

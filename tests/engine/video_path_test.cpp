@@ -291,3 +291,47 @@ TEST_F(EngineTest, DelayButtons) {
 
 }  // namespace
 }  // namespace velmor::testing
+
+namespace velmor::testing {
+namespace {
+
+TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
+    const auto format = VideoFormat(320, 180, NDIlib_FourCC_video_type_BGRA);
+    record.meterSettings.meterSeparateOutput = 1;
+    record.meterSettings.meterOnMainOutput = 1;
+    record.ppmMeter = std::make_unique<PpmMeter>();
+    PpmMeter& meter = *record.ppmMeter;
+    meter.SetFrameSize(320, 180);
+    meter.SetOverlayEnabled(true);
+    meter.BuildOverlayPicture();
+    QueueLeadIn(format);
+    ASSERT_TRUE(Connect());
+    void* ppm = record.ppmSender;
+    ASSERT_NE(ppm, nullptr);
+    record.meterGeometryDirty = 0;  // the meter has been rebuilt for this size
+    record.ppmEnabled = 1;
+    record.ppmOverlayOn = 1;
+    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+    const auto picture = Pattern(format, 3);
+    ndi.QueueVideo(format, picture);
+    ASSERT_TRUE(Drain());
+    std::lock_guard lock(ndi.mutex);
+    const SentVideo* main = nullptr;
+    const SentVideo* meterFrame = nullptr;
+    for (const auto& v : ndi.video) {
+        if (v.sender == record.mainSender.load()) main = &v;
+        if (v.sender == ppm) meterFrame = &v;
+    }
+    ASSERT_TRUE(main && meterFrame);
+    EXPECT_NE(main->data, picture) << "the meter is drawn onto the output";
+    EXPECT_EQ(meterFrame->frame.FourCC, NDIlib_FourCC_video_type_BGRA);
+    EXPECT_EQ(meterFrame->frame.xres, 320);
+    size_t drawn = 0;
+    for (size_t i = 3; i < meterFrame->data.size(); i += 4) drawn += meterFrame->data[i] != 0;
+    EXPECT_GT(drawn, 0u) << "the meter source carries the meter picture";
+    EXPECT_LT(drawn, 320u * 180u) << "and transparency around it";
+    EXPECT_EQ(record.meterSettings.meterChangeFlags & kMeterChangePicture, 0);
+}
+
+}  // namespace
+}  // namespace velmor::testing

@@ -72,7 +72,7 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
     EXPECT_EQ(record.grabSetup.addTime, 0);
     EXPECT_EQ(record.rotationMode, 1);
     EXPECT_EQ(record.ppmEnabled, 1);
-    EXPECT_EQ(record.meter.layout, 2);
+    EXPECT_EQ(record.meterLink.meterLayout, 2);
     EXPECT_STREQ(record.groupSetup.receiveGroups, "Public,Studio A");
     EXPECT_STREQ(record.groupSetup.sendGroups, "Korvo Velmor");
     EXPECT_EQ(record.seekPending, 1);
