@@ -356,6 +356,38 @@ TEST(TransportStreams, TallyAndMetadataFlowUpstreamAndConnectionMetadataOnConnec
     }));
 }
 
+TEST(TransportStreams, AnAudioOnlyReceiverGetsNoVideo) {
+    const std::string name = test::UniqueName("bandwidth");
+    Sender sender(name);
+    const std::string full = test::FullName(name);
+    NDIlib_recv_create_v3_t s{};
+    s.source_to_connect_to.p_ndi_name = full.c_str();
+    s.bandwidth = NDIlib_recv_bandwidth_audio_only;
+    auto r = Builtin().recv_create_v3(&s);
+    ASSERT_TRUE(Eventually(2s, [&] { return Builtin().recv_get_no_connections(r) > 0; }));
+    ASSERT_TRUE(
+        Eventually(2s, [&] { return Builtin().send_get_no_connections(sender.handle, 0); }));
+    std::this_thread::sleep_for(100ms);  // the sender has read the receiver's hello
+    Picture pic(16, 2, NDIlib_FourCC_video_type_UYVY);
+    std::vector<float> samples(160, 0.5f);
+    NDIlib_audio_frame_v2_t audio{48000, 1, 160, 0, samples.data(), 0, nullptr, 0};
+    Builtin().send_send_video_v2(sender.handle, &pic.frame);
+    Builtin().send_send_audio_v2(sender.handle, &audio);
+    NDIlib_video_frame_v2_t v{};
+    NDIlib_audio_frame_v2_t a{};
+    NDIlib_frame_type_e t;
+    do {
+        t = Builtin().recv_capture_v2(r, &v, &a, nullptr, 1000);
+    } while (t == NDIlib_frame_type_status_change);
+    ASSERT_EQ(t, NDIlib_frame_type_audio);
+    Builtin().recv_free_audio_v2(r, &a);
+    do {
+        t = Builtin().recv_capture_v2(r, &v, nullptr, nullptr, 200);
+    } while (t == NDIlib_frame_type_status_change);
+    EXPECT_EQ(t, NDIlib_frame_type_none);
+    Builtin().recv_destroy(r);
+}
+
 TEST(TransportStreams, ReceiverReconnectsWhenTheSenderComesBack) {
     const std::string name = test::UniqueName("restart");
     auto sender = std::make_unique<Sender>(name);

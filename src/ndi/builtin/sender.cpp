@@ -30,9 +30,15 @@ public:
     static constexpr size_t kAudioBacklog = 64;
     static constexpr size_t kOtherBacklog = 512;
 
+    // Frames go only to receivers that have said hello: their bandwidth is known by then, and
+    // the connection metadata is the first thing they get.
+    bool ready() const { return ready_ && !closed_; }
+
     void Enqueue(const wire::Message& m, wire::MessageType type) {
-        if (closed_) return;
-        if (type == wire::MessageType::Video && bandwidth_ < NDIlib_recv_bandwidth_lowest) return;
+        if (!ready()) return;
+        if (type == wire::MessageType::Video && (bandwidth_ == NDIlib_recv_bandwidth_audio_only ||
+                                                 bandwidth_ == NDIlib_recv_bandwidth_metadata_only))
+            return;
         if (type == wire::MessageType::Audio && bandwidth_ == NDIlib_recv_bandwidth_metadata_only)
             return;
         if (type == wire::MessageType::Video || type == wire::MessageType::Audio) {
@@ -109,8 +115,12 @@ private:
         switch (h.type) {
             case wire::MessageType::Hello: {
                 wire::Hello hello;
-                if (!wire::ParseHello(p, n, hello)) return false;
+                if (!wire::ParseHello(p, n, hello) || ready_) return false;
                 bandwidth_ = hello.bandwidth;
+                ready_ = true;
+                for (auto& m : owner->ConnectionMetadataMessages())
+                    Enqueue(m, wire::MessageType::Metadata);
+                owner->OnConnectionChange();
                 return true;
             }
             case wire::MessageType::Metadata: {
@@ -138,6 +148,7 @@ private:
     uint8_t header_[wire::kHeaderSize] = {};
     std::vector<uint8_t> payload_;
     int32_t bandwidth_ = NDIlib_recv_bandwidth_highest;
+    bool ready_ = false;
     bool closed_ = false;
 };
 
@@ -219,9 +230,6 @@ void Sender::Accept() {
             auto c = std::make_shared<SenderConnection>(std::move(socket), self->weak_from_this());
             self->connections_.insert(c);
             c->Start();
-            for (auto& m : self->ConnectionMetadataMessages())
-                c->Enqueue(m, wire::MessageType::Metadata);
-            self->OnConnectionChange();
         }
         self->Accept();
     });
@@ -239,7 +247,10 @@ void Sender::OnConnectionChange() {
         t.on_preview = t.on_preview || c->tally.on_preview;
     }
     std::lock_guard lock(mu_);
-    connectionCount_ = static_cast<int>(connections_.size());
+    int ready = 0;
+    for (const auto& c : connections_)
+        ready += c->ready();
+    connectionCount_ = ready;
     if (t.on_program != tally_.on_program || t.on_preview != tally_.on_preview) {
         tally_ = t;
         tallyChanged_ = true;
