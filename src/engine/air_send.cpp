@@ -1,5 +1,7 @@
 #include "engine/air_send.h"
 
+#include "persist/file_io.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -121,17 +123,7 @@ private:
         return fd_ >= 0;
     }
 
-    bool WriteAll(const void* data, size_t size) {
-        const char* p = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, p, size);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            p += n;
-            size -= static_cast<size_t>(n);
-        }
-        return true;
-    }
+    bool WriteAll(const void* data, size_t size) { return WriteFully(fd_, data, size); }
 
     std::string Header(const Format& f) const {
         int an = 0, ad = 0;

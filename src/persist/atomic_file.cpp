@@ -1,5 +1,7 @@
 #include "persist/atomic_file.h"
 
+#include "persist/file_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,11 +33,10 @@ bool AtomicFile::Open() {
     return true;
 }
 
-bool AtomicFile::Write(const void* data, size_t size) {
-    if (fd_ < 0) return false;
+bool WriteFully(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::write(fd_, p, size);
+        const ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         p += n;
@@ -43,6 +44,8 @@ bool AtomicFile::Write(const void* data, size_t size) {
     }
     return true;
 }
+
+bool AtomicFile::Write(const void* data, size_t size) { return fd_ >= 0 && WriteFully(fd_, data, size); }
 
 bool AtomicFile::Commit() {
     if (fd_ < 0) return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "persist/atomic_file.h"
+#include "persist/file_io.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -15,10 +16,6 @@ namespace {
 constexpr char kMagic[7] = {'Q', 'W', 'V', 'L', 'M', 'X', 'F'};
 constexpr const char* kSaveCaption = "Save File";
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads exactly `size` bytes; false when fewer arrive.
 bool ReadExactly(std::FILE* f, void* out, size_t size) {
@@ -78,7 +75,7 @@ int SaveConfig(RelayRecord& record, const std::string& path, INotifier& notifier
 
 int LoadConfig(RelayRecord& record, const std::string& path, INotifier& notifier) {
     record.configSectionsRead = 0;
-    File f(std::fopen(path.c_str(), "rb"));
+    UniqueFile f(std::fopen(path.c_str(), "rb"));
     if (!f) return 0;  // a first start has no file
 
     unsigned char header[kConfigHeaderSize];

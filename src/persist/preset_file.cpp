@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "persist/atomic_file.h"
+#include "persist/file_io.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -12,14 +13,11 @@ namespace {
 
 constexpr char kMagic[7] = {'Q', 'W', 'V', 'L', 'M', 'X', 'P'};
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 
 PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path, INotifier& notifier) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    UniqueFile f(std::fopen(path.c_str(), "rb"));
     if (!f) return PresetLoadResult::NotOpened;
 
     unsigned char header[8];
