@@ -108,8 +108,8 @@ bool PulseMonitorOutput::Open(MonitorQueue& queue, std::chrono::milliseconds tim
         loop_, deadline, [&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
         [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); });
     if (ok) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, kMonitorSampleRate, kMonitorChannels};
-        stream_ = pa_stream_new(context_, "Velmor monitor", &spec, nullptr);
+        const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, kMonitorSampleRate, kMonitorChannels};
+        stream_ = pa_stream_new(context_, "Velmor monitor", &sampleFormat, nullptr);
         ok = stream_ != nullptr;
     }
     if (ok) {
