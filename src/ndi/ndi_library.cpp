@@ -93,12 +93,13 @@ std::vector<Candidate> BuiltinCandidates() {
 // step with the table.
 #define VELMOR_NDI_FUNCTIONS(X)                                                                  \
     X(initialize)                                                                                \
-    X(destroy) X(version) X(is_supported_CPU) X(find_create_v2) X(find_destroy)                  \
-        X(find_get_current_sources) X(find_wait_for_sources) X(recv_create_v3) X(recv_destroy)   \
-            X(recv_capture_v2) X(recv_free_video_v2) X(recv_free_audio_v2) X(recv_free_metadata) \
-                X(recv_set_tally) X(recv_add_connection_metadata) X(recv_get_no_connections)     \
-                    X(send_create) X(send_destroy) X(send_send_video_v2)                         \
-                        X(send_send_video_async_v2) X(send_send_audio_v2) X(send_send_metadata)  \
+    X(destroy)                                                                                   \
+    X(version) X(is_supported_CPU) X(find_create_v2) X(find_destroy) X(find_get_current_sources) \
+        X(find_wait_for_sources) X(recv_create_v3) X(recv_destroy) X(recv_capture_v2)            \
+            X(recv_free_video_v2) X(recv_free_audio_v2) X(recv_free_metadata) X(recv_set_tally)  \
+                X(recv_add_connection_metadata) X(recv_get_no_connections) X(send_create)        \
+                    X(send_destroy) X(send_send_video_v2) X(send_send_video_async_v2)            \
+                        X(send_send_audio_v2) X(send_send_metadata)                              \
                             X(send_add_connection_metadata) X(send_clear_connection_metadata)    \
                                 X(send_get_tally) X(send_get_no_connections) X(send_capture)     \
                                     X(send_free_metadata)
@@ -120,7 +121,8 @@ std::vector<std::string> Resolve(void* handle, NdiLibrary& api) {
 bool TryOne(const Candidate& c, NdiLoadResult& result) {
     const std::string prefix = "NDI: trying " + c.path + " (" + c.how + "): ";
     // A file path that does not exist is the usual case; say so plainly instead of dlerror's text.
-    if (c.path.find('/') != std::string::npos && !std::filesystem::exists(c.path)) {
+    std::error_code ec;
+    if (c.path.find('/') != std::string::npos && !std::filesystem::exists(c.path, ec)) {
         result.log.push_back(prefix + "not found");
         return false;
     }

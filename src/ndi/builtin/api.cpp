@@ -10,6 +10,24 @@ using velmor::builtin::Sender;
 
 namespace {
 
+// No exception leaves the C interface: a failure is the function's failure value.
+template <typename R, typename F>
+R Guard(R failure, F&& f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return failure;
+    }
+}
+
+template <typename F>
+void Guard(F&& f) noexcept {
+    try {
+        f();
+    } catch (...) {
+    }
+}
+
 template <typename T>
 T* Get(void* handle) {
     return handle ? static_cast<std::shared_ptr<T>*>(handle)->get() : nullptr;
@@ -31,8 +49,10 @@ void Unbox(void* handle) {
 }  // namespace
 
 VELMOR_EXPORT bool NDIlib_initialize(void) {
-    velmor::builtin::Runtime::Get();
-    return true;
+    return Guard(false, [] {
+        velmor::builtin::Runtime::Get();
+        return true;
+    });
 }
 VELMOR_EXPORT void NDIlib_destroy(void) {}
 VELMOR_EXPORT const char* NDIlib_version(void) {
@@ -43,36 +63,43 @@ VELMOR_EXPORT bool NDIlib_is_supported_CPU(void) {
 }
 
 VELMOR_EXPORT NDIlib_find_instance_t NDIlib_find_create_v2(const NDIlib_find_create_t* settings) {
-    return Box(Finder::Create(settings));
+    return Guard<void*>(nullptr, [&] { return Box(Finder::Create(settings)); });
 }
 VELMOR_EXPORT void NDIlib_find_destroy(NDIlib_find_instance_t f) {
-    Unbox<Finder>(f);
+    Guard([&] { Unbox<Finder>(f); });
 }
 VELMOR_EXPORT const NDIlib_source_t* NDIlib_find_get_current_sources(NDIlib_find_instance_t f,
                                                                      uint32_t* count) {
-    if (auto* finder = Get<Finder>(f)) return finder->Current(count);
     if (count) *count = 0;
-    return nullptr;
+    return Guard<const NDIlib_source_t*>(nullptr, [&]() -> const NDIlib_source_t* {
+        auto* finder = Get<Finder>(f);
+        return finder ? finder->Current(count) : nullptr;
+    });
 }
 VELMOR_EXPORT bool NDIlib_find_wait_for_sources(NDIlib_find_instance_t f, uint32_t timeout_ms) {
-    auto* finder = Get<Finder>(f);
-    return finder && finder->WaitForSources(timeout_ms);
+    return Guard(false, [&] {
+        auto* finder = Get<Finder>(f);
+        return finder && finder->WaitForSources(timeout_ms);
+    });
 }
 
 VELMOR_EXPORT NDIlib_recv_instance_t NDIlib_recv_create_v3(const NDIlib_recv_create_v3_t* s) {
-    return s ? Box(Receiver::Create(*s)) : nullptr;
+    return Guard<void*>(nullptr,
+                        [&]() -> void* { return s ? Box(Receiver::Create(*s)) : nullptr; });
 }
 VELMOR_EXPORT void NDIlib_recv_destroy(NDIlib_recv_instance_t r) {
-    Unbox<Receiver>(r);
+    Guard([&] { Unbox<Receiver>(r); });
 }
 VELMOR_EXPORT NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t r,
                                                          NDIlib_video_frame_v2_t* video,
                                                          NDIlib_audio_frame_v2_t* audio,
                                                          NDIlib_metadata_frame_t* metadata,
                                                          uint32_t timeout_ms) {
-    auto* receiver = Get<Receiver>(r);
-    if (!receiver) return NDIlib_frame_type_error;
-    return receiver->Capture(video, audio, metadata, timeout_ms);
+    return Guard(NDIlib_frame_type_error, [&] {
+        auto* receiver = Get<Receiver>(r);
+        return receiver ? receiver->Capture(video, audio, metadata, timeout_ms)
+                        : NDIlib_frame_type_error;
+    });
 }
 VELMOR_EXPORT void NDIlib_recv_free_video_v2(NDIlib_recv_instance_t r,
                                              const NDIlib_video_frame_v2_t* v) {
@@ -87,12 +114,16 @@ VELMOR_EXPORT void NDIlib_recv_free_metadata(NDIlib_recv_instance_t r,
     if (auto* receiver = Get<Receiver>(r); receiver && m) receiver->Free(m->p_data);
 }
 VELMOR_EXPORT bool NDIlib_recv_set_tally(NDIlib_recv_instance_t r, const NDIlib_tally_t* t) {
-    auto* receiver = Get<Receiver>(r);
-    return receiver && t && receiver->SetTally(*t);
+    return Guard(false, [&] {
+        auto* receiver = Get<Receiver>(r);
+        return receiver && t && receiver->SetTally(*t);
+    });
 }
 VELMOR_EXPORT void NDIlib_recv_add_connection_metadata(NDIlib_recv_instance_t r,
                                                        const NDIlib_metadata_frame_t* m) {
-    if (auto* receiver = Get<Receiver>(r); receiver && m) receiver->AddConnectionMetadata(*m);
+    Guard([&] {
+        if (auto* receiver = Get<Receiver>(r); receiver && m) receiver->AddConnectionMetadata(*m);
+    });
 }
 VELMOR_EXPORT int NDIlib_recv_get_no_connections(NDIlib_recv_instance_t r) {
     auto* receiver = Get<Receiver>(r);
@@ -100,52 +131,70 @@ VELMOR_EXPORT int NDIlib_recv_get_no_connections(NDIlib_recv_instance_t r) {
 }
 
 VELMOR_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create_t* s) {
-    return s ? Box(Sender::Create(*s)) : nullptr;
+    return Guard<void*>(nullptr, [&]() -> void* { return s ? Box(Sender::Create(*s)) : nullptr; });
 }
 VELMOR_EXPORT void NDIlib_send_destroy(NDIlib_send_instance_t s) {
-    Unbox<Sender>(s);
+    Guard([&] { Unbox<Sender>(s); });
 }
 VELMOR_EXPORT void NDIlib_send_send_video_v2(NDIlib_send_instance_t s,
                                              const NDIlib_video_frame_v2_t* v) {
-    if (auto* sender = Get<Sender>(s); sender && v) sender->SendVideo(*v);
+    Guard([&] {
+        if (auto* sender = Get<Sender>(s); sender && v) sender->SendVideo(*v);
+    });
 }
 // The frame is copied before this returns, so the caller's buffer is already free when the next
 // call (or a null frame) asks for it back.
 VELMOR_EXPORT void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t s,
                                                    const NDIlib_video_frame_v2_t* v) {
-    if (auto* sender = Get<Sender>(s); sender && v) sender->SendVideo(*v);
+    Guard([&] {
+        if (auto* sender = Get<Sender>(s); sender && v) sender->SendVideo(*v);
+    });
 }
 VELMOR_EXPORT void NDIlib_send_send_audio_v2(NDIlib_send_instance_t s,
                                              const NDIlib_audio_frame_v2_t* a) {
-    if (auto* sender = Get<Sender>(s); sender && a) sender->SendAudio(*a);
+    Guard([&] {
+        if (auto* sender = Get<Sender>(s); sender && a) sender->SendAudio(*a);
+    });
 }
 VELMOR_EXPORT void NDIlib_send_send_metadata(NDIlib_send_instance_t s,
                                              const NDIlib_metadata_frame_t* m) {
-    if (auto* sender = Get<Sender>(s); sender && m) sender->SendMetadata(*m);
+    Guard([&] {
+        if (auto* sender = Get<Sender>(s); sender && m) sender->SendMetadata(*m);
+    });
 }
 VELMOR_EXPORT void NDIlib_send_add_connection_metadata(NDIlib_send_instance_t s,
                                                        const NDIlib_metadata_frame_t* m) {
-    if (auto* sender = Get<Sender>(s); sender && m) sender->AddConnectionMetadata(*m);
+    Guard([&] {
+        if (auto* sender = Get<Sender>(s); sender && m) sender->AddConnectionMetadata(*m);
+    });
 }
 VELMOR_EXPORT void NDIlib_send_clear_connection_metadata(NDIlib_send_instance_t s) {
     if (auto* sender = Get<Sender>(s)) sender->ClearConnectionMetadata();
 }
 VELMOR_EXPORT bool NDIlib_send_get_tally(NDIlib_send_instance_t s, NDIlib_tally_t* t,
                                          uint32_t timeout_ms) {
-    auto* sender = Get<Sender>(s);
-    return sender && sender->GetTally(t, timeout_ms);
+    return Guard(false, [&] {
+        auto* sender = Get<Sender>(s);
+        return sender && sender->GetTally(t, timeout_ms);
+    });
 }
 VELMOR_EXPORT int NDIlib_send_get_no_connections(NDIlib_send_instance_t s, uint32_t timeout_ms) {
-    auto* sender = Get<Sender>(s);
-    return sender ? sender->GetConnections(timeout_ms) : 0;
+    return Guard(0, [&] {
+        auto* sender = Get<Sender>(s);
+        return sender ? sender->GetConnections(timeout_ms) : 0;
+    });
 }
 VELMOR_EXPORT NDIlib_frame_type_e NDIlib_send_capture(NDIlib_send_instance_t s,
                                                       NDIlib_metadata_frame_t* m,
                                                       uint32_t timeout_ms) {
-    auto* sender = Get<Sender>(s);
-    return sender ? sender->Capture(m, timeout_ms) : NDIlib_frame_type_error;
+    return Guard(NDIlib_frame_type_error, [&] {
+        auto* sender = Get<Sender>(s);
+        return sender ? sender->Capture(m, timeout_ms) : NDIlib_frame_type_error;
+    });
 }
 VELMOR_EXPORT void NDIlib_send_free_metadata(NDIlib_send_instance_t s,
                                              const NDIlib_metadata_frame_t* m) {
-    if (auto* sender = Get<Sender>(s)) sender->FreeMetadata(m);
+    Guard([&] {
+        if (auto* sender = Get<Sender>(s)) sender->FreeMetadata(m);
+    });
 }

@@ -204,7 +204,17 @@ int64_t Now100ns() {
 }
 
 Runtime::Runtime() : guard_(asio::make_work_guard(io_)), options_(ReadOptions()) {
-    thread_ = std::thread([this] { io_.run(); });
+    thread_ = std::thread([this] {
+        // A handler that throws (memory exhausted by a huge but allowed frame, say) costs that
+        // one operation, never the I/O thread and with it the process.
+        while (true) {
+            try {
+                io_.run();
+                return;
+            } catch (...) {
+            }
+        }
+    });
 }
 
 namespace {

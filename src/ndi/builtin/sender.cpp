@@ -187,6 +187,9 @@ std::shared_ptr<Sender> Sender::Create(const NDIlib_send_create_t& settings) {
     a.port = port;
     a.pid = getpid();
     a.startTime = discovery::ProcessStartTime(a.pid);
+    // A cleaner of temporary files may have removed the folder since start-up.
+    std::filesystem::create_directories(rt.options().announcementDir, ec);
+    ec.clear();
     const std::string base = rt.options().announcementDir + "/" + std::to_string(a.pid) + "-" +
                              std::to_string(++g_senderSerial);
     {
