@@ -2,6 +2,9 @@
 // built-in transport: what a person running them, or a script, relies on.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+
 #include "ndi/ndi_library.h"
 #include "tools_fixture.h"
 
@@ -20,6 +23,74 @@ TEST_F(Tools, BothExplainThemselves) {
         Process bad(tool, {"--no-such-option"});
         EXPECT_EQ(bad.Wait(5s), 1);
     }
+}
+
+TEST_F(Tools, PictureOptionsReachTheSinkAsAsked) {
+    struct Case {
+        std::vector<std::string> source, sink;
+        const char* format;
+    } cases[] = {
+        {{"--format", "bgra"}, {}, "format: 64x32 BGRA 25/1 progressive"},
+        {{}, {"--color-format", "0"}, "format: 64x32 BGRX 25/1 progressive"},
+        {{"--interlaced"}, {}, "format: 64x32 UYVY 25/1 interlaced"},
+        {{"--interlaced"}, {"--progressive"}, "format: 64x32 UYVY 25/1 progressive"},
+    };
+    for (const auto& c : cases) {
+        const std::string name = Name("picture");
+        std::vector<std::string> src = {"--name",           name,   "--size",    "64x32",
+                                        "--rate",           "25/1", "--seconds", "8",
+                                        "--audio-channels", "0"};
+        src.insert(src.end(), c.source.begin(), c.source.end());
+        Process source(VELMOR_TESTSRC, src);
+        std::vector<std::string> args = {"--source", name, "--frames", "3", "--seconds", "5"};
+        args.insert(args.end(), c.sink.begin(), c.sink.end());
+        Process sink(VELMOR_SINK, args);
+        EXPECT_EQ(sink.Wait(10s), 0) << sink.Output();
+        EXPECT_TRUE(sink.OutputHas(c.format)) << c.format << "\n" << sink.Output();
+    }
+}
+
+TEST_F(Tools, TheSinkListsConnectsByAddressAndSavesFramesAndAudio) {
+    const std::string name = Name("save");
+    Process src(VELMOR_TESTSRC, {"--name", name, "--size", "64x32", "--rate", "25/1", "--seconds",
+                                 "10", "--audio-channels", "3", "--sample-rate", "32000"});
+    // The list names the source with its address.
+    std::smatch m;
+    std::string out;
+    const std::regex line("source: [^\n]*\\(" + name + "\\) at (127\\.0\\.0\\.1:[0-9]+)");
+    for (int attempt = 0; attempt < 5 && !std::regex_search(out, m, line); ++attempt) {
+        Process list(VELMOR_SINK, {"--list", "--find-timeout", "1"});
+        ASSERT_EQ(list.Wait(5s), 0);
+        out = list.Output();
+    }
+    ASSERT_TRUE(std::regex_search(out, m, line)) << out;
+    const std::string address = m[1];
+
+    const std::string dir = dir_ + "/saved";
+    Process sink(VELMOR_SINK, {"--address", address, "--frames", "10", "--seconds", "6",
+                               "--save-frames", "2", "--save-audio", "--save-dir", dir});
+    ASSERT_EQ(sink.Wait(10s), 0) << sink.Output();
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::file_size(dir + "/frame_1_64x32.UYVY"), 64u * 32 * 2);
+    EXPECT_TRUE(fs::exists(dir + "/frame_2_64x32.UYVY"));
+    EXPECT_FALSE(fs::exists(dir + "/frame_3_64x32.UYVY"));
+    // A float WAV whose header agrees with the data written after it.
+    std::ifstream wav(dir + "/audio.wav", std::ios::binary);
+    char header[44] = {};
+    wav.read(header, sizeof header);
+    ASSERT_EQ(std::string(header, 4), "RIFF");
+    uint16_t channels, format;
+    uint32_t rate, dataBytes;
+    std::memcpy(&format, header + 20, 2);
+    std::memcpy(&channels, header + 22, 2);
+    std::memcpy(&rate, header + 24, 4);
+    std::memcpy(&dataBytes, header + 40, 4);
+    EXPECT_EQ(format, 3);
+    EXPECT_EQ(channels, 3);
+    EXPECT_EQ(rate, 32000u);
+    EXPECT_GT(dataBytes, 0u);
+    EXPECT_EQ(fs::file_size(dir + "/audio.wav"), 44u + dataBytes);
+    EXPECT_EQ(dataBytes % (3 * 4), 0u);
 }
 
 TEST_F(Tools, TallyAndConnectionMetadataTravelBothWays) {
