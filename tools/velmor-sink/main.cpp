@@ -40,6 +40,10 @@ Receives one NDI source and reports what arrives.
   --expect-no-drops        fail when the frame counter of velmor-testsrc shows a gap
   --help                   show this text
 
+VELMOR_NDI=auto|runtime|builtin chooses the NDI library; the paths tried are printed at start.
+With the built-in transport, VELMOR_NDI_MULTICAST=eth0[,eth1] also listens for sources announced
+by multicast on those interfaces.
+
 Exit status: 0 success; 1 bad options; 2 no NDI library or source not found; 3 fewer frames
 than --frames arrived within --seconds (or none at all); 4 frames were dropped (with
 --expect-no-drops).

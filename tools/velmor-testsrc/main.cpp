@@ -38,6 +38,8 @@ Publishes an NDI test source: colour bars, a moving box and a burnt-in frame cou
 
 Every frame carries <velmor_frame n="..."/> metadata with its number, so a sink can count gaps.
 VELMOR_NDI=auto|runtime|builtin chooses the NDI library; the paths tried are printed at start.
+With the built-in transport, VELMOR_NDI_LAN=1 makes the source reachable from other machines
+(they find it with an extra IP); VELMOR_NDI_MULTICAST=eth0[,eth1] also announces it there.
 )USAGE";
 
 std::atomic<bool> g_stop{false};
