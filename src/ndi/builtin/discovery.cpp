@@ -180,9 +180,11 @@ std::string AnnouncementDir() {
     if (const char* forced = std::getenv("VELMOR_NDI_DIR"); forced && *forced) {
         base = forced;
     } else {
-        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        base = (runtime && *runtime) ? std::string(runtime) : std::string("/tmp");
-        base += "/velmor-ndi-" + std::to_string(getuid());
+        // The user's runtime folder by its fixed path rather than $XDG_RUNTIME_DIR, which a cron
+        // job or a service lacks: every process of the user must pick the same folder.
+        const std::string runtime = "/run/user/" + std::to_string(getuid());
+        base = access(runtime.c_str(), W_OK) == 0 ? runtime + "/velmor-ndi"
+                                                  : "/tmp/velmor-ndi-" + std::to_string(getuid());
     }
     // Processes in another network namespace cannot reach our loopback, so they get their own
     // folder even though they share the file system.

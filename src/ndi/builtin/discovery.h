@@ -44,7 +44,8 @@ bool ParseSourceList(std::string_view text, std::vector<Announcement>& out);
 std::string FullSourceName(std::string_view name);
 std::string HostName();
 
-// The folder of local announcements, created (mode 0700) when missing. $VELMOR_NDI_DIR overrides.
+// The folder of local announcements, created (mode 0700) when missing: /run/user/<uid>/velmor-ndi,
+// or /tmp/velmor-ndi-<uid> where the former is missing; $VELMOR_NDI_DIR overrides.
 std::string AnnouncementDir();
 uint64_t ProcessStartTime(int64_t pid);  // 0 when the process does not exist
 
