@@ -11,9 +11,12 @@
 
 namespace {
 
-class NullSink : public velmor::INotifier, public velmor::ISettingsView, public velmor::IFinderControl {
+class NullSink : public velmor::INotifier,
+                 public velmor::ISettingsView,
+                 public velmor::IFinderControl {
 public:
-    velmor::MessageAnswer Show(const std::string&, const std::string&, velmor::MessageButtons) override {
+    velmor::MessageAnswer Show(const std::string&, const std::string&,
+                               velmor::MessageButtons) override {
         return velmor::MessageAnswer::Ok;
     }
     void ShowRotation(int, const std::string& caption) override { sink += caption.size(); }

@@ -12,7 +12,8 @@ namespace {
 
 class NullNotifier : public velmor::INotifier {
 public:
-    velmor::MessageAnswer Show(const std::string&, const std::string&, velmor::MessageButtons) override {
+    velmor::MessageAnswer Show(const std::string&, const std::string&,
+                               velmor::MessageButtons) override {
         return velmor::MessageAnswer::Ok;
     }
 };

@@ -23,7 +23,8 @@ using testing::FakeNdi;
 constexpr int kWidth = 1920, kHeight = 1080;
 
 void BM_Memcpy(benchmark::State& state) {
-    const size_t bytes = static_cast<size_t>(kWidth) * kHeight * static_cast<size_t>(state.range(0));
+    const size_t bytes =
+        static_cast<size_t>(kWidth) * kHeight * static_cast<size_t>(state.range(0));
     std::vector<uint8_t> src(bytes, 0x5A), dst(bytes);
     for (auto _ : state) {
         std::memcpy(dst.data(), src.data(), bytes);
@@ -32,7 +33,12 @@ void BM_Memcpy(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
-BENCHMARK(BM_Memcpy)->Arg(2)->Arg(4)->ArgName("bytes_per_pixel")->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_Memcpy)
+    ->Arg(2)
+    ->Arg(4)
+    ->ArgName("bytes_per_pixel")
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 enum Steps { kOff = 0, kOn = 1 };
 
@@ -52,12 +58,14 @@ void BM_RelayFrame(benchmark::State& state) {
     record->keyFillMenuChecked = allOn && bgra;
     Engine engine(*record, ndi.api(), bridge, notifier);
 
-    const auto type = allOn ? NDIlib_frame_format_type_interleaved : NDIlib_frame_format_type_progressive;
-    const auto format = testing::VideoFormat(kWidth, kHeight,
-                                             bgra ? NDIlib_FourCC_video_type_BGRA : NDIlib_FourCC_video_type_UYVY,
-                                             60, 1, type);
+    const auto type =
+        allOn ? NDIlib_frame_format_type_interleaved : NDIlib_frame_format_type_progressive;
+    const auto format = testing::VideoFormat(
+        kWidth, kHeight, bgra ? NDIlib_FourCC_video_type_BGRA : NDIlib_FourCC_video_type_UYVY, 60,
+        1, type);
     const auto picture = testing::Pattern(format, 1);
-    for (int i = 0; i < 4; ++i) ndi.QueueVideo(format, picture);  // the probe's frame and the three skipped
+    for (int i = 0; i < 4; ++i)
+        ndi.QueueVideo(format, picture);  // the probe's frame and the three skipped
     if (!engine.ConnectTo(NDIlib_source_t{"BENCH (Source)", "127.0.0.1:1"})) {
         state.SkipWithError("no connection");
         return;

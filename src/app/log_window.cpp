@@ -23,21 +23,29 @@ void LogWindow::Show(const std::string& what, const std::string& text) {
 
 const char* LogWindow::LampName(Lamp lamp) {
     switch (lamp) {
-        case Lamp::Grey: return "grey";
-        case Lamp::Red: return "red";
-        case Lamp::Green: return "green";
-        case Lamp::Amber: return "amber";
-        case Lamp::Blue: return "blue";
-        case Lamp::Magenta: return "magenta";
+        case Lamp::Grey:
+            return "grey";
+        case Lamp::Red:
+            return "red";
+        case Lamp::Green:
+            return "green";
+        case Lamp::Amber:
+            return "amber";
+        case Lamp::Blue:
+            return "blue";
+        case Lamp::Magenta:
+            return "magenta";
     }
     return "?";
 }
 
 void LogWindow::SetButton(WindowButton button, int colour, const std::string& caption) {
-    static const char* kNames[] = {"freeze", "overlay", "ppm overlay", "audio delay button", "audio map",
-                                   "output", "rotation", "de-interlace", "proc amp"};
+    static const char* kNames[] = {"freeze",    "overlay", "ppm overlay", "audio delay button",
+                                   "audio map", "output",  "rotation",    "de-interlace",
+                                   "proc amp"};
     const int index = static_cast<int>(button);
-    Show(std::string("button ") + kNames[index], caption.empty() ? "state " + std::to_string(colour) : caption);
+    Show(std::string("button ") + kNames[index],
+         caption.empty() ? "state " + std::to_string(colour) : caption);
 }
 
 void LogWindow::ShowMonitorLevel(int level) {
@@ -47,8 +55,8 @@ void LogWindow::ShowMonitorLevel(int level) {
 
 void LogWindow::WriteGrab() {
     // The video thread waits here, so grabImage stays as it is while it is written.
-    const bool ok = velmor::WriteGrab(record_.grabSetup, record_.instanceIndex, record_.grabImage, outputImage_,
-                                      *this, std::time(nullptr));
+    const bool ok = velmor::WriteGrab(record_.grabSetup, record_.instanceIndex, record_.grabImage,
+                                      outputImage_, *this, std::time(nullptr));
     Log(ok ? "frame grab saved" : "frame grab failed");
 }
 

@@ -29,8 +29,12 @@ public:
     void SetFreezeLamp(Lamp lamp) override { Show("freeze lamp", LampName(lamp)); }
     void SetButton(WindowButton button, int colour, const std::string& caption) override;
     void EnableOutputButton(bool) override {}
-    void ShowKeyFillLabel(bool shown) override { Show("key+fill", shown ? "Split Key+Fill o/p" : "off"); }
-    void ShowEbuMode(bool ebu) override { Show("monitor reference", ebu ? "EBU o/p" : "SMPTE o/p"); }
+    void ShowKeyFillLabel(bool shown) override {
+        Show("key+fill", shown ? "Split Key+Fill o/p" : "off");
+    }
+    void ShowEbuMode(bool ebu) override {
+        Show("monitor reference", ebu ? "EBU o/p" : "SMPTE o/p");
+    }
     void WriteGrab() override;
     void ShowTime(int32_t) override {}
     void ShowPreview(PreviewTarget, const FrameView&, float) override {}
@@ -45,13 +49,18 @@ public:
     void ShowMonitorLevel(int level) override;
     void ShowDelayFrames(const std::string& text) override { Show("audio delay", text); }
     void ShowExcludeLocal(bool checked) override { Show("exclude local", checked ? "on" : "off"); }
-    void ShowProcAmpButton(int colour) override { Show("proc amp", colour == 1 ? "applied" : "off"); }
+    void ShowProcAmpButton(int colour) override {
+        Show("proc amp", colour == 1 ? "applied" : "off");
+    }
     void ShowLoadOnStartup(bool) override {}
-    void ShowSaveOnExit(bool checked) override { Show("save settings on exit", checked ? "on" : "off"); }
+    void ShowSaveOnExit(bool checked) override {
+        Show("save settings on exit", checked ? "on" : "off");
+    }
     void ShowSourceCaption(const std::string& text) override { Show("source", text); }
 
     // INotifier: shown as a log line; OK is the answer.
-    MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override;
+    MessageAnswer Show(const std::string& text, const std::string& caption,
+                       MessageButtons buttons) override;
 
     // IGrabLamps
     void ShowSignalLamp(Lamp lamp) override { SetSignalLamp(lamp); }

@@ -34,8 +34,10 @@ RelayController::RelayController(RelayOptions options) : options_(std::move(opti
     });
     // The engine asks for the watchdog from its video thread; the timer lives on this thread.
     window_.onWatchdog = [this](bool on) {
-        QMetaObject::invokeMethod(&watchdogTimer_, [this, on] { on ? watchdogTimer_.start(3500) : watchdogTimer_.stop(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &watchdogTimer_,
+            [this, on] { on ? watchdogTimer_.start(3500) : watchdogTimer_.stop(); },
+            Qt::QueuedConnection);
     };
 }
 
@@ -63,14 +65,16 @@ bool RelayController::Start() {
 
     // The NDI library: every path tried is logged, since "runtime not found" is the usual problem.
     ndi_ = LoadNdiLibrary();
-    for (const std::string& line : ndi_.log) window_.Log(line);
+    for (const std::string& line : ndi_.log)
+        window_.Log(line);
     if (!ndi_.ok) {
         window_.Log("no NDI library could be loaded: " + ndi_.error);
         return false;
     }
     if (!ndi_.api.initialize()) {
-        window_.Show(ndi_.api.is_supported_CPU() ? "Cannot run NDI®." : "Cannot run NDI®. Unsupported CPU",
-                     "NDI Receiver", MessageButtons::Ok);
+        window_.Show(
+            ndi_.api.is_supported_CPU() ? "Cannot run NDI®." : "Cannot run NDI®. Unsupported CPU",
+            "NDI Receiver", MessageButtons::Ok);
         return false;
     }
     ndiStarted_ = true;
@@ -82,12 +86,13 @@ bool RelayController::Start() {
     }
     // The PPM meter measures every tapped block on the audio thread.
     r.ppmMeter = std::make_unique<PpmMeter>(&rasteriser_);
-    tap_ = std::make_unique<MonitorAudioTap>(monitorQueue_, [this](float* left, float* right, int samples, float gain) {
-        RelayRecord& rec = record_;
-        rec.meterLink.ebuMode = rec.ebuMode.load();
-        rec.ppmMeter->MeterBlock(rec.meterLink, left, right, samples, gain > 0.0f ? gain : 1.0);
-        return rec.meterLink.meterScale.load();
-    });
+    tap_ = std::make_unique<MonitorAudioTap>(
+        monitorQueue_, [this](float* left, float* right, int samples, float gain) {
+            RelayRecord& rec = record_;
+            rec.meterLink.ebuMode = rec.ebuMode.load();
+            rec.ppmMeter->MeterBlock(rec.meterLink, left, right, samples, gain > 0.0f ? gain : 1.0);
+            return rec.meterLink.meterScale.load();
+        });
     meterTimer_.start(18);
 
     // Timecode glyphs, drawn by Velmor itself.
@@ -107,7 +112,8 @@ bool RelayController::Start() {
     SchedulePickerTimer();
 
     // The copy's number, then its configuration.
-    if (!bus_.Connect(QString::fromStdString(options_.busAddress))) window_.Log(kRemoteControlUnavailableText);
+    if (!bus_.Connect(QString::fromStdString(options_.busAddress)))
+        window_.Log(kRemoteControlUnavailableText);
     bus_.AddListener([this](const BusMessage& m) { OnBusMessage(m); });
     instances_ = std::make_unique<InstanceProtocol>(&bus_, r.processId);
     instances_->Start([this](const InstanceDecision& d) { OnInstanceDecided(d); });
@@ -189,7 +195,9 @@ void RelayController::OnSourceFound(int index) {
     if (r.seekPending) {
         r.seekPending = 0;
         // Connecting runs the probe on this thread; leave the picker's refill first.
-        QMetaObject::invokeMethod(&pickerTimer_, [this, index] { engine_->ConnectToSource(index); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &pickerTimer_, [this, index] { engine_->ConnectToSource(index); },
+            Qt::QueuedConnection);
     }
 }
 
@@ -209,7 +217,8 @@ void RelayController::OnBusMessage(const BusMessage& m) {
             r.remoteText.clear();
         } else if (m.wParam == 9) {
             // Any program on the bus can send these: a text box never grows past a screenful.
-            if (r.remoteText.size() < kRemoteTextLimit) r.remoteText.push_back(static_cast<char16_t>(m.lParam));
+            if (r.remoteText.size() < kRemoteTextLimit)
+                r.remoteText.push_back(static_cast<char16_t>(m.lParam));
         } else if (m.wParam == 10) {
             r.overlaySetup.overlayOn = 1;
             window_.Log("remote text: " + Utf16ToUtf8(r.remoteText));
@@ -271,16 +280,23 @@ int RunHeadless(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Velmor receives one NDI source, processes it and publishes it again as new NDI sources.\n"
-        "Without windows (--headless) it logs every status change and runs until SIGINT or SIGTERM.");
+        "Without windows (--headless) it logs every status change and runs until SIGINT or "
+        "SIGTERM.");
     parser.addHelpOption();
     parser.addOption({"headless", "Run without windows."});
-    parser.addOption({"source", "Connect to the source NAME (\"HOST (name)\") when it is found.", "NAME"});
-    parser.addOption({"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
+    parser.addOption(
+        {"source", "Connect to the source NAME (\"HOST (name)\") when it is found.", "NAME"});
+    parser.addOption(
+        {"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
     parser.addOption({"save-on-exit", "Save the settings at exit."});
-    parser.addOption({"ppm-overlay", "Switch the PPM overlay on (the meter outputs come from the configuration)."});
-    parser.addOption({"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
+    parser.addOption(
+        {"ppm-overlay",
+         "Switch the PPM overlay on (the meter outputs come from the configuration)."});
+    parser.addOption(
+        {"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
     parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
-    parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.", "[address]");
+    parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.",
+                                 "[address]");
     parser.process(app);
 
     RelayOptions options;
@@ -290,7 +306,8 @@ int RunHeadless(int argc, char** argv) {
     options.showLocal = parser.isSet("show-local");
     options.ppmOverlay = parser.isSet("ppm-overlay");
     options.busAddress = parser.value("bus").toStdString();
-    if (!parser.positionalArguments().isEmpty()) options.extraIps = parser.positionalArguments().first().toStdString();
+    if (!parser.positionalArguments().isEmpty())
+        options.extraIps = parser.positionalArguments().first().toStdString();
 
     if (::pipe(g_signalPipe) != 0) return 1;
     std::signal(SIGINT, OnSignal);

@@ -25,9 +25,9 @@
 namespace velmor {
 
 struct RelayOptions {
-    std::string seekSource;  // connect to this source when it is found (instead of the stored one)
-    std::string configPath;  // configuration file (default: last.vlm / lastN.vlm here)
-    std::string extraIps;    // finder's extra addresses, as the command-line address
+    std::string seekSource;   // connect to this source when it is found (instead of the stored one)
+    std::string configPath;   // configuration file (default: last.vlm / lastN.vlm here)
+    std::string extraIps;     // finder's extra addresses, as the command-line address
     bool saveOnExit = false;  // save settings at exit even when the file does not ask for it
     bool showLocal = false;   // list sources of this machine ("Exclude local" off)
     bool ppmOverlay = false;  // the "PPM overlay" button pressed once the settings are in

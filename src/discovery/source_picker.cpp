@@ -11,7 +11,8 @@ namespace {
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
     if (prefix.size() > text.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i]))) {
             return false;
         }
     }
@@ -28,7 +29,8 @@ std::string CutToUtf16Units(const std::string& text, size_t units) {
     return Utf16ToUtf8(wide.substr(0, n));
 }
 
-SourcePicker::SourcePicker(RelayRecord& record, const NdiLibrary& ndi) : r_(record), p_(record.picker), ndi_(ndi) {}
+SourcePicker::SourcePicker(RelayRecord& record, const NdiLibrary& ndi)
+    : r_(record), p_(record.picker), ndi_(ndi) {}
 
 SourcePicker::~SourcePicker() {
     if (p_.finder) ndi_.find_destroy(p_.finder);
@@ -44,7 +46,8 @@ void SourcePicker::Query(uint32_t& count) {
     count = list ? n : 0;
 }
 
-void SourcePicker::RestartFinder(bool showLocalSources, const std::string& extraIps, const char* groups) {
+void SourcePicker::RestartFinder(bool showLocalSources, const std::string& extraIps,
+                                 const char* groups) {
     timerPeriodMs_ = 0;
     if (p_.finder) ndi_.find_destroy(p_.finder);
     p_.finder = nullptr;
@@ -109,7 +112,8 @@ void SourcePicker::RefillSourceList() {
     for (uint32_t i = 0; i < p_.sourceCount; ++i) {
         const char* raw = p_.sources[i].p_ndi_name;
         const std::string name = raw ? raw : "";
-        if (p_.seekArmed == 1 && p_.seekReported == 0 && name == p_.seekName && onSoughtSourceFound) {
+        if (p_.seekArmed == 1 && p_.seekReported == 0 && name == p_.seekName &&
+            onSoughtSourceFound) {
             onSoughtSourceFound(static_cast<int>(i));
         }
         items_.push_back(name);

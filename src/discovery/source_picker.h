@@ -28,7 +28,8 @@ public:
     std::function<void(int index)> onSoughtSourceFound;
 
     // Replaces the finder and restarts fast polling.
-    void RestartFinder(bool showLocalSources, const std::string& extraIps, const char* groups) override;
+    void RestartFinder(bool showLocalSources, const std::string& extraIps,
+                       const char* groups) override;
     // The timer tick.
     void PollFinder();
     void RefillSourceList();

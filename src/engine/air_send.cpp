@@ -63,7 +63,8 @@ public:
         std::unique_lock lock(mutex_);
         Format f = format_;
         f.alpha = alpha;
-        if (!data || f.width <= 0 || f.height <= 0 || f.width > 16384 || f.height > 16384) return false;
+        if (!data || f.width <= 0 || f.height <= 0 || f.width > 16384 || f.height > 16384)
+            return false;
         if (pendingFull_) {
             stats_.framesDropped++;
             return false;
@@ -110,7 +111,7 @@ private:
     }
 
     bool Open() {
-        struct stat st{};
+        struct stat st {};
         const bool fifo = ::stat(path_.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
         if (fifo) {
             // Without a reader, opening fails at once (ENXIO); the frame is dropped and the next
@@ -135,8 +136,9 @@ private:
             if (g > 0) an /= g, ad /= g;
         }
         return "YUV4MPEG2 W" + std::to_string(f.width) + " H" + std::to_string(f.height) + " F" +
-               std::to_string(f.rateN) + ":" + std::to_string(f.rateD) + (f.progressive ? " Ip" : " It") +
-               " A" + std::to_string(an) + ":" + std::to_string(ad) + (f.alpha ? " C444alpha" : " C422") + "\n";
+               std::to_string(f.rateN) + ":" + std::to_string(f.rateD) +
+               (f.progressive ? " Ip" : " It") + " A" + std::to_string(an) + ":" +
+               std::to_string(ad) + (f.alpha ? " C444alpha" : " C422") + "\n";
     }
 
     bool Write(const std::vector<uint8_t>& data, const Format& f) {
@@ -173,7 +175,8 @@ private:
             }
         }
         static constexpr char kFrame[] = "FRAME\n";
-        if (!WriteAll(kFrame, sizeof kFrame - 1) || !WriteAll(planes_.data(), planes_.size())) return Fail();
+        if (!WriteAll(kFrame, sizeof kFrame - 1) || !WriteAll(planes_.data(), planes_.size()))
+            return Fail();
         return true;
     }
 
@@ -211,12 +214,14 @@ using velmor::Y4mWriter;
 
 extern "C" {
 
-AirSend_instance_t AirSend_Create(int width, int height, int frameRateN, int frameRateD, bool progressive,
-                                  float aspect, bool, int, int) {
+AirSend_instance_t AirSend_Create(int width, int height, int frameRateN, int frameRateD,
+                                  bool progressive, float aspect, bool, int, int) {
     const char* path = std::getenv("VELMOR_AIRSEND");
     if (!path || !*path) return nullptr;
     auto* writer = new (std::nothrow) Y4mWriter(path);
-    if (writer) AirSend_change_video_format(writer, width, height, frameRateN, frameRateD, progressive, aspect);
+    if (writer)
+        AirSend_change_video_format(writer, width, height, frameRateN, frameRateD, progressive,
+                                    aspect);
     return writer;
 }
 
@@ -242,6 +247,8 @@ bool AirSend_add_frame_bgra(AirSend_instance_t instance, const uint8_t* data) {
     return instance && static_cast<Y4mWriter*>(instance)->Add(data, true);
 }
 
-void AirSend_Destroy(AirSend_instance_t instance) { delete static_cast<Y4mWriter*>(instance); }
+void AirSend_Destroy(AirSend_instance_t instance) {
+    delete static_cast<Y4mWriter*>(instance);
+}
 
 }  // extern "C"

@@ -13,8 +13,9 @@ extern "C" {
 
 typedef void* AirSend_instance_t;
 
-AirSend_instance_t AirSend_Create(int width, int height, int frameRateN, int frameRateD, bool progressive,
-                                  float aspect, bool reserved1, int reserved2, int reserved3);
+AirSend_instance_t AirSend_Create(int width, int height, int frameRateN, int frameRateD,
+                                  bool progressive, float aspect, bool reserved1, int reserved2,
+                                  int reserved3);
 bool AirSend_change_video_format(AirSend_instance_t instance, int width, int height, int frameRateN,
                                  int frameRateD, bool progressive, float aspect);
 bool AirSend_add_frame_ycbcr(AirSend_instance_t instance, const uint8_t* data);

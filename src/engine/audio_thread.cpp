@@ -33,7 +33,8 @@ void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     if (frame.no_channels == r.audioChannelCount) {
         r.mapActive = r.settingsRecord.mapChannelsSetting;  // an accepted map is back in force
     } else {
-        for (int i = 0; i < 33; ++i) r.audioMapper.mapperMap[i] = i;
+        for (int i = 0; i < 33; ++i)
+            r.audioMapper.mapperMap[i] = i;
     }
     bridge_.SetButton(WindowButton::AudioMap, r.mapActive ? 1 : 3, "");
     r.audioChannelCount = frame.no_channels;
@@ -97,10 +98,12 @@ bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
                 float v;
                 if (present(a) && present(b)) {
                     const float sum = input(a)[j] + input(b)[j];
-                    v = useGain ? static_cast<float>(static_cast<double>(sum) * gain * 0.5) : sum * 0.5f;
+                    v = useGain ? static_cast<float>(static_cast<double>(sum) * gain * 0.5)
+                                : sum * 0.5f;
                 } else if (present(a) || present(b)) {
                     const float x = input(present(a) ? a : b)[j];
-                    v = useGain ? static_cast<float>(static_cast<double>(x) * gain * 0.5) : x * 0.5f;
+                    v = useGain ? static_cast<float>(static_cast<double>(x) * gain * 0.5)
+                                : x * 0.5f;
                 } else {
                     v = 0.0f;
                 }
@@ -119,7 +122,8 @@ bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
         }
         const float* src = input(m);
         if (useGain) {
-            for (int j = 0; j < available; ++j) dst[j] = Scaled(src[j], gain, true);
+            for (int j = 0; j < available; ++j)
+                dst[j] = Scaled(src[j], gain, true);
         } else {
             std::memcpy(dst, src, sizeof(float) * available);
         }
@@ -138,7 +142,9 @@ void Engine::AudioThread() {
 
     NDIlib_audio_frame_v2_t& frame = r.audioCapture;
     while (r.audioThreadRun) {
-        if (ndi_.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) != NDIlib_frame_type_audio) continue;
+        if (ndi_.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) !=
+            NDIlib_frame_type_audio)
+            continue;
 
         // A new channel count: map entries that pointed at channels now gone follow themselves.
         if (frame.no_channels != r.audioChannelCount) {
@@ -161,7 +167,9 @@ void Engine::AudioThread() {
             int send = write;
             if (r.audioDelayOn) {
                 // Out-of-range stored delays wrap instead of indexing past the ring.
-                send = ((write - static_cast<int>(r.audioDelayFrames)) % kAudioRingSize + kAudioRingSize) % kAudioRingSize;
+                send = ((write - static_cast<int>(r.audioDelayFrames)) % kAudioRingSize +
+                        kAudioRingSize) %
+                       kAudioRingSize;
                 NDIlib_audio_frame_v2_t& delayed = r.audioRing[send];
                 delayed.p_metadata = frame.p_metadata;
                 delayed.timestamp = frame.timestamp;

@@ -15,7 +15,9 @@ namespace {
 
 constexpr uint32_t kProbeTimeoutMs = 80;
 
-uint8_t& MeterFlags(RelayRecord& r) { return r.meterSettings.meterChangeFlags; }
+uint8_t& MeterFlags(RelayRecord& r) {
+    return r.meterSettings.meterChangeFlags;
+}
 
 // Meter settings are a stored block that the window writes and the video thread reads.
 template <typename T>
@@ -37,8 +39,8 @@ std::string VideoFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate)
     return text;
 }
 
-Engine::Engine(RelayRecord& record, const NdiLibrary& ndi, IWindowBridge& bridge, INotifier& notifier,
-               IAudioTap* tap, IPickerControl* picker)
+Engine::Engine(RelayRecord& record, const NdiLibrary& ndi, IWindowBridge& bridge,
+               INotifier& notifier, IAudioTap* tap, IPickerControl* picker)
     : r_(record), ndi_(ndi), bridge_(bridge), notifier_(notifier), tap_(tap), picker_(picker) {}
 
 Engine::~Engine() {
@@ -48,7 +50,9 @@ Engine::~Engine() {
     if (audioThread_.joinable()) audioThread_.join();
 }
 
-bool Engine::IsConnected() const { return r_.videoThreadAlive || r_.audioThreadAlive; }
+bool Engine::IsConnected() const {
+    return r_.videoThreadAlive || r_.audioThreadAlive;
+}
 
 void Engine::ReapThreads() {
     if (!r_.videoThreadAlive && videoThread_.joinable()) videoThread_.join();
@@ -58,7 +62,8 @@ void Engine::ReapThreads() {
 void Engine::StopAndWait() {
     r_.videoThreadRun = 0;
     r_.audioThreadRun = 0;
-    while (r_.videoThreadAlive || r_.audioThreadAlive) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (r_.videoThreadAlive || r_.audioThreadAlive)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ReapThreads();
 }
 
@@ -137,8 +142,9 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
         NDIlib_video_frame_v2_t& video = r_.videoFrame;
         NDIlib_audio_frame_v2_t& audio = r_.audioCapture;
         NDIlib_metadata_frame_t& meta = r_.metadataFrame;
-        const NDIlib_frame_type_e type = ndi_.recv_capture_v2(recv, wantVideo ? &video : nullptr,
-                                                              wantAudio ? &audio : nullptr, &meta, kProbeTimeoutMs);
+        const NDIlib_frame_type_e type =
+            ndi_.recv_capture_v2(recv, wantVideo ? &video : nullptr, wantAudio ? &audio : nullptr,
+                                 &meta, kProbeTimeoutMs);
         if (type == NDIlib_frame_type_video && wantVideo) {
             r_.videoFormatSeen = 1;
             SetUpOutput(video);
@@ -147,7 +153,8 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
                                  : 0;
             r_.deinterlaceMode = mode;
             const int shown = (mode >= 0 && mode < 4) ? mode : 0;
-            bridge_.SetButton(WindowButton::Deinterlace, deinterlaceColours[shown], kDeinterlaceNames[shown]);
+            bridge_.SetButton(WindowButton::Deinterlace, deinterlaceColours[shown],
+                              kDeinterlaceNames[shown]);
             r_.audioReceiver = recv;
             r_.meterFrameSize[0] = video.xres;
             r_.meterFrameSize[1] = video.yres;
@@ -249,9 +256,10 @@ void Engine::CreateSenders(bool videoSeen) {
 
 void Engine::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
     // 1. Size and rate. A source without a sensible rate gives no frame duration.
-    const float rate = (frame.frame_rate_N > 0 && frame.frame_rate_D > 0)
-                           ? static_cast<float>(frame.frame_rate_N) / static_cast<float>(frame.frame_rate_D)
-                           : 0.0f;
+    const float rate =
+        (frame.frame_rate_N > 0 && frame.frame_rate_D > 0)
+            ? static_cast<float>(frame.frame_rate_N) / static_cast<float>(frame.frame_rate_D)
+            : 0.0f;
     r_.outputWidth = frame.xres;
     r_.outputHeight = frame.yres;
     r_.outputFrameRate = rate;
@@ -420,7 +428,8 @@ void Engine::ReleaseAudioRing() {
     }
 }
 
-void Engine::EndThread(Shared<int32_t>& ownAlive, const Shared<int32_t>& otherAlive, NDIlib_recv_instance_t recv) {
+void Engine::EndThread(Shared<int32_t>& ownAlive, const Shared<int32_t>& otherAlive,
+                       NDIlib_recv_instance_t recv) {
     ownAlive.store(0);
     if (otherAlive.load() || !recv) return;
     // Both threads may get here at once; only the one that takes the handle destroys it, and a

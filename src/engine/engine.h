@@ -94,7 +94,8 @@ private:
     void DrawMeter(NDIlib_video_frame_v2_t& frame);
     void ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
     // The thread that ends last destroys the receiver it captured from.
-    void EndThread(Shared<int32_t>& ownAlive, const Shared<int32_t>& otherAlive, NDIlib_recv_instance_t recv);
+    void EndThread(Shared<int32_t>& ownAlive, const Shared<int32_t>& otherAlive,
+                   NDIlib_recv_instance_t recv);
     void CreateSenders(bool videoSeen);
     void AddMetadata(NDIlib_send_instance_t sender, const std::string& text);
 

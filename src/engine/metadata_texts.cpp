@@ -22,8 +22,12 @@ std::string Element(const char* name, Attributes attributes, const std::string& 
 
 std::string VideoFormat(const char* x, const char* y, const char* aspect) {
     return Element("video_format",
-                   {{"xres", x}, {"yres", y}, {"frame_rate_n", "30000"}, {"frame_rate_d", "1200"},
-                    {"aspect_ratio", aspect}, {"progressive", "true"}},
+                   {{"xres", x},
+                    {"yres", y},
+                    {"frame_rate_n", "30000"},
+                    {"frame_rate_d", "1200"},
+                    {"aspect_ratio", aspect},
+                    {"progressive", "true"}},
                    " ");
 }
 
@@ -50,20 +54,28 @@ const std::string& ReceiverFormatHint() {
 }
 
 const std::string& ReceiverProductText() {
-    static const std::string text = Element(
-        "ndi_product",
-        {{"long_name", "NDI Receiver-Transmitter."}, {"short_name", "NDI Velmor"}, {"manufacturer", "Korvolabs"},
-         {"version", "1.0.9.000"}, {"session", "default"}, {"model_name", "S1"}, {"serial", "ABCDEFG"}},
-        kFourteenSpaces);
+    static const std::string text = Element("ndi_product",
+                                            {{"long_name", "NDI Receiver-Transmitter."},
+                                             {"short_name", "NDI Velmor"},
+                                             {"manufacturer", "Korvolabs"},
+                                             {"version", "1.0.9.000"},
+                                             {"session", "default"},
+                                             {"model_name", "S1"},
+                                             {"serial", "ABCDEFG"}},
+                                            kFourteenSpaces);
     return text;
 }
 
 const std::string& SenderProductText() {
-    static const std::string text = Element(
-        "ndi_product",
-        {{"long_name", "Korvo Receiver-Transmitter"}, {"short_name", "Korvo Velmor"}, {"manufacturer", "Brelta"},
-         {"version", "1.07"}, {"session", "default"}, {"model_name", "K1"}, {"serial", "00001"}},
-        kFourteenSpaces);
+    static const std::string text = Element("ndi_product",
+                                            {{"long_name", "Korvo Receiver-Transmitter"},
+                                             {"short_name", "Korvo Velmor"},
+                                             {"manufacturer", "Brelta"},
+                                             {"version", "1.07"},
+                                             {"session", "default"},
+                                             {"model_name", "K1"},
+                                             {"serial", "00001"}},
+                                            kFourteenSpaces);
     return text;
 }
 

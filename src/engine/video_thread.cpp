@@ -16,8 +16,12 @@ namespace {
 
 constexpr uint32_t kCaptureTimeoutMs = 100;
 
-bool IsBGRA(const NDIlib_video_frame_v2_t& f) { return f.FourCC == NDIlib_FourCC_video_type_BGRA; }
-bool IsUYVY(const NDIlib_video_frame_v2_t& f) { return f.FourCC == NDIlib_FourCC_video_type_UYVY; }
+bool IsBGRA(const NDIlib_video_frame_v2_t& f) {
+    return f.FourCC == NDIlib_FourCC_video_type_BGRA;
+}
+bool IsUYVY(const NDIlib_video_frame_v2_t& f) {
+    return f.FourCC == NDIlib_FourCC_video_type_UYVY;
+}
 
 float RateOf(const NDIlib_video_frame_v2_t& f) {
     return (f.frame_rate_N > 0 && f.frame_rate_D > 0)
@@ -25,7 +29,9 @@ float RateOf(const NDIlib_video_frame_v2_t& f) {
                : 0.0f;
 }
 
-int32_t DurationOf(float rate) { return rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0; }
+int32_t DurationOf(float rate) {
+    return rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0;
+}
 
 // The text of a metadata frame, never read past its length or its terminator.
 std::string MetadataText(const NDIlib_metadata_frame_t& m) {
@@ -63,13 +69,15 @@ void Engine::CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& f) {
     const bool uyvy = !IsBGRA(f) && IsUYVY(f);
     const int bpp = uyvy ? 2 : 4;
     ImageBuffer& g = r_.grabImage;
-    if (!f.p_data || f.line_stride_in_bytes < f.xres * bpp || !g.Reshape(f.xres, f.yres, uyvy ? kPixelUYVY : kPixelBGRA)) {
+    if (!f.p_data || f.line_stride_in_bytes < f.xres * bpp ||
+        !g.Reshape(f.xres, f.yres, uyvy ? kPixelUYVY : kPixelBGRA)) {
         g.Clear();
         return;
     }
     const size_t row = static_cast<size_t>(f.xres) * bpp;
     for (int y = 0; y < f.yres; ++y) {
-        std::memcpy(g.pixels() + row * y, f.p_data + static_cast<size_t>(f.line_stride_in_bytes) * y, row);
+        std::memcpy(g.pixels() + row * y,
+                    f.p_data + static_cast<size_t>(f.line_stride_in_bytes) * y, row);
     }
 }
 
@@ -82,10 +90,14 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     }
     const MeterPicture* current = meter->AcquireOverlayPicture();
     const ImageBuffer& picture = current->picture;
-    if (picture.empty() || picture.pixelKind != kPixelBGRA || picture.width >= f.xres || picture.height >= f.yres) return;
+    if (picture.empty() || picture.pixelKind != kPixelBGRA || picture.width >= f.xres ||
+        picture.height >= f.yres)
+        return;
 
     const MeterSettings& ms = r.meterSettings;
-    auto load = [](const auto& field) { return std::atomic_ref(field).load(std::memory_order_relaxed); };
+    auto load = [](const auto& field) {
+        return std::atomic_ref(field).load(std::memory_order_relaxed);
+    };
     std::atomic_ref<uint8_t> flags(r.meterSettings.meterChangeFlags);
     const bool replace = flags.load() & kMeterChangePicture;
     if (replace) {
@@ -94,12 +106,14 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     }
     const int layout = load(ms.meterLayout);
     const bool vertical = layout == 1;
-    // The vertical meter stands at column x, centred down; the others lie at height y, centred across.
+    // The vertical meter stands at column x, centred down; the others lie at height y, centred
+    // across.
     const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
     const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
     if (r.ppmOverlayOn && load(ms.meterOnMainOutput)) {
         if (IsBGRA(f)) {
-            picture.DrawOnto(x, y, anchor, kDrawCopy, f.p_data, kPixelBGRA, f.xres, f.yres, f.line_stride_in_bytes);
+            picture.DrawOnto(x, y, anchor, kDrawCopy, f.p_data, kPixelBGRA, f.xres, f.yres,
+                             f.line_stride_in_bytes);
         } else if (IsUYVY(f) && r.meterScratch.CopyRGBAdataFrom(picture)) {
             r.meterScratch.ConvertToUYVA();
             r.meterScratch.DrawOnto(x, y, anchor, kDrawBlend, f.p_data, kPixelUYVY, f.xres, f.yres,
@@ -110,7 +124,8 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     const size_t ppmBytes = static_cast<size_t>(ppm.xres) * ppm.yres * 4;
     if (load(ms.meterSeparateOutput) && ppmBytes <= r.ppmBuffer.size() && layout <= 2) {
         if (replace) std::memset(r.ppmBuffer.data(), 0, ppmBytes);
-        picture.DrawOnto(x, y, anchor, kDrawCopy, r.ppmBuffer.data(), kPixelBGRA, ppm.xres, ppm.yres);
+        picture.DrawOnto(x, y, anchor, kDrawCopy, r.ppmBuffer.data(), kPixelBGRA, ppm.xres,
+                         ppm.yres);
     }
     if (replace) flags.fetch_and(static_cast<uint8_t>(~(kMeterChangePicture | kMeterChangeBit7)));
 }
@@ -231,12 +246,15 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         switch (rotation) {
             case 1:
             case 3: {
-                const bool ok = uyvy ? RotateUYVY(rotation, f.xres, f.yres, f.p_data, r.rotateImage, f.line_stride_in_bytes)
-                                     : RotateRGBA(rotation, f.xres, f.yres, f.p_data, r.rotateImage, f.line_stride_in_bytes);
+                const bool ok = uyvy ? RotateUYVY(rotation, f.xres, f.yres, f.p_data, r.rotateImage,
+                                                  f.line_stride_in_bytes)
+                                     : RotateRGBA(rotation, f.xres, f.yres, f.p_data, r.rotateImage,
+                                                  f.line_stride_in_bytes);
                 // Without the work picture the frame goes out unrotated.
                 if (ok) {
                     std::swap(f.xres, f.yres);
-                    if (f.picture_aspect_ratio != 0.0f) f.picture_aspect_ratio = 1.0f / f.picture_aspect_ratio;
+                    if (f.picture_aspect_ratio != 0.0f)
+                        f.picture_aspect_ratio = 1.0f / f.picture_aspect_ratio;
                     f.line_stride_in_bytes = f.xres * (uyvy ? 2 : 4);
                     f.p_data = r.rotateImage.pixels();
                 }
@@ -259,7 +277,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         }
     }
     // 6. Timecode.
-    if (r.timecodeBurnIn) BurnInTimecode(ViewOf(f), f.timecode, rate, r.frameDuration, r.digitImages);
+    if (r.timecodeBurnIn)
+        BurnInTimecode(ViewOf(f), f.timecode, rate, r.frameDuration, r.digitImages);
     // 7. Freeze capture: this frame is the last one sent until the freeze is released.
     if (r.freezeState == 2) {
         CopyFrameToGrabImage(f);
@@ -296,7 +315,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
             const size_t need = static_cast<size_t>(key.line_stride_in_bytes) * key.yres;
             if (need > r.keyBuffer.size()) r.keyBuffer.resize(need, 0x80);  // a padded source
             key.p_data = r.keyBuffer.data();
-            MakeKeyFromAlpha(f.p_data, f.xres, f.yres, f.line_stride_in_bytes, key.p_data, key.line_stride_in_bytes);
+            MakeKeyFromAlpha(f.p_data, f.xres, f.yres, f.line_stride_in_bytes, key.p_data,
+                             key.line_stride_in_bytes);
             keyThisFrame = true;
         }
     }
@@ -304,7 +324,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     void* const air = r.airSend;
     if (r.airSendOutput && air) {
         AirSend_change_video_format(air, f.xres, f.yres, f.frame_rate_N, f.frame_rate_D,
-                                    f.frame_format_type != NDIlib_frame_format_type_interleaved, f.picture_aspect_ratio);
+                                    f.frame_format_type != NDIlib_frame_format_type_interleaved,
+                                    f.picture_aspect_ratio);
         if (IsUYVY(f)) {
             AirSend_add_frame_ycbcr(air, f.p_data);
         } else if (IsBGRA(f)) {
@@ -317,7 +338,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         const NDIlib_send_instance_t ppm = r.ppmSender;
         const MeterSettings& ms = r.meterSettings;
         if (ppm && r.ppmOverlayOn && r.ppmEnabled &&
-            std::atomic_ref<const uint8_t>(ms.meterSeparateOutput).load(std::memory_order_relaxed) &&
+            std::atomic_ref<const uint8_t>(ms.meterSeparateOutput)
+                .load(std::memory_order_relaxed) &&
             std::atomic_ref<const uint8_t>(ms.meterLayout).load(std::memory_order_relaxed) <= 2) {
             ndi_.send_send_video_async_v2(ppm, &r.ppmFrame);
         }
@@ -343,7 +365,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         NDIlib_tally_t tally{};
         if (ndi_.send_get_tally(main, &tally, 0)) {
             ndi_.recv_set_tally(recv, &tally);
-            if (tally.on_program != lastTally_.on_program || tally.on_preview != lastTally_.on_preview) {
+            if (tally.on_program != lastTally_.on_program ||
+                tally.on_preview != lastTally_.on_preview) {
                 lastTally_ = tally;
                 r.preview.tallyState = tally.on_program ? 1 : (tally.on_preview ? 2 : 0);
             }

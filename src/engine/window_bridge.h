@@ -14,7 +14,17 @@ namespace velmor {
 enum class Lamp { Grey, Red, Green, Amber, Blue, Magenta };
 
 // Coloured buttons of the main window whose state the engine changes.
-enum class WindowButton { Freeze, Overlay, PpmOverlay, AudioDelay, AudioMap, Output, Rotate, Deinterlace, ProcAmp };
+enum class WindowButton {
+    Freeze,
+    Overlay,
+    PpmOverlay,
+    AudioDelay,
+    AudioMap,
+    Output,
+    Rotate,
+    Deinterlace,
+    ProcAmp
+};
 
 enum class PreviewTarget { Main, ProcAmpWindow };
 

@@ -45,7 +45,9 @@ bool WriteFully(int fd, const void* data, size_t size) {
     return true;
 }
 
-bool AtomicFile::Write(const void* data, size_t size) { return fd_ >= 0 && WriteFully(fd_, data, size); }
+bool AtomicFile::Write(const void* data, size_t size) {
+    return fd_ >= 0 && WriteFully(fd_, data, size);
+}
 
 bool AtomicFile::Commit() {
     if (fd_ < 0) return false;

@@ -16,7 +16,6 @@ namespace {
 constexpr char kMagic[7] = {'Q', 'W', 'V', 'L', 'M', 'X', 'F'};
 constexpr const char* kSaveCaption = "Save File";
 
-
 // Reads exactly `size` bytes; false when fewer arrive.
 bool ReadExactly(std::FILE* f, void* out, size_t size) {
     return std::fread(out, 1, size, f) == size;
@@ -52,7 +51,8 @@ int SaveConfig(RelayRecord& record, const std::string& path, INotifier& notifier
     };
     const Step steps[] = {
         {header.data(), header.size(), "Problem 1 initiating file save"},
-        {&record.settingsRecord, sizeof record.settingsRecord, "Problem 2 occurred - file not saved"},
+        {&record.settingsRecord, sizeof record.settingsRecord,
+         "Problem 2 occurred - file not saved"},
         {reserved.data(), reserved.size(), "Problem 3 occurred - file not saved"},
         {&record.meterSettings, sizeof record.meterSettings, "Problem 4 occurred - file not saved"},
         {record.procAmp.presets.data(), sizeof record.procAmp.presets,

@@ -13,10 +13,10 @@ namespace {
 
 constexpr char kMagic[7] = {'Q', 'W', 'V', 'L', 'M', 'X', 'P'};
 
-
 }  // namespace
 
-PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path, INotifier& notifier) {
+PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path,
+                                INotifier& notifier) {
     UniqueFile f(std::fopen(path.c_str(), "rb"));
     if (!f) return PresetLoadResult::NotOpened;
 
@@ -37,7 +37,8 @@ PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path, 
     // A name without its terminator is cut to fit rather than read past the record.
     const std::u16string name = FieldText(preset.name);
     CopyToField(preset.name, name);
-    const int slot = (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
+    const int slot =
+        (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
     procAmp.presets[slot] = preset;
     procAmp.RecallSlot(slot);
     return PresetLoadResult::Loaded;
@@ -55,7 +56,8 @@ std::string PresetFileName(const std::string& presetName) {
 
 bool SavePresetFile(ProcAmpState& procAmp, INotifier& notifier, const std::string& folder) {
     const std::string fileName = PresetFileName(procAmp.presetName);
-    const int slot = (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
+    const int slot =
+        (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
     procAmp.StoreIntoSlot(slot, /*keepStoredFlag=*/true);
 
     AtomicFile file(folder.empty() ? fileName : folder + "/" + fileName);
@@ -72,7 +74,8 @@ bool SavePresetFile(ProcAmpState& procAmp, INotifier& notifier, const std::strin
         return false;
     }
     if (!file.Write(&procAmp.presets[slot], sizeof(ProcAmpPreset)) || !file.Commit()) {
-        notifier.Show("Problem  occurred - Preset file not saved", "Save Preset", MessageButtons::Ok);
+        notifier.Show("Problem  occurred - Preset file not saved", "Save Preset",
+                      MessageButtons::Ok);
         return false;
     }
     notifier.Show(fileName + "\n\nPreset file saved", "Save File", MessageButtons::Ok);

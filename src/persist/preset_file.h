@@ -16,7 +16,8 @@ enum class PresetLoadResult { Loaded, NotOpened, Rejected };
 // Reads a preset file into the current slot and recalls it into the settings. A file that cannot
 // be opened changes nothing silently; a wrong magic or a short record gets its message and changes
 // nothing.
-PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path, INotifier& notifier);
+PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path,
+                                INotifier& notifier);
 
 // The file name a save uses: presetName without spaces, cut to fit, plus ".pap".
 std::string PresetFileName(const std::string& presetName);

@@ -18,10 +18,11 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
     // 2. A partial file is reported with its count.
     if (sections < 5) {
         char text[128];
-        std::snprintf(text, sizeof text,
-                      "Partial data loaded\n\n(e.g. saved from an earlier version)\n\n%d/5 sections "
-                      "complete",
-                      sections);
+        std::snprintf(
+            text, sizeof text,
+            "Partial data loaded\n\n(e.g. saved from an earlier version)\n\n%d/5 sections "
+            "complete",
+            sections);
         notifier.Show(text, "Load Config File", MessageButtons::Ok);
     }
 

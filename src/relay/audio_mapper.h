@@ -14,7 +14,7 @@ public:
     static constexpr int kMaxChannels = 32;
     static constexpr int kFirstGainCommand = 32771;
     // Gain steps in dB for commands 32771..32789 (there is no +-2 dB step).
-    static constexpr std::array<int, 19> gainTable = {20, 18, 16,  14,  12,  10,  8,   6,   4,  0,
+    static constexpr std::array<int, 19> gainTable = {20, 18, 16, 14,  12,  10,  8,   6,   4,  0,
                                                       -4, -6, -8, -10, -12, -14, -16, -18, -20};
 
     NDIAudioMapper() { Reset(); }
@@ -27,7 +27,8 @@ public:
 
     // The "Reset" defaults: the identity routing and no mono mix (the gain is kept).
     void Reset() {
-        for (int i = 0; i < 33; ++i) mapperMap[i].store(i, std::memory_order_relaxed);
+        for (int i = 0; i < 33; ++i)
+            mapperMap[i].store(i, std::memory_order_relaxed);
         mapperMonoMix = 0;
     }
 };

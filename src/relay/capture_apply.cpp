@@ -8,8 +8,12 @@
 namespace velmor {
 namespace {
 
-int8_t Byte(int32_t v) { return static_cast<int8_t>(v); }
-int16_t Word(int32_t v) { return static_cast<int16_t>(v); }
+int8_t Byte(int32_t v) {
+    return static_cast<int8_t>(v);
+}
+int16_t Word(int32_t v) {
+    return static_cast<int16_t>(v);
+}
 
 }  // namespace
 
@@ -17,9 +21,10 @@ void CaptureSettings(RelayRecord& r) {
     SettingsRecord& s = r.settingsRecord;
     const ProcAmpState& pa = r.procAmp;
     const ProcAmpSettings& p = pa.settings;
-    const int32_t values[8] = {p.reserved0, p.blackLevel,  p.gain,       p.contrast,
-                               p.gamma,     p.colourSat,   p.uLevelShift, p.vLevelShift};
-    for (int i = 0; i < 8; ++i) s.procAmpValuesSetting[i] = Word(values[i]);
+    const int32_t values[8] = {p.reserved0, p.blackLevel, p.gain,        p.contrast,
+                               p.gamma,     p.colourSat,  p.uLevelShift, p.vLevelShift};
+    for (int i = 0; i < 8; ++i)
+        s.procAmpValuesSetting[i] = Word(values[i]);
     s.procAmpModeSetting[0] = Byte(p.fxOrder);
     s.procAmpModeSetting[1] = Byte(p.uvLinking);
     s.procAmpModeSetting[2] = Byte(p.reserved34);
@@ -108,7 +113,8 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     if (s.excludeLocalSetting != r.excludeLocal) {
         r.excludeLocal = s.excludeLocalSetting;
         view.ShowExcludeLocal(r.excludeLocal != 0);
-        finder.RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), r.groupSetup.receiveGroups);
+        finder.RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText),
+                             r.groupSetup.receiveGroups);
     }
 }
 

@@ -32,7 +32,8 @@ namespace {
 
 // Appends `part` to a bounded text, cutting at a character boundary so the terminator always fits.
 void Append(std::string& text, const std::string& part) {
-    const size_t room = GroupSetup::kGroupTextSize - 1 - std::min(text.size(), GroupSetup::kGroupTextSize - 1);
+    const size_t room =
+        GroupSetup::kGroupTextSize - 1 - std::min(text.size(), GroupSetup::kGroupTextSize - 1);
     text.append(part, 0, Utf8PrefixLength(part, room));
 }
 

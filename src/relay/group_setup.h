@@ -11,7 +11,7 @@ namespace velmor {
 
 class GroupSetup {
 public:
-    static constexpr size_t kEditLimit = 64;      // characters per "additional Groups" box
+    static constexpr size_t kEditLimit = 64;       // characters per "additional Groups" box
     static constexpr size_t kGroupTextSize = 248;  // bytes of each built text, terminator included
 
     // The stored record that the choices are written back to (inside the settings record).

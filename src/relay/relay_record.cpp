@@ -47,7 +47,8 @@ RelayRecord::RelayRecord() {
     meterSettings.meterPosV = 90;
     meterSettings.meterPosH = 10;
     groupSetup.record = &settingsRecord.groupSettings;
-    for (int i = 0; i < kMaxAudioChannels; ++i) channelMap[i].store(static_cast<int8_t>(i));
+    for (int i = 0; i < kMaxAudioChannels; ++i)
+        channelMap[i].store(static_cast<int8_t>(i));
 }
 
 bool RelayRecord::ApplyStartupDefaults() {

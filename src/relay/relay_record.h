@@ -17,14 +17,14 @@
 #include "audio/meter_settings.h"
 #include "audio/ppm_meter.h"
 #include "ndi/ndi_types.h"
-#include "video/image_buffer.h"
-#include "video/timecode_burn_in.h"
 #include "relay/audio_mapper.h"
 #include "relay/grab_setup.h"
 #include "relay/group_setup.h"
 #include "relay/picker_state.h"
 #include "relay/proc_amp_state.h"
 #include "relay/settings_record.h"
+#include "video/image_buffer.h"
+#include "video/timecode_burn_in.h"
 
 namespace velmor {
 
@@ -138,7 +138,8 @@ public:
     Shared<float> outputFrameRate{0.0f};
     Shared<int32_t> frameDuration{0};
     Shared<int32_t> frameRateMismatch{0};
-    Shared<float> lastRate{0.0f};  // latest frame rate seen by the video thread; saved as lastRateSetting
+    Shared<float> lastRate{
+        0.0f};  // latest frame rate seen by the video thread; saved as lastRateSetting
     ImageBuffer rotateImage;  // video thread: quarter turns
     ImageBuffer grabImage;    // video thread fills it; the window writes it while the thread waits
     ImageBuffer meterScratch;

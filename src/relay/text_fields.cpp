@@ -103,7 +103,8 @@ size_t Utf8PrefixLength(std::string_view text, size_t limit) {
     if (text.size() <= limit) return text.size();
     size_t n = limit;
     // Step back over continuation bytes so that the cut falls before a lead byte.
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
     return n;
 }
 
@@ -137,7 +138,8 @@ std::string FieldText(const char* field, size_t capacity) {
 
 std::u16string FieldText(const char16_t* field, size_t capacity) {
     size_t n = 0;
-    while (n < capacity && field[n] != u'\0') ++n;
+    while (n < capacity && field[n] != u'\0')
+        ++n;
     return std::u16string(field, n);
 }
 

@@ -27,7 +27,8 @@ std::string Host() {
     char buf[256] = {};
     gethostname(buf, sizeof buf - 1);
     std::string h = buf[0] ? buf : "localhost";
-    for (char& c : h) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : h)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return h;
 }
 
@@ -52,11 +53,13 @@ class Relay : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
-               ("velmor-e2e-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("velmor-e2e-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "run");
         std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
-        env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(), "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
+        env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(),
+                "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string()};
         setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
     }
@@ -69,7 +72,8 @@ protected:
     }
     std::vector<std::filesystem::path> Saved(const std::string& folder) {
         std::vector<std::filesystem::path> files;
-        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder)) files.push_back(e.path());
+        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder))
+            files.push_back(e.path());
         std::sort(files.begin(), files.end());
         return files;
     }
@@ -79,19 +83,23 @@ protected:
 
 TEST_F(Relay, PassthroughIsBitExactWithNamesMetadataAndTally) {
     const std::string gap(14, ' ');
-    const std::string senderProduct = "<ndi_product long_name=\"Korvo Receiver-Transmitter\"" + gap +
-                                      "short_name=\"Korvo Velmor\"" + gap + "manufacturer=\"Brelta\"";
+    const std::string senderProduct = "<ndi_product long_name=\"Korvo Receiver-Transmitter\"" +
+                                      gap + "short_name=\"Korvo Velmor\"" + gap +
+                                      "manufacturer=\"Brelta\"";
     for (const char* format : {"uyvy", "bgra"}) {
         SCOPED_TRACE(format);
         const bool bgra = std::string(format) == "bgra";
         const std::string name = std::string("Cam ") + format;
-        auto src = Run(VELMOR_TESTSRC, {"--name", name, "--size", "320x180", "--rate", "25/1", "--format", format,
-                                        "--seconds", "25", "--print-tally", "--print-metadata"});
-        auto relay = Run(VELMOR_BIN, {"--headless", "--show-local", "--source", Host() + " (" + name + ")"});
+        auto src =
+            Run(VELMOR_TESTSRC, {"--name", name, "--size", "320x180", "--rate", "25/1", "--format",
+                                 format, "--seconds", "25", "--print-tally", "--print-metadata"});
+        auto relay =
+            Run(VELMOR_BIN, {"--headless", "--show-local", "--source", Host() + " (" + name + ")"});
         const std::string saves = std::string("saved-") + format;
-        auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--frames", "20", "--seconds", "20",
-                                      "--save-frames", "4", "--save-dir", (dir_ / saves).string(), "--color-format",
-                                      "100", "--tally", "program", "--print-metadata"});
+        auto sink =
+            Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--frames", "20", "--seconds", "20",
+                              "--save-frames", "4", "--save-dir", (dir_ / saves).string(),
+                              "--color-format", "100", "--tally", "program", "--print-metadata"});
         ASSERT_EQ(sink->Wait(30s), 0) << sink->Output() << relay->Output();
         EXPECT_TRUE(sink->OutputHas("metadata: " + senderProduct));
 
@@ -101,7 +109,8 @@ TEST_F(Relay, PassthroughIsBitExactWithNamesMetadataAndTally) {
         ASSERT_EQ(files.size(), 4u);
         for (const auto& file : files) {
             EXPECT_NE(file.string().find(bgra ? ".BGRA" : ".UYVY"), std::string::npos) << file;
-            EXPECT_GE(MatchingFrame(pattern, ReadFile(file)), 0) << file << " is not a frame of the source";
+            EXPECT_GE(MatchingFrame(pattern, ReadFile(file)), 0)
+                << file << " is not a frame of the source";
         }
 
         // The source hears the relay's receiver announce itself, and the sink's tally.
@@ -112,7 +121,8 @@ TEST_F(Relay, PassthroughIsBitExactWithNamesMetadataAndTally) {
         relay->Kill(SIGINT);
         EXPECT_EQ(relay->Wait(10s), 0) << relay->Output();
         EXPECT_TRUE(relay->OutputHas("signal lamp: magenta"));
-        EXPECT_TRUE(relay->OutputHas("video: 320 x 180, 25.00p " + std::string(bgra ? "RGBA" : "YUV")));
+        EXPECT_TRUE(
+            relay->OutputHas("video: 320 x 180, 25.00p " + std::string(bgra ? "RGBA" : "YUV")));
         EXPECT_TRUE(relay->OutputHas("monitor reference: EBU o/p"));
         EXPECT_TRUE(relay->OutputHas("video: No video"));
     }
@@ -131,20 +141,24 @@ TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
     const std::string config = (dir_ / "studio.vlm").string();
     ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
 
-    auto src = Run(VELMOR_TESTSRC, {"--name", "Graphics", "--size", "320x180", "--rate", "25/1", "--format", "bgra",
-                                    "--seconds", "25"});
-    auto relay = Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Graphics)"});
+    auto src = Run(VELMOR_TESTSRC, {"--name", "Graphics", "--size", "320x180", "--rate", "25/1",
+                                    "--format", "bgra", "--seconds", "25"});
+    auto relay =
+        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Graphics)"});
     // The outputs announce themselves in the product's group (nothing else is checked in the file).
-    auto key = Run(VELMOR_SINK, {"--source", "Korvo Velmor Key 1", "--groups", "Korvo Velmor", "--frames", "10", "--seconds", "20",
-                                 "--save-frames", "2", "--save-dir", (dir_ / "key").string(), "--color-format", "100"});
-    auto fill = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "10", "--seconds", "20", "--save-frames",
-                                  "1", "--save-dir", (dir_ / "fill").string(), "--color-format", "100"});
+    auto key = Run(VELMOR_SINK, {"--source", "Korvo Velmor Key 1", "--groups", "Korvo Velmor",
+                                 "--frames", "10", "--seconds", "20", "--save-frames", "2",
+                                 "--save-dir", (dir_ / "key").string(), "--color-format", "100"});
+    auto fill = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor",
+                                  "--frames", "10", "--seconds", "20", "--save-frames", "1",
+                                  "--save-dir", (dir_ / "fill").string(), "--color-format", "100"});
     ASSERT_EQ(key->Wait(30s), 0) << key->Output() << "\n--- relay:\n" << relay->Output();
     ASSERT_EQ(fill->Wait(30s), 0) << fill->Output();
 
     const auto fillFiles = Saved("fill");
     ASSERT_EQ(fillFiles.size(), 1u);
-    EXPECT_NE(fillFiles[0].string().find(".BGRX"), std::string::npos) << "the main output carries no alpha";
+    EXPECT_NE(fillFiles[0].string().find(".BGRX"), std::string::npos)
+        << "the main output carries no alpha";
 
     // The key's luma follows the alpha of one of the source's pictures; its chroma is neutral.
     const TestPattern pattern(320, 180, true);
@@ -159,7 +173,8 @@ TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
             pattern.Render(n, picture);
             matched = true;
             for (size_t p = 0; p < 320u * 180u && matched; ++p) {
-                matched = keyBytes[2 * p] == 0x80 && keyBytes[2 * p + 1] == picture[4 * p + 3] * 219 / 255 + 16;
+                matched = keyBytes[2 * p] == 0x80 &&
+                          keyBytes[2 * p + 1] == picture[4 * p + 3] * 219 / 255 + 16;
             }
         }
         EXPECT_TRUE(matched) << file;
@@ -206,13 +221,17 @@ TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
     ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
 
     // Channel 1 of the source is a 250 Hz tone, channel 2 a 500 Hz tone.
-    auto src = Run(VELMOR_TESTSRC, {"--name", "Tones", "--size", "160x90", "--rate", "25/1", "--seconds", "25"});
-    auto relay = Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Tones)"});
-    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "50",
-                                  "--seconds", "20", "--save-audio", "--save-dir", (dir_ / "audio").string()});
+    auto src = Run(VELMOR_TESTSRC,
+                   {"--name", "Tones", "--size", "160x90", "--rate", "25/1", "--seconds", "25"});
+    auto relay =
+        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Tones)"});
+    auto sink = Run(VELMOR_SINK,
+                    {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "50",
+                     "--seconds", "20", "--save-audio", "--save-dir", (dir_ / "audio").string()});
     ASSERT_EQ(sink->Wait(30s), 0) << sink->Output() << relay->Output();
     const auto wav = ReadFile(dir_ / "audio" / "audio.wav");
-    const double left = CrossingsPerSecond(wav, 2, 48000, 0), right = CrossingsPerSecond(wav, 2, 48000, 1);
+    const double left = CrossingsPerSecond(wav, 2, 48000, 0),
+                 right = CrossingsPerSecond(wav, 2, 48000, 1);
     EXPECT_NEAR(left, 1000.0, 50.0) << "output 1 carries the 500 Hz tone of input 2";
     EXPECT_NEAR(right, 500.0, 25.0) << "output 2 carries the 250 Hz tone of input 1";
 }

@@ -27,7 +27,9 @@ NDIlib_find_instance_t Create(const NDIlib_find_create_t* s) {
     g_finder->lastIps = s->p_extra_ips ? s->p_extra_ips : "(none)";
     return reinterpret_cast<void*>(static_cast<uintptr_t>(g_finder->created));
 }
-void Destroy(NDIlib_find_instance_t) { g_finder->destroyed++; }
+void Destroy(NDIlib_find_instance_t) {
+    g_finder->destroyed++;
+}
 const NDIlib_source_t* Sources(NDIlib_find_instance_t, uint32_t* count) {
     FakeFinder& f = *g_finder;
     if (f.returnNoList) {
@@ -35,7 +37,8 @@ const NDIlib_source_t* Sources(NDIlib_find_instance_t, uint32_t* count) {
         return nullptr;
     }
     f.sources.clear();
-    for (const auto& n : f.names) f.sources.push_back({n.c_str(), "127.0.0.1:1"});
+    for (const auto& n : f.names)
+        f.sources.push_back({n.c_str(), "127.0.0.1:1"});
     *count = static_cast<uint32_t>(f.sources.size());
     static const NDIlib_source_t empty{};
     return f.sources.empty() ? &empty : f.sources.data();
@@ -61,7 +64,8 @@ protected:
 
 TEST_F(PickerTest, NoSourcesKeepsFastPolling) {
     picker->RestartFinder(false, "192.0.2.1", nullptr);
-    for (int i = 0; i < 5; ++i) picker->PollFinder();
+    for (int i = 0; i < 5; ++i)
+        picker->PollFinder();
     EXPECT_EQ(picker->items(), std::vector<std::string>{"No NDI sources detected"});
     EXPECT_EQ(picker->timerPeriodMs(), SourcePicker::kFastPeriodMs);
     EXPECT_FALSE(finder.lastSettings.show_local_sources);
@@ -89,7 +93,8 @@ TEST_F(PickerTest, FastPhaseEndsAfterTwoEqualCountsThenCountChangesRefill) {
     picker->PollFinder();
     EXPECT_EQ(picker->items().size(), 5u);
     EXPECT_EQ(picker->items()[0], "Available NDI sources changed");
-    EXPECT_EQ(picker->items()[picker->currentItem()], "A (2)") << "the chosen source stays selected";
+    EXPECT_EQ(picker->items()[picker->currentItem()], "A (2)")
+        << "the chosen source stays selected";
 
     // One source replaced by another within a period: the count alone is compared.
     finder.names[3] = "A (5)";
@@ -142,7 +147,8 @@ TEST_F(PickerTest, RestartReplacesTheFinderAndAMissingListChangesNothing) {
 TEST(ChosenName, LongNamesAreCutTo255Utf16Units) {
     EXPECT_EQ(CutToUtf16Units(std::string(300, 'x'), 255).size(), 255u);
     std::string wide;
-    for (int i = 0; i < 200; ++i) wide += "\xF0\x9F\x8E\xA5";  // 2 UTF-16 units each
+    for (int i = 0; i < 200; ++i)
+        wide += "\xF0\x9F\x8E\xA5";  // 2 UTF-16 units each
     const std::string cut = CutToUtf16Units(wide, 255);
     EXPECT_EQ(cut.size(), 127u * 4) << "never half a surrogate pair";
 }

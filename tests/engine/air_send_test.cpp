@@ -52,7 +52,8 @@ TEST(AirSend, WritesUyvyAsPlanar422AndBgraAs444WithAlpha) {
     const auto bytes = ReadBytes(path);
     ASSERT_EQ(bytes.size(), header.size() + 16);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + header.size()), header);
-    const std::vector<uint8_t> planes = {20, 21, 22, 23, 24, 25, 26, 27, 10, 11, 12, 13, 30, 31, 32, 33};
+    const std::vector<uint8_t> planes = {20, 21, 22, 23, 24, 25, 26, 27,
+                                         10, 11, 12, 13, 30, 31, 32, 33};
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + header.size(), bytes.end()), planes);
 
     a = AirSend_Create(1, 1, 30000, 1001, false, 0.0f, false, 0, 0);
@@ -76,7 +77,8 @@ TEST(AirSend, AbsentReaderNeverBlocksTheCaller) {
     ASSERT_NE(a, nullptr);
     std::vector<uint8_t> frame(320 * 180 * 2, 0x80);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 200; ++i) AirSend_add_frame_ycbcr(a, frame.data());
+    for (int i = 0; i < 200; ++i)
+        AirSend_add_frame_ycbcr(a, frame.data());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_TRUE(WaitForStats(a, 0, 1));
     EXPECT_EQ(AirSendGetStats(a).framesWritten, 0u);

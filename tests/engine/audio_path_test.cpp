@@ -19,19 +19,22 @@ struct RemapCase {
 
 std::vector<float> Plane(int channel, float scale = 1.0f) {
     std::vector<float> p(kSamples);
-    for (int j = 0; j < kSamples; ++j) p[j] = (channel * 1000.0f + j) * scale;
+    for (int j = 0; j < kSamples; ++j)
+        p[j] = (channel * 1000.0f + j) * scale;
     return p;
 }
 
 std::vector<float> Mix(float (*f)(float a, float b)) {
     std::vector<float> p(kSamples);
-    for (int j = 0; j < kSamples; ++j) p[j] = f(0.0f * 1000 + j, 1000.0f + j);
+    for (int j = 0; j < kSamples; ++j)
+        p[j] = f(0.0f * 1000 + j, 1000.0f + j);
     return p;
 }
 
 std::vector<float> Gained(int channel, double gain) {
     std::vector<float> p(kSamples);
-    for (int j = 0; j < kSamples; ++j) p[j] = static_cast<float>(static_cast<double>(channel * 1000.0f + j) * gain);
+    for (int j = 0; j < kSamples; ++j)
+        p[j] = static_cast<float>(static_cast<double>(channel * 1000.0f + j) * gain);
     return p;
 }
 
@@ -39,7 +42,8 @@ class RemapTest : public EngineTest {
 protected:
     std::vector<float> OutputPlane(int i) {
         const NDIlib_audio_frame_v2_t& slot = record.audioRing[record.ringWrite];
-        return std::vector<float>(slot.p_data + i * slot.no_samples, slot.p_data + (i + 1) * slot.no_samples);
+        return std::vector<float>(slot.p_data + i * slot.no_samples,
+                                  slot.p_data + (i + 1) * slot.no_samples);
     }
 };
 
@@ -51,8 +55,12 @@ TEST_F(RemapTest, MapMonoMixAndGain) {
         {"swap", {1, 0}, 0, 0.0, {Plane(1), Plane(0)}},
         {"mute output 2", {0, 2}, 0, 0.0, {Plane(0), zeros}},
         {"entries naming no input are silent", {5, -1}, 0, 0.0, {zeros, zeros}},
-        {"mono mix halves the sum", {0, 1}, 1, 0.0, {Mix([](float a, float b) { return (a + b) * 0.5f; }),
-                                                     Mix([](float a, float b) { return (a + b) * 0.5f; })}},
+        {"mono mix halves the sum",
+         {0, 1},
+         1,
+         0.0,
+         {Mix([](float a, float b) { return (a + b) * 0.5f; }),
+          Mix([](float a, float b) { return (a + b) * 0.5f; })}},
         {"mono mix of one input", {0, 2}, 1, 0.0, {Plane(0, 0.5f), Plane(0, 0.5f)}},
         {"mono mix of nothing", {2, 2}, 1, 0.0, {zeros, zeros}},
         {"+6 dB", {0, 1}, 0, plus6, {Gained(0, plus6), Gained(1, plus6)}},
@@ -70,7 +78,8 @@ TEST_F(RemapTest, MapMonoMixAndGain) {
         frame.p_data = const_cast<float*>(input.data());
         frame.timecode = 1234;
         ASSERT_TRUE(engine->RemapAudioFrame(frame)) << c.label;
-        for (int i = 0; i < 2; ++i) EXPECT_EQ(OutputPlane(i), c.expected[i]) << c.label << " output " << i;
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(OutputPlane(i), c.expected[i]) << c.label << " output " << i;
         EXPECT_EQ(record.audioRing[record.ringWrite].timecode, 1234);
     }
 }
@@ -149,7 +158,8 @@ TEST_F(EngineTest, DelayCountWithoutDelaySwitchSendsTheCurrentFrame) {
     record.audioDelayOn = 0;
     const auto sent = RunAudio(ndi, *engine, 2, 4);
     ASSERT_EQ(sent.size(), 4u);
-    for (int k = 1; k <= 4; ++k) EXPECT_EQ(sent[k - 1].data, Ramp(2, kSamples, k * 10.0f));
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_EQ(sent[k - 1].data, Ramp(2, kSamples, k * 10.0f));
 }
 
 TEST_F(EngineTest, PassThroughWithoutMapOrDelay) {

@@ -20,17 +20,18 @@ const char* kFormatHint =
     "   <audio_format no_channels=\"2\" sample_rate=\"48000\"/>\n"
     "</ndi_format>";
 const std::string kGap(14, ' ');
-const std::string kReceiverProduct = "<ndi_product long_name=\"NDI Receiver-Transmitter.\"" + kGap +
-                                     "short_name=\"NDI Velmor\"" + kGap + "manufacturer=\"Korvolabs\"" + kGap +
-                                     "version=\"1.0.9.000\"" + kGap + "session=\"default\"" + kGap +
-                                     "model_name=\"S1\"" + kGap + "serial=\"ABCDEFG\"/>";
-const std::string kSenderProduct = "<ndi_product long_name=\"Korvo Receiver-Transmitter\"" + kGap +
-                                   "short_name=\"Korvo Velmor\"" + kGap + "manufacturer=\"Brelta\"" + kGap +
-                                   "version=\"1.07\"" + kGap + "session=\"default\"" + kGap + "model_name=\"K1\"" +
-                                   kGap + "serial=\"00001\"/>";
+const std::string kReceiverProduct =
+    "<ndi_product long_name=\"NDI Receiver-Transmitter.\"" + kGap + "short_name=\"NDI Velmor\"" +
+    kGap + "manufacturer=\"Korvolabs\"" + kGap + "version=\"1.0.9.000\"" + kGap +
+    "session=\"default\"" + kGap + "model_name=\"S1\"" + kGap + "serial=\"ABCDEFG\"/>";
+const std::string kSenderProduct =
+    "<ndi_product long_name=\"Korvo Receiver-Transmitter\"" + kGap + "short_name=\"Korvo Velmor\"" +
+    kGap + "manufacturer=\"Brelta\"" + kGap + "version=\"1.07\"" + kGap + "session=\"default\"" +
+    kGap + "model_name=\"K1\"" + kGap + "serial=\"00001\"/>";
 
 TEST_F(EngineTest, ReceiverAnnouncesFormatHintThenProduct) {
-    ndi.QueueVideo(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY), Pattern(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY), 0));
+    ndi.QueueVideo(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY),
+                   Pattern(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY), 0));
     ASSERT_TRUE(Connect());
     std::lock_guard lock(ndi.mutex);
     ASSERT_EQ(ndi.receiverMetadata.size(), 2u);
@@ -82,9 +83,10 @@ TEST_P(SenderNaming, NamesGroupsClockingAndProductMetadata) {
 
 INSTANTIATE_TEST_SUITE_P(
     Instances, SenderNaming,
-    ::testing::Values(NamingCase{0, false, {"Korvo Velmor 1", "Korvo Velmor Key 1", "Korvo Velmor PPM 1"}},
-                      NamingCase{2, false, {"Korvo Velmor 3", "Korvo Velmor Key 3", "Korvo Velmor PPM 3"}},
-                      NamingCase{0, true, {"comms_return", "Korvo Velmor Key 1", "Korvo Velmor PPM 1"}}));
+    ::testing::Values(
+        NamingCase{0, false, {"Korvo Velmor 1", "Korvo Velmor Key 1", "Korvo Velmor PPM 1"}},
+        NamingCase{2, false, {"Korvo Velmor 3", "Korvo Velmor Key 3", "Korvo Velmor PPM 3"}},
+        NamingCase{0, true, {"comms_return", "Korvo Velmor Key 1", "Korvo Velmor PPM 1"}}));
 
 TEST_F(EngineTest, AudioOnlySourceClocksAudio) {
     ndi.QueueAudio(AudioFormat(2, 480), Ramp(2, 480, 0));
@@ -101,9 +103,11 @@ TEST_F(EngineTest, NothingFromTheSourceStartsNothing) {
     EXPECT_FALSE(Connect());
     EXPECT_FALSE(engine->IsConnected());
     EXPECT_TRUE(bridge.Saw("output-button on"));
-    EXPECT_NE(record.mainReceiver.load(), nullptr) << "the receiver stays held until the next connection";
+    EXPECT_NE(record.mainReceiver.load(), nullptr)
+        << "the receiver stays held until the next connection";
     // The next connection destroys it first.
-    ndi.QueueVideo(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY), Pattern(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY), 0));
+    ndi.QueueVideo(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY),
+                   Pattern(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY), 0));
     EXPECT_TRUE(Connect());
     EXPECT_EQ(ndi.receiversDestroyed.load(), 1);
 }
@@ -132,14 +136,16 @@ struct RateCase {
 };
 
 TEST_F(EngineTest, OutputSetUpChoosesEbuOrSmpte) {
-    const RateCase cases[] = {{25, 1, 1}, {50, 1, 1}, {30000, 1001, 0}, {60000, 1001, 0}, {24, 1, 0}, {0, 0, 0}};
+    const RateCase cases[] = {{25, 1, 1},       {50, 1, 1}, {30000, 1001, 0},
+                              {60000, 1001, 0}, {24, 1, 0}, {0, 0, 0}};
     for (const RateCase& c : cases) {
         engine->SetUpOutput(VideoFormat(1920, 1080, NDIlib_FourCC_video_type_UYVY, c.n, c.d));
         EXPECT_EQ(record.ebuMode, c.ebu) << c.n << "/" << c.d;
     }
     EXPECT_TRUE(bridge.Saw("EBU o/p"));
     EXPECT_TRUE(bridge.Saw("SMPTE o/p"));
-    engine->SetUpOutput(VideoFormat(1920, 1080, NDIlib_FourCC_video_type_UYVY, 30000, 1001, NDIlib_frame_format_type_interleaved));
+    engine->SetUpOutput(VideoFormat(1920, 1080, NDIlib_FourCC_video_type_UYVY, 30000, 1001,
+                                    NDIlib_frame_format_type_interleaved));
     EXPECT_TRUE(bridge.Saw("video 1920 x 1080, 59.94i YUV"));
     EXPECT_EQ(record.frameDuration, 333666);
     EXPECT_EQ(record.keyFrame.line_stride_in_bytes, 3840);
@@ -155,7 +161,8 @@ TEST_F(EngineTest, DeinterlaceModeFollowsTheSourceAtConnection) {
     EXPECT_TRUE(bridge.Saw("button 7 0 DeInt OFF"));
     engine->Disconnect();
     engine->StopAndWait();
-    const auto interleaved = VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY, 25, 1, NDIlib_frame_format_type_interleaved);
+    const auto interleaved = VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY, 25, 1,
+                                         NDIlib_frame_format_type_interleaved);
     ndi.QueueVideo(interleaved, Pattern(interleaved, 0));
     ASSERT_TRUE(Connect());
     EXPECT_EQ(record.deinterlaceMode, 2);

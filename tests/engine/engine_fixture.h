@@ -26,7 +26,8 @@ protected:
 
     // Queues one frame for the probe and the three that the video thread skips.
     void QueueLeadIn(const NDIlib_video_frame_v2_t& format) {
-        for (int i = 0; i < 4; ++i) ndi.QueueVideo(format, Pattern(format, 100 + i));
+        for (int i = 0; i < 4; ++i)
+            ndi.QueueVideo(format, Pattern(format, 100 + i));
     }
 
     // Waits until every queued video frame was captured and released.

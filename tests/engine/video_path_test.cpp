@@ -24,11 +24,13 @@ TEST_F(EngineTest, PassthroughIsBitExactAfterThreeSkippedFrames) {
         QueueLeadIn(format);
         ASSERT_TRUE(Connect());
         void* main = record.mainSender;
-        for (int i = 0; i < 5; ++i) ndi.QueueVideo(format, Pattern(format, i));
+        for (int i = 0; i < 5; ++i)
+            ndi.QueueVideo(format, Pattern(format, i));
         ASSERT_TRUE(Drain());
         const auto sent = SentData(ndi, main);
         ASSERT_EQ(sent.size(), 5u) << "the three frames after the probe are not sent";
-        for (int i = 0; i < 5; ++i) EXPECT_EQ(sent[i], Pattern(format, i)) << i;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(sent[i], Pattern(format, i)) << i;
         engine->Disconnect();
         engine->StopAndWait();
     }
@@ -42,7 +44,8 @@ TEST_F(EngineTest, FreezeSendsOneMoreFrameThenNothingUntilReleased) {
     ASSERT_TRUE(Drain());
     engine->Freeze();
     EXPECT_EQ(record.freezeState, 2);
-    for (int i = 2; i < 6; ++i) ndi.QueueVideo(kUyvy, Pattern(kUyvy, i));
+    for (int i = 2; i < 6; ++i)
+        ndi.QueueVideo(kUyvy, Pattern(kUyvy, i));
     ASSERT_TRUE(Drain());
     auto sent = SentData(ndi, main);
     ASSERT_EQ(sent.size(), 2u);
@@ -74,7 +77,8 @@ TEST_F(EngineTest, GrabRequestReachesTheWindowOnce) {
     QueueLeadIn(kBgra);
     ASSERT_TRUE(Connect());
     engine->RequestGrab();
-    for (int i = 0; i < 3; ++i) ndi.QueueVideo(kBgra, Pattern(kBgra, i));
+    for (int i = 0; i < 3; ++i)
+        ndi.QueueVideo(kBgra, Pattern(kBgra, i));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(bridge.grabs.load(), 1);
     EXPECT_EQ(record.grabRequest, 0);
@@ -95,7 +99,8 @@ TEST_F(EngineTest, KeyFillSplitOnBgra) {
     void* main = record.mainSender;
     void* key = record.keySender;
     auto picture = Pattern(kBgra, 0);
-    for (size_t p = 0; p < picture.size() / 4; ++p) picture[p * 4 + 3] = (p % 2) ? 255 : 0;
+    for (size_t p = 0; p < picture.size() / 4; ++p)
+        picture[p * 4 + 3] = (p % 2) ? 255 : 0;
     ndi.QueueVideo(kBgra, picture);
     ASSERT_TRUE(Drain());
     std::lock_guard lock(ndi.mutex);
@@ -126,7 +131,8 @@ TEST_F(EngineTest, KeyFillSplitSwitchesItselfOffOnUyvy) {
     EXPECT_EQ(record.keyFillSplit, 0);
     EXPECT_TRUE(bridge.Saw("keyfill-label off"));
     EXPECT_EQ(ndi.VideoSentTo(record.keySender), 0u);
-    EXPECT_EQ(SentData(ndi, record.mainSender).back(), Pattern(kUyvy, 0)) << "the main output carries on";
+    EXPECT_EQ(SentData(ndi, record.mainSender).back(), Pattern(kUyvy, 0))
+        << "the main output carries on";
 }
 
 TEST_F(EngineTest, TallyEchoAndUpstreamTally) {
@@ -145,7 +151,10 @@ TEST_F(EngineTest, TallyEchoAndUpstreamTally) {
     };
     for (const Case& c : cases) {
         ndi.QueueMetadata(c.text);
-        ASSERT_TRUE(ndi.WaitFor([&] { std::lock_guard lock(ndi.mutex); return ndi.sentMetadata.size() > 0 && ndi.sentMetadata.back() == c.text; }));
+        ASSERT_TRUE(ndi.WaitFor([&] {
+            std::lock_guard lock(ndi.mutex);
+            return ndi.sentMetadata.size() > 0 && ndi.sentMetadata.back() == c.text;
+        }));
         ASSERT_TRUE(ndi.WaitFor([&] { return ndi.metadataFreed.load() >= 1; }));
         EXPECT_TRUE(ndi.WaitFor([&] { return record.preview.tallyState == c.state; })) << c.text;
     }
@@ -224,7 +233,8 @@ TEST_F(EngineTest, ReceiverIsDestroyedOnceWhicheverThreadEndsLast) {
         ASSERT_TRUE(Connect());
         const int before = ndi.receiversDestroyed;
         (videoFirst ? record.videoThreadRun : record.audioThreadRun) = 0;
-        ASSERT_TRUE(ndi.WaitFor([&] { return (videoFirst ? record.videoThreadAlive : record.audioThreadAlive) == 0; }));
+        ASSERT_TRUE(ndi.WaitFor(
+            [&] { return (videoFirst ? record.videoThreadAlive : record.audioThreadAlive) == 0; }));
         EXPECT_EQ(ndi.receiversDestroyed.load(), before) << "the other thread still captures";
         (videoFirst ? record.audioThreadRun : record.videoThreadRun) = 0;
         engine->StopAndWait();
@@ -277,10 +287,12 @@ TEST_F(EngineTest, WatchdogDisconnectsWhenNoFrameCame) {
 }
 
 TEST_F(EngineTest, DelayButtons) {
-    for (int i = 0; i < 20; ++i) engine->DelayPlus();
+    for (int i = 0; i < 20; ++i)
+        engine->DelayPlus();
     EXPECT_EQ(record.audioDelayFrames, 15);
     EXPECT_EQ(record.settingsRecord.delayFramesSetting, 15);
-    for (int i = 0; i < 20; ++i) engine->DelayMinus();
+    for (int i = 0; i < 20; ++i)
+        engine->DelayMinus();
     EXPECT_EQ(record.audioDelayFrames, 0);
     record.frameRateMismatch = 1;
     engine->DelayPlus();
@@ -327,7 +339,8 @@ TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
     EXPECT_EQ(meterFrame->frame.FourCC, NDIlib_FourCC_video_type_BGRA);
     EXPECT_EQ(meterFrame->frame.xres, 320);
     size_t drawn = 0;
-    for (size_t i = 3; i < meterFrame->data.size(); i += 4) drawn += meterFrame->data[i] != 0;
+    for (size_t i = 3; i < meterFrame->data.size(); i += 4)
+        drawn += meterFrame->data[i] != 0;
     EXPECT_GT(drawn, 0u) << "the meter source carries the meter picture";
     EXPECT_LT(drawn, 320u * 180u) << "and transparency around it";
     EXPECT_EQ(record.meterSettings.meterChangeFlags & kMeterChangePicture, 0);

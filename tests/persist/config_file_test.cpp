@@ -76,9 +76,9 @@ TEST(ConfigFile, FixtureValuesLandInTheirMembers) {
     std::memcpy(f.data(), "QWVLMXF\x81", 8);
     auto put16 = [&](size_t at, int16_t v) { std::memcpy(&f[at], &v, 2); };
     const size_t block1 = 8;
-    put16(block1 + 4, -20);  // gain
-    put16(block1 + 2, -3);   // black level
-    put16(block1 + 1648, 5); // rotation
+    put16(block1 + 4, -20);   // gain
+    put16(block1 + 2, -3);    // black level
+    put16(block1 + 1648, 5);  // rotation
     const double gain = 0.25;
     std::memcpy(&f[block1 + 1664], &gain, 8);
     f[block1 + 1686] = 0xFF;  // channel map entry 0 = -1
@@ -88,8 +88,8 @@ TEST(ConfigFile, FixtureValuesLandInTheirMembers) {
     std::memcpy(&f[block1 + 1120 + 16], "Studio A", 8);
     f[block1 + 1120] = 1;  // detectPublic
     const size_t meter = 1784, presets = 1816, source = 3592;
-    f[meter] = 55;                       // meterPosV
-    put16(presets + 296 * 2 + 4, -40);   // slot 3 gain
+    f[meter] = 55;                      // meterPosV
+    put16(presets + 296 * 2 + 4, -40);  // slot 3 gain
     std::memcpy(&f[source], "HOST (Cam)", 10);
     WriteBytes(dir.File("f.vlm"), f);
 
@@ -125,13 +125,20 @@ TEST(ConfigFile, TruncatedAndForeignFiles) {
         std::vector<ShownMessage> messages;
     };
     const Case cases[] = {
-        {0, 0, 0, {kUnrecognised}},    {7, 0, 0, {kUnrecognised}},
-        {8, 0, 0, {kTooSmall}},        {1735, 0, 0, {kTooSmall}},
-        {1736, 0, 1, {kTransition}},   {1783, 0, 1, {kTransition}},
-        {1784, 0, 2, {}},              {1815, 0, 2, {}},
-        {1816, 0, 3, {}},              {3591, 0, 3, {}},
-        {3592, 0, 4, {}},              {3775, 0, 4, {}},
-        {3776, 1, 5, {}},              {5000, 1, 5, {}},
+        {0, 0, 0, {kUnrecognised}},
+        {7, 0, 0, {kUnrecognised}},
+        {8, 0, 0, {kTooSmall}},
+        {1735, 0, 0, {kTooSmall}},
+        {1736, 0, 1, {kTransition}},
+        {1783, 0, 1, {kTransition}},
+        {1784, 0, 2, {}},
+        {1815, 0, 2, {}},
+        {1816, 0, 3, {}},
+        {3591, 0, 3, {}},
+        {3592, 0, 4, {}},
+        {3775, 0, 4, {}},
+        {3776, 1, 5, {}},
+        {5000, 1, 5, {}},
     };
     for (const Case& c : cases) {
         auto bytes = good;
@@ -225,12 +232,14 @@ TEST(ConfigFile, FailedSaveNamesTheStepAndKeepsThePreviousFile) {
             result = SaveConfig(r, path, notifier);
         }
         EXPECT_EQ(result, 0) << c.limit;
-        EXPECT_EQ(notifier.shown, (std::vector<ShownMessage>{{c.message, "Save File", MessageButtons::Ok}}));
+        EXPECT_EQ(notifier.shown,
+                  (std::vector<ShownMessage>{{c.message, "Save File", MessageButtons::Ok}}));
         EXPECT_EQ(ReadBytes(path), previous) << "the previous file must survive a failed save";
     }
     // No temporary file is left behind.
     size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.is_regular_file();
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        files += entry.is_regular_file();
     EXPECT_EQ(files, 2u);  // saved.vlm and last.vlm
 }
 
@@ -238,8 +247,8 @@ TEST(ConfigFile, UnwritableFolderReportsOpeningProblem) {
     RelayRecord r;
     RecordingNotifier notifier;
     EXPECT_EQ(SaveConfig(r, "/nonexistent-folder/last.vlm", notifier), 0);
-    EXPECT_EQ(notifier.shown,
-              (std::vector<ShownMessage>{{"Problem opening file for save", "Save File", MessageButtons::Ok}}));
+    EXPECT_EQ(notifier.shown, (std::vector<ShownMessage>{{"Problem opening file for save",
+                                                          "Save File", MessageButtons::Ok}}));
 }
 
 }  // namespace

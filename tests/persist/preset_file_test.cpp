@@ -28,8 +28,8 @@ TEST(PresetFile, SaveStripsSpacesAndLoadsBack) {
     pa.presets[1].storedFlag = 0;
     RecordingNotifier notifier;
     ASSERT_TRUE(SavePresetFile(pa, notifier, dir.path().string()));
-    EXPECT_EQ(notifier.shown, (std::vector<ShownMessage>{
-                                  {"NightStudio2.pap\n\nPreset file saved", "Save File", MessageButtons::Ok}}));
+    EXPECT_EQ(notifier.shown, (std::vector<ShownMessage>{{"NightStudio2.pap\n\nPreset file saved",
+                                                          "Save File", MessageButtons::Ok}}));
     // The save stores into the current slot without recomputing its stored flag.
     EXPECT_EQ(pa.presets[1].gain, -20);
     EXPECT_EQ(pa.presets[1].storedFlag, 0);
@@ -40,7 +40,8 @@ TEST(PresetFile, SaveStripsSpacesAndLoadsBack) {
 
     ProcAmpState loaded;
     loaded.currentPreset = 4;
-    EXPECT_EQ(LoadPresetFile(loaded, dir.File("NightStudio2.pap"), notifier), PresetLoadResult::Loaded);
+    EXPECT_EQ(LoadPresetFile(loaded, dir.File("NightStudio2.pap"), notifier),
+              PresetLoadResult::Loaded);
     EXPECT_EQ(loaded.settings.gain, -20);
     EXPECT_EQ(loaded.settings.uvLinking, 2);
     EXPECT_EQ(loaded.wfmOn, 1);
@@ -73,7 +74,8 @@ TEST(PresetFile, BadFilesChangeNothing) {
     auto otherVersion = good;
     otherVersion[7] = 0x80;
     const ShownMessage kUnrecognised{"Unrecognised file type", "LoadPreset", MessageButtons::Ok};
-    const ShownMessage kTooSmall{"Something went wrong - file too small", "Load Preset", MessageButtons::Ok};
+    const ShownMessage kTooSmall{"Something went wrong - file too small", "Load Preset",
+                                 MessageButtons::Ok};
     const Case cases[] = {
         {"empty", {}, PresetLoadResult::Rejected, {kUnrecognised}},
         {"short header", resized(5), PresetLoadResult::Rejected, {kUnrecognised}},
@@ -99,7 +101,8 @@ TEST(PresetFile, UnterminatedNameIsCutInsideTheRecord) {
     TempDir dir;
     std::vector<unsigned char> bytes(304, 0);
     std::memcpy(bytes.data(), "QWVLMXP\x81", 8);
-    for (size_t i = 8 + 40; i < 304; i += 2) bytes[i] = 'a';  // 128 units, no terminator
+    for (size_t i = 8 + 40; i < 304; i += 2)
+        bytes[i] = 'a';  // 128 units, no terminator
     WriteBytes(dir.File("n.pap"), bytes);
     ProcAmpState pa;
     RecordingNotifier n;
@@ -111,7 +114,8 @@ TEST(PresetFile, FileNameFitsTheLimitAtACharacterBoundary) {
     EXPECT_EQ(PresetFileName("a b c"), "abc.pap");
     EXPECT_EQ(PresetFileName(""), ".pap");
     std::string longName;
-    for (int i = 0; i < 200; ++i) longName += "\xC3\xA9";  // 400 bytes
+    for (int i = 0; i < 200; ++i)
+        longName += "\xC3\xA9";  // 400 bytes
     const std::string name = PresetFileName(longName);
     EXPECT_LE(name.size(), kPresetPathLimit);
     EXPECT_EQ(name.size(), 246u + 4u);
@@ -122,8 +126,9 @@ TEST(PresetFile, UnwritableFolderReportsIt) {
     pa.presetName = "x";
     RecordingNotifier n;
     EXPECT_FALSE(SavePresetFile(pa, n, "/nonexistent-folder"));
-    EXPECT_EQ(n.shown, (std::vector<ShownMessage>{{"Problem  occurred\n\nPreset file not opened for writing",
-                                                   "Save File", MessageButtons::Ok}}));
+    EXPECT_EQ(n.shown,
+              (std::vector<ShownMessage>{{"Problem  occurred\n\nPreset file not opened for writing",
+                                          "Save File", MessageButtons::Ok}}));
 }
 
 }  // namespace

@@ -123,7 +123,8 @@ TEST_F(StartupLoad, PartialFileReportsBothMessagesWithTheCount) {
     WriteBytes(dir.File("last.vlm"), bytes);
     Load(dir.File("last.vlm"));
     const std::vector<ShownMessage> expected = {
-        {"Version transition occurred - \nconfig file not fully read", "Load File", MessageButtons::Ok},
+        {"Version transition occurred - \nconfig file not fully read", "Load File",
+         MessageButtons::Ok},
         {"Partial data loaded\n\n(e.g. saved from an earlier version)\n\n1/5 sections complete",
          "Load Config File", MessageButtons::Ok},
     };

@@ -90,7 +90,8 @@ TEST(ApplySettings, RestoresLiveMembersInOrder) {
     saved.settingsRecord.mapChannelsSetting = 4;
     saved.settingsRecord.monoMixSetting = 1;
     saved.settingsRecord.monitorLevelSetting = 1;
-    for (int j = 0; j < 32; ++j) saved.settingsRecord.channelMapSetting[j] = static_cast<int8_t>(31 - j);
+    for (int j = 0; j < 32; ++j)
+        saved.settingsRecord.channelMapSetting[j] = static_cast<int8_t>(31 - j);
     saved.settingsRecord.channelMapSetting[0] = -1;
     CaptureSettings(saved);
 
@@ -140,7 +141,7 @@ TEST(ApplySettings, UnchangedExcludeLocalLeavesTheFinderAlone) {
     r.ApplyStartupDefaults();
     r.settingsRecord.excludeLocalSetting = 1;
     r.settingsRecord.monitorLevelSetting = 9;  // not a level: nothing changes
-    r.settingsRecord.rotationSetting = 77;    // not a mode: the button shows "Rotate 0"
+    r.settingsRecord.rotationSetting = 77;     // not a mode: the button shows "Rotate 0"
     RecordingView view;
     ApplySettings(r, view, view);
     const std::vector<std::string> expected = {"rotation 0 Rotate 0", "keyfill off", "delay 0"};

@@ -63,7 +63,8 @@ TEST(GroupSetup, EditTextsAreLimitedTo64CharactersNotBytes) {
     const std::string wide(70, 'x');
     EXPECT_EQ(GroupSetup::LimitEditText(wide).size(), 64u);
     std::string accents;
-    for (int i = 0; i < 70; ++i) accents += "\xC3\xA9";  // 70 two-byte characters
+    for (int i = 0; i < 70; ++i)
+        accents += "\xC3\xA9";  // 70 two-byte characters
     EXPECT_EQ(GroupSetup::LimitEditText(accents).size(), 128u);
 }
 
@@ -81,7 +82,8 @@ TEST(GroupSetup, HostileStoredRecordStaysInsideItsBounds) {
     g.BuildReceiveGroups();
     g.BuildSendGroups();
     EXPECT_EQ(std::string(g.receiveGroups), "Public,Korvo NDI apps," + std::string(64, 'd'));
-    EXPECT_EQ(std::string(g.sendGroups), "Korvo Velmor,Public,Korvo NDI apps," + std::string(64, 'o'));
+    EXPECT_EQ(std::string(g.sendGroups),
+              "Korvo Velmor,Public,Korvo NDI apps," + std::string(64, 'o'));
     EXPECT_LT(std::strlen(g.receiveGroups), GroupSetup::kGroupTextSize);
 }
 

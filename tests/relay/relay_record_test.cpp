@@ -27,7 +27,8 @@ TEST(RelayRecord, StartupDefaults) {
     EXPECT_EQ(r.grabSetup.baseName, "VelmorGrab");
     EXPECT_EQ(r.procAmp.settings, ProcAmpSettings{});
     EXPECT_EQ(r.procAmp.active, 0);
-    for (int i = 0; i < kMaxAudioChannels; ++i) EXPECT_EQ(r.channelMap[i], i);
+    for (int i = 0; i < kMaxAudioChannels; ++i)
+        EXPECT_EQ(r.channelMap[i], i);
     EXPECT_EQ(r.recvCreate.color_format, NDIlib_recv_color_format_UYVY_BGRA);
     EXPECT_EQ(r.recvCreate.bandwidth, NDIlib_recv_bandwidth_highest);
     EXPECT_TRUE(r.recvCreate.allow_video_fields);
@@ -64,7 +65,8 @@ TEST(RelayRecord, OutputBuffersAndDescriptors) {
         EXPECT_EQ(e.frame.line_stride_in_bytes, e.stride);
         EXPECT_EQ(e.frame.p_data, e.buffer.data());
         ASSERT_EQ(e.buffer.size(), static_cast<size_t>(e.stride) * 2160);
-        EXPECT_TRUE(std::all_of(e.buffer.begin(), e.buffer.end(), [&](uint8_t b) { return b == e.fill; }));
+        EXPECT_TRUE(
+            std::all_of(e.buffer.begin(), e.buffer.end(), [&](uint8_t b) { return b == e.fill; }));
     }
 }
 
@@ -91,7 +93,8 @@ TEST(RelayRecord, MonitorLevelControl) {
         bool accepted;
         float monitor;
     };
-    const Case cases[] = {{0, true, 0.0f}, {1, true, 0.25f}, {2, true, 1.0f}, {3, false, 1.0f}, {-1, false, 1.0f}};
+    const Case cases[] = {
+        {0, true, 0.0f}, {1, true, 0.25f}, {2, true, 1.0f}, {3, false, 1.0f}, {-1, false, 1.0f}};
     for (const Case& c : cases) {
         r.monitorLevel = 1.0f;
         r.settingsRecord.monitorLevelSetting = 2;

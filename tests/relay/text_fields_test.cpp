@@ -19,7 +19,7 @@ TEST(TextFields, Utf8FieldIsCutAtCharacterBoundaryAndTerminated) {
         // "é" is two bytes: with room for 3 bytes only "a" and "é" fit, not half of the next one.
         {"aéé", 4, "aé"},
         {"aéé", 3, "a"},
-        {"€€", 6, "€"},            // three-byte characters
+        {"€€", 6, "€"},                // three-byte characters
         {"\xF0\x9F\x8E\xA5x", 4, ""},  // a four-byte character never fits in three bytes
         {"", 1, ""},
     };
@@ -50,7 +50,7 @@ TEST(TextFields, FieldWithoutTerminatorIsReadOnlyToItsEnd) {
 TEST(TextFields, Utf8AndUtf16RoundTripAndMalformedInputIsReplaced) {
     const std::string text = "Studio \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA5";
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-    EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");  // truncated sequence at the end
+    EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");      // truncated sequence at the end
     EXPECT_EQ(Utf8ToUtf16("\xC0\xAFz"), u"\uFFFDz");  // overlong form
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");  // lone surrogate
 }

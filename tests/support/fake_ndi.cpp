@@ -14,11 +14,19 @@ void* NewHandle() {
 }
 
 extern "C" {
-bool Initialize() { return true; }
+bool Initialize() {
+    return true;
+}
 void Destroy() {}
-const char* Version() { return "Fake NDI 1.0"; }
-bool SupportedCpu() { return true; }
-NDIlib_find_instance_t FindCreate(const NDIlib_find_create_t*) { return NewHandle(); }
+const char* Version() {
+    return "Fake NDI 1.0";
+}
+bool SupportedCpu() {
+    return true;
+}
+NDIlib_find_instance_t FindCreate(const NDIlib_find_create_t*) {
+    return NewHandle();
+}
 void FindDestroy(NDIlib_find_instance_t) {}
 const NDIlib_source_t* FindSources(NDIlib_find_instance_t, uint32_t* n) {
     *n = 0;
@@ -35,8 +43,9 @@ void RecvDestroy(NDIlib_recv_instance_t) {
     g_fake->receiversDestroyed++;
     g_fake->Notify();
 }
-NDIlib_frame_type_e RecvCapture(NDIlib_recv_instance_t, NDIlib_video_frame_v2_t* v, NDIlib_audio_frame_v2_t* a,
-                                NDIlib_metadata_frame_t* m, uint32_t timeout) {
+NDIlib_frame_type_e RecvCapture(NDIlib_recv_instance_t, NDIlib_video_frame_v2_t* v,
+                                NDIlib_audio_frame_v2_t* a, NDIlib_metadata_frame_t* m,
+                                uint32_t timeout) {
     return g_fake->Capture(v, a, m, timeout);
 }
 void FreeVideo(NDIlib_recv_instance_t, const NDIlib_video_frame_v2_t* f) {
@@ -72,12 +81,18 @@ void RecvAddMetadata(NDIlib_recv_instance_t, const NDIlib_metadata_frame_t* m) {
     std::lock_guard lock(g_fake->mutex);
     g_fake->receiverMetadata.emplace_back(m->p_data, m->length);
 }
-int RecvConnections(NDIlib_recv_instance_t) { return 1; }
+int RecvConnections(NDIlib_recv_instance_t) {
+    return 1;
+}
 NDIlib_send_instance_t SendCreate(const NDIlib_send_create_t* s) {
     void* h = NewHandle();
     std::lock_guard lock(g_fake->mutex);
-    g_fake->senders.push_back({h, s->p_ndi_name ? s->p_ndi_name : "", s->p_groups ? s->p_groups : "", s->clock_video,
-                               s->clock_audio, {}});
+    g_fake->senders.push_back({h,
+                               s->p_ndi_name ? s->p_ndi_name : "",
+                               s->p_groups ? s->p_groups : "",
+                               s->clock_video,
+                               s->clock_audio,
+                               {}});
     return h;
 }
 void SendDestroy(NDIlib_send_instance_t s) {
@@ -95,7 +110,9 @@ void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
         return;
     }
     SentVideo sent{s, *f, {}};
-    if (f->p_data) sent.data.assign(f->p_data, f->p_data + static_cast<size_t>(f->line_stride_in_bytes) * f->yres);
+    if (f->p_data)
+        sent.data.assign(f->p_data,
+                         f->p_data + static_cast<size_t>(f->line_stride_in_bytes) * f->yres);
     sent.frame.p_data = nullptr;
     {
         std::lock_guard lock(g_fake->mutex);
@@ -104,10 +121,14 @@ void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
     }
     g_fake->Notify();
 }
-void SendVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) { RecordVideo(s, f); }
+void SendVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
+    RecordVideo(s, f);
+}
 void SendAudio(NDIlib_send_instance_t s, const NDIlib_audio_frame_v2_t* f) {
     SentAudio sent{s, *f, {}};
-    if (f->p_data) sent.data.assign(f->p_data, f->p_data + static_cast<size_t>(f->no_channels) * f->no_samples);
+    if (f->p_data)
+        sent.data.assign(f->p_data,
+                         f->p_data + static_cast<size_t>(f->no_channels) * f->no_samples);
     sent.frame.p_data = nullptr;
     {
         std::lock_guard lock(g_fake->mutex);
@@ -133,7 +154,9 @@ bool SendGetTally(NDIlib_send_instance_t, NDIlib_tally_t* t, uint32_t) {
     *t = g_fake->tally_;
     return true;
 }
-int SendConnections(NDIlib_send_instance_t, uint32_t) { return 0; }
+int SendConnections(NDIlib_send_instance_t, uint32_t) {
+    return 0;
+}
 }  // extern "C"
 
 }  // namespace
@@ -168,7 +191,9 @@ FakeNdi::FakeNdi() {
     api_.send_get_no_connections = SendConnections;
 }
 
-FakeNdi::~FakeNdi() { g_fake = nullptr; }
+FakeNdi::~FakeNdi() {
+    g_fake = nullptr;
+}
 
 void FakeNdi::QueueVideo(const NDIlib_video_frame_v2_t& frame, std::vector<uint8_t> data) {
     {
@@ -205,7 +230,8 @@ NDIlib_frame_type_e FakeNdi::Capture(NDIlib_video_frame_v2_t* v, NDIlib_audio_fr
                                      NDIlib_metadata_frame_t* m, uint32_t timeout) {
     std::unique_lock lock(mutex);
     const auto ready = [&] {
-        return (v && !videoQueue_.empty()) || (a && !audioQueue_.empty()) || (m && !metaQueue_.empty());
+        return (v && !videoQueue_.empty()) || (a && !audioQueue_.empty()) ||
+               (m && !metaQueue_.empty());
     };
     // Short waits keep tests quick; the engine loops on "nothing" anyway.
     changed_.wait_for(lock, std::chrono::milliseconds(std::min<uint32_t>(timeout, 10)), ready);
@@ -260,7 +286,8 @@ bool FakeNdi::WaitForVideoSent(size_t count, std::chrono::milliseconds timeout) 
 size_t FakeNdi::VideoSentTo(void* sender) {
     std::lock_guard lock(mutex);
     size_t n = 0;
-    for (const auto& v : video) n += v.sender == sender;
+    for (const auto& v : video)
+        n += v.sender == sender;
     return n;
 }
 
@@ -298,7 +325,8 @@ NDIlib_video_frame_v2_t VideoFormat(int w, int h, NDIlib_FourCC_video_type_e fou
 
 std::vector<uint8_t> Pattern(const NDIlib_video_frame_v2_t& f, int seed) {
     std::vector<uint8_t> data(static_cast<size_t>(f.line_stride_in_bytes) * f.yres);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + seed * 13 + (i >> 9));
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + seed * 13 + (i >> 9));
     return data;
 }
 
@@ -314,7 +342,8 @@ NDIlib_audio_frame_v2_t AudioFormat(int channels, int samples, int rate) {
 std::vector<float> Ramp(int channels, int samples, float seed) {
     std::vector<float> data(static_cast<size_t>(channels) * samples);
     for (int c = 0; c < channels; ++c) {
-        for (int j = 0; j < samples; ++j) data[static_cast<size_t>(c) * samples + j] = seed + c * 1000.0f + j;
+        for (int j = 0; j < samples; ++j)
+            data[static_cast<size_t>(c) * samples + j] = seed + c * 1000.0f + j;
     }
     return data;
 }

@@ -54,9 +54,11 @@ public:
     void SetTally(bool program, bool preview);
 
     // Waits until `predicate` holds (checked on every library call), up to `timeout`.
-    bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool WaitFor(const std::function<bool()>& predicate,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-    // Records (lock with `mutex` while reading them from a test thread that runs beside the engine).
+    // Records (lock with `mutex` while reading them from a test thread that runs beside the
+    // engine).
     std::mutex mutex;
     std::vector<SentVideo> video;
     std::vector<SentAudio> audio;
@@ -74,7 +76,8 @@ public:
     std::atomic<bool> recordVideoData{true};
     std::atomic<size_t> videoSentCount{0};
     // Blocks until `count` video frames have been sent in all (condition variable, no polling).
-    bool WaitForVideoSent(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool WaitForVideoSent(size_t count,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     size_t VideoSentTo(void* sender);
     size_t VideoQueueSize();
@@ -87,8 +90,8 @@ public:
         std::vector<float> floats;
         std::string text;
     };
-    NDIlib_frame_type_e Capture(NDIlib_video_frame_v2_t* v, NDIlib_audio_frame_v2_t* a, NDIlib_metadata_frame_t* m,
-                                uint32_t timeout);
+    NDIlib_frame_type_e Capture(NDIlib_video_frame_v2_t* v, NDIlib_audio_frame_v2_t* a,
+                                NDIlib_metadata_frame_t* m, uint32_t timeout);
     void Notify() { changed_.notify_all(); }
     std::condition_variable changed_;
     std::deque<std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>>> videoQueue_;
@@ -104,8 +107,9 @@ private:
 };
 
 // Frames for scripts.
-NDIlib_video_frame_v2_t VideoFormat(int w, int h, NDIlib_FourCC_video_type_e fourcc, int n = 25, int d = 1,
-                                    NDIlib_frame_format_type_e type = NDIlib_frame_format_type_progressive);
+NDIlib_video_frame_v2_t VideoFormat(
+    int w, int h, NDIlib_FourCC_video_type_e fourcc, int n = 25, int d = 1,
+    NDIlib_frame_format_type_e type = NDIlib_frame_format_type_progressive);
 // A picture whose every byte depends on its position and `seed`.
 std::vector<uint8_t> Pattern(const NDIlib_video_frame_v2_t& f, int seed);
 NDIlib_audio_frame_v2_t AudioFormat(int channels, int samples, int rate = 48000);

@@ -36,13 +36,19 @@ public:
         signalLamp = lamp;
         Log("lamp " + std::to_string(static_cast<int>(lamp)));
     }
-    void SetFreezeLamp(Lamp lamp) override { Log("freeze-lamp " + std::to_string(static_cast<int>(lamp))); }
+    void SetFreezeLamp(Lamp lamp) override {
+        Log("freeze-lamp " + std::to_string(static_cast<int>(lamp)));
+    }
     void SetButton(WindowButton b, int colour, const std::string& caption) override {
         Log("button " + std::to_string(static_cast<int>(b)) + " " + std::to_string(colour) +
             (caption.empty() ? "" : " " + caption));
     }
-    void EnableOutputButton(bool on) override { Log(std::string("output-button ") + (on ? "on" : "off")); }
-    void ShowKeyFillLabel(bool on) override { Log(std::string("keyfill-label ") + (on ? "on" : "off")); }
+    void EnableOutputButton(bool on) override {
+        Log(std::string("output-button ") + (on ? "on" : "off"));
+    }
+    void ShowKeyFillLabel(bool on) override {
+        Log(std::string("keyfill-label ") + (on ? "on" : "off"));
+    }
     void ShowEbuMode(bool ebu) override { Log(ebu ? "EBU o/p" : "SMPTE o/p"); }
     void WriteGrab() override {
         grabs++;

@@ -36,13 +36,19 @@ public:
     void ShowRotation(int colour, const std::string& caption) override {
         calls.push_back("rotation " + std::to_string(colour) + " " + caption);
     }
-    void ShowKeyFillSplit(bool on) override { calls.push_back(std::string("keyfill ") + (on ? "on" : "off")); }
-    void ShowMonitorLevel(int level) override { calls.push_back("monitor " + std::to_string(level)); }
+    void ShowKeyFillSplit(bool on) override {
+        calls.push_back(std::string("keyfill ") + (on ? "on" : "off"));
+    }
+    void ShowMonitorLevel(int level) override {
+        calls.push_back("monitor " + std::to_string(level));
+    }
     void ShowDelayFrames(const std::string& text) override { calls.push_back("delay " + text); }
     void ShowExcludeLocal(bool checked) override {
         calls.push_back(std::string("exclude ") + (checked ? "on" : "off"));
     }
-    void ShowProcAmpButton(int colour) override { calls.push_back("procamp button " + std::to_string(colour)); }
+    void ShowProcAmpButton(int colour) override {
+        calls.push_back("procamp button " + std::to_string(colour));
+    }
     void ShowLoadOnStartup(bool checked) override {
         calls.push_back(std::string("load-on-startup ") + (checked ? "on" : "off"));
     }
@@ -51,8 +57,8 @@ public:
     }
     void ShowSourceCaption(const std::string& text) override { calls.push_back("caption " + text); }
     void RestartFinder(bool showLocal, const std::string& extraIps, const char* groups) override {
-        calls.push_back(std::string("finder local=") + (showLocal ? "1" : "0") + " ips=" + extraIps +
-                        " groups=" + (groups ? groups : "(none)"));
+        calls.push_back(std::string("finder local=") + (showLocal ? "1" : "0") +
+                        " ips=" + extraIps + " groups=" + (groups ? groups : "(none)"));
     }
 };
 

@@ -14,7 +14,8 @@ namespace velmor::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmor-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "velmor-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {
@@ -35,7 +36,8 @@ inline std::vector<unsigned char> ReadBytes(const std::string& path) {
 
 inline void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace velmor::testing
