@@ -15,6 +15,11 @@ elseif(VELMOR_SANITIZE STREQUAL "thread")
     # Asio's fences are fine under ThreadSanitizer; GCC only warns that it cannot model them.
     add_compile_options(-Wno-tsan)
   endif()
+elseif(VELMOR_FUZZ)
+  # Every library is instrumented for coverage, so the fuzzers see inside the parsers they drive;
+  # the fuzz executables add libFuzzer itself at link time.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 elseif(NOT VELMOR_SANITIZE STREQUAL "")
   message(FATAL_ERROR "VELMOR_SANITIZE must be empty, 'address' or 'thread'")
 endif()

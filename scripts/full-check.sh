@@ -21,7 +21,7 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan
 
 echo "== Fuzzing, ${fuzz_seconds} s per target"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --build --preset fuzz --target velmor_fuzzers
 for f in build-fuzz/fuzz/*_fuzz; do
   [ -x "$f" ] || continue
   name=$(basename "$f" _fuzz)
