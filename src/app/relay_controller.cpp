@@ -12,6 +12,7 @@
 #include "persist/startup_load.h"
 #include "platform/drawn_pictures.h"
 #include "relay/capture_apply.h"
+#include "relay/text_box.h"
 #include "relay/text_fields.h"
 #include "video/timecode_burn_in.h"
 
@@ -220,10 +221,15 @@ void RelayController::OnBusMessage(const BusMessage& m) {
             if (r.remoteText.size() < kRemoteTextLimit)
                 r.remoteText.push_back(static_cast<char16_t>(m.lParam));
         } else if (m.wParam == 10) {
+            // Before any video the overlay only switches on (with whatever picture it had).
+            const std::string text = Utf16ToUtf8(r.remoteText);
+            if (r.outputWidth != 0) PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, rasteriser_);
             r.overlaySetup.overlayOn = 1;
-            window_.Log("remote text: " + Utf16ToUtf8(r.remoteText));
+            window_.SetButton(WindowButton::Overlay, 1, "");
+            window_.Log("remote text box: " + text);
         } else if (m.wParam == 11) {
             r.overlaySetup.overlayOn = 0;
+            window_.SetButton(WindowButton::Overlay, 3, "");
         }
     }
 }

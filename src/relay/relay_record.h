@@ -24,6 +24,7 @@
 #include "relay/proc_amp_state.h"
 #include "relay/settings_record.h"
 #include "video/image_buffer.h"
+#include "video/publisher.h"
 #include "video/timecode_burn_in.h"
 
 namespace velmor {
@@ -44,10 +45,22 @@ inline constexpr std::array<const char*, 6> kRotationNames = {
 inline constexpr std::array<const char*, 4> kDeinterlaceNames = {"DeInt OFF", "Blend fields",
                                                                  "Field 1", "Field 2"};
 
-// State of the overlay setup window that the video thread reads.
+// One overlay picture as the video thread draws it: the BGRA picture for BGRA frames, its UYVA
+// copy for UYVY frames, and where it goes.
+struct OverlayPicture {
+    ImageBuffer bgra;
+    ImageBuffer uyva;
+    int32_t overlayX = 0;
+    int32_t overlayY = 0;
+    int32_t overlayAnchor = 0;
+};
+
+// State of the overlay setup window that the video thread reads. A new picture is built aside on
+// the window thread and published whole; the video thread draws the newest one.
 struct OverlayState {
     Shared<int32_t> overlayOn{0};
     Shared<int32_t> sequenceMode{0};
+    TripleBuffer<OverlayPicture> pictures;
 };
 
 // State of the main preview that the window paints and the video thread feeds.

@@ -348,3 +348,48 @@ TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
 
 }  // namespace
 }  // namespace velmor::testing
+
+#include "relay/text_box.h"
+
+namespace velmor::testing {
+namespace {
+
+// Draws every glyph cell as a filled block, so the text's place is predictable.
+class BlockRasteriser : public ITextRasteriser {
+public:
+    bool RasteriseLine(std::string_view, int width, int height, int, uint8_t* bgra) override {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool text = x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
+                uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
+                p[0] = p[1] = p[2] = text ? 255 : 0;
+                p[3] = 0;
+            }
+        }
+        return true;
+    }
+};
+
+TEST_F(EngineTest, TextBoxOverlayIsBlendedNearTheBottom) {
+    const auto format = VideoFormat(320, 180, NDIlib_FourCC_video_type_BGRA);
+    BlockRasteriser rasteriser;
+    EXPECT_FALSE(PublishTextBox(record.overlaySetup, "x", 0, 0, rasteriser)) << "no frame size yet";
+    ASSERT_TRUE(PublishTextBox(record.overlaySetup, "On air", 320, 180, rasteriser));
+    QueueLeadIn(format);
+    ASSERT_TRUE(Connect());
+    record.overlaySetup.overlayOn = 1;
+    std::vector<uint8_t> grey(format.line_stride_in_bytes * 180, 128);
+    ndi.QueueVideo(format, grey);
+    ASSERT_TRUE(Drain());
+    std::lock_guard lock(ndi.mutex);
+    const std::vector<uint8_t>& out = ndi.video.back().data;
+    auto pixel = [&](int x, int y) { return out[(static_cast<size_t>(y) * 320 + x) * 4]; };
+    // The band is 280 x 30, centred across, its bottom 15 lines above the frame's bottom.
+    EXPECT_EQ(pixel(5, 5), 128) << "outside the band the picture is untouched";
+    EXPECT_EQ(pixel(160, 150), 255) << "opaque white text";
+    EXPECT_EQ(pixel(30, 140), 128 * (255 - 175) / 255) << "translucent black band";
+    EXPECT_EQ(pixel(160, 170), 128) << "below the band";
+}
+
+}  // namespace
+}  // namespace velmor::testing
