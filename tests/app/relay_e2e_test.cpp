@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "persist/config_file.h"
 #include "relay/capture_apply.h"
@@ -234,6 +235,61 @@ TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
                  right = CrossingsPerSecond(wav, 2, 48000, 1);
     EXPECT_NEAR(left, 1000.0, 50.0) << "output 1 carries the 500 Hz tone of input 2";
     EXPECT_NEAR(right, 500.0, 25.0) << "output 2 carries the 250 Hz tone of input 1";
+}
+
+// Waits until `process` has printed `text`.
+bool WaitForOutput(const Process& process, const std::string& text, std::chrono::milliseconds limit = 15s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (process.OutputHas(text)) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+TEST_F(Relay, RemoteTextBoxAndGrabOverTheMessageBus) {
+    // A private session bus for this test only.
+    auto bus = Run("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(WaitForOutput(*bus, "unix:", 5s)) << "no dbus-daemon";
+    std::string address = bus->Output();
+    address = address.substr(0, address.find('\n'));
+    env_.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
+
+    // Grabs go to a folder of the test, as PNG, named without date and time.
+    RelayRecord stored;
+    stored.ApplyStartupDefaults();
+    stored.excludeLocal = 0;
+    stored.grabSetup.addDate = 0;
+    stored.grabSetup.addTime = 0;
+    stored.grabSetup.grabFolder = (dir_ / "grabs").string();
+    CaptureSettings(stored);
+    stored.settingsRecord.loadOnStartupSetting = 1;
+    velmor::testing::RecordingNotifier notifier;
+    const std::string config = (dir_ / "ctl.vlm").string();
+    ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
+    std::filesystem::create_directories(dir_ / "grabs");
+
+    auto src = Run(VELMOR_TESTSRC, {"--name", "Desk", "--size", "320x180", "--rate", "25/1", "--seconds", "30"});
+    auto relay = Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Desk)"});
+    ASSERT_TRUE(WaitForOutput(*relay, "signal lamp: magenta")) << relay->Output();
+
+    auto text = Run(VELMOR_CTL, {"text", "ON AIR"});
+    ASSERT_EQ(text->Wait(10s), 0) << text->Output();
+    ASSERT_TRUE(WaitForOutput(*relay, "remote text box: ON AIR")) << relay->Output();
+    auto grab = Run(VELMOR_CTL, {"--copy", "1", "grab"});
+    ASSERT_EQ(grab->Wait(10s), 0) << grab->Output();
+    ASSERT_TRUE(WaitForOutput(*relay, "frame grab saved")) << relay->Output();
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "grabs" / "VelmorGrab-1.png"));
+
+    // With the text box on, the output is no longer any picture of the source.
+    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "3",
+                                  "--seconds", "15", "--save-frames", "3", "--save-dir", (dir_ / "boxed").string()});
+    ASSERT_EQ(sink->Wait(20s), 0) << sink->Output();
+    const TestPattern pattern(320, 180, false);
+    for (const auto& file : Saved("boxed")) EXPECT_EQ(MatchingFrame(pattern, ReadFile(file)), -1) << file;
+    relay->Kill(SIGINT);
+    EXPECT_EQ(relay->Wait(10s), 0);
+    bus->Kill(SIGKILL);
 }
 
 }  // namespace
