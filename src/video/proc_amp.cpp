@@ -11,26 +11,6 @@ namespace {
 
 constexpr double kPi = 3.14159;  // the curves are defined with this value, not full pi
 
-int32_t Param(const ProcAmpSettings& s, ProcAmpParam p) {
-    switch (p) {
-        case ProcAmpParam::kBlackLevel:
-            return s.blackLevel;
-        case ProcAmpParam::kGain:
-            return s.gain;
-        case ProcAmpParam::kContrast:
-            return s.contrast;
-        case ProcAmpParam::kGamma:
-            return s.gamma;
-        case ProcAmpParam::kColourSat:
-            return s.colourSat;
-        case ProcAmpParam::kULevel:
-            return s.uLevelShift;
-        case ProcAmpParam::kVLevel:
-            return s.vLevelShift;
-    }
-    return 50;
-}
-
 int32_t& ParamRef(ProcAmpSettings& s, ProcAmpParam p) {
     switch (p) {
         case ProcAmpParam::kBlackLevel:
@@ -49,6 +29,10 @@ int32_t& ParamRef(ProcAmpSettings& s, ProcAmpParam p) {
             break;
     }
     return s.vLevelShift;
+}
+
+int32_t Param(const ProcAmpSettings& s, ProcAmpParam p) {
+    return ParamRef(const_cast<ProcAmpSettings&>(s), p);  // read only
 }
 
 // One contrast or gamma stage over an entry e of the 10-bit curve.
