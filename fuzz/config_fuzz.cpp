@@ -43,8 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         close(fd);
         return 0;
     }
-    // The constructor's defaults are enough: the large output buffers play no part in a load.
-    velmor::RelayRecord record;
+    // One record for every run (its constructor builds the proc amp tables); the constructor's
+    // defaults are enough, the large output buffers play no part in a load.
+    static velmor::RelayRecord record;
     NullSink sink;
     velmor::RunStartupConfigLoad(record, sink, sink, sink, "/proc/self/fd/" + std::to_string(fd));
     close(fd);
