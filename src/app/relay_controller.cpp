@@ -175,7 +175,7 @@ void RelayController::RefreshMeterFlags() {
         }
         window_.SetButton(WindowButton::PpmOverlay, 0, "");
     }
-    std::atomic_ref<uint8_t>(r.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+    SetMeterChangeFlags(r, kMeterChangePicture);
 }
 
 void RelayController::MeterTick() {
@@ -223,7 +223,8 @@ void RelayController::OnBusMessage(const BusMessage& m) {
         } else if (m.wParam == 10) {
             // Before any video the overlay only switches on (with whatever picture it had).
             const std::string text = Utf16ToUtf8(r.remoteText);
-            if (r.outputWidth != 0) PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, rasteriser_);
+            if (r.outputWidth != 0)
+                PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, rasteriser_);
             r.overlaySetup.overlayOn = 1;
             window_.SetButton(WindowButton::Overlay, 1, "");
             window_.Log("remote text box: " + text);

@@ -15,20 +15,17 @@ namespace {
 
 constexpr uint32_t kProbeTimeoutMs = 80;
 
-uint8_t& MeterFlags(RelayRecord& r) {
-    return r.meterSettings.meterChangeFlags;
-}
-
-// Meter settings are a stored block that the window writes and the video thread reads.
-template <typename T>
-T LoadShared(T& field) {
-    return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
-}
-void SetMeterFlagBits(RelayRecord& r, uint8_t bits) {
-    std::atomic_ref<uint8_t>(MeterFlags(r)).fetch_or(bits, std::memory_order_relaxed);
-}
-
 }  // namespace
+
+float FrameRateOf(const NDIlib_video_frame_v2_t& f) {
+    return (f.frame_rate_N > 0 && f.frame_rate_D > 0)
+               ? static_cast<float>(f.frame_rate_N) / static_cast<float>(f.frame_rate_D)
+               : 0.0f;
+}
+
+int32_t FrameDurationOf(float rate) {
+    return rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0;
+}
 
 std::string VideoFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate) {
     const bool progressive = frame.frame_format_type == NDIlib_frame_format_type_progressive;
@@ -159,7 +156,7 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
             r_.meterFrameSize[0] = video.xres;
             r_.meterFrameSize[1] = video.yres;
             r_.meterGeometryDirty = 1;
-            SetMeterFlagBits(r_, kMeterChangePicture);
+            SetMeterChangeFlags(r_, kMeterChangePicture);
             videoTries = 0;
             ndi_.recv_free_video_v2(recv, &video);
         } else if (type == NDIlib_frame_type_audio && wantAudio) {
@@ -256,14 +253,11 @@ void Engine::CreateSenders(bool videoSeen) {
 
 void Engine::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
     // 1. Size and rate. A source without a sensible rate gives no frame duration.
-    const float rate =
-        (frame.frame_rate_N > 0 && frame.frame_rate_D > 0)
-            ? static_cast<float>(frame.frame_rate_N) / static_cast<float>(frame.frame_rate_D)
-            : 0.0f;
+    const float rate = FrameRateOf(frame);
     r_.outputWidth = frame.xres;
     r_.outputHeight = frame.yres;
     r_.outputFrameRate = rate;
-    r_.frameDuration = rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0;
+    r_.frameDuration = FrameDurationOf(rate);
 
     // 2-3. Captions and lamp.
     bridge_.SetVideoCaption(VideoFormatCaption(frame, rate));

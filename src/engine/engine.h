@@ -116,6 +116,11 @@ private:
     int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
 };
 
+// A frame's rate as a float (0 for a source without a sensible rate), and one frame in 100-ns
+// units, truncated (0 without a rate).
+float FrameRateOf(const NDIlib_video_frame_v2_t& frame);
+int32_t FrameDurationOf(float rate);
+
 // The caption of a video format: "%d x %d, %4.2f%c %s".
 std::string VideoFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
 

@@ -23,16 +23,6 @@ bool IsUYVY(const NDIlib_video_frame_v2_t& f) {
     return f.FourCC == NDIlib_FourCC_video_type_UYVY;
 }
 
-float RateOf(const NDIlib_video_frame_v2_t& f) {
-    return (f.frame_rate_N > 0 && f.frame_rate_D > 0)
-               ? static_cast<float>(f.frame_rate_N) / static_cast<float>(f.frame_rate_D)
-               : 0.0f;
-}
-
-int32_t DurationOf(float rate) {
-    return rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0;
-}
-
 // The text of a metadata frame, never read past its length or its terminator.
 std::string MetadataText(const NDIlib_metadata_frame_t& m) {
     if (!m.p_data) return {};
@@ -162,23 +152,23 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
 
     // --- Bookkeeping ---
     // 1. Rate: while it differs from the output's, the output is not set up again.
-    const float rate = RateOf(f);
+    const float rate = FrameRateOf(f);
     if (rate == r.outputFrameRate) {
         if (r.frameRateMismatch) {
             r.frameRateMismatch = 0;
             SetUpOutput(f);
-            r.frameDuration = DurationOf(r.outputFrameRate);
+            r.frameDuration = FrameDurationOf(r.outputFrameRate);
         }
     } else if (!r.frameRateMismatch) {
         r.frameRateMismatch = 1;
         ShowFormatCaption(f, rate);
         lastRateSeen_ = rate;
-        r.frameDuration = DurationOf(rate);
+        r.frameDuration = FrameDurationOf(rate);
     } else if (rate != lastRateSeen_) {
         ShowFormatCaption(f, rate);
         r.lastRate = rate;
         lastRateSeen_ = rate;
-        r.frameDuration = DurationOf(rate);
+        r.frameDuration = FrameDurationOf(rate);
     }
     // 2. No audio delay while the rates differ.
     if (r.frameRateMismatch && (r.audioDelayFrames != 0 || r.audioDelayOn)) {
@@ -195,7 +185,7 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     } else if (f.xres != r.outputWidth || f.yres != r.outputHeight) {
         r.meterFrameSize[0] = f.xres;
         r.meterFrameSize[1] = f.yres;
-        std::atomic_ref<uint8_t>(r.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+        SetMeterChangeFlags(r, kMeterChangePicture);
         r.meterGeometryDirty = 1;
         SetUpOutput(f);
     }
@@ -235,11 +225,13 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     if (r.overlaySetup.overlayOn) {
         const OverlayPicture* overlay = r.overlaySetup.pictures.Acquire();
         if (IsUYVY(f)) {
-            overlay->uyva.DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor, kDrawBlend,
-                                   f.p_data, kPixelUYVY, f.xres, f.yres, f.line_stride_in_bytes);
+            overlay->uyva.DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor,
+                                   kDrawBlend, f.p_data, kPixelUYVY, f.xres, f.yres,
+                                   f.line_stride_in_bytes);
         } else if (IsBGRA(f) || f.FourCC == NDIlib_FourCC_video_type_BGRX) {
-            overlay->bgra.DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor, kDrawBlend,
-                                   f.p_data, kPixelBGRA, f.xres, f.yres, f.line_stride_in_bytes);
+            overlay->bgra.DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor,
+                                   kDrawBlend, f.p_data, kPixelBGRA, f.xres, f.yres,
+                                   f.line_stride_in_bytes);
         }
     }
     // 4. Meter overlay and meter output.

@@ -207,6 +207,13 @@ public:
     SettingsRecord settingsRecord{};
 };
 
+// Sets bits of meterSettings.meterChangeFlags. The window, the video thread and the audio thread
+// all change them, so every change is an atomic read-modify-write on the stored byte.
+inline void SetMeterChangeFlags(RelayRecord& record, uint8_t bits) {
+    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags)
+        .fetch_or(bits, std::memory_order_relaxed);
+}
+
 // The monitor level control: 0 Mute (0.0), 1 Dim (0.25), 2 Full (1.0). Any other stored value
 // stays in monitorLevelSetting and changes nothing else. Returns whether the level was set.
 bool SetMonitorLevel(RelayRecord& record, int level);
