@@ -427,8 +427,10 @@ TEST(TransportStreams, AStalledReceiverNeitherBlocksTheSenderNorGrowsWithoutLimi
     }
     Builtin().send_send_video_async_v2(sender.handle, nullptr);  // waits for nothing: copied
     std::this_thread::sleep_for(300ms);
-    // What the stalled receiver holds now is its bounded queue (16 frames; a few more may land
-    // while it is read); the rest of the 200 was dropped, oldest first, on the way.
+    // What the stalled receiver gets now is its bounded queue (16 frames) plus what was still on
+    // the way: the sender's backlog for it (6 and the one being written) and whatever the
+    // loopback socket buffers hold, which the kernel sizes. The rest of the 200 was dropped,
+    // oldest first, on the way.
     auto drain = [&](NDIlib_recv_instance_t r, uint32_t timeoutMs, int64_t& last) {
         int n = 0;
         NDIlib_video_frame_v2_t v{};
@@ -447,7 +449,6 @@ TEST(TransportStreams, AStalledReceiverNeitherBlocksTheSenderNorGrowsWithoutLimi
     const int queued = drain(stalled.handle, 0, last);
     const int total = queued + drain(stalled.handle, 200, last);
     EXPECT_GT(queued, 0);
-    EXPECT_LE(queued, 24);
     EXPECT_LT(total, kFrames / 2);
     EXPECT_EQ(last, kFrames - 1);
     // The live receiver was served throughout and got the newest frame.
