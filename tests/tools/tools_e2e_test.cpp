@@ -133,16 +133,29 @@ TEST_F(Tools, GroupsAndLocalHidingDecideWhoIsFound) {
 
 TEST_F(Tools, TheSinkReconnectsWhenTheSourceRestarts) {
     const std::string name = Name("restart");
-    const std::vector<std::string> args = {"--name",           name,   "--size",   "64x32",
-                                           "--rate",           "30/1", "--frames", "45",
-                                           "--audio-channels", "0"};
-    auto first = std::make_unique<Process>(VELMOR_TESTSRC, args);
-    Process sink(VELMOR_SINK, {"--source", name, "--frames", "70", "--seconds", "8"});
-    EXPECT_EQ(first->Wait(5s), 0);  // 45 frames sent, source gone
+    auto args = [&](const std::string& size) {
+        return std::vector<std::string>{"--name", name,   "--size",           size,
+                                        "--rate", "30/1", "--audio-channels", "0"};
+    };
+    auto waitForOutput = [](const Process& p, const std::string& text) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!p.OutputHas(text) && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(20ms);
+        return p.OutputHas(text);
+    };
+    // Each run has its own picture size, so the sink's format lines tell the runs apart.
+    auto first = std::make_unique<Process>(VELMOR_TESTSRC, args("64x32"));
+    Process sink(VELMOR_SINK, {"--source", name, "--seconds", "30"});
+    ASSERT_TRUE(waitForOutput(sink, "format: 64x32")) << sink.Output();
+    first->Kill(SIGTERM);
+    EXPECT_EQ(first->Wait(5s), 0);  // source gone
     std::this_thread::sleep_for(500ms);
-    Process second(VELMOR_TESTSRC, args);
-    // The sink can only reach 70 frames with frames of the second run.
-    EXPECT_EQ(sink.Wait(10s), 0) << sink.Output();
+    Process second(VELMOR_TESTSRC, args("48x32"));
+    EXPECT_TRUE(waitForOutput(sink, "format: 48x32")) << sink.Output();
+    sink.Kill(SIGTERM);
+    second.Kill(SIGTERM);
+    sink.Wait(5s);
+    second.Wait(5s);
 }
 
 TEST_F(Tools, AKilledSourceLeavesTheListWithinFiveSeconds) {
