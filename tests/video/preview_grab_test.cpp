@@ -200,7 +200,8 @@ TEST(PaintGeometry, WaveformScaleLabels) {
     const int vy[7] = {70, 112, 154, 195, 237, 279, 321};
     for (int k = 0; k < 7; ++k) {
         EXPECT_EQ(volts[k + 2].y, vy[k]);
-        EXPECT_EQ(volts[k + 2].text, " ." + std::to_string(9 - k));
+        EXPECT_EQ(volts[k + 2].text.substr(0, 2), " .");
+        EXPECT_EQ(volts[k + 2].text.substr(2), std::to_string(9 - k));
     }
     const auto pct = WaveformScaleLabels(1, 960, 540);
     ASSERT_EQ(pct.size(), 11u);
@@ -208,7 +209,8 @@ TEST(PaintGeometry, WaveformScaleLabels) {
     const int py[9] = {58, 87, 116, 145, 175, 204, 233, 262, 291};
     for (int k = 0; k < 9; ++k) {
         EXPECT_EQ(pct[k + 1].y, py[k]);
-        EXPECT_EQ(pct[k + 1].text, " " + std::to_string(90 - 10 * k));
+        EXPECT_EQ(pct[k + 1].text.substr(0, 1), " ");
+        EXPECT_EQ(pct[k + 1].text.substr(1), std::to_string(90 - 10 * k));
     }
     EXPECT_EQ(pct[10].text, "  0");
     EXPECT_EQ(pct[10].y, 321);
