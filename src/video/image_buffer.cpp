@@ -7,7 +7,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
+#include "video/target_clones.h"
 #include "video/text_rasteriser.h"
 
 namespace velmor {
@@ -141,8 +145,94 @@ inline __m128i Blend2(__m128i s, __m128i d) {
 }
 #endif
 
-void BlendRowBGRA(uint8_t* __restrict d, const uint8_t* __restrict s, int n) {
+#if defined(__x86_64__)
+// x / 255 in every 16-bit lane, exact for any 16-bit x: (x * 0x8081) >> 23.
+__attribute__((target("avx2"))) inline __m256i Div255x16(__m256i x) {
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(x, _mm256_set1_epi16(static_cast<short>(0x8081))),
+                             7);
+}
+
+// Eight BGRA pixels at a time; returns how many pixels it blended.
+__attribute__((target("avx2"))) int BlendRowBGRAAvx2(uint8_t* __restrict d,
+                                                     const uint8_t* __restrict s, int n) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i c255 = _mm256_set1_epi16(255);
+    const __m256i alphaLanes = _mm256_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0);
+    // Each pixel's alpha byte into all four of its 16-bit lanes (zero high bytes).
+    const __m256i spreadLo = _mm256_setr_epi8(3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1,
+                                              3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    const __m256i spreadHi = _mm256_add_epi8(spreadLo, _mm256_set1_epi16(8));
     int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i * 4));
+        const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i * 4));
+        __m256i half[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m256i sw = h ? _mm256_unpackhi_epi8(sv, zero) : _mm256_unpacklo_epi8(sv, zero);
+            const __m256i dw = h ? _mm256_unpackhi_epi8(dv, zero) : _mm256_unpacklo_epi8(dv, zero);
+            const __m256i a = _mm256_shuffle_epi8(sv, h ? spreadHi : spreadLo);
+            const __m256i na = _mm256_sub_epi16(c255, a);
+            const __m256i colour = Div255x16(
+                _mm256_add_epi16(_mm256_mullo_epi16(sw, a), _mm256_mullo_epi16(dw, na)));
+            const __m256i alpha = _mm256_sub_epi16(
+                c255, Div255x16(_mm256_mullo_epi16(_mm256_sub_epi16(c255, dw), na)));
+            half[h] = _mm256_blendv_epi8(colour, alpha, alphaLanes);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i * 4),
+                            _mm256_packus_epi16(half[0], half[1]));
+    }
+    return i;
+}
+
+// Eight macropixels (sixteen picture pixels) at a time; returns how many macropixels it blended.
+// Destination byte pairs [U, Y0] and [V, Y1] belong to picture pixels 2m and 2m+1, so each
+// picture pixel gives one 16-bit destination word. Two shuffles line up, per pixel, [U or V, A,
+// Y, A] with the same of its macropixel partner; their rounded-down mean is [S even, A even,
+// S odd, A odd] (chroma and the mean alpha, then its own luma and alpha) of the scalar formula.
+__attribute__((target("avx2"))) int BlendPairsUYVYAvx2(uint8_t* __restrict d,
+                                                       const uint8_t* __restrict s, int pairs) {
+    const __m256i own = _mm256_setr_epi8(0, 3, 1, 3, 6, 7, 5, 7, 8, 11, 9, 11, 14, 15, 13, 15,
+                                         0, 3, 1, 3, 6, 7, 5, 7, 8, 11, 9, 11, 14, 15, 13, 15);
+    const __m256i partner = _mm256_setr_epi8(4, 7, 1, 3, 2, 3, 5, 7, 12, 15, 9, 11, 10, 11, 13, 15,
+                                             4, 7, 1, 3, 2, 3, 5, 7, 12, 15, 9, 11, 10, 11, 13, 15);
+    const __m256i one = _mm256_set1_epi8(1);
+    const __m256i low = _mm256_set1_epi16(0xFF);
+    const __m256i c255 = _mm256_set1_epi16(255);
+    int k = 0;
+    for (; k + 8 <= pairs; k += 8) {
+        const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + k * 4));
+        __m256i out[2];
+        for (int h = 0; h < 2; ++h) {
+            // Picture pixels 8h .. 8h + 7, four per lane, like the destination words widened.
+            const __m256i sv =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + (k + 4 * h) * 8));
+            const __m256i x = _mm256_shuffle_epi8(sv, own);
+            const __m256i z = _mm256_shuffle_epi8(sv, partner);
+            const __m256i mean = _mm256_sub_epi8(_mm256_avg_epu8(x, z),
+                                                 _mm256_and_si256(_mm256_xor_si256(x, z), one));
+            const __m256i S = _mm256_and_si256(mean, low);
+            const __m256i A = _mm256_srli_epi16(mean, 8);
+            const __m256i D = _mm256_cvtepu8_epi16(h ? _mm256_extracti128_si256(dv, 1)
+                                                     : _mm256_castsi256_si128(dv));
+            out[h] = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(S, A),
+                                                _mm256_mullo_epi16(D, _mm256_sub_epi16(c255, A))));
+        }
+        // Lanes hold macropixels [k, k+1 | k+4, k+5] and [k+2, k+3 | k+6, k+7]: put them in order.
+        const __m256i packed = _mm256_packus_epi16(out[0], out[1]);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + k * 4),
+                            _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    return k;
+}
+#endif
+
+void BlendRowBGRA(uint8_t* __restrict d, const uint8_t* __restrict s, int n, bool avx2) {
+    int i = 0;
+#if defined(__x86_64__)
+    if (avx2) i = BlendRowBGRAAvx2(d, s, n);
+#else
+    (void)avx2;
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; i + 4 <= n; i += 4) {
@@ -198,8 +288,13 @@ inline void PairToMacropixel(__m128i px, __m128i& S, __m128i& A) {
 }
 #endif
 
-void BlendRowUYVY(uint8_t* __restrict d, const uint8_t* __restrict s, int n) {
+void BlendRowUYVY(uint8_t* __restrict d, const uint8_t* __restrict s, int n, bool avx2) {
     int k = 0;
+#if defined(__x86_64__)
+    if (avx2) k = BlendPairsUYVYAvx2(d, s, n / 2);
+#else
+    (void)avx2;
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i c255 = _mm_set1_epi16(255);
@@ -306,6 +401,7 @@ void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int
     }
     if (cols <= 0 || rows <= 0) return;
 
+    const bool avx2 = mode != kDrawCopy && UseAvx2Kernels();
     const uint8_t* src = pixels_.get() + (int64_t{srcRow} * w + srcCol) * 4;
     if (bgra) {
         const int64_t stride = dstStride > 0 ? dstStride : int64_t{W} * 4;
@@ -314,7 +410,7 @@ void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int
             if (mode == kDrawCopy) {
                 std::memcpy(d, src, static_cast<size_t>(cols) * 4);
             } else {
-                BlendRowBGRA(d, src, cols);
+                BlendRowBGRA(d, src, cols, avx2);
             }
         }
     } else {
@@ -327,7 +423,7 @@ void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int
             if (mode == kDrawCopy) {
                 CopyRowUYVY(d, src, cols);
             } else {
-                BlendRowUYVY(d, src, cols);
+                BlendRowUYVY(d, src, cols, avx2);
             }
         }
     }

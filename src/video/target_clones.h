@@ -13,3 +13,29 @@
 #ifndef VELMOR_TARGET_CLONES
 #define VELMOR_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
+
+#include <atomic>
+
+namespace velmor {
+
+// Hand-written AVX2 kernels are chosen at run time with UseAvx2Kernels(). Tests switch them off
+// with AllowAvx2Kernels(false) to check the SSE2 kernels on the same machine.
+inline std::atomic<bool>& Avx2KernelsAllowed() {
+    static std::atomic<bool> allowed{true};
+    return allowed;
+}
+
+inline void AllowAvx2Kernels(bool allow) {
+    Avx2KernelsAllowed().store(allow, std::memory_order_relaxed);
+}
+
+inline bool UseAvx2Kernels() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
+    return hasAvx2 && Avx2KernelsAllowed().load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+}  // namespace velmor

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "video/image_buffer.h"
 #include "video/sequence_name.h"
+#include "video/target_clones.h"
 #include "video/text_rasteriser.h"
 #include "video/timecode_burn_in.h"
 
@@ -268,6 +270,93 @@ TEST(DrawOnto, UYVYNeverWritesPastAnOddWidth) {
     pic.DrawOnto(2, 0, 0, kDrawCopy, d.data(), kPixelUYVY, 5, 1);
     for (size_t i = 10; i < d.size(); ++i)
         EXPECT_EQ(d[i], 0xAB);
+}
+
+// The blend written out per destination pixel, for any placement: picture column c lands on
+// destination pixel c + off, a UYVY macropixel takes two picture pixels (chroma by the mean alpha)
+// or, for the picture's odd last column, one.
+void ReferenceBlend(const ImageBuffer& pic, int x, int y, int kind, uint8_t* dst, int W, int H,
+                    int stride) {
+    auto mix = [](int s, int a, int d) { return static_cast<uint8_t>((s * a + d * (255 - a)) / 255); };
+    for (int Y = std::max(0, y); Y < std::min(H, y + pic.height); ++Y) {
+        const uint8_t* row = pic.pixels() + static_cast<size_t>(Y - y) * pic.width * 4;
+        uint8_t* d = dst + static_cast<size_t>(Y) * stride;
+        if (kind == kPixelBGRA) {
+            for (int X = std::max(0, x); X < std::min(W, x + pic.width); ++X) {
+                const uint8_t* f = row + (X - x) * 4;
+                uint8_t* o = d + X * 4;
+                for (int c = 0; c < 3; ++c)
+                    o[c] = mix(f[c], f[3], o[c]);
+                o[3] = static_cast<uint8_t>(255 - (255 - o[3]) * (255 - f[3]) / 255);
+            }
+            continue;
+        }
+        const int off = x >= 0 ? x & ~1 : x;
+        for (int m = 0; m < W / 2; ++m) {
+            const int c = 2 * m - off;
+            if (c < 0 || c >= pic.width) continue;
+            const uint8_t* f = row + c * 4;
+            uint8_t* o = d + m * 4;
+            if (c + 1 < pic.width) {
+                const int a = (f[3] + f[7]) >> 1;
+                o[0] = mix((f[0] + f[4]) >> 1, a, o[0]);
+                o[1] = mix(f[1], f[3], o[1]);
+                o[2] = mix((f[2] + f[6]) >> 1, a, o[2]);
+                o[3] = mix(f[5], f[7], o[3]);
+            } else {
+                o[0] = mix(f[0], f[3], o[0]);
+                o[1] = mix(f[1], f[3], o[1]);
+                o[2] = mix(f[2], f[3], o[2]);
+            }
+        }
+    }
+}
+
+TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
+    struct Case {
+        int kind, w, h, x, y, W, H, pad;
+    } cases[] = {
+        // UYVY: 35 pairs and an odd last pixel at an odd x (drawn from the even pixel before).
+        {kPixelUYVY, 71, 3, 1, 2, 80, 8, 6},
+        {kPixelUYVY, 67, 4, -5, -2, 50, 5, 0},    // clipped left and top: starts mid-picture
+        {kPixelUYVY, 40, 3, 30, 0, 61, 4, 0},     // clipped by an odd width
+        {kPixelUYVY, 333, 9, 2, 1, 341, 11, 2},  // every alpha, long rows
+        {kPixelUYVY, 3, 1, 0, 0, 4, 1, 0},
+        // BGRA: eight-, four- and one-pixel steps.
+        {kPixelBGRA, 71, 3, 3, 2, 80, 8, 4},
+        {kPixelBGRA, 67, 4, -5, -2, 50, 5, 0},
+        {kPixelBGRA, 333, 9, 2, 1, 341, 11, 8},
+        {kPixelBGRA, 3, 1, 0, 0, 4, 1, 0},
+    };
+    uint32_t seed = 9;
+    auto next = [&] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
+    for (const Case& c : cases) {
+        ImageBuffer pic;
+        ASSERT_TRUE(pic.FillColour(c.w, c.h, 0, 0, 0, 0));
+        for (int i = 0; i < c.w * c.h; ++i) {
+            uint8_t* p = pic.pixels() + i * 4;
+            p[0] = next(), p[1] = next(), p[2] = next();
+            p[3] = static_cast<uint8_t>(i * 167 + (next() & 1));  // all 256 values every 256
+        }
+        if (c.kind == kPixelUYVY) pic.pixelKind = kPixelUYVA;
+        const int stride = c.W * (c.kind == kPixelUYVY ? 2 : 4) + c.pad;
+        std::vector<uint8_t> before(static_cast<size_t>(stride) * c.H);
+        for (auto& b : before)
+            b = next();
+        std::vector<uint8_t> want = before;
+        ReferenceBlend(pic, c.x, c.y, c.kind, want.data(), c.W, c.H, stride);
+        for (bool avx2 : {true, false}) {
+            AllowAvx2Kernels(avx2);
+            std::vector<uint8_t> got = before;
+            pic.DrawOnto(c.x, c.y, kAnchorTopLeft, kDrawBlend, got.data(), c.kind, c.W, c.H, stride);
+            for (size_t i = 0; i < got.size(); ++i) {
+                ASSERT_EQ(got[i], want[i]) << "kind " << c.kind << " " << c.w << "x" << c.h
+                                           << " at " << c.x << "," << c.y << " byte " << i
+                                           << (avx2 ? " avx2" : " sse2");
+            }
+        }
+        AllowAvx2Kernels(true);
+    }
 }
 
 class FakeRasteriser : public ITextRasteriser {
