@@ -1,4 +1,5 @@
 #include "video/frame_transforms.h"
+#include "video/target_clones.h"
 
 #include <gtest/gtest.h>
 
@@ -246,6 +247,67 @@ TEST(RotateRGBA, PaddedSourceStride) {
     EXPECT_EQ(got[1], 1u);
     EXPECT_EQ(got[2], 4u);
     EXPECT_EQ(got[3], 2u);
+}
+
+// Quarter turns written out per output pixel, for random pictures with padded rows.
+std::vector<uint8_t> ReferenceTurn(bool uyvy, int direction, int W, int H, const uint8_t* src,
+                                   int stride) {
+    std::vector<uint8_t> out(static_cast<size_t>(W) * H * (uyvy ? 2 : 4));
+    for (int y = 0; y < W; ++y) {      // output rows
+        for (int x = 0; x < H; ++x) {  // output columns
+            if (!uyvy) {
+                const int sx = direction == 1 ? y : W - 1 - y;
+                const int sy = direction == 1 ? H - 1 - x : x;
+                std::memcpy(&out[(static_cast<size_t>(y) * H + x) * 4], src + sy * stride + sx * 4,
+                            4);
+                continue;
+            }
+            const int sx = direction == 1 ? W - 1 - y : y;
+            const int sy = direction == 1 ? x : H - 1 - x;
+            const uint8_t* a = src + (sy & ~1) * stride + (sx / 2) * 4;  // chroma of the 2 x 2
+            uint8_t* o = &out[(static_cast<size_t>(y) * H + (x & ~1)) * 2];
+            o[0] = static_cast<uint8_t>((a[0] + a[stride]) >> 1);
+            o[2] = static_cast<uint8_t>((a[2] + a[stride + 2]) >> 1);
+            o[1 + 2 * (x & 1)] = src[sy * stride + (sx / 2) * 4 + 1 + 2 * (sx & 1)];
+        }
+    }
+    return out;
+}
+
+TEST(QuarterTurns, MatchTheReferenceWithAndWithoutAVX2) {
+    // Sizes around the 4 and 8 blocks and the cache tiles, in both layouts, with padded rows.
+    struct Case {
+        bool uyvy;
+        int W, H, pad;
+    } cases[] = {
+        {true, 2, 2, 0},    {true, 18, 14, 4},  {true, 16, 16, 0},   {true, 70, 46, 8},
+        {true, 134, 68, 0}, {true, 66, 130, 4}, {false, 1, 1, 0},   {false, 7, 9, 4},
+        {false, 8, 8, 0},   {false, 37, 45, 12}, {false, 70, 33, 0}, {false, 131, 67, 4},
+    };
+    uint32_t seed = 5;
+    for (const Case& c : cases) {
+        const int stride = c.W * (c.uyvy ? 2 : 4) + c.pad;
+        std::vector<uint8_t> src(static_cast<size_t>(stride) * c.H);
+        for (auto& b : src)
+            b = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+        for (int direction : {1, c.uyvy ? 2 : 3}) {
+            const std::vector<uint8_t> want =
+                ReferenceTurn(c.uyvy, direction, c.W, c.H, src.data(), stride);
+            for (bool avx2 : {true, false}) {
+                AllowAvx2Kernels(avx2);
+                ImageBuffer out;
+                ASSERT_TRUE(c.uyvy ? RotateUYVY(direction, c.W, c.H, src.data(), out, stride)
+                                   : RotateRGBA(direction, c.W, c.H, src.data(), out, stride));
+                ASSERT_EQ(out.byteSize, static_cast<int>(want.size()));
+                for (size_t i = 0; i < want.size(); ++i) {
+                    ASSERT_EQ(out.pixels()[i], want[i])
+                        << (c.uyvy ? "UYVY " : "BGRA ") << c.W << "x" << c.H << " direction "
+                        << direction << " byte " << i << (avx2 ? " avx2" : " sse2");
+                }
+            }
+        }
+        AllowAvx2Kernels(true);
+    }
 }
 
 TEST(UYVYInPlace, MirrorHalfTurnAndFlip) {
