@@ -13,6 +13,7 @@
 #endif
 
 #include "ndi/ndi_types.h"
+#include "video/target_clones.h"
 
 namespace velmor {
 
@@ -111,61 +112,77 @@ inline int Convert4(__m128i U, __m128i Y, __m128i V, float bCoef, float gCoef, Q
 #endif
 
 #if defined(__x86_64__)
-// The halved UYVY conversion eight pixels at a time, for processors with AVX2 (chosen at run
-// time; the same arithmetic as Convert4). Returns how many pixels of the row it converted.
-__attribute__((target("avx2"))) int HalvedRowAvx2(const YuvTables& t, const uint8_t* src, int n,
-                                                  uint8_t* out) {
+// ToBGR for the FMA kernel's exact path. Kept out of line: inlined into a function built for FMA,
+// the compiler may fuse the double formula's multiplies and adds, which changes its rounding
+// (101.99999 becomes 102).
+__attribute__((noinline)) void ToBGRExact(const YuvTables& t, int k, uint8_t u, uint8_t y,
+                                          uint8_t v, uint8_t* out) {
+    ToBGR(t, k, u, y, v, out);
+}
+
+// The halved UYVY conversion eight pixels at a time, for processors with AVX2 and FMA (chosen at
+// run time). The thousandths N are whole numbers below 2^24, so every fused multiply-add on
+// them is exact. 0.001f is a little above 0.001, so N * 0.001f never rounds below N / 1000:
+// truncated it is the exact quotient, and a whole-number N / 1000 (where the double formula's
+// rounding decides) shows as N - 1000 * q == 0, for the exact scalar path. Returns how many
+// pixels of the row it converted; it stops two pixels short of the row's end because each
+// store runs four bytes past the pixels it fills (the next store or the row's tail overwrites
+// them).
+__attribute__((target("avx2,fma"))) int HalvedRowAvx2(const YuvTables& t, const uint8_t* src,
+                                                      int n, uint8_t* out) {
     const __m256i byte = _mm256_set1_epi32(0xFF);
     const __m256 milli = _mm256_set1_ps(0.001f);
-    const __m256 lo = _mm256_set1_ps(1000.0f), hi = _mm256_set1_ps(256000.0f);
-    // Per 128-bit half: [B0..B3 G0..G3 R0..R3 0 0 0 0] -> B, G, R per pixel, 12 bytes.
-    const __m128i interleave = _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+    const __m256 thousand = _mm256_set1_ps(1000.0f);
+    const __m256 zero = _mm256_setzero_ps();
+    // N with the offsets folded in: 1164 (Y - 16) + 2115 (U - 128) and so on.
+    const __m256 yB = _mm256_set1_ps(-1164.0f * 16 - 2115.0f * 128);
+    const __m256 yG = _mm256_set1_ps(-1164.0f * 16 + 534.0f * 128 + 213.0f * 128);
+    const __m256 yR = _mm256_set1_ps(-1164.0f * 16 - 1793.0f * 128);
+    // Per 128-bit half: [B0..B3 G0..G3 R0..R3 0 0 0 0] -> B, G, R per pixel, then 4 spare bytes.
+    const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1,
+                                                -1, 0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1,
+                                                -1, -1);
     int x = 0;
-    for (; x + 8 <= n; x += 8) {
+    for (; x + 10 <= n; x += 8) {
         const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x * 4));
-        const __m256i U = _mm256_and_si256(w, byte);
-        const __m256i Y = _mm256_and_si256(_mm256_srli_epi32(w, 8), byte);
-        const __m256i V = _mm256_and_si256(_mm256_srli_epi32(w, 16), byte);
-        const __m256 u = _mm256_cvtepi32_ps(_mm256_sub_epi32(U, _mm256_set1_epi32(128)));
-        const __m256 v = _mm256_cvtepi32_ps(_mm256_sub_epi32(V, _mm256_set1_epi32(128)));
-        const __m256 y =
-            _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_sub_epi32(Y, _mm256_set1_epi32(16))),
-                          _mm256_set1_ps(1164.0f));
+        const __m256 u = _mm256_cvtepi32_ps(_mm256_and_si256(w, byte));
+        const __m256 y = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(w, 8), byte));
+        const __m256 v = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(w, 16), byte));
+        const __m256 k1164 = _mm256_set1_ps(1164.0f);
         const __m256 ns[3] = {
-            _mm256_add_ps(_mm256_mul_ps(u, _mm256_set1_ps(2115.0f)), y),
-            _mm256_sub_ps(_mm256_sub_ps(y, _mm256_mul_ps(v, _mm256_set1_ps(534.0f))),
-                          _mm256_mul_ps(u, _mm256_set1_ps(213.0f))),
-            _mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(1793.0f)), y)};
+            _mm256_fmadd_ps(u, _mm256_set1_ps(2115.0f), _mm256_fmadd_ps(y, k1164, yB)),
+            _mm256_fnmadd_ps(v, _mm256_set1_ps(534.0f),
+                             _mm256_fnmadd_ps(u, _mm256_set1_ps(213.0f),
+                                              _mm256_fmadd_ps(y, k1164, yG))),
+            _mm256_fmadd_ps(v, _mm256_set1_ps(1793.0f), _mm256_fmadd_ps(y, k1164, yR))};
         __m256i q[3];
-        int hit = 0;
+        __m256 tie = zero;
         for (int c = 0; c < 3; ++c) {
-            const __m256 scaled = _mm256_mul_ps(ns[c], milli);
-            q[c] = _mm256_cvttps_epi32(scaled);
-            const __m256 whole = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtps_epi32(scaled)), lo);
-            const __m256 tie = _mm256_and_ps(_mm256_cmp_ps(whole, ns[c], _CMP_EQ_OQ),
-                                             _mm256_and_ps(_mm256_cmp_ps(ns[c], lo, _CMP_GE_OQ),
-                                                           _mm256_cmp_ps(ns[c], hi, _CMP_LT_OQ)));
-            hit |= _mm256_movemask_ps(tie);
+            q[c] = _mm256_cvttps_epi32(_mm256_mul_ps(ns[c], milli));
+            const __m256 rest = _mm256_fnmadd_ps(_mm256_cvtepi32_ps(q[c]), thousand, ns[c]);
+            tie = _mm256_or_ps(tie, _mm256_cmp_ps(rest, zero, _CMP_EQ_OQ));
         }
-        const __m256i bgr = _mm256_packus_epi16(_mm256_packs_epi32(q[0], q[1]),
-                                                _mm256_packs_epi32(q[2], _mm256_setzero_si256()));
+        const int hit = _mm256_movemask_ps(tie);
+        // Saturation does the clamping: below 0 gives 0, 256 and above give 255.
+        const __m256i bgr = _mm256_shuffle_epi8(
+            _mm256_packus_epi16(_mm256_packs_epi32(q[0], q[1]),
+                                _mm256_packs_epi32(q[2], _mm256_setzero_si256())),
+            interleave);
         uint8_t* o = out + x * 3;
-        for (int half = 0; half < 2; ++half) {
-            const __m128i part = _mm_shuffle_epi8(
-                half ? _mm256_extracti128_si256(bgr, 1) : _mm256_castsi256_si128(bgr), interleave);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + half * 12), part);
-            const int last = _mm_cvtsi128_si32(_mm_srli_si128(part, 8));
-            std::memcpy(o + half * 12 + 8, &last, 4);
-        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(bgr));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), _mm256_extracti128_si256(bgr, 1));
         for (int k = 0; hit && k < 8; ++k) {
             const uint8_t* p = src + (x + k) * 4;
-            if (hit >> k & 1) ToBGR(t, 0, p[0], p[1], p[2], o + k * 3);
+            if (hit >> k & 1) ToBGRExact(t, 0, p[0], p[1], p[2], o + k * 3);
         }
     }
     return x;
 }
 
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+bool UseAvx2FmaKernels() {
+    static const bool hasFma = __builtin_cpu_supports("fma");
+    return hasFma && UseAvx2Kernels();
+}
 #endif
 
 bool EnsureCapacity(PreviewBitmap& b, size_t bytes) {
@@ -233,12 +250,15 @@ void PreviewRenderer::RenderPicture(PreviewBitmap& b, const uint8_t* data, int w
     uint8_t* out = b.pixels.get();
     const YuvTables& tables = Tables();
     const int64_t step = halved ? stride * 2 : stride;
+#if defined(__x86_64__)
+    const bool avx2 = UseAvx2FmaKernels();
+#endif
     for (int r = 0; r < m; ++r, out += static_cast<size_t>(n) * bpp) {
         const uint8_t* src = data + r * step;
         if (yuv && halved) {
             int x = 0;
 #if defined(__x86_64__)
-            if (kHasAvx2) x = HalvedRowAvx2(tables, src, n, out);
+            if (avx2) x = HalvedRowAvx2(tables, src, n, out);
 #endif
 #if defined(__SSE2__)
             const __m128i byte = _mm_set1_epi32(0xFF);

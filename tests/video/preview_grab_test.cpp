@@ -6,6 +6,7 @@
 #include "ndi/ndi_types.h"
 #include "video/frame_grab.h"
 #include "video/preview_render.h"
+#include "video/target_clones.h"
 
 namespace velmor {
 namespace {
@@ -63,6 +64,59 @@ TEST(PreviewRender, YuvFormulasPerSampling) {
         EXPECT_EQ(p[1], c.g) << int(c.u) << " " << c.halved;
         EXPECT_EQ(p[2], c.r) << int(c.u) << " " << c.halved;
     }
+}
+
+// The conversion as defined, in double precision, truncated and clamped.
+uint8_t Clamped(double v) {
+    return static_cast<uint8_t>(v < 0.0 ? 0 : v > 255.0 ? 255 : static_cast<int>(v));
+}
+
+TEST(PreviewRender, EveryYuvTripleMatchesTheDoubleFormula) {
+    // For each U, one frame holds every (Y, V) pair; rows of 515 (halved) and 518 (full) pixels
+    // leave a few pixels past the vector loops. Checked with and without the AVX2 kernels.
+    for (const bool halved : {true, false}) {
+        const double kB = halved ? 2.115 : 2.112, kG = halved ? 0.534 : 0.533;
+        const int width = halved ? 1030 : 518, height = halved ? 256 : 128;
+        const int n = halved ? width / 2 : width;  // output pixels per row
+        const int rows = halved ? height / 2 : height;
+        std::vector<uint8_t> f(static_cast<size_t>(width) * height * 2);
+        std::vector<uint8_t> want(static_cast<size_t>(n) * rows * 3);
+        for (int u = 0; u < 256; ++u) {
+            for (int r = 0; r < rows; ++r) {
+                for (int x = 0; x < n; ++x) {
+                    const int i = r * n + x;
+                    const int y = halved ? (i >> 8) & 255 : ((i >> 9) * 2 + (x & 1)) & 255;
+                    const int v = halved ? i & 255 : (i >> 1) & 255;
+                    // Halved: macropixel x of source row 2r; full: pixel x of row r.
+                    uint8_t* m = halved ? &f[(static_cast<size_t>(2 * r) * width + 2 * x) * 2]
+                                        : &f[(static_cast<size_t>(r) * width + (x & ~1)) * 2];
+                    m[0] = static_cast<uint8_t>(u);
+                    m[2] = static_cast<uint8_t>(v);
+                    m[halved || !(x & 1) ? 1 : 3] = static_cast<uint8_t>(y);
+                    const double yy = (y - 16) * 1.164;
+                    uint8_t* w = &want[static_cast<size_t>(i) * 3];
+                    w[0] = Clamped((u - 128) * kB + yy);
+                    w[1] = Clamped((y - 16) * 1.164 - (v - 128) * kG - (u - 128) * 0.213);
+                    w[2] = Clamped((v - 128) * 1.793 + yy);
+                }
+            }
+            for (const bool avx2 : {true, false}) {
+                AllowAvx2Kernels(avx2);
+                PreviewRenderer pr;
+                ASSERT_EQ(pr.Render(f.data(), width, height, width * 2,
+                                    NDIlib_FourCC_video_type_UYVY, 0.0f),
+                          24);
+                const PreviewBitmap* b = pr.AcquireBitmap();
+                ASSERT_EQ(b->width, n);
+                for (size_t i = 0; i < want.size(); ++i) {
+                    ASSERT_EQ(b->pixels[i], want[i])
+                        << (halved ? "halved" : "full") << " U " << u << " pixel " << i / 3
+                        << " channel " << i % 3 << (avx2 ? " avx2" : " sse2");
+                }
+            }
+        }
+    }
+    AllowAvx2Kernels(true);
 }
 
 TEST(PreviewRender, FourByteFramesAreCopied) {
