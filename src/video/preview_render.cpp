@@ -112,77 +112,108 @@ inline int Convert4(__m128i U, __m128i Y, __m128i V, float bCoef, float gCoef, Q
 #endif
 
 #if defined(__x86_64__)
-// ToBGR for the FMA kernel's exact path. Kept out of line: inlined into a function built for FMA,
-// the compiler may fuse the double formula's multiplies and adds, which changes its rounding
-// (101.99999 becomes 102).
-__attribute__((noinline)) void ToBGRExact(const YuvTables& t, int k, uint8_t u, uint8_t y,
-                                          uint8_t v, uint8_t* out) {
-    ToBGR(t, k, u, y, v, out);
+// The double formula itself (halved sampling), for the AVX2 kernel's rare whole-number quotients.
+// Kept out of line, compiled for the baseline processor: built for FMA the compiler may fuse its
+// multiplies and adds, which changes the rounding (101.99999 becomes 102).
+__attribute__((noinline)) void ToBGRExact(int u, int y, int v, uint8_t* out) {
+    const double yy = (y - 16) * 1.164;
+    out[0] = Clamp255((u - 128) * 2.115 + yy);
+    out[1] = Clamp255((y - 16) * 1.164 - (v - 128) * 0.534 - (u - 128) * 0.213);
+    out[2] = Clamp255((v - 128) * 1.793 + yy);
 }
 
-// The halved UYVY conversion eight pixels at a time, for processors with AVX2 and FMA (chosen at
-// run time). The thousandths N are whole numbers below 2^24, so every fused multiply-add on
-// them is exact. 0.001f is a little above 0.001, so N * 0.001f never rounds below N / 1000:
-// truncated it is the exact quotient, and a whole-number N / 1000 (where the double formula's
-// rounding decides) shows as N - 1000 * q == 0, for the exact scalar path. Returns how many
-// pixels of the row it converted; it stops two pixels short of the row's end because each
-// store runs four bytes past the pixels it fills (the next store or the row's tail overwrites
-// them).
-__attribute__((target("avx2,fma"))) int HalvedRowAvx2(const YuvTables& t, const uint8_t* src,
-                                                      int n, uint8_t* out) {
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    const __m256 milli = _mm256_set1_ps(0.001f);
-    const __m256 thousand = _mm256_set1_ps(1000.0f);
-    const __m256 zero = _mm256_setzero_ps();
-    // N with the offsets folded in: 1164 (Y - 16) + 2115 (U - 128) and so on.
-    const __m256 yB = _mm256_set1_ps(-1164.0f * 16 - 2115.0f * 128);
-    const __m256 yG = _mm256_set1_ps(-1164.0f * 16 + 534.0f * 128 + 213.0f * 128);
-    const __m256 yR = _mm256_set1_ps(-1164.0f * 16 - 1793.0f * 128);
+// Two 16-bit multipliers in one 32-bit lane, the low one for the low half.
+constexpr int CoefPair(int low, int high) {
+    return static_cast<int>(static_cast<uint32_t>(high) << 16 |
+                            (static_cast<uint32_t>(low) & 0xFFFF));
+}
+
+// The halved UYVY conversion eight pixels at a time, for processors with AVX2 (chosen at run
+// time), in integers only. Per pixel, two multiply-adds of 16-bit pairs give the thousandths N of
+// each channel exactly. N / 1000 = (N >> 3) / 125, and N >> 3 fits 16 bits: the quotient is
+// ((N >> 3) * 33555) >> 22 (exact for every value up to 32767; checked exhaustively when the
+// constant was chosen), below 1 taken as 1 so that negative N give 0 and no false whole
+// numbers; saturating packs clamp to 0..255. A whole-number N / 1000, where the double
+// formula's rounding decides, takes the exact scalar path. Returns how many pixels of the row it
+// converted; it stops two pixels short of the row's end because each store runs four bytes past
+// the pixels it fills (the next store or the row's tail overwrites them).
+__attribute__((target("avx2"))) int HalvedRowAvx2(const uint8_t* src, int n, uint8_t* out) {
+    // [U, Y0, V, Y1] -> 16-bit pairs (U, Y0) and (V, Y0) per pixel.
+    const __m256i pickUY = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13,
+                                            -1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1,
+                                            13, -1);
+    const __m256i pickVY = _mm256_add_epi8(pickUY, _mm256_set1_epi32(2));  // -1 + 0 stays -1
+    const __m256i kB = _mm256_set1_epi32(CoefPair(2115, 1164));
+    const __m256i kR = _mm256_set1_epi32(CoefPair(1793, 1164));
+    const __m256i kGvy = _mm256_set1_epi32(CoefPair(-534, 1164));
+    const __m256i kGu = _mm256_set1_epi32(CoefPair(-213, 0));
+    // The offsets: 1164 (Y - 16) + 2115 (U - 128) and so on.
+    const __m256i cB = _mm256_set1_epi32(-1164 * 16 - 2115 * 128);
+    const __m256i cG = _mm256_set1_epi32(-1164 * 16 + 534 * 128 + 213 * 128);
+    const __m256i cR = _mm256_set1_epi32(-1164 * 16 - 1793 * 128);
+    const __m256i seven = _mm256_set1_epi32(7);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i magic = _mm256_set1_epi16(static_cast<short>(33555));
+    const __m256i k125 = _mm256_set1_epi16(125);
     // Per 128-bit half: [B0..B3 G0..G3 R0..R3 0 0 0 0] -> B, G, R per pixel, then 4 spare bytes.
     const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1,
                                                 -1, 0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1,
                                                 -1, -1);
+    int hitGroups[kMaxSide / 16], hitMasks[kMaxSide / 16];  // a halved row has at most 4096 pixels
+    int hits = 0;
     int x = 0;
     for (; x + 10 <= n; x += 8) {
         const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x * 4));
-        const __m256 u = _mm256_cvtepi32_ps(_mm256_and_si256(w, byte));
-        const __m256 y = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(w, 8), byte));
-        const __m256 v = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(w, 16), byte));
-        const __m256 k1164 = _mm256_set1_ps(1164.0f);
-        const __m256 ns[3] = {
-            _mm256_fmadd_ps(u, _mm256_set1_ps(2115.0f), _mm256_fmadd_ps(y, k1164, yB)),
-            _mm256_fnmadd_ps(v, _mm256_set1_ps(534.0f),
-                             _mm256_fnmadd_ps(u, _mm256_set1_ps(213.0f),
-                                              _mm256_fmadd_ps(y, k1164, yG))),
-            _mm256_fmadd_ps(v, _mm256_set1_ps(1793.0f), _mm256_fmadd_ps(y, k1164, yR))};
-        __m256i q[3];
-        __m256 tie = zero;
-        for (int c = 0; c < 3; ++c) {
-            q[c] = _mm256_cvttps_epi32(_mm256_mul_ps(ns[c], milli));
-            const __m256 rest = _mm256_fnmadd_ps(_mm256_cvtepi32_ps(q[c]), thousand, ns[c]);
-            tie = _mm256_or_ps(tie, _mm256_cmp_ps(rest, zero, _CMP_EQ_OQ));
+        const __m256i uy = _mm256_shuffle_epi8(w, pickUY);
+        const __m256i vy = _mm256_shuffle_epi8(w, pickVY);
+        const __m256i nB = _mm256_add_epi32(_mm256_madd_epi16(uy, kB), cB);
+        const __m256i nG = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(vy, kGvy), _mm256_madd_epi16(uy, kGu)), cG);
+        const __m256i nR = _mm256_add_epi32(_mm256_madd_epi16(vy, kR), cR);
+        // 16-bit lanes per half: [B0..B3 G0..G3] and [R0..R3 0 0 0 0].
+        const __m256i eighthsBG =
+            _mm256_packs_epi32(_mm256_srai_epi32(nB, 3), _mm256_srai_epi32(nG, 3));
+        const __m256i eighthsR = _mm256_packs_epi32(_mm256_srai_epi32(nR, 3), zero);
+        const __m256i wholeBG = _mm256_packs_epi32(
+            _mm256_cmpeq_epi32(_mm256_and_si256(nB, seven), zero),
+            _mm256_cmpeq_epi32(_mm256_and_si256(nG, seven), zero));
+        const __m256i wholeR =
+            _mm256_packs_epi32(_mm256_cmpeq_epi32(_mm256_and_si256(nR, seven), zero), zero);
+        __m256i q[2], tie[2];
+        const __m256i eighths[2] = {eighthsBG, eighthsR};
+        for (int c = 0; c < 2; ++c) {
+            const __m256i e = _mm256_max_epi16(eighths[c], one);
+            q[c] = _mm256_srli_epi16(_mm256_mulhi_epu16(e, magic), 6);
+            tie[c] = _mm256_cmpeq_epi16(_mm256_mullo_epi16(q[c], k125), e);
         }
-        const int hit = _mm256_movemask_ps(tie);
-        // Saturation does the clamping: below 0 gives 0, 256 and above give 255.
-        const __m256i bgr = _mm256_shuffle_epi8(
-            _mm256_packus_epi16(_mm256_packs_epi32(q[0], q[1]),
-                                _mm256_packs_epi32(q[2], _mm256_setzero_si256())),
-            interleave);
+        const int hit = _mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_and_si256(tie[0], wholeBG), _mm256_and_si256(tie[1], wholeR)));
+        const __m256i bgr = _mm256_shuffle_epi8(_mm256_packus_epi16(q[0], q[1]), interleave);
         uint8_t* o = out + x * 3;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(bgr));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), _mm256_extracti128_si256(bgr, 1));
-        for (int k = 0; hit && k < 8; ++k) {
-            const uint8_t* p = src + (x + k) * 4;
-            if (hit >> k & 1) ToBGRExact(t, 0, p[0], p[1], p[2], o + k * 3);
+        // Recorded, not handled here: a call inside this loop costs far more than its rare use.
+        hitGroups[hits] = x;
+        hitMasks[hits] = hit;
+        hits += hit != 0;
+    }
+    // The exact path is plain SSE2 code: leave the AVX state clean before calling it (with the
+    // upper halves dirty each call cost about 0.3 us here, half a row of the vector loop).
+    _mm256_zeroupper();
+    for (int h = 0; h < hits; ++h) {
+        // Pixel k (half k / 4, j = k % 4) owns 16-bit lanes j (B or R) and j + 4 (G).
+        for (int k = 0; k < 8; ++k) {
+            const int bit = (k >> 2) * 16 + (k & 3) * 2;
+            if ((hitMasks[h] >> bit & 1) || (hitMasks[h] >> (bit + 8) & 1)) {
+                const uint8_t* p = src + (hitGroups[h] + k) * 4;
+                ToBGRExact(p[0], p[1], p[2], out + (hitGroups[h] + k) * 3);
+            }
         }
     }
     return x;
 }
 
-bool UseAvx2FmaKernels() {
-    static const bool hasFma = __builtin_cpu_supports("fma");
-    return hasFma && UseAvx2Kernels();
-}
 #endif
 
 bool EnsureCapacity(PreviewBitmap& b, size_t bytes) {
@@ -251,14 +282,14 @@ void PreviewRenderer::RenderPicture(PreviewBitmap& b, const uint8_t* data, int w
     const YuvTables& tables = Tables();
     const int64_t step = halved ? stride * 2 : stride;
 #if defined(__x86_64__)
-    const bool avx2 = UseAvx2FmaKernels();
+    const bool avx2 = UseAvx2Kernels();
 #endif
     for (int r = 0; r < m; ++r, out += static_cast<size_t>(n) * bpp) {
         const uint8_t* src = data + r * step;
         if (yuv && halved) {
             int x = 0;
 #if defined(__x86_64__)
-            if (avx2) x = HalvedRowAvx2(tables, src, n, out);
+            if (avx2) x = HalvedRowAvx2(src, n, out);
 #endif
 #if defined(__SSE2__)
             const __m128i byte = _mm_set1_epi32(0xFF);
