@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -108,11 +109,13 @@ TEST(PreviewRender, EveryYuvTripleMatchesTheDoubleFormula) {
                           24);
                 const PreviewBitmap* b = pr.AcquireBitmap();
                 ASSERT_EQ(b->width, n);
-                for (size_t i = 0; i < want.size(); ++i) {
-                    ASSERT_EQ(b->pixels[i], want[i])
-                        << (halved ? "halved" : "full") << " U " << u << " pixel " << i / 3
-                        << " channel " << i % 3 << (avx2 ? " avx2" : " sse2");
-                }
+                const uint8_t* got = b->pixels.get();
+                const auto bad = std::mismatch(want.begin(), want.end(), got).first;
+                ASSERT_TRUE(bad == want.end())
+                    << (halved ? "halved" : "full") << " U " << u << " pixel "
+                    << (bad - want.begin()) / 3 << " channel " << (bad - want.begin()) % 3 << ": "
+                    << int(got[bad - want.begin()]) << " instead of " << int(*bad)
+                    << (avx2 ? " avx2" : " sse2");
             }
         }
     }
