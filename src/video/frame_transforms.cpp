@@ -129,7 +129,6 @@ __attribute__((target("avx2"))) inline void TransposeLanes(__m256i v[4]) {
 constexpr int kTurnStrip = 64;
 constexpr int kTurnBand = 512;
 
-
 // The UYVY quarter turn with the direction fixed at compile time. Source macropixel column m of
 // row pair j (macropixel a above b) gives two output macropixels sharing the averaged chroma: R
 // from the right-hand pixel 2m+1 and L from the left-hand pixel 2m. Anticlockwise (1): column m

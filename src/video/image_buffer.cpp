@@ -159,8 +159,9 @@ __attribute__((target("avx2"))) int BlendRowBGRAAvx2(uint8_t* __restrict d,
     const __m256i c255 = _mm256_set1_epi16(255);
     const __m256i alphaLanes = _mm256_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0);
     // Each pixel's alpha byte into all four of its 16-bit lanes (zero high bytes).
-    const __m256i spreadLo = _mm256_setr_epi8(3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1,
-                                              3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    const __m256i spreadLo =
+        _mm256_setr_epi8(3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1, 3, -1, 3, -1, 3,
+                         -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1);
     const __m256i spreadHi = _mm256_add_epi8(spreadLo, _mm256_set1_epi16(8));
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -172,8 +173,8 @@ __attribute__((target("avx2"))) int BlendRowBGRAAvx2(uint8_t* __restrict d,
             const __m256i dw = h ? _mm256_unpackhi_epi8(dv, zero) : _mm256_unpacklo_epi8(dv, zero);
             const __m256i a = _mm256_shuffle_epi8(sv, h ? spreadHi : spreadLo);
             const __m256i na = _mm256_sub_epi16(c255, a);
-            const __m256i colour = Div255x16(
-                _mm256_add_epi16(_mm256_mullo_epi16(sw, a), _mm256_mullo_epi16(dw, na)));
+            const __m256i colour =
+                Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(sw, a), _mm256_mullo_epi16(dw, na)));
             const __m256i alpha = _mm256_sub_epi16(
                 c255, Div255x16(_mm256_mullo_epi16(_mm256_sub_epi16(c255, dw), na)));
             half[h] = _mm256_blendv_epi8(colour, alpha, alphaLanes);
@@ -191,11 +192,11 @@ __attribute__((target("avx2"))) int BlendRowBGRAAvx2(uint8_t* __restrict d,
 // S odd, A odd] (chroma and the mean alpha, then its own luma and alpha) of the scalar formula.
 __attribute__((target("avx2"))) int BlendPairsUYVYAvx2(uint8_t* __restrict d,
                                                        const uint8_t* __restrict s, int pairs) {
-    const __m256i own = _mm256_setr_epi8(0, 3, 1, 3, 6, 7, 5, 7, 8, 11, 9, 11, 14, 15, 13, 15,
-                                         0, 3, 1, 3, 6, 7, 5, 7, 8, 11, 9, 11, 14, 15, 13, 15);
+    const __m256i own = _mm256_setr_epi8(0, 3, 1, 3, 6, 7, 5, 7, 8, 11, 9, 11, 14, 15, 13, 15, 0, 3,
+                                         1, 3, 6, 7, 5, 7, 8, 11, 9, 11, 14, 15, 13, 15);
     const __m256i partner = _mm256_setr_epi8(4, 7, 1, 3, 2, 3, 5, 7, 12, 15, 9, 11, 10, 11, 13, 15,
                                              4, 7, 1, 3, 2, 3, 5, 7, 12, 15, 9, 11, 10, 11, 13, 15);
-    const __m256i one = _mm256_set1_epi8(1);
+    const __m256i ones = _mm256_set1_epi8(-1);
     const __m256i low = _mm256_set1_epi16(0xFF);
     const __m256i c255 = _mm256_set1_epi16(255);
     int k = 0;
@@ -206,16 +207,16 @@ __attribute__((target("avx2"))) int BlendPairsUYVYAvx2(uint8_t* __restrict d,
             // Picture pixels 8h .. 8h + 7, four per lane, like the destination words widened.
             const __m256i sv =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + (k + 4 * h) * 8));
-            const __m256i x = _mm256_shuffle_epi8(sv, own);
-            const __m256i z = _mm256_shuffle_epi8(sv, partner);
-            const __m256i mean = _mm256_sub_epi8(_mm256_avg_epu8(x, z),
-                                                 _mm256_and_si256(_mm256_xor_si256(x, z), one));
-            const __m256i S = _mm256_and_si256(mean, low);
-            const __m256i A = _mm256_srli_epi16(mean, 8);
+            // The rounded-up mean of the complements is the complement of the rounded-down mean.
+            const __m256i inv = _mm256_xor_si256(sv, ones);
+            const __m256i invMean =
+                _mm256_avg_epu8(_mm256_shuffle_epi8(inv, own), _mm256_shuffle_epi8(inv, partner));
+            const __m256i S = _mm256_andnot_si256(invMean, low);
+            const __m256i invA = _mm256_srli_epi16(invMean, 8);  // 255 - A
             const __m256i D = _mm256_cvtepu8_epi16(h ? _mm256_extracti128_si256(dv, 1)
                                                      : _mm256_castsi256_si128(dv));
-            out[h] = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(S, A),
-                                                _mm256_mullo_epi16(D, _mm256_sub_epi16(c255, A))));
+            out[h] = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(S, _mm256_sub_epi16(c255, invA)),
+                                                _mm256_mullo_epi16(D, invA)));
         }
         // Lanes hold macropixels [k, k+1 | k+4, k+5] and [k+2, k+3 | k+6, k+7]: put them in order.
         const __m256i packed = _mm256_packus_epi16(out[0], out[1]);

@@ -139,9 +139,9 @@ constexpr int CoefPair(int low, int high) {
 // the pixels it fills (the next store or the row's tail overwrites them).
 __attribute__((target("avx2"))) int HalvedRowAvx2(const uint8_t* src, int n, uint8_t* out) {
     // [U, Y0, V, Y1] -> 16-bit pairs (U, Y0) and (V, Y0) per pixel.
-    const __m256i pickUY = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13,
-                                            -1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1,
-                                            13, -1);
+    const __m256i pickUY =
+        _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 0, -1, 1, -1, 4,
+                         -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
     const __m256i pickVY = _mm256_add_epi8(pickUY, _mm256_set1_epi32(2));  // -1 + 0 stays -1
     const __m256i kB = _mm256_set1_epi32(CoefPair(2115, 1164));
     const __m256i kR = _mm256_set1_epi32(CoefPair(1793, 1164));
@@ -157,9 +157,9 @@ __attribute__((target("avx2"))) int HalvedRowAvx2(const uint8_t* src, int n, uin
     const __m256i magic = _mm256_set1_epi16(static_cast<short>(33555));
     const __m256i k125 = _mm256_set1_epi16(125);
     // Per 128-bit half: [B0..B3 G0..G3 R0..R3 0 0 0 0] -> B, G, R per pixel, then 4 spare bytes.
-    const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1,
-                                                -1, 0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1,
-                                                -1, -1);
+    const __m256i interleave =
+        _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1, 0, 4, 8, 1, 5, 9, 2,
+                         6, 10, 3, 7, 11, -1, -1, -1, -1);
     int hitGroups[kMaxSide / 16], hitMasks[kMaxSide / 16];  // a halved row has at most 4096 pixels
     int hits = 0;
     int x = 0;
@@ -175,9 +175,9 @@ __attribute__((target("avx2"))) int HalvedRowAvx2(const uint8_t* src, int n, uin
         const __m256i eighthsBG =
             _mm256_packs_epi32(_mm256_srai_epi32(nB, 3), _mm256_srai_epi32(nG, 3));
         const __m256i eighthsR = _mm256_packs_epi32(_mm256_srai_epi32(nR, 3), zero);
-        const __m256i wholeBG = _mm256_packs_epi32(
-            _mm256_cmpeq_epi32(_mm256_and_si256(nB, seven), zero),
-            _mm256_cmpeq_epi32(_mm256_and_si256(nG, seven), zero));
+        const __m256i wholeBG =
+            _mm256_packs_epi32(_mm256_cmpeq_epi32(_mm256_and_si256(nB, seven), zero),
+                               _mm256_cmpeq_epi32(_mm256_and_si256(nG, seven), zero));
         const __m256i wholeR =
             _mm256_packs_epi32(_mm256_cmpeq_epi32(_mm256_and_si256(nR, seven), zero), zero);
         __m256i q[2], tie[2];

@@ -277,7 +277,9 @@ TEST(DrawOnto, UYVYNeverWritesPastAnOddWidth) {
 // or, for the picture's odd last column, one.
 void ReferenceBlend(const ImageBuffer& pic, int x, int y, int kind, uint8_t* dst, int W, int H,
                     int stride) {
-    auto mix = [](int s, int a, int d) { return static_cast<uint8_t>((s * a + d * (255 - a)) / 255); };
+    auto mix = [](int s, int a, int d) {
+        return static_cast<uint8_t>((s * a + d * (255 - a)) / 255);
+    };
     for (int Y = std::max(0, y); Y < std::min(H, y + pic.height); ++Y) {
         const uint8_t* row = pic.pixels() + static_cast<size_t>(Y - y) * pic.width * 4;
         uint8_t* d = dst + static_cast<size_t>(Y) * stride;
@@ -318,8 +320,8 @@ TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
     } cases[] = {
         // UYVY: 35 pairs and an odd last pixel at an odd x (drawn from the even pixel before).
         {kPixelUYVY, 71, 3, 1, 2, 80, 8, 6},
-        {kPixelUYVY, 67, 4, -5, -2, 50, 5, 0},    // clipped left and top: starts mid-picture
-        {kPixelUYVY, 40, 3, 30, 0, 61, 4, 0},     // clipped by an odd width
+        {kPixelUYVY, 67, 4, -5, -2, 50, 5, 0},   // clipped left and top: starts mid-picture
+        {kPixelUYVY, 40, 3, 30, 0, 61, 4, 0},    // clipped by an odd width
         {kPixelUYVY, 333, 9, 2, 1, 341, 11, 2},  // every alpha, long rows
         {kPixelUYVY, 3, 1, 0, 0, 4, 1, 0},
         // BGRA: eight-, four- and one-pixel steps.
@@ -348,11 +350,12 @@ TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
         for (bool avx2 : {true, false}) {
             AllowAvx2Kernels(avx2);
             std::vector<uint8_t> got = before;
-            pic.DrawOnto(c.x, c.y, kAnchorTopLeft, kDrawBlend, got.data(), c.kind, c.W, c.H, stride);
+            pic.DrawOnto(c.x, c.y, kAnchorTopLeft, kDrawBlend, got.data(), c.kind, c.W, c.H,
+                         stride);
             for (size_t i = 0; i < got.size(); ++i) {
-                ASSERT_EQ(got[i], want[i]) << "kind " << c.kind << " " << c.w << "x" << c.h
-                                           << " at " << c.x << "," << c.y << " byte " << i
-                                           << (avx2 ? " avx2" : " sse2");
+                ASSERT_EQ(got[i], want[i])
+                    << "kind " << c.kind << " " << c.w << "x" << c.h << " at " << c.x << "," << c.y
+                    << " byte " << i << (avx2 ? " avx2" : " sse2");
             }
         }
         AllowAvx2Kernels(true);

@@ -280,8 +280,8 @@ TEST(QuarterTurns, MatchTheReferenceWithAndWithoutAVX2) {
         bool uyvy;
         int W, H, pad;
     } cases[] = {
-        {true, 2, 2, 0},    {true, 18, 14, 4},  {true, 16, 16, 0},   {true, 70, 46, 8},
-        {true, 134, 68, 0}, {true, 66, 130, 4}, {false, 1, 1, 0},   {false, 7, 9, 4},
+        {true, 2, 2, 0},    {true, 18, 14, 4},   {true, 16, 16, 0},  {true, 70, 46, 8},
+        {true, 134, 68, 0}, {true, 66, 130, 4},  {false, 1, 1, 0},   {false, 7, 9, 4},
         {false, 8, 8, 0},   {false, 37, 45, 12}, {false, 70, 33, 0}, {false, 131, 67, 4},
     };
     uint32_t seed = 5;
