@@ -122,8 +122,8 @@ __attribute__((target("avx2"))) inline void TransposeLanes(__m256i v[4]) {
 }
 #endif
 
-// The AVX2 quarter turns go through the source in bands of kTurnBand rows (BGRA) or row pairs
-// (UYVY), and each band in strips kTurnStrip units wide, a strip in 8 x 8 blocks column by
+// The AVX2 quarter turns go through the source in bands of kTurnBand rows, each band in strips
+// kTurnStrip units (BGRA pixels, UYVY macropixels) wide, a strip in 8 x 8 blocks column by
 // column. Square tiles swept across the whole width instead touch every page of the output for
 // each row of tiles, far more pages than the TLB holds: about a third slower at 1080p.
 constexpr int kTurnStrip = 64;
@@ -202,7 +202,7 @@ struct UYVYTurn {
 #endif
 
 #if defined(__x86_64__)
-    // Eight columns by eight row pairs: Block's arithmetic on rows pairs p (low lanes) and p + 4
+    // Eight columns by eight row pairs: Block's arithmetic on row pairs p (low lanes) and p + 4
     // (high lanes) at once, then in-lane transposes.
     __attribute__((target("avx2"), always_inline)) inline void Block8(int m0, int j0) const {
         const __m256i chroma = _mm256_set1_epi32(static_cast<int>(kChroma));
