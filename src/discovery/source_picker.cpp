@@ -41,7 +41,8 @@ SourcePicker::~SourcePicker() {
 void SourcePicker::Query(uint32_t& count) {
     uint32_t n = 0;
     const NDIlib_source_t* list = ndi_.find_get_current_sources(p_.finder, &n);
-    if (!list && n != 0) return;  // no list: everything stays as it was
+    // Each query frees the array of the one before, so an old pointer is never kept: no list is
+    // an empty list.
     p_.sources = list;
     count = list ? n : 0;
 }
@@ -70,9 +71,7 @@ void SourcePicker::PollFinder() {
     if (!p_.finder) return;
     if (p_.fastPolling) {
         uint32_t count = 0;
-        const NDIlib_source_t* list = ndi_.find_get_current_sources(p_.finder, &count);
-        if (!list) return;
-        p_.sources = list;
+        Query(count);
         p_.sourceCount = count;
         RefillSourceList();
         if (count != 0 && count == p_.lastCount) {
@@ -84,10 +83,8 @@ void SourcePicker::PollFinder() {
         return;
     }
     uint32_t count = 0;
-    const NDIlib_source_t* list = ndi_.find_get_current_sources(p_.finder, &count);
-    if (!list && count != 0) return;
-    p_.sources = list;
-    p_.lastCount = list ? count : 0;
+    Query(count);
+    p_.lastCount = count;
     // Change is detected by the count alone.
     if (p_.lastCount != p_.sourceCount) {
         p_.sourceCount = p_.lastCount;
@@ -100,6 +97,7 @@ void SourcePicker::RefillSourceList() {
     if (p_.sourceCount == 0 || !p_.sources) {
         items_.push_back("No NDI sources detected");
         current_ = 0;
+        ItemsChanged();
         return;
     }
     if (p_.selectedItem < 1) {
@@ -119,6 +117,7 @@ void SourcePicker::RefillSourceList() {
         items_.push_back(name);
     }
     if (p_.keepHeader == 0) SelectItemStartingWith(p_.chosenName);
+    ItemsChanged();
 }
 
 void SourcePicker::SelectItemStartingWith(const std::string& prefix) {
@@ -152,6 +151,7 @@ bool SourcePicker::ShowNoSourceSelected() {
     current_ = 0;
     p_.keepHeader = 1;
     p_.selectedItem = 0;
+    ItemsChanged();
     return true;
 }
 
@@ -163,6 +163,15 @@ void SourcePicker::AcceptSoughtSource(int index) {
     p_.seekArmed = 0;
     r_.selectedSourceIndex = index;
     TakeChosenName();
+    ItemsChanged();
+}
+
+void SourcePicker::ChooseItem(int item) {
+    if (item < 0 || item >= static_cast<int>(items_.size())) return;
+    p_.selectedItem = item;
+    current_ = item;
+    TakeChosenName();
+    r_.selectedSourceIndex = item - 1;
 }
 
 }  // namespace velmor

@@ -26,6 +26,8 @@ public:
 
     // The sought source is listed at finder index i ("Brelta-NDISM" with lParam i).
     std::function<void(int index)> onSoughtSourceFound;
+    // The items or the selected item changed (the list box shows them).
+    std::function<void()> onItemsChanged;
 
     // Replaces the finder and restarts fast polling.
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
@@ -37,6 +39,9 @@ public:
     bool ShowNoSourceSelected() override;
     // The handler of the found report: selects the item, records the choice.
     void AcceptSoughtSource(int index);
+    // The operator chose `item` in the list: it becomes the selected item and, for a source, the
+    // chosen name.
+    void ChooseItem(int item);
 
     const std::vector<std::string>& items() const { return items_; }
     int currentItem() const { return current_; }
@@ -44,8 +49,12 @@ public:
     int timerPeriodMs() const { return timerPeriodMs_; }
 
 private:
+    // A missing list means no sources: the library has freed the previous array by then.
     void Query(uint32_t& count);
     void SelectItemStartingWith(const std::string& prefix);
+    void ItemsChanged() {
+        if (onItemsChanged) onItemsChanged();
+    }
 
     RelayRecord& r_;
     PickerState& p_;

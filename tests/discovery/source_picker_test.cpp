@@ -33,6 +33,9 @@ void Destroy(NDIlib_find_instance_t) {
 const NDIlib_source_t* Sources(NDIlib_find_instance_t, uint32_t* count) {
     FakeFinder& f = *g_finder;
     if (f.returnNoList) {
+        // As the library does: the previous array is freed by this query.
+        f.sources.clear();
+        f.sources.shrink_to_fit();
         *count = 0;
         return nullptr;
     }
@@ -133,15 +136,36 @@ TEST_F(PickerTest, OpeningTheListShowsNoSourceSelected) {
     EXPECT_EQ(picker->currentItem(), 0);
 }
 
-TEST_F(PickerTest, RestartReplacesTheFinderAndAMissingListChangesNothing) {
+TEST_F(PickerTest, RestartReplacesTheFinder) {
     finder.names = {"A (1)"};
     picker->RestartFinder(true, "", nullptr);
     picker->RestartFinder(false, "", "Studio");
     EXPECT_EQ(finder.created, 2);
     EXPECT_EQ(finder.destroyed, 1);
-    finder.returnNoList = true;
-    picker->PollFinder();
-    EXPECT_EQ(picker->items().size(), 2u);
+}
+
+// The library frees the previous array when a query returns no list; nothing may read it after.
+TEST_F(PickerTest, AMissingListEmptiesTheItemsInBothPhases) {
+    for (bool slowPhase : {false, true}) {
+        SCOPED_TRACE(slowPhase ? "slow phase" : "fast phase");
+        finder.returnNoList = false;
+        finder.names = {"A (1)", "B (2)"};
+        picker->RestartFinder(true, "", nullptr);
+        picker->ChooseItem(1);
+        if (slowPhase) {
+            picker->PollFinder();
+            picker->PollFinder();  // two equal counts in a row: slow polling
+            ASSERT_EQ(picker->timerPeriodMs(), SourcePicker::kSlowPeriodMs);
+        }
+        finder.returnNoList = true;
+        picker->PollFinder();
+        EXPECT_EQ(picker->items(), std::vector<std::string>{"No NDI sources detected"});
+        EXPECT_EQ(record.picker.sources, nullptr);
+        // Everything that reads the array afterwards finds nothing to read.
+        picker->RefillSourceList();
+        picker->TakeChosenName();
+        EXPECT_EQ(picker->items().size(), 1u);
+    }
 }
 
 TEST(ChosenName, LongNamesAreCutTo255Utf16Units) {
