@@ -20,6 +20,11 @@ public:
         return velmor::MessageAnswer::Ok;
     }
     void ShowRotation(int, const std::string& caption) override { sink += caption.size(); }
+    void ShowDeinterlace(int, const std::string& caption) override { sink += caption.size(); }
+    void ShowOutputChoice(bool) override {}
+    void ShowAudioDelay(bool) override {}
+    void ShowEbuMode(bool) override {}
+    void ShowExtraIp(const std::string& text) override { sink += text.size(); }
     void ShowKeyFillSplit(bool) override {}
     void ShowMonitorLevel(int) override {}
     void ShowDelayFrames(const std::string& text) override { sink += text.size(); }

@@ -80,13 +80,19 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     // 4. Proc amp output, de-interlace, output type.
     r.procAmp.applyToOutput = s.procAmpApplySetting;
     r.deinterlaceMode = s.deinterlaceSetting;
+    const int deint = r.deinterlaceMode;
+    const int deintShown =
+        (deint >= 0 && deint < static_cast<int>(deinterlaceColours.size())) ? deint : 0;
+    view.ShowDeinterlace(deinterlaceColours[deintShown], kDeinterlaceNames[deintShown]);
     r.airSendOutput = s.airSendSetting;
+    view.ShowOutputChoice(r.airSendOutput != 0);
 
     // 5. Monitor level (a stored value other than 0, 1, 2 changes nothing).
     if (SetMonitorLevel(r, s.monitorLevelSetting)) view.ShowMonitorLevel(s.monitorLevelSetting);
 
     // 6. EBU/SMPTE and the gain, live and in the audio map window.
     r.ebuMode = s.ebuSetting;
+    view.ShowEbuMode(r.ebuMode != 0);
     r.audioMapper.mapperGainItem = s.gainItemSetting;
     r.audioGain = s.gainSetting;
     r.audioMapper.mapperGain = s.gainSetting;
@@ -95,6 +101,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     r.audioDelayFrames = static_cast<uint8_t>(s.delayFramesSetting);
     view.ShowDelayFrames(std::to_string(static_cast<int>(s.delayFramesSetting)));
     r.audioDelayOn = s.delayOnSetting;
+    view.ShowAudioDelay(r.audioDelayOn != 0);
 
     // 8. Map channel count and mono mix.
     r.mapActive = s.mapChannelsSetting;
@@ -108,6 +115,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
         r.audioMapper.mapperMap[j] = s.channelMapSetting[j];
     }
     CopyToField(r.extraIpText, FieldText(s.extraIpSetting));
+    view.ShowExtraIp(FieldText(r.extraIpText));
 
     // 10. "Exclude local", restarting the finder when it changed.
     if (s.excludeLocalSetting != r.excludeLocal) {

@@ -11,6 +11,16 @@ public:
     virtual ~ISettingsView() = default;
     // Rotation button: colour index and caption ("Rotate 0" ...).
     virtual void ShowRotation(int colourIndex, const std::string& caption) = 0;
+    // De-interlace button: colour index and caption ("DeInt OFF" ...).
+    virtual void ShowDeinterlace(int colourIndex, const std::string& caption) = 0;
+    // Output button: "AirSend" (colour 2) or "NDI®" (colour 3).
+    virtual void ShowOutputChoice(bool airSend) = 0;
+    // "Audio Delay" button: colour 1 on, 3 off.
+    virtual void ShowAudioDelay(bool on) = 0;
+    // Button 1018: "EBU o/p" or "SMPTE o/p".
+    virtual void ShowEbuMode(bool ebu) = 0;
+    // The Extra IP field: a dotted address, or empty for a blank field.
+    virtual void ShowExtraIp(const std::string& text) = 0;
     // System-menu "Split Key+Fill" check; the "Split Key+Fill o/p" label is hidden when off.
     virtual void ShowKeyFillSplit(bool on) = 0;
     // Level control picture and caption for 0 Mute, 1 Dim, 2 Full.

@@ -125,11 +125,17 @@ TEST(ApplySettings, RestoresLiveMembersInOrder) {
     EXPECT_STREQ(r.extraIpText, "192.0.2.7");
     EXPECT_EQ(r.excludeLocal, 0);
 
+    // Every control that shows a loaded value shows it, not the state before the load.
     const std::vector<std::string> expected = {
         "rotation 4 Rotate -90",
         "keyfill on",
+        "deinterlace 1 Field 1",
+        "output AirSend",
         "monitor 1",
+        "SMPTE o/p",
         "delay 3",
+        "audio delay on",
+        "extra ip 192.0.2.7",
         "exclude off",
         "finder local=1 ips=192.0.2.7 groups=Public,Studio A",
     };
@@ -144,7 +150,9 @@ TEST(ApplySettings, UnchangedExcludeLocalLeavesTheFinderAlone) {
     r.settingsRecord.rotationSetting = 77;     // not a mode: the button shows "Rotate 0"
     RecordingView view;
     ApplySettings(r, view, view);
-    const std::vector<std::string> expected = {"rotation 0 Rotate 0", "keyfill off", "delay 0"};
+    const std::vector<std::string> expected = {
+        "rotation 0 Rotate 0", "keyfill off", "deinterlace 0 DeInt OFF", "output NDI",
+        "SMPTE o/p",           "delay 0",     "audio delay off",         "extra ip "};
     EXPECT_EQ(view.calls, expected);
     EXPECT_FLOAT_EQ(r.monitorLevel, 1.0f);
     EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 9);

@@ -36,6 +36,17 @@ public:
     void ShowRotation(int colour, const std::string& caption) override {
         calls.push_back("rotation " + std::to_string(colour) + " " + caption);
     }
+    void ShowDeinterlace(int colour, const std::string& caption) override {
+        calls.push_back("deinterlace " + std::to_string(colour) + " " + caption);
+    }
+    void ShowOutputChoice(bool airSend) override {
+        calls.push_back(std::string("output ") + (airSend ? "AirSend" : "NDI"));
+    }
+    void ShowAudioDelay(bool on) override {
+        calls.push_back(std::string("audio delay ") + (on ? "on" : "off"));
+    }
+    void ShowEbuMode(bool ebu) override { calls.push_back(ebu ? "EBU o/p" : "SMPTE o/p"); }
+    void ShowExtraIp(const std::string& text) override { calls.push_back("extra ip " + text); }
     void ShowKeyFillSplit(bool on) override {
         calls.push_back(std::string("keyfill ") + (on ? "on" : "off"));
     }
