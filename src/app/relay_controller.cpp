@@ -2,15 +2,12 @@
 
 #include <unistd.h>
 
-#include <QCommandLineParser>
-#include <QGuiApplication>
-#include <QSocketNotifier>
-#include <csignal>
-#include <cstdio>
+#include <ctime>
 
 #include "persist/config_file.h"
 #include "persist/startup_load.h"
 #include "platform/drawn_pictures.h"
+#include "platform/grab_writer.h"
 #include "relay/capture_apply.h"
 #include "relay/text_box.h"
 #include "relay/text_fields.h"
@@ -20,10 +17,13 @@ namespace velmor {
 
 namespace {
 constexpr size_t kRemoteTextLimit = 1024;  // UTF-16 units
+constexpr int kBlinkPeriodMs = 250;
+constexpr int kWatchdogPeriodMs = 3500;
+constexpr int kMeterPeriodMs = 18;
 }  // namespace
 
-RelayController::RelayController(RelayOptions options) : options_(std::move(options)) {
-    pickerTimer_.setSingleShot(false);
+RelayController::RelayController(RelayOptions options, IWindowSide& side)
+    : options_(std::move(options)), side_(side) {
     QObject::connect(&pickerTimer_, &QTimer::timeout, [this] {
         if (!picker_) return;
         picker_->PollFinder();
@@ -33,16 +33,13 @@ RelayController::RelayController(RelayOptions options) : options_(std::move(opti
     QObject::connect(&watchdogTimer_, &QTimer::timeout, [this] {
         if (engine_) engine_->WatchdogTick();
     });
-    // The engine asks for the watchdog from its video thread; the timer lives on this thread.
-    window_.onWatchdog = [this](bool on) {
-        QMetaObject::invokeMethod(
-            &watchdogTimer_,
-            [this, on] { on ? watchdogTimer_.start(3500) : watchdogTimer_.stop(); },
-            Qt::QueuedConnection);
-    };
+    QObject::connect(&freezeTimer_, &QTimer::timeout, [this] { RunFreezeBlinkTick(); });
+    QObject::connect(&grabBlinkTimer_, &QTimer::timeout, [this] { RunGrabBlinkTick(); });
 }
 
 RelayController::~RelayController() {
+    // A thread still ending may be waiting for the window: let its calls return, then join.
+    calls_.Close();
     if (engine_) engine_->StopAndWait();
 }
 
@@ -63,28 +60,31 @@ bool RelayController::Start() {
     RelayRecord& r = record_;
     r.ApplyStartupDefaults();
     r.processId = static_cast<uint32_t>(::getpid());
+    r.versionText = VELMOR_VERSION_TEXT;
+    r.buildMonthText = VELMOR_BUILD_MONTH;
+    model_.SetCaption(Caption::Title, "NDI Velmor - Test version");
 
     // The NDI library: every path tried is logged, since "runtime not found" is the usual problem.
-    ndi_ = LoadNdiLibrary();
+    ndi_ = LoadNdiLibrary(options_.ndiChoice);
     for (const std::string& line : ndi_.log)
-        window_.Log(line);
+        side_.Log(line);
     if (!ndi_.ok) {
-        window_.Log("no NDI library could be loaded: " + ndi_.error);
+        side_.Show("no NDI library could be loaded: " + ndi_.error, "NDI Receiver",
+                   MessageButtons::Ok);
         return false;
     }
     if (!ndi_.api.initialize()) {
-        window_.Show(
+        side_.Show(
             ndi_.api.is_supported_CPU() ? "Cannot run NDI®." : "Cannot run NDI®. Unsupported CPU",
             "NDI Receiver", MessageButtons::Ok);
         return false;
     }
     ndiStarted_ = true;
-    window_.Log("NDI library: " + ndi_.versionText + " (" + ndi_.path + ")");
+    side_.Log("NDI library: " + ndi_.versionText + " (" + ndi_.path + ")");
 
     // Local monitoring; without a sound server the relay carries on and the meters still work.
-    if (!monitorDevice_.Open(monitorQueue_)) {
-        window_.Show(kMonitorOpenFailedText, "NDI Receiver", MessageButtons::Ok);
-    }
+    if (!monitorDevice_.Open(monitorQueue_))
+        side_.Show(kMonitorOpenFailedText, "NDI Receiver", MessageButtons::Ok);
     // The PPM meter measures every tapped block on the audio thread.
     r.ppmMeter = std::make_unique<PpmMeter>(&rasteriser_);
     tap_ = std::make_unique<MonitorAudioTap>(
@@ -94,56 +94,87 @@ bool RelayController::Start() {
             rec.ppmMeter->MeterBlock(rec.meterLink, left, right, samples, gain > 0.0f ? gain : 1.0);
             return rec.meterLink.meterScale.load();
         });
-    meterTimer_.start(18);
+    meterTimer_.start(kMeterPeriodMs);
 
     // Timecode glyphs, drawn by Velmor itself.
-    if (DrawTimecodeGlyphs(r.digitImages, 11)) PrepareDigitImages(r.digitImages);
+    if (DrawTimecodeGlyphs(r.digitImages, kTimecodeGlyphs)) PrepareDigitImages(r.digitImages);
 
     picker_ = std::make_unique<SourcePicker>(r, ndi_.api);
     picker_->onSoughtSourceFound = [this](int index) { OnSourceFound(index); };
-    engine_ = std::make_unique<Engine>(r, ndi_.api, window_, window_, tap_.get(), picker_.get());
+    picker_->onItemsChanged = [this] {
+        model_.SetPicker(picker_->items(), picker_->currentItem());
+    };
+    engine_ = std::make_unique<Engine>(r, ndi_.api, bridge_, notifier_, tap_.get(), picker_.get());
+    engine_->SetWindowPoster([this](std::function<void()> task) { calls_.Post(std::move(task)); });
 
     if (options_.showLocal) r.excludeLocal = 0;
-    // The command-line address goes to the finder.
+    model_.SetFlag(Flag::ExcludeLocal, r.excludeLocal != 0);
+    // The command-line address goes to the Extra IP field and the finder.
     if (!options_.extraIps.empty()) {
         CopyToField(r.extraIpText, options_.extraIps);
-        window_.SetSourceCaption("Command Line argument = >" + FieldText(r.extraIpText) + "<");
+        model_.SetCaption(Caption::ExtraIp, FieldText(r.extraIpText));
+        model_.SetCaption(Caption::Source,
+                          "Command Line argument = >" + FieldText(r.extraIpText) + "<");
     }
-    picker_->RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), nullptr);
-    SchedulePickerTimer();
+    RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), nullptr);
 
     // The copy's number, then its configuration.
     if (!bus_.Connect(QString::fromStdString(options_.busAddress)))
-        window_.Log(kRemoteControlUnavailableText);
+        side_.Log(kRemoteControlUnavailableText);
     bus_.AddListener([this](const BusMessage& m) { OnBusMessage(m); });
     instances_ = std::make_unique<InstanceProtocol>(&bus_, r.processId);
     instances_->Start([this](const InstanceDecision& d) { OnInstanceDecided(d); });
     return true;
 }
 
+void RelayController::SetTitleForInstance() {
+    RelayRecord& r = record_;
+    model_.SetCaption(Caption::Title,
+                      r.commsReturn ? "Korvo Velmor acting as Comms Return"
+                                    : "Korvo Velmor NDI® Receiver/Transmitter & Processor - No " +
+                                          std::to_string(r.instanceIndex + 1));
+}
+
 void RelayController::OnInstanceDecided(const InstanceDecision& decision) {
     RelayRecord& r = record_;
+    r.instanceProbe = 0;
     if (decision.allTaken) {
-        window_.Show("OK to exit?", "Quit NDI Velmor", MessageButtons::OkCancel);
-        Exit([] { QCoreApplication::exit(1); });
+        // Eight copies run: the exit confirmation. Cancel runs on unnumbered (index 0), with the
+        // template title and no configuration.
+        if (side_.Show("OK to exit?", "Quit NDI Velmor", MessageButtons::OkCancel) ==
+            MessageAnswer::Ok) {
+            ExitWhenDisconnected([this] {
+                if (onQuit) onQuit(1);
+            });
+        } else {
+            r.instanceIndex = 0;
+            side_.Log("running on as an unnumbered copy, without a configuration");
+        }
         return;
     }
     r.instanceIndex = decision.instanceIndex;
-    r.instanceProbe = 0;
-    window_.Log(r.commsReturn ? "Korvo Velmor acting as Comms Return"
-                              : "Korvo Velmor NDI® Receiver/Transmitter & Processor - No " +
-                                    std::to_string(r.instanceIndex + 1));
+    SetTitleForInstance();
+    side_.Log(model_.caption(Caption::Title));
     SetConfigFileName(r, r.instanceIndex);
-    RunStartupConfigLoad(r, window_, window_, *picker_, ConfigPath());
+    LoadStartupConfiguration();
+}
+
+void RelayController::LoadStartupConfiguration() {
+    RelayRecord& r = record_;
+    // --load-on-startup applies the stored settings as if the file asked for it.
+    RunStartupConfigLoad(r, notifier_, bridge_, *this, ConfigPath(), options_.loadOnStartup);
+    if (options_.loadOnStartup) r.settingsRecord.loadOnStartupSetting = 1;
     if (options_.saveOnExit) r.settingsRecord.saveOnExitSetting = 1;
+    model_.SetFlag(Flag::MenuLoadOnStartup, r.settingsRecord.loadOnStartupSetting != 0);
+    model_.SetFlag(Flag::MenuSaveOnExit, r.settingsRecord.saveOnExitSetting != 0);
     if (options_.showLocal && r.excludeLocal) {
         r.excludeLocal = 0;
-        window_.ShowExcludeLocal(false);
-        picker_->RestartFinder(true, FieldText(r.extraIpText), r.groupSetup.receiveGroups);
+        model_.SetFlag(Flag::ExcludeLocal, false);
+        RestartFinderWithGroups();
     }
     if (!options_.seekSource.empty()) {
         r.seekingText = "Seeking: " + options_.seekSource;
-        window_.SetSourceCaption(r.seekingText);
+        model_.SetCaption(Caption::Source, r.seekingText);
         r.picker.seekName = options_.seekSource;
         r.picker.seekArmed = 1;
         r.picker.seekReported = 0;
@@ -160,20 +191,32 @@ void RelayController::OnInstanceDecided(const InstanceDecision& decision) {
     SchedulePickerTimer();
 }
 
+void RelayController::RestartFinder(bool showLocalSources, const std::string& extraIps,
+                                    const char* groups) {
+    picker_->RestartFinder(showLocalSources, extraIps, groups);
+    SchedulePickerTimer();
+}
+
+void RelayController::RestartFinderWithGroups() {
+    const RelayRecord& r = record_;
+    RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), r.groupSetup.receiveGroups);
+}
+
 void RelayController::RefreshMeterFlags() {
     RelayRecord& r = record_;
+    if (!r.ppmMeter) return;
     PpmMeter& meter = *r.ppmMeter;
     meter.vmixMode = r.meterSettings.meterMode;
     if (r.ppmOverlayOn) {
         r.ppmEnabled = 1;
         meter.SetOverlayEnabled(true);
-        window_.SetButton(WindowButton::PpmOverlay, 1, "");
+        model_.SetButton(WindowButton::PpmOverlay, 1);
     } else {
         if (!r.meterSettings.meterSeparateOutput) {
             r.ppmEnabled = 0;
             meter.SetOverlayEnabled(false);
         }
-        window_.SetButton(WindowButton::PpmOverlay, 0, "");
+        model_.SetButton(WindowButton::PpmOverlay, 0);
     }
     SetMeterChangeFlags(r, kMeterChangePicture);
 }
@@ -186,8 +229,9 @@ void RelayController::MeterTick() {
         meter.SetFrameSize(r.meterFrameSize[0], r.meterFrameSize[1]);
         r.meterGeometryDirty = 0;
     }
-    meter.MeterTick(1);
-    meter.MeterTick(2);
+    const bool repaint1 = meter.MeterTick(1);
+    const bool repaint2 = meter.MeterTick(2);
+    if (repaint1 || repaint2) model_.MeterChanged();
 }
 
 void RelayController::OnSourceFound(int index) {
@@ -195,15 +239,16 @@ void RelayController::OnSourceFound(int index) {
     picker_->AcceptSoughtSource(index);
     if (r.seekPending) {
         r.seekPending = 0;
-        // Connecting runs the probe on this thread; leave the picker's refill first.
-        QMetaObject::invokeMethod(
-            &pickerTimer_, [this, index] { engine_->ConnectToSource(index); },
-            Qt::QueuedConnection);
+        // Leave the picker's refill before connecting.
+        calls_.Post([this, index] {
+            if (engine_) engine_->ConnectToSource(index);
+        });
     }
 }
 
 void RelayController::OnBusMessage(const BusMessage& m) {
     RelayRecord& r = record_;
+    if (!engine_) return;
     if (m.message == RegisteredMessage::GrabFreeze) {
         if (m.wParam != 0 && m.wParam != r.instanceIndex + 1) return;
         if (m.lParam == 1) {
@@ -226,20 +271,74 @@ void RelayController::OnBusMessage(const BusMessage& m) {
             if (r.outputWidth != 0)
                 PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, rasteriser_);
             r.overlaySetup.overlayOn = 1;
-            window_.SetButton(WindowButton::Overlay, 1, "");
-            window_.Log("remote text box: " + text);
+            model_.SetButton(WindowButton::Overlay, 1);
+            side_.Log("remote text box: " + text);
         } else if (m.wParam == 11) {
             r.overlaySetup.overlayOn = 0;
-            window_.SetButton(WindowButton::Overlay, 3, "");
+            model_.SetButton(WindowButton::Overlay, 3);
         }
     }
 }
 
-void RelayController::Exit(std::function<void()> done) {
+// --- Window timers ---
+
+void RelayController::StartFreezeBlink() {
+    freezeTimer_.start(kBlinkPeriodMs);
+}
+
+void RelayController::StopFreezeBlink() {
+    freezeTimer_.stop();
+}
+
+void RelayController::RunFreezeBlinkTick() {
+    RelayRecord& r = record_;
+    r.freezeBlinkPhase = r.freezeBlinkPhase ? 0 : 1;
+    model_.SetLamp(LampId::Freeze, r.freezeBlinkPhase ? Lamp::Red : Lamp::Green);
+}
+
+void RelayController::StartWatchdog() {
+    watchdogTimer_.start(kWatchdogPeriodMs);
+}
+
+void RelayController::StopWatchdog() {
+    watchdogTimer_.stop();
+}
+
+void RelayController::StartGrabBlink() {
+    record_.grabBlinks = 4;
+    grabBlinkTimer_.start(kBlinkPeriodMs);
+}
+
+void RelayController::RunGrabBlinkTick() {
+    RelayRecord& r = record_;
+    const int n = r.grabBlinks;
+    if (n <= 0) {
+        grabBlinkTimer_.stop();
+        if (engine_) engine_->EvaluateSignalLamp();
+        return;
+    }
+    if (n % 2 == 1) {
+        model_.SetLamp(LampId::Signal, Lamp::Green);
+    } else if (engine_) {
+        engine_->EvaluateSignalLamp();
+    }
+    r.grabBlinks = n - 1;
+}
+
+void RelayController::WriteGrab() {
+    // The video thread waits meanwhile, so grabImage stays as it is while it is written.
+    RelayRecord& r = record_;
+    const bool ok = velmor::WriteGrab(r.grabSetup, r.instanceIndex, r.grabImage, grabOutput_,
+                                      bridge_, std::time(nullptr));
+    side_.Log(ok ? "frame grab saved" : "frame grab failed");
+}
+
+// --- Exit ---
+
+void RelayController::ExitWhenDisconnected(std::function<void()> done) {
     if (engine_) engine_->Disconnect();
     pickerTimer_.stop();
     watchdogTimer_.stop();
-    meterTimer_.stop();
     // Wait for both engine threads without blocking the event loop their window calls need.
     QObject::disconnect(&exitTimer_, nullptr, nullptr, nullptr);
     QObject::connect(&exitTimer_, &QTimer::timeout, [this, done] {
@@ -250,8 +349,15 @@ void RelayController::Exit(std::function<void()> done) {
     exitTimer_.start(10);
 }
 
-void RelayController::FinishExit(std::function<void()> done) {
+void RelayController::FinishExit(const std::function<void()>& done) {
+    if (exited_) return;
+    exited_ = true;
     RelayRecord& r = record_;
+    pickerTimer_.stop();
+    watchdogTimer_.stop();
+    freezeTimer_.stop();
+    grabBlinkTimer_.stop();
+    meterTimer_.stop();
     if (engine_) {
         engine_->ReapThreads();
         engine_->CloseOutputs();
@@ -259,81 +365,18 @@ void RelayController::FinishExit(std::function<void()> done) {
     picker_.reset();  // the finder goes before the library
     if (ndiStarted_) ndi_.api.destroy();
     ndiStarted_ = false;
+    const std::string path = ConfigPath();
     if (r.settingsRecord.saveOnExitSetting) {
         CaptureSettings(r);
-        if (SaveConfig(r, ConfigPath(), window_)) window_.Log("settings saved to " + ConfigPath());
+        if (SaveConfig(r, path, notifier_)) side_.Log("settings saved to " + path);
+    } else if (menuChoicesChanged_ &&
+               StoreMenuChoices(path, r.settingsRecord.loadOnStartupSetting, 0)) {
+        // The settings stay as they were saved; the menu choices are remembered.
+        side_.Log("menu choices saved to " + path);
     }
     monitorDevice_.Close();
     if (engine_) engine_->ReleaseAudioRing();
     done();
-}
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-}  // namespace
-
-int RunHeadless(int argc, char** argv) {
-    // Pictures and fonts (timecode glyphs, meter labels) need Qt's GUI side, but never a screen.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationName("velmor");
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Velmor receives one NDI source, processes it and publishes it again as new NDI sources.\n"
-        "Without windows (--headless) it logs every status change and runs until SIGINT or "
-        "SIGTERM.");
-    parser.addHelpOption();
-    parser.addOption({"headless", "Run without windows."});
-    parser.addOption(
-        {"source", "Connect to the source NAME (\"HOST (name)\") when it is found.", "NAME"});
-    parser.addOption(
-        {"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
-    parser.addOption({"save-on-exit", "Save the settings at exit."});
-    parser.addOption(
-        {"ppm-overlay",
-         "Switch the PPM overlay on (the meter outputs come from the configuration)."});
-    parser.addOption(
-        {"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
-    parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
-    parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.",
-                                 "[address]");
-    parser.process(app);
-
-    RelayOptions options;
-    options.seekSource = parser.value("source").toStdString();
-    options.configPath = parser.value("config").toStdString();
-    options.saveOnExit = parser.isSet("save-on-exit");
-    options.showLocal = parser.isSet("show-local");
-    options.ppmOverlay = parser.isSet("ppm-overlay");
-    options.busAddress = parser.value("bus").toStdString();
-    if (!parser.positionalArguments().isEmpty())
-        options.extraIps = parser.positionalArguments().first().toStdString();
-
-    if (::pipe(g_signalPipe) != 0) return 1;
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    RelayController controller(options);
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    bool exiting = false;
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        if (exiting) return;
-        exiting = true;
-        controller.window().Log("stopping");
-        controller.Exit([] { QCoreApplication::exit(0); });
-    });
-    if (!controller.Start()) return 1;
-    return app.exec();
 }
 
 }  // namespace velmor

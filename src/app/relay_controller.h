@@ -1,16 +1,19 @@
-// One running copy without its windows: start-up (defaults, NDI, local monitor, glyphs, finder,
-// instance number, configuration load and the seek of the stored source), the registered messages,
-// the picker's timer, the watchdog, and the orderly exit. Lives on the main (window) thread and
-// runs on its Qt event loop; the GUI's main window will drive the same steps.
+// One running copy: start-up (defaults, NDI, local monitor, glyphs, finder, instance number,
+// configuration load and the seek of the stored source), the window timers, the registered
+// messages, the picker's polling and the orderly exit. Lives on the window thread and runs on
+// Qt's event loop; the main window and the headless runner drive the same controller and differ
+// only in their IWindowSide and in how they show the MainWindowModel.
 #pragma once
 
-#include <QCoreApplication>
 #include <QTimer>
+
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "app/log_window.h"
+#include "app/main_window_model.h"
+#include "app/model_bridge.h"
+#include "app/window_side.h"
 #include "audio/monitor_queue.h"
 #include "discovery/source_picker.h"
 #include "engine/engine.h"
@@ -20,46 +23,101 @@
 #include "platform/monitor_audio_tap.h"
 #include "platform/monitor_outputs.h"
 #include "platform/qt_text_rasteriser.h"
+#include "platform/window_calls.h"
 #include "relay/relay_record.h"
+#include "video/preview_render.h"
 
 namespace velmor {
 
 struct RelayOptions {
-    std::string seekSource;   // connect to this source when it is found (instead of the stored one)
-    std::string configPath;   // configuration file (default: last.vlm / lastN.vlm here)
-    std::string extraIps;     // finder's extra addresses, as the command-line address
-    bool saveOnExit = false;  // save settings at exit even when the file does not ask for it
-    bool showLocal = false;   // list sources of this machine ("Exclude local" off)
-    bool ppmOverlay = false;  // the "PPM overlay" button pressed once the settings are in
-    std::string busAddress;   // a private D-Bus (tests); empty: the session bus
+    std::string seekSource;      // connect to this source when it is found (not the stored one)
+    std::string configPath;      // configuration file (default: last.vlm / lastN.vlm here)
+    std::string extraIps;        // the command-line address for the finder
+    bool saveOnExit = false;     // turn "Save settings on exit" on
+    bool loadOnStartup = false;  // turn "Load settings on startup" on (applies a stored file)
+    bool showLocal = false;      // list sources of this machine ("Exclude local" off)
+    bool ppmOverlay = false;     // the "PPM overlay" button pressed once the settings are in
+    std::string busAddress;      // a private D-Bus (tests); empty: the session bus
+    NdiChoice ndiChoice = NdiChoice::FromEnvironment;
 };
 
-class RelayController {
+class RelayController : private IWindowActions, private IFinderControl {
 public:
-    explicit RelayController(RelayOptions options);
-    ~RelayController();
+    RelayController(RelayOptions options, IWindowSide& side);
+    ~RelayController() override;
+    RelayController(const RelayController&) = delete;
+    RelayController& operator=(const RelayController&) = delete;
 
-    // Runs the start-up. False when nothing can run (no NDI library); the reason was logged.
+    // Runs the start-up. False when nothing can run (no NDI library); the reason was shown.
     bool Start();
-    // Disconnects, waits for both engine threads, runs the exit sequence, then calls `done`.
-    void Exit(std::function<void()> done);
 
+    // The exit sequence once no engine thread is alive (the confirmation is the command set's):
+    // outputs, receiver and library closed, settings saved when asked, the monitor drained. Then
+    // `done` runs.
+    void FinishExit(const std::function<void()>& done);
+    // Without windows: disconnects, waits (polling, the event loop keeps running) until both
+    // engine threads have ended, then FinishExit.
+    void ExitWhenDisconnected(std::function<void()> done);
+
+    // The preview's renderer; the bridge feeds it only while a preview is shown.
+    PreviewRenderer& mainPreview() { return mainPreview_; }
+    void ShowPreviewOn(bool shown) {
+        bridge_.SetRenderer(PreviewTarget::Main, shown ? &mainPreview_ : nullptr);
+    }
+
+    // The parts the command set works on. Window thread.
     RelayRecord& record() { return record_; }
-    LogWindow& window() { return window_; }
-
-private:
-    void OnInstanceDecided(const InstanceDecision& decision);
-    void OnBusMessage(const BusMessage& message);
-    void OnSourceFound(int index);
-    void SchedulePickerTimer();
-    void RefreshMeterFlags();
-    void MeterTick();
-    void FinishExit(std::function<void()> done);
+    MainWindowModel& model() { return model_; }
+    IWindowSide& side() { return side_; }
+    Engine* engine() { return engine_.get(); }
+    SourcePicker* picker() { return picker_.get(); }
+    ModelBridge& bridge() { return bridge_; }
+    WindowCalls& calls() { return calls_; }
+    MessageBus& bus() { return bus_; }
+    const NdiLoadResult& ndi() const { return ndi_; }
+    const RelayOptions& options() const { return options_; }
     std::string ConfigPath() const;
 
+    // Operations shared by the command set and the messages.
+    void RestartFinderWithGroups();  // show-local = not "Exclude local", extra IP, receive groups
+    void RefreshMeterFlags();
+    void RunFreezeBlinkTick();  // timer 4
+    void RunGrabBlinkTick();    // timer 6
+    void SetTitleForInstance();
+    void OnBusMessage(const BusMessage& message);
+    // "Load settings on startup" or "Save settings on exit" was changed from the menu: kept in
+    // the file at exit even when the settings themselves are not saved.
+    void NoteMenuChoiceChanged() { menuChoicesChanged_ = true; }
+
+    // Called when the copy should end now (after the ninth-copy question or a failed start-up).
+    std::function<void(int exitCode)> onQuit;
+
+private:
+    // IWindowActions (window thread)
+    void StartFreezeBlink() override;
+    void StopFreezeBlink() override;
+    void StartWatchdog() override;
+    void StopWatchdog() override;
+    void StartGrabBlink() override;
+    void WriteGrab() override;
+    // IFinderControl (the start-up load and the apply step restart the finder through this)
+    void RestartFinder(bool showLocalSources, const std::string& extraIps,
+                       const char* groups) override;
+
+    void OnInstanceDecided(const InstanceDecision& decision);
+    void LoadStartupConfiguration();
+    void OnSourceFound(int index);
+    void SchedulePickerTimer();
+    void MeterTick();
+
     RelayOptions options_;
+    IWindowSide& side_;
     RelayRecord record_;
-    LogWindow window_{record_};
+    MainWindowModel model_;
+    WindowCalls calls_;
+    ModelBridge bridge_{record_, model_, calls_, *this};
+    WindowThreadNotifier notifier_{side_, calls_};
+    PreviewRenderer mainPreview_;
     NdiLoadResult ndi_;
     MonitorQueue monitorQueue_;
     MonitorDevice monitorDevice_;
@@ -69,14 +127,16 @@ private:
     MessageBus bus_;
     std::unique_ptr<InstanceProtocol> instances_;
     QTimer pickerTimer_;
-    QTimer watchdogTimer_;
+    QTimer watchdogTimer_;   // 5
+    QTimer freezeTimer_;     // 4
+    QTimer grabBlinkTimer_;  // 6
     QTimer exitTimer_;
     QTimer meterTimer_;
     QtTextRasteriser rasteriser_;
+    ImageBuffer grabOutput_;
     bool ndiStarted_ = false;
+    bool exited_ = false;
+    bool menuChoicesChanged_ = false;
 };
-
-// `velmor --headless`: the relay as a service, logging to standard output until SIGINT or SIGTERM.
-int RunHeadless(int argc, char** argv);
 
 }  // namespace velmor

@@ -41,14 +41,20 @@ Engine::Engine(RelayRecord& record, const NdiLibrary& ndi, IWindowBridge& bridge
     : r_(record), ndi_(ndi), bridge_(bridge), notifier_(notifier), tap_(tap), picker_(picker) {}
 
 Engine::~Engine() {
+    probeCancel_ = true;
     r_.videoThreadRun = 0;
     r_.audioThreadRun = 0;
+    if (probeThread_.joinable()) probeThread_.join();
     if (videoThread_.joinable()) videoThread_.join();
     if (audioThread_.joinable()) audioThread_.join();
 }
 
 bool Engine::IsConnected() const {
-    return r_.videoThreadAlive || r_.audioThreadAlive;
+    return probing_ || r_.videoThreadAlive || r_.audioThreadAlive;
+}
+
+void Engine::SetWindowPoster(WindowPoster post) {
+    post_ = std::move(post);
 }
 
 void Engine::ReapThreads() {
@@ -57,8 +63,11 @@ void Engine::ReapThreads() {
 }
 
 void Engine::StopAndWait() {
+    probeCancel_ = true;
     r_.videoThreadRun = 0;
     r_.audioThreadRun = 0;
+    // A probe's completion is a posted task that this loop does not run: finish it here.
+    if (probing_ && probeThread_.joinable()) FinishConnection();
     while (r_.videoThreadAlive || r_.audioThreadAlive)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ReapThreads();
@@ -87,6 +96,7 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
     r_.videoFormatSeen = 0;
     if (IsConnected()) {
         bridge_.SetSourceCaption("Closing current NDI connection");
+        probeCancel_ = true;
         r_.audioThreadRun = 0;
         r_.videoThreadRun = 0;
         OverlayAndDelayReset();
@@ -129,9 +139,28 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
     // 9. The output type cannot change while connected.
     bridge_.EnableOutputButton(false);
 
-    // 10. Probe until the first video and audio frames have arrived.
+    // 10. Probe until the first video and audio frames have arrived: on a worker when the window
+    // must stay responsive, the connection then completes on the window thread.
+    probing_ = true;
+    probeCancel_ = false;
+    if (post_) {
+        try {
+            probeThread_ = std::thread([this, recv] {
+                Probe(recv);
+                post_([this] { FinishConnection(); });
+            });
+            return true;
+        } catch (const std::system_error&) {
+            // Without a worker the probe runs here, as it always may.
+        }
+    }
+    Probe(recv);
+    return FinishConnection();
+}
+
+void Engine::Probe(NDIlib_recv_instance_t recv) {
     int videoTries = 30, audioTries = 40;
-    while (videoTries > 0 || audioTries > 0) {
+    while ((videoTries > 0 || audioTries > 0) && !probeCancel_) {
         if (videoTries > 0) --videoTries;
         if (audioTries > 0) --audioTries;
         const bool wantVideo = !r_.videoFormatSeen;
@@ -170,9 +199,14 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
             ndi_.recv_free_metadata(recv, &meta);
         }
     }
+}
 
-    // 11. Nothing arrived: the receiver stays held, no thread runs.
-    if (!r_.videoFormatSeen && !r_.audioFormatSeen) {
+bool Engine::FinishConnection() {
+    if (probeThread_.joinable()) probeThread_.join();
+    probing_ = false;
+    // 11. Nothing arrived, or the connection was ended meanwhile: the receiver stays held (the
+    // next connection or the exit destroys it), no thread runs.
+    if ((!r_.videoFormatSeen && !r_.audioFormatSeen) || probeCancel_) {
         bridge_.EnableOutputButton(true);
         return false;
     }
@@ -258,6 +292,7 @@ void Engine::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
     r_.outputHeight = frame.yres;
     r_.outputFrameRate = rate;
     r_.frameDuration = FrameDurationOf(rate);
+    r_.outputFourCC = static_cast<uint32_t>(frame.FourCC);
 
     // 2-3. Captions and lamp.
     bridge_.SetVideoCaption(VideoFormatCaption(frame, rate));
@@ -322,6 +357,7 @@ void Engine::EvaluateSignalLamp() {
 
 void Engine::Disconnect() {
     bridge_.StopWatchdog();
+    probeCancel_ = true;
     r_.videoThreadRun = 0;
     r_.audioThreadRun = 0;
     bridge_.ShowTime(0);
@@ -331,6 +367,7 @@ void Engine::Disconnect() {
 }
 
 void Engine::OnPickerDropDown() {
+    probeCancel_ = true;
     r_.videoThreadRun = 0;
     r_.audioThreadRun = 0;
     bridge_.ShowTime(0);

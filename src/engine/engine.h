@@ -8,7 +8,9 @@
 // The receiver is destroyed exactly once, by whichever thread ends last.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
 #include "engine/window_bridge.h"
@@ -46,15 +48,25 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     // --- Connection (window thread) ---
+    // Runs a task on the window thread later, never waiting (the application's event loop).
+    using WindowPoster = std::function<void(std::function<void()>)>;
+    // With a poster, the connection probe (up to 40 captures of 80 ms) runs on a worker thread so
+    // the window stays responsive, and the connection completes in a task posted back to the
+    // window thread; the probe is cancelled by anything that ends a connection. Without one (the
+    // engine tests), the probe runs on the calling thread.
+    void SetWindowPoster(WindowPoster post);
     // Connects to source `index` of the picker's current array. Returns true when the threads
-    // were started.
+    // were started (or, with a poster, when the probe was started).
     bool ConnectToSource(int index);
     // Connects to the given source entry (copied).
     bool ConnectTo(const NDIlib_source_t& source);
     // Everything that depends on the video format; window thread during the probe, video thread
     // on a format change.
     void SetUpOutput(const NDIlib_video_frame_v2_t& frame);
+    // Probing, or an engine thread alive: the state in which exit, group changes and a new
+    // source are refused.
     bool IsConnected() const;
+    bool IsProbing() const { return probing_; }
     // Joins threads that have ended. Never waits for a running thread.
     void ReapThreads();
     // Clears the run flags and waits (polling) until both threads have ended, for the headless
@@ -86,6 +98,9 @@ public:
     void PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame);
 
 private:
+    void Probe(NDIlib_recv_instance_t recv);
+    // Steps 11-14 of the connection, on the window thread once the probe has ended.
+    bool FinishConnection();
     void VideoThread();
     void AudioThread();
     void HandleMetadata(NDIlib_recv_instance_t recv);
@@ -107,6 +122,10 @@ private:
     IPickerControl* picker_;
     std::thread videoThread_;
     std::thread audioThread_;
+    std::thread probeThread_;
+    WindowPoster post_;
+    bool probing_ = false;  // window thread
+    std::atomic<bool> probeCancel_{false};
 
     // Video thread state, reset at each thread start.
     float lastRateSeen_ = 0.0f;

@@ -1,10 +1,12 @@
 #include "persist/config_file.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "persist/atomic_file.h"
 #include "persist/file_io.h"
@@ -121,6 +123,21 @@ int LoadConfig(RelayRecord& record, const std::string& path, INotifier& notifier
     CopyToField(record.sourceName, FieldText(name));
     record.configSectionsRead = 5;
     return 1;
+}
+
+bool StoreMenuChoices(const std::string& path, int8_t loadOnStartup, int8_t saveOnExit) {
+    std::vector<uint8_t> bytes(kConfigFileSize);
+    {
+        UniqueFile f(std::fopen(path.c_str(), "rb"));
+        if (!f || !ReadExactly(f.get(), bytes.data(), bytes.size())) return false;
+        if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
+    }
+    bytes[kConfigHeaderSize + offsetof(SettingsRecord, loadOnStartupSetting)] =
+        static_cast<uint8_t>(loadOnStartup);
+    bytes[kConfigHeaderSize + offsetof(SettingsRecord, saveOnExitSetting)] =
+        static_cast<uint8_t>(saveOnExit);
+    AtomicFile out(path);
+    return out.Open() && out.Write(bytes.data(), bytes.size()) && out.Commit();
 }
 
 }  // namespace velmor

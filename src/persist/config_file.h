@@ -26,6 +26,12 @@ void SetConfigFileName(RelayRecord& record, int instanceIndex);
 // replaced only when every block was written.
 int SaveConfig(RelayRecord& record, const std::string& path, INotifier& notifier);
 
+// The two menu choices "Load settings on startup" and "Save settings on exit" written into an
+// existing file, everything else in it kept byte for byte: how an operator who turned "Save
+// settings on exit" off keeps that choice without saving the settings. False (and nothing
+// written) when there is no complete configuration file at `path` or the write fails.
+bool StoreMenuChoices(const std::string& path, int8_t loadOnStartup, int8_t saveOnExit);
+
 // Reads the file into the record; returns 1 when all five blocks were read. configSectionsRead
 // tells how many blocks were read completely; a block read short leaves its member unchanged.
 int LoadConfig(RelayRecord& record, const std::string& path, INotifier& notifier);

@@ -12,8 +12,11 @@ namespace velmor {
 // Loads record.configFileName and puts what it holds into effect: the group texts, the finder
 // restart, and — when "Load settings on startup" was saved — the proc amp, grab settings,
 // ApplySettings, the meter settings and the seek of the stored source. `path` names the file;
-// when empty, configFileName in the current folder. Returns configSectionsRead.
+// when empty, configFileName in the current folder. `applyAnyway` applies the settings record
+// whatever the file says about "Load settings on startup" (the --load-on-startup option).
+// Returns configSectionsRead.
 int RunStartupConfigLoad(RelayRecord& record, INotifier& notifier, ISettingsView& view,
-                         IFinderControl& finder, const std::string& path = "");
+                         IFinderControl& finder, const std::string& path = "",
+                         bool applyAnyway = false);
 
 }  // namespace velmor

@@ -153,6 +153,9 @@ public:
     Shared<int32_t> frameRateMismatch{0};
     Shared<float> lastRate{
         0.0f};  // latest frame rate seen by the video thread; saved as lastRateSetting
+    // FourCC of the last output set-up, for window handlers that ask "is the source BGRA" while
+    // the video thread owns videoFrame.
+    Shared<uint32_t> outputFourCC{0};
     ImageBuffer rotateImage;  // video thread: quarter turns
     ImageBuffer grabImage;    // video thread fills it; the window writes it while the thread waits
     ImageBuffer meterScratch;

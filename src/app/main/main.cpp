@@ -1,6 +1,26 @@
-// Velmor's entry point. The windows are not built yet, so every start runs the relay headless.
-#include "app/relay_controller.h"
+// Velmor's entry point: the main window on a desktop, or the relay without windows (--headless).
+#include <cstdio>
+#include <cstring>
+
+#include "app/headless.h"
+#include "app/main_window.h"
+#include "app/options.h"
 
 int main(int argc, char** argv) {
-    return velmor::RunHeadless(argc, argv);
+    bool headless = false, help = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0) headless = true;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
+            std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0)
+            help = true;
+    }
+    // Help and version need no screen: the headless side answers them.
+    if (headless || help) return velmor::RunHeadless(argc, argv);
+    if (!velmor::DisplayAvailable()) {
+        std::fprintf(stderr,
+                     "velmor: no display (DISPLAY and WAYLAND_DISPLAY are unset); run "
+                     "\"velmor --headless\" to relay without windows\n");
+        return 2;
+    }
+    return velmor::RunWindow(argc, argv);
 }

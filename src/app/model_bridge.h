@@ -1,0 +1,123 @@
+// The window side of the engine and of the start-up load: every IWindowBridge, ISettingsView and
+// IGrabLamps call becomes a change of the main window's model, made on the window thread.
+//
+// Threads: engine threads call in from anywhere; each call waits until the window thread has run
+// it (WindowCalls). Calls made on the window thread run at once. The preview is the exception: the
+// video thread renders the bitmap itself into the preview's renderer and posts one coalesced
+// repaint, so it never waits for the window.
+#pragma once
+
+#include <array>
+#include <atomic>
+
+#include "app/main_window_model.h"
+#include "engine/window_bridge.h"
+#include "platform/grab_writer.h"
+#include "platform/window_calls.h"
+#include "relay/notifier.h"
+#include "relay/relay_record.h"
+#include "relay/settings_view.h"
+#include "video/preview_render.h"
+
+namespace velmor {
+
+// The window timers and actions behind some bridge calls (the controller implements them).
+class IWindowActions {
+public:
+    virtual ~IWindowActions() = default;
+    virtual void StartFreezeBlink() = 0;  // timer 4
+    virtual void StopFreezeBlink() = 0;
+    virtual void StartWatchdog() = 0;  // timer 5
+    virtual void StopWatchdog() = 0;
+    virtual void StartGrabBlink() = 0;  // timer 6, grabBlinks = 4
+    virtual void WriteGrab() = 0;       // the frame in grabImage goes to a file
+};
+
+class ModelBridge : public IWindowBridge, public ISettingsView, public IGrabLamps {
+public:
+    ModelBridge(RelayRecord& record, MainWindowModel& model, WindowCalls& calls,
+                IWindowActions& actions)
+        : r_(record), model_(model), calls_(calls), actions_(actions) {}
+
+    // The renderers the previews paint from; null while a preview is not shown (its frames are
+    // then dropped). Window thread; the video thread reads them on every frame.
+    void SetRenderer(PreviewTarget target, PreviewRenderer* renderer) {
+        renderers_[Index(target)].store(renderer, std::memory_order_release);
+    }
+
+    // IWindowBridge
+    void SetSourceCaption(const std::string& text) override { Text(Caption::Source, text); }
+    void SetVideoCaption(const std::string& text) override { Text(Caption::Video, text); }
+    void SetAudioCaption(const std::string& text) override { Text(Caption::Audio, text); }
+    void SetDelayCounter(const std::string& text) override { Text(Caption::DelayCounter, text); }
+    void SetSignalLamp(Lamp lamp) override { LampTo(LampId::Signal, lamp); }
+    void SetFreezeLamp(Lamp lamp) override { LampTo(LampId::Freeze, lamp); }
+    void SetButton(WindowButton button, int colour, const std::string& caption) override;
+    void EnableOutputButton(bool enabled) override;
+    void ShowKeyFillLabel(bool shown) override;
+    void ShowEbuMode(bool ebu) override;
+    void WriteGrab() override;
+    void ShowTime(int32_t seconds) override;
+    void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) override;
+    void StartFreezeBlink() override;
+    void StopFreezeBlink() override;
+    void StartWatchdog() override;
+    void StopWatchdog() override;
+
+    // ISettingsView
+    void ShowRotation(int colourIndex, const std::string& caption) override {
+        SetButton(WindowButton::Rotate, colourIndex, caption);
+    }
+    void ShowDeinterlace(int colourIndex, const std::string& caption) override {
+        SetButton(WindowButton::Deinterlace, colourIndex, caption);
+    }
+    void ShowOutputChoice(bool airSend) override {
+        SetButton(WindowButton::Output, airSend ? 2 : 3, airSend ? "AirSend" : "NDI®");
+    }
+    void ShowAudioDelay(bool on) override { SetButton(WindowButton::AudioDelay, on ? 1 : 3, ""); }
+    void ShowExtraIp(const std::string& text) override { Text(Caption::ExtraIp, text); }
+    void ShowKeyFillSplit(bool on) override;
+    void ShowMonitorLevel(int level) override;
+    void ShowDelayFrames(const std::string& text) override { Text(Caption::DelayCounter, text); }
+    void ShowExcludeLocal(bool checked) override;
+    void ShowProcAmpButton(int colourIndex) override {
+        SetButton(WindowButton::ProcAmp, colourIndex, "");
+    }
+    void ShowLoadOnStartup(bool checked) override;
+    void ShowSaveOnExit(bool checked) override;
+    void ShowSourceCaption(const std::string& text) override { Text(Caption::Source, text); }
+
+    // IGrabLamps
+    void ShowSignalLamp(Lamp lamp) override { SetSignalLamp(lamp); }
+    void StartGrabBlink() override;
+
+private:
+    static size_t Index(PreviewTarget t) { return static_cast<size_t>(t); }
+    void Text(Caption which, const std::string& text);
+    void LampTo(LampId which, Lamp lamp);
+
+    RelayRecord& r_;
+    MainWindowModel& model_;
+    WindowCalls& calls_;
+    IWindowActions& actions_;
+    std::array<std::atomic<PreviewRenderer*>, 2> renderers_{};
+    std::array<std::atomic<bool>, 2> repaintPending_{};
+};
+
+// Shows messages on the window thread, whichever thread asks (the probe worker can report a
+// failed allocation); the answer is returned to the caller.
+class WindowThreadNotifier : public INotifier {
+public:
+    WindowThreadNotifier(INotifier& shown, WindowCalls& calls) : shown_(shown), calls_(calls) {}
+    MessageAnswer Show(const std::string& text, const std::string& caption,
+                       MessageButtons buttons) override;
+
+private:
+    INotifier& shown_;
+    WindowCalls& calls_;
+};
+
+// The time text of a time message: "%02d:%02d:%02d:--" (hours wrap at 24).
+std::string TimeText(int32_t seconds);
+
+}  // namespace velmor

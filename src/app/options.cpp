@@ -1,0 +1,57 @@
+#include "app/options.h"
+
+#include <QCommandLineParser>
+
+namespace velmor {
+
+CommandLine ParseCommandLine(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Velmor receives one NDI source, processes it and publishes it again as new NDI sources.\n"
+        "It opens its window on the desktop; with --headless it runs without windows, logs every "
+        "status change to standard output and runs until SIGINT or SIGTERM.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({"headless", "Run without windows (servers, services)."});
+    parser.addOption(
+        {"source",
+         "Connect to the source NAME when it is listed. NDI names read \"HOST (name)\", the host "
+         "in capitals as the finder lists it.",
+         "NAME"});
+    parser.addOption(
+        {"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
+    parser.addOption({"save-on-exit", "Turn \"Save settings on exit\" on."});
+    parser.addOption(
+        {"load-on-startup", "Turn \"Load settings on startup\" on: apply the stored settings."});
+    parser.addOption(
+        {"ppm-overlay",
+         "Switch the PPM overlay on (the meter outputs come from the configuration)."});
+    parser.addOption(
+        {"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
+    parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
+    parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.",
+                                 "[address]");
+    parser.process(app);
+
+    CommandLine line;
+    RelayOptions& o = line.options;
+    line.headless = parser.isSet("headless");
+    o.seekSource = parser.value("source").toStdString();
+    o.configPath = parser.value("config").toStdString();
+    o.saveOnExit = parser.isSet("save-on-exit");
+    o.loadOnStartup = parser.isSet("load-on-startup");
+    o.showLocal = parser.isSet("show-local");
+    o.ppmOverlay = parser.isSet("ppm-overlay");
+    o.busAddress = parser.value("bus").toStdString();
+    if (!parser.positionalArguments().isEmpty())
+        o.extraIps = parser.positionalArguments().first().toStdString();
+    return line;
+}
+
+bool DisplayAvailable() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+}  // namespace velmor
