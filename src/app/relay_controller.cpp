@@ -24,6 +24,9 @@ constexpr int kMeterPeriodMs = 18;
 
 RelayController::RelayController(RelayOptions options, IWindowSide& side)
     : options_(std::move(options)), side_(side) {
+    // The PPM meter measures every tapped block on the audio thread; the window's meter control
+    // paints from it from the start.
+    record_.ppmMeter = std::make_unique<PpmMeter>(&rasteriser_);
     QObject::connect(&pickerTimer_, &QTimer::timeout, [this] {
         if (!picker_) return;
         picker_->PollFinder();
@@ -85,8 +88,6 @@ bool RelayController::Start() {
     // Local monitoring; without a sound server the relay carries on and the meters still work.
     if (!monitorDevice_.Open(monitorQueue_))
         side_.Show(kMonitorOpenFailedText, "NDI Receiver", MessageButtons::Ok);
-    // The PPM meter measures every tapped block on the audio thread.
-    r.ppmMeter = std::make_unique<PpmMeter>(&rasteriser_);
     tap_ = std::make_unique<MonitorAudioTap>(
         monitorQueue_, [this](float* left, float* right, int samples, float gain) {
             RelayRecord& rec = record_;

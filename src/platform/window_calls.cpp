@@ -1,14 +1,26 @@
 #include "platform/window_calls.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QMetaObject>
+#include <cstdint>
 
 namespace velmor {
 
 WindowCalls::WindowCalls(QObject* parent)
-    : QObject(parent), windowThread_(std::this_thread::get_id()) {}
+    : QObject(parent), windowThread_(std::this_thread::get_id()) {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0) {
+        wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { OnWake(); });
+    }
+}
 
 WindowCalls::~WindowCalls() {
     Close();
+    delete wakeNotifier_;
+    if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void WindowCalls::Call(std::function<void()> task) {
@@ -18,7 +30,8 @@ void WindowCalls::Call(std::function<void()> task) {
     }
     bool finished = false;
     std::unique_lock lock(mutex_);
-    if (closed_) return;
+    // Without a wake-up the window thread would never run it: never wait for that.
+    if (closed_ || wakeFd_ < 0) return;
     queue_.push_back({std::move(task), &finished});
     WakeLocked();
     done_.wait(lock, [&] { return closed_ || finished; });
@@ -26,7 +39,7 @@ void WindowCalls::Call(std::function<void()> task) {
 
 void WindowCalls::Post(std::function<void()> task) {
     std::lock_guard lock(mutex_);
-    if (closed_) return;
+    if (closed_ || wakeFd_ < 0) return;
     queue_.push_back({std::move(task), nullptr});
     WakeLocked();
 }
@@ -34,15 +47,25 @@ void WindowCalls::Post(std::function<void()> task) {
 void WindowCalls::WakeLocked() {
     if (wakePending_) return;
     wakePending_ = true;
-    // Posting an event is safe from any thread; the functor runs on this object's thread.
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void WindowCalls::OnWake() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    // The tasks run from a posted event, not from the notifier: the event loop does not serve a
+    // socket notifier again while its own activation runs, but it does serve posted events in a
+    // nested loop (a message box opened by a task). Posted to this thread only, so no Qt object
+    // crosses threads.
     QMetaObject::invokeMethod(
         this, [this] { Drain(); }, Qt::QueuedConnection);
 }
 
 void WindowCalls::Drain() {
+    std::unique_lock lock(mutex_);
+    wakePending_ = false;
     for (;;) {
-        std::unique_lock lock(mutex_);
-        wakePending_ = false;
         if (closed_ || queue_.empty()) return;
         Item item = std::move(queue_.front());
         queue_.pop_front();
@@ -51,11 +74,10 @@ void WindowCalls::Drain() {
         if (!queue_.empty()) WakeLocked();
         lock.unlock();
         item.task();
-        if (item.finished) {
-            lock.lock();
-            // After Close the caller has already returned: its flag is gone.
-            if (!closed_) *item.finished = true;
-            lock.unlock();
+        lock.lock();
+        // After Close the caller has already returned: its flag is gone.
+        if (item.finished && !closed_) {
+            *item.finished = true;
             done_.notify_all();
         }
     }

@@ -3,14 +3,16 @@
 // The window thread itself never waits here: a call made on it runs at once (a blocking queued call
 // to its own thread would deadlock), and posted tasks never wait.
 //
-// The hand-over is a queue under a std::mutex and a condition variable; the window thread is only
-// woken through Qt's event loop, so everything that crosses threads is ordered by the mutex (which
-// ThreadSanitizer sees) and not by Qt's internals. Tasks run in the order they were queued, in
+// The hand-over is a queue under a std::mutex and a condition variable, and the window thread is
+// woken through an eventfd that Qt's event loop watches. No Qt object crosses threads, so every
+// ordering between the threads is one that ThreadSanitizer sees (the mutex, the eventfd), not one
+// hidden in Qt's uninstrumented internals. Tasks run in the order they were queued, in
 // whichever event loop the window thread is in (modal dialogs and message boxes included), so a
 // handler can be re-entered by a call while a box of its own is open.
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <condition_variable>
 #include <deque>
@@ -45,11 +47,13 @@ private:
         std::function<void()> task;
         bool* finished = nullptr;  // the waiting caller's flag; null for a posted task
     };
-    void Enqueue(Item item);
     void WakeLocked();
+    void OnWake();
     void Drain();
 
     const std::thread::id windowThread_;
+    int wakeFd_ = -1;
+    QSocketNotifier* wakeNotifier_ = nullptr;
     std::mutex mutex_;
     std::condition_variable done_;
     std::deque<Item> queue_;
