@@ -238,7 +238,8 @@ TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
 }
 
 // Waits until `process` has printed `text`.
-bool WaitForOutput(const Process& process, const std::string& text, std::chrono::milliseconds limit = 15s) {
+bool WaitForOutput(const Process& process, const std::string& text,
+                   std::chrono::milliseconds limit = 15s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
         if (process.OutputHas(text)) return true;
@@ -269,8 +270,10 @@ TEST_F(Relay, RemoteTextBoxAndGrabOverTheMessageBus) {
     ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
     std::filesystem::create_directories(dir_ / "grabs");
 
-    auto src = Run(VELMOR_TESTSRC, {"--name", "Desk", "--size", "320x180", "--rate", "25/1", "--seconds", "30"});
-    auto relay = Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Desk)"});
+    auto src = Run(VELMOR_TESTSRC,
+                   {"--name", "Desk", "--size", "320x180", "--rate", "25/1", "--seconds", "30"});
+    auto relay =
+        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Desk)"});
     ASSERT_TRUE(WaitForOutput(*relay, "signal lamp: magenta")) << relay->Output();
 
     auto text = Run(VELMOR_CTL, {"text", "ON AIR"});
@@ -282,14 +285,34 @@ TEST_F(Relay, RemoteTextBoxAndGrabOverTheMessageBus) {
     EXPECT_TRUE(std::filesystem::exists(dir_ / "grabs" / "VelmorGrab-1.png"));
 
     // With the text box on, the output is no longer any picture of the source.
-    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "3",
-                                  "--seconds", "15", "--save-frames", "3", "--save-dir", (dir_ / "boxed").string()});
+    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor",
+                                  "--frames", "3", "--seconds", "15", "--save-frames", "3",
+                                  "--save-dir", (dir_ / "boxed").string()});
     ASSERT_EQ(sink->Wait(20s), 0) << sink->Output();
     const TestPattern pattern(320, 180, false);
-    for (const auto& file : Saved("boxed")) EXPECT_EQ(MatchingFrame(pattern, ReadFile(file)), -1) << file;
+    for (const auto& file : Saved("boxed"))
+        EXPECT_EQ(MatchingFrame(pattern, ReadFile(file)), -1) << file;
     relay->Kill(SIGINT);
     EXPECT_EQ(relay->Wait(10s), 0);
     bus->Kill(SIGKILL);
+}
+
+// Without a display and without --headless, velmor says what to do in one line and fails.
+TEST_F(Relay, WithoutADisplayItAsksForHeadless) {
+    const char* names[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const char* name : names) {
+        if (const char* v = getenv(name)) saved.emplace_back(name, v);
+        unsetenv(name);
+    }
+    auto velmor = Run(VELMOR_BIN, {});
+    const int code = velmor->Wait(10s);
+    for (const auto& [name, value] : saved)
+        setenv(name.c_str(), value.c_str(), 1);
+    const std::string output = velmor->Output();
+    EXPECT_NE(code, 0);
+    EXPECT_NE(output.find("--headless"), std::string::npos) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
 }
 
 }  // namespace
