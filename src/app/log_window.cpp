@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/drawn_pictures.h"
+
 namespace velmor {
 
 void LogWindow::Log(const std::string& line) {
@@ -22,21 +24,7 @@ void LogWindow::Show(const std::string& what, const std::string& text) {
 }
 
 const char* LogWindow::LampName(Lamp lamp) {
-    switch (lamp) {
-        case Lamp::Grey:
-            return "grey";
-        case Lamp::Red:
-            return "red";
-        case Lamp::Green:
-            return "green";
-        case Lamp::Amber:
-            return "amber";
-        case Lamp::Blue:
-            return "blue";
-        case Lamp::Magenta:
-            return "magenta";
-    }
-    return "?";
+    return LampColourName(lamp);
 }
 
 void LogWindow::SetButton(WindowButton button, int colour, const std::string& caption) {
