@@ -44,17 +44,24 @@ endfunction()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# velmor_tests(<name> LIBS <targets...> [LABELS <labels...>])
-# One GoogleTest executable per test directory, from every *_test.cpp in it.
+# velmor_tests(<name> LIBS <targets...> [LABELS <labels...>] [QT_WIDGETS_MAIN])
+# One GoogleTest executable per test directory, from every *_test.cpp in it. QT_WIDGETS_MAIN runs
+# the tests inside a QApplication (offscreen unless QT_QPA_PLATFORM says otherwise), for widget
+# tests; tests/support/qt_widgets_main.cpp.
 function(velmor_tests name)
-  cmake_parse_arguments(T "" "" "LIBS;LABELS;SOURCES" ${ARGN})
+  cmake_parse_arguments(T "QT_WIDGETS_MAIN" "" "LIBS;LABELS;SOURCES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   list(APPEND sources ${T_SOURCES})
   if(NOT sources)
     return()
   endif()
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main velmor_warnings)
+  if(T_QT_WIDGETS_MAIN)
+    set(main velmor_qt_widgets_main)
+  else()
+    set(main GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock ${main} velmor_warnings)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   if(NOT T_LABELS)
     set(T_LABELS unit)

@@ -16,6 +16,8 @@ packages=(
   fonts-dejavu-core fonts-liberation
   # services the tests start themselves: a sound server, a session bus, a display, netns
   pulseaudio pulseaudio-utils dbus dbus-daemon xvfb xauth iproute2
+  # desktop integration: the desktop entry's validator, the icon renderer (scripts/make_icons.sh)
+  desktop-file-utils librsvg2-bin
 )
 
 missing=()

@@ -1,11 +1,29 @@
 #!/usr/bin/env bash
-# Fails when a source file includes a header from a higher layer, or when a layer below the
-# platform includes Qt. Layers, lowest first, as in docs/ARCHITECTURE.md.
+# Fails when a source file includes a header from a higher layer, when a layer below the platform
+# includes Qt, or when a layer below the widgets includes a Qt Widgets header. Layers, lowest
+# first, as in docs/ARCHITECTURE.md.
+# usage: layering_check.sh SRC_DIR [QT_WIDGETS_INCLUDE_DIR]
 set -u
-src=${1:?usage: layering_check.sh SRC_DIR}
+src=${1:?usage: layering_check.sh SRC_DIR [QT_WIDGETS_INCLUDE_DIR]}
+widgets_dir=${2:-}
 declare -A level=([ndi]=0 [video]=1 [audio]=1 [relay]=2 [persist]=2 [engine]=3 [discovery]=3
-                  [platform]=4 [app]=5 [dialogs]=5)
+                  [platform]=4 [widgets]=5 [dialogs]=6 [app]=7)
 status=0
+
+# The names of Qt Widgets' headers (QWidget, QLabel, ...), from its include folder.
+if [ -z "$widgets_dir" ]; then
+  for d in /usr/include/*/qt6/QtWidgets /usr/include/qt6/QtWidgets; do
+    [ -d "$d" ] && widgets_dir=$d && break
+  done
+fi
+declare -A widgets_header=()
+if [ -d "$widgets_dir" ]; then
+  for f in "$widgets_dir"/Q*; do
+    name=${f##*/}
+    [[ $name == *.* ]] || widgets_header[$name]=1
+  done
+fi
+
 for dir in "${!level[@]}"; do
   [ -d "$src/$dir" ] || continue
   while IFS= read -r line; do
@@ -19,6 +37,19 @@ for dir in "${!level[@]}"; do
   if [ "${level[$dir]}" -lt 4 ] && grep -rqE '#include[[:space:]]*<Q' "$src/$dir"; then
     echo "layering: $dir/ includes a Qt header"; status=1
   fi
+  if [ "${level[$dir]}" -lt 5 ]; then
+    while IFS= read -r line; do
+      file=${line%%:*}
+      inc=$(sed -E 's/.*#include[[:space:]]*<([^>]+)>.*/\1/' <<<"$line")
+      if [[ $inc == QtWidgets/* ]] || [ -n "${widgets_header[$inc]+x}" ]; then
+        echo "layering: $file includes the Qt Widgets header <$inc> from $dir/ (layer ${level[$dir]})"
+        status=1
+      fi
+    done < <(grep -rnE '#include[[:space:]]*<Q' "$src/$dir" --include='*.h' --include='*.cpp' | sed -E 's/^([^:]+):[0-9]+:/\1:/')
+  fi
 done
+if [ ${#widgets_header[@]} -eq 0 ]; then
+  echo "layering: no Qt Widgets headers found (pass the QtWidgets include folder)"; status=1
+fi
 [ $status -eq 0 ] && echo "layering: ok"
 exit $status

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/drawn_pictures.h"
+
 namespace velmor {
 
 namespace {
@@ -114,7 +116,7 @@ void LogWindow::Changed(const MainWindowModel& model, const ModelChange& change)
             // The freeze lamp blinks four times a second while a freeze is held: the Freeze
             // button's "Restart" says it once.
             if (static_cast<LampId>(change.index) == LampId::Signal)
-                Show("signal lamp", LampName(model.lamp(LampId::Signal)));
+                Show("signal lamp", LampColourName(model.lamp(LampId::Signal)));
             break;
         case ModelChange::Kind::MonitorLevel:
         case ModelChange::Kind::Picker:

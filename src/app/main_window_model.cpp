@@ -29,24 +29,6 @@ const char* ButtonLogName(WindowButton button) {
     return kButtons[static_cast<size_t>(button)].logName;
 }
 
-const char* LampName(Lamp lamp) {
-    switch (lamp) {
-        case Lamp::Grey:
-            return "grey";
-        case Lamp::Red:
-            return "red";
-        case Lamp::Green:
-            return "green";
-        case Lamp::Amber:
-            return "amber";
-        case Lamp::Blue:
-            return "blue";
-        case Lamp::Magenta:
-            return "magenta";
-    }
-    return "?";
-}
-
 MainWindowModel::MainWindowModel() {
     for (size_t i = 0; i < buttons_.size(); ++i) {
         buttons_[i].caption = kButtons[i].caption;

@@ -106,6 +106,5 @@ private:
 // The caption each coloured button starts with, and the button's name in logs.
 const char* InitialCaption(WindowButton button);
 const char* ButtonLogName(WindowButton button);
-const char* LampName(Lamp lamp);
 
 }  // namespace velmor

@@ -69,6 +69,24 @@ QImage LampPicture(Lamp lamp, int size) {
     return image;
 }
 
+const char* LampColourName(Lamp lamp) {
+    switch (lamp) {
+        case Lamp::Red:
+            return "red";
+        case Lamp::Green:
+            return "green";
+        case Lamp::Amber:
+            return "amber";
+        case Lamp::Blue:
+            return "blue";
+        case Lamp::Magenta:
+            return "magenta";
+        case Lamp::Grey:
+            break;
+    }
+    return "grey";
+}
+
 QImage SpeakerPicture(int level) {
     QImage image(32, 24, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

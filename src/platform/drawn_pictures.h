@@ -21,6 +21,9 @@ bool DrawTimecodeGlyphs(ImageBuffer* glyphs, int count);
 
 // A round status lamp, `size` pixels square, transparent around the disc.
 QImage LampPicture(Lamp lamp, int size = 16);
+// The lamp's colour in words ("grey", "red", "green", "amber", "blue", "magenta"), for logs and
+// screen readers.
+const char* LampColourName(Lamp lamp);
 
 // The monitor level picture: 2 Full, 1 Dim, 0 Mute (24 pixels high, so that the click rows
 // 0-8, 9-16 and 17+ fall on its top, middle and bottom thirds).

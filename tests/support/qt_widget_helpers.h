@@ -1,0 +1,29 @@
+// Small helpers of the widget tests: what a screen reader reads, and what the widget draws.
+#pragma once
+
+#include <QAccessible>
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+namespace velmor::testing {
+
+inline QString AccessibleText(QObject* object, QAccessible::Text which) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(object);
+    return a != nullptr ? a->text(which) : QStringLiteral("<no accessible interface>");
+}
+inline QString AccessibleName(QObject* object) {
+    return AccessibleText(object, QAccessible::Name);
+}
+inline QString AccessibleDescription(QObject* object) {
+    return AccessibleText(object, QAccessible::Description);
+}
+
+// The widget as it paints itself, one image pixel per widget pixel.
+inline QImage Render(QWidget& widget) {
+    QImage image = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    image.setDevicePixelRatio(1.0);
+    return image;
+}
+
+}  // namespace velmor::testing
