@@ -323,20 +323,12 @@ void MainCommands::MenuCommand(int id) {
         case kMenuHelp:
             Help();
             break;
-        case kMenuSaveOnExit: {
-            int8_t& s = r.settingsRecord.saveOnExitSetting;
-            s = s ? 0 : 1;
-            model.SetFlag(Flag::MenuSaveOnExit, s != 0);
-            c_.NoteMenuChoiceChanged();
+        case kMenuSaveOnExit:
+            ToggleChoice(r.settingsRecord.saveOnExitSetting, Flag::MenuSaveOnExit);
             break;
-        }
-        case kMenuLoadOnStartup: {
-            int8_t& s = r.settingsRecord.loadOnStartupSetting;
-            s = s ? 0 : 1;
-            model.SetFlag(Flag::MenuLoadOnStartup, s != 0);
-            c_.NoteMenuChoiceChanged();
+        case kMenuLoadOnStartup:
+            ToggleChoice(r.settingsRecord.loadOnStartupSetting, Flag::MenuLoadOnStartup);
             break;
-        }
         case kMenuGrabSettings: {
             Guard guard(inDialog_);
             if (guard.entered()) c_.side().RunGrabSettings();
@@ -345,6 +337,12 @@ void MainCommands::MenuCommand(int id) {
         default:
             break;
     }
+}
+
+void MainCommands::ToggleChoice(int8_t& stored, Flag shown) {
+    stored = stored ? 0 : 1;
+    c_.model().SetFlag(shown, stored != 0);
+    c_.NoteMenuChoiceChanged();
 }
 
 void MainCommands::Help() {

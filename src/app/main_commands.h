@@ -88,6 +88,8 @@ private:
         bool entered_;
     };
 
+    // "Load settings on startup" and "Save settings on exit": the stored byte and the check mark.
+    void ToggleChoice(int8_t& stored, Flag shown);
     bool Connected() const { return c_.engine() && c_.engine()->IsConnected(); }
 
     RelayController& c_;

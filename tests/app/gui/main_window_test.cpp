@@ -1,0 +1,212 @@
+// The main window clicked and typed at like an operator would, offscreen: what the relay record
+// then holds and what the controls show, the message boxes with their exact texts, and the
+// accessibility tree that screen readers and desktop automation walk.
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+
+#include "support/qt_widget_helpers.h"
+#include "support/temp_dir.h"
+#include "widgets/colour_button.h"
+#include "widgets/level_picture.h"
+#include "widgets/source_combo.h"
+
+namespace velmor {
+namespace {
+
+struct BoxSeen {
+    QString title, text;
+};
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_.path() / "run");
+        std::filesystem::permissions(dir_.path() / "run", std::filesystem::perms::owner_all);
+        ::setenv("VELMOR_NDI_DIR", dir_.File("ndi").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", dir_.File("run").c_str(), 1);
+        ::setenv("VELMOR_MONITOR_WAV", dir_.File("monitor.wav").c_str(), 1);
+        RelayOptions options;
+        options.ndiChoice = NdiChoice::Builtin;
+        options.configPath = dir_.File("last.vlm");
+        options.busAddress = "unix:path=" + dir_.File("no-bus");
+        window_ = std::make_unique<MainWindow>(options);
+        window_->controller().onQuit = [this](int code) { quitCode_ = code; };
+        window_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+        ASSERT_TRUE(window_->controller().Start());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return record().instanceProbe == 0; }));
+    }
+    void TearDown() override {
+        record().videoThreadAlive = 0;
+        record().videoThreadRun = 0;
+        window_.reset();
+    }
+    RelayRecord& record() { return window_->controller().record(); }
+
+    template <typename T = QWidget>
+    T* Named(const QString& name) {
+        for (T* w : window_->findChildren<T*>()) {
+            if (testing::AccessibleName(w) == name) return w;
+        }
+        ADD_FAILURE() << "no control named " << name.toStdString();
+        return nullptr;
+    }
+
+    // Runs `action`, answers the message box it opens with `answer`, returns what it showed.
+    BoxSeen AnswerBox(const std::function<void()>& action, QMessageBox::StandardButton answer) {
+        BoxSeen seen;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            seen = {box->windowTitle(), box->text()};
+            box->button(answer)->click();
+        });
+        poll.start(10);
+        action();
+        return seen;
+    }
+
+    testing::TempDir dir_;
+    std::unique_ptr<MainWindow> window_;
+    int quitCode_ = -1;
+};
+
+TEST_F(Window, ClicksChangeTheRecordAndWhatTheControlsShow) {
+    // "Rotate 0" clicked in its left part steps back to "V-Flip".
+    auto* rotate = Named<CColButton>("Rotate 0");
+    ASSERT_NE(rotate, nullptr);
+    QTest::mouseClick(rotate, Qt::LeftButton, {}, QPoint(10, rotate->height() / 2));
+    EXPECT_EQ(record().rotationMode, 5);
+    EXPECT_EQ(rotate->text(), "V-Flip");
+    EXPECT_EQ(testing::AccessibleName(rotate), "V-Flip");
+    EXPECT_EQ(rotate->state(), 1);
+
+    // "+" at 15 stays 15, "-" at 0 stays 0.
+    auto* plus = Named<QPushButton>("+");
+    auto* minus = Named<QPushButton>("-");
+    ASSERT_TRUE(plus && minus);
+    record().audioDelayFrames = 15;
+    QTest::mouseClick(plus, Qt::LeftButton);
+    EXPECT_EQ(record().audioDelayFrames, 15);
+    record().audioDelayFrames = 0;
+    QTest::mouseClick(minus, Qt::LeftButton);
+    EXPECT_EQ(record().audioDelayFrames, 0);
+    EXPECT_TRUE(Named<QLabel>("0") != nullptr) << "the delay counter shows 0";
+
+    // Freeze while disconnected does nothing.
+    auto* freeze = Named<CColButton>("Freeze");
+    ASSERT_NE(freeze, nullptr);
+    QTest::mouseClick(freeze, Qt::LeftButton);
+    EXPECT_EQ(record().freezeState, 0);
+    EXPECT_EQ(freeze->text(), "Freeze");
+    EXPECT_EQ(freeze->state(), 2);
+
+    // The speaker's middle row is Dim.
+    auto* level = Named<LevelPicture>("Monitor level");
+    ASSERT_NE(level, nullptr);
+    QTest::mouseClick(level, Qt::LeftButton, {}, QPoint(level->width() / 2, 12));
+    EXPECT_FLOAT_EQ(record().monitorLevel, 0.25f);
+    EXPECT_TRUE(Named<QLabel>("Dim") != nullptr);
+
+    // Buttons whose caption changes change their accessible name with it.
+    auto* ebu = Named<QPushButton>("EBU o/p");
+    ASSERT_NE(ebu, nullptr);
+    QTest::mouseClick(ebu, Qt::LeftButton);
+    EXPECT_EQ(testing::AccessibleName(ebu), "SMPTE o/p");
+    auto* output = Named<CColButton>("NDI®");
+    ASSERT_NE(output, nullptr);
+    QTest::mouseClick(output, Qt::LeftButton);
+    EXPECT_EQ(testing::AccessibleName(output), "AirSend");
+    EXPECT_EQ(record().airSendOutput, 1);
+}
+
+TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
+    record().videoThreadAlive = 1;
+    record().videoThreadRun = 1;
+    auto* groups = Named<QPushButton>("Groups");
+    ASSERT_NE(groups, nullptr);
+    const BoxSeen refused =
+        AnswerBox([&] { QTest::mouseClick(groups, Qt::LeftButton); }, QMessageBox::Cancel);
+    EXPECT_EQ(refused.title, "NDI Group setup");
+    EXPECT_EQ(refused.text, "You must disconnect the NDI Source first");
+    EXPECT_EQ(record().videoThreadRun, 1) << "Cancel changes nothing";
+
+    const BoxSeen quit = AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
+                                   QMessageBox::Cancel);
+    EXPECT_EQ(quit.title, "Quit NDI Velmor");
+    EXPECT_EQ(quit.text, "You must disconnect the NDI Source first");
+
+    // Escape and the window's close button ask the same; disconnected, they ask to exit.
+    record().videoThreadAlive = 0;
+    record().videoThreadRun = 0;
+    const BoxSeen escape =
+        AnswerBox([&] { QTest::keyClick(window_.get(), Qt::Key_Escape); }, QMessageBox::Cancel);
+    EXPECT_EQ(escape.text, "OK to exit?");
+    const BoxSeen close = AnswerBox([&] { window_->close(); }, QMessageBox::Ok);
+    EXPECT_EQ(close.text, "OK to exit?");
+    EXPECT_EQ(quitCode_, 0);
+}
+
+TEST_F(Window, APickerRefillWhileItsListIsOpenDoesNotConnect) {
+    auto* picker = Named<NDIcombobox>("NDI Source");
+    ASSERT_NE(picker, nullptr);
+    picker->showPopup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picker->view()->isVisible(); }));
+    window_->controller().model().SetPicker({"NDI sources available", "HOST (A)", "HOST (B)"},
+                                            0);
+    EXPECT_TRUE(picker->refillPending());
+    picker->hidePopup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !picker->refillPending(); }));
+    EXPECT_EQ(picker->count(), 3);
+    EXPECT_FALSE(window_->controller().engine()->IsConnected());
+    EXPECT_EQ(record().mainReceiver.load(), nullptr);
+}
+
+TEST_F(Window, TheTimeMessageShowsOnThePreview) {
+    window_->controller().bridge().ShowTime(3600 + 2 * 60 + 5);
+    EXPECT_EQ(window_->controller().model().caption(Caption::TimeText), "01:02:05:--");
+    EXPECT_TRUE(window_->controller().model().flag(Flag::TimeTextShown));
+}
+
+// Every control of the main window is found in the accessibility tree by its caption.
+TEST_F(Window, TheAccessibilityTreeNamesEveryControl) {
+    QSet<QString> names;
+    std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node,
+                                                               int depth) {
+        if (!node || depth > 40) return;
+        names.insert(node->text(QAccessible::Name));
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i), depth + 1);
+    };
+    walk(QAccessible::queryAccessibleInterface(window_.get()), 0);
+    const QStringList captions = {
+        "Exit",         "NDI Source",   "Video signal type", "Audio signal type",
+        "Freeze",       "Freeze lamp",  "Overlay",           "PPM overlay",
+        "FrameGrab F12", "EBU o/p",     "Disconnect",        "Signal lamp",
+        "PPM meter",    "Monitor level", "Full",             "Exclude local",
+        "Preview",      "Extra IP",     "+",                 "-",
+        "0",            "Audio Delay",  "Audio Map",         "NDI®",
+        "Rotate 0",     "De-Int OFF",   "Proc Amp",          "Stats",
+        "Groups",       "ndi.video",
+    };
+    for (const QString& caption : captions)
+        EXPECT_TRUE(names.contains(caption)) << caption.toStdString();
+}
+
+}  // namespace
+}  // namespace velmor
