@@ -2,9 +2,16 @@
 #pragma once
 
 #include <QAccessible>
+#include <QColor>
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <ostream>
+
+// GoogleTest prints colours as (r, g, b, a), found by argument-dependent lookup.
+inline void PrintTo(const QColor& c, std::ostream* os) {
+    *os << "(" << c.red() << ", " << c.green() << ", " << c.blue() << ", " << c.alpha() << ")";
+}
 
 namespace velmor::testing {
 
