@@ -2,9 +2,19 @@
 #pragma once
 
 #include <QAccessible>
+#include <QColor>
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <ostream>
+
+// GoogleTest prints colours as (r, g, b, a) and texts as text, found by argument-dependent lookup.
+inline void PrintTo(const QColor& c, std::ostream* os) {
+    *os << "(" << c.red() << ", " << c.green() << ", " << c.blue() << ", " << c.alpha() << ")";
+}
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace velmor::testing {
 
