@@ -1,7 +1,526 @@
 #include "app/main_window.h"
-#include "app/headless.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "app/options.h"
+#include "app/quit_signals.h"
+#include "dialogs/about_dialog.h"
+#include "dialogs/grab_settings_dialog.h"
+#include "widgets/app_icon.h"
+#include "widgets/colour_button.h"
+#include "widgets/ip_field.h"
+#include "widgets/level_picture.h"
+#include "widgets/meter_button.h"
+#include "widgets/preview_box.h"
+#include "widgets/source_combo.h"
+#include "widgets/status_lamp.h"
+
 namespace velmor {
-int RunWindow(int argc, char** argv) {
-    return RunHeadless(argc, argv);
+
+namespace {
+
+constexpr int kPreviewWidth = 384;
+constexpr int kPreviewHeight = 216;
+constexpr int kMeterWidth = 30;
+const char* const kNdiVendorUrl = "https://ndi.video/";
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
 }
+
+QPushButton* PushButton(const QString& caption, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setAccessibleName(caption);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// A status text: its accessible name is the text it shows (a screen reader reads the status);
+// what the text is about goes into the description.
+QLabel* StatusText(const QString& text, const QString& about, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setAccessibleDescription(about);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const RelayOptions& options) {
+    controller_ = std::make_unique<RelayController>(options, *this);
+    commands_ = std::make_unique<MainCommands>(*controller_);
+    BuildControls();
+    BuildMenu();
+    Connect();
+    ShowModel();
+    controller_->model().onChange = [this](const ModelChange& change) { OnModelChange(change); };
+    controller_->ShowPreviewOn(true);
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow() {
+    qApp->removeEventFilter(this);
+    controller_->model().onChange = nullptr;
+    controller_->ShowPreviewOn(false);
+}
+
+void MainWindow::BuildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto* outer = new QVBoxLayout(central);
+
+    // Source row: status text, picker, discovery filters.
+    sourceCaption_ = StatusText("NDI Source", "connection status", central);
+    sourceCaption_->setMinimumWidth(300);
+    outer->addWidget(sourceCaption_);
+    auto* sourceRow = new QHBoxLayout;
+    picker_ = new NDIcombobox(central);
+    picker_->setMinimumWidth(320);
+    sourceRow->addWidget(picker_, 1);
+    excludeLocal_ = new QCheckBox("Exclude local", central);
+    excludeLocal_->setAccessibleName("Exclude local");
+    sourceRow->addWidget(excludeLocal_);
+    auto* ipLabel = new QLabel("Extra IP", central);
+    extraIp_ = new IpField(central);
+    ipLabel->setBuddy(extraIp_);
+    sourceRow->addWidget(ipLabel);
+    sourceRow->addWidget(extraIp_);
+    statsButton_ = PushButton("Stats", central);
+    groupsButton_ = PushButton("Groups", central);
+    sourceRow->addWidget(statsButton_);
+    sourceRow->addWidget(groupsButton_);
+    outer->addLayout(sourceRow);
+
+    // Picture row: preview and meter, then the controls.
+    auto* body = new QHBoxLayout;
+    preview_ = new VidBox(central);
+    preview_->setFixedSize(kPreviewWidth, kPreviewHeight);
+    preview_->setRenderer(&controller_->mainPreview());
+    preview_->ShowIdlePicture();
+    body->addWidget(preview_, 0, Qt::AlignTop);
+    meter_ = new PMeterButton(central);
+    meter_->setFixedSize(kMeterWidth, kPreviewHeight);
+    body->addWidget(meter_, 0, Qt::AlignTop);
+
+    auto* controls = new QVBoxLayout;
+    auto* statusRow = new QGridLayout;
+    videoCaption_ = StatusText("Video signal type", "video signal type", central);
+    audioCaption_ = StatusText("Audio signal type", "audio signal type", central);
+    signalLamp_ = new StatusLamp("Signal lamp", central);
+    statusRow->addWidget(signalLamp_, 0, 0, 2, 1, Qt::AlignVCenter);
+    statusRow->addWidget(videoCaption_, 0, 1);
+    statusRow->addWidget(audioCaption_, 1, 1);
+    statusRow->setColumnStretch(1, 1);
+    controls->addLayout(statusRow);
+
+    for (int i = 0; i < kWindowButtonCount; ++i) {
+        const auto b = static_cast<WindowButton>(i);
+        auto* button = new CColButton(central);
+        button->setCaption(InitialCaption(b));
+        button->setAutoDefault(false);
+        if (b == WindowButton::Output) button->setFillColours(CColButton::OutputColours());
+        buttons_[static_cast<size_t>(i)] = button;
+    }
+    auto button = [&](WindowButton b) { return buttons_[static_cast<size_t>(b)]; };
+    grabButton_ = PushButton("FrameGrab F12", central);
+    ebuButton_ = PushButton("EBU o/p", central);
+    disconnectButton_ = PushButton("Disconnect", central);
+
+    // Video: freeze and grab, the processing steps and their windows.
+    auto* video = new QGroupBox("Video", central);
+    auto* videoGrid = new QGridLayout(video);
+    freezeLamp_ = new StatusLamp("Freeze lamp", video);
+    auto* freezeCell = new QHBoxLayout;
+    freezeCell->addWidget(button(WindowButton::Freeze), 1);
+    freezeCell->addWidget(freezeLamp_);
+    videoGrid->addLayout(freezeCell, 0, 0);
+    videoGrid->addWidget(grabButton_, 0, 1);
+    videoGrid->addWidget(button(WindowButton::Rotate), 0, 2);
+    videoGrid->addWidget(button(WindowButton::Deinterlace), 0, 3);
+    videoGrid->addWidget(button(WindowButton::ProcAmp), 1, 0);
+    videoGrid->addWidget(button(WindowButton::Overlay), 1, 1);
+    videoGrid->addWidget(button(WindowButton::PpmOverlay), 1, 2);
+    deintCheck_ = new QCheckBox("De-int", video);
+    deintCheck_->setAccessibleName("De-int");
+    deintCheck_->setEnabled(false);
+    deintCheck_->hide();  // the legacy switch: kept, never shown
+    controls->addWidget(video);
+
+    // Audio: map, delay, monitor level.
+    auto* audio = new QGroupBox("Audio", central);
+    auto* audioRow = new QHBoxLayout(audio);
+    audioRow->addWidget(button(WindowButton::AudioMap));
+    audioRow->addWidget(button(WindowButton::AudioDelay));
+    minusButton_ = PushButton("-", audio);
+    plusButton_ = PushButton("+", audio);
+    for (QPushButton* b : {minusButton_, plusButton_})
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance("+") * 4 + 8);
+    delayCounter_ = StatusText("0", "audio delay in frames", audio);
+    delayCounter_->setAlignment(Qt::AlignCenter);
+    delayCounter_->setMinimumWidth(delayCounter_->fontMetrics().horizontalAdvance("00") + 8);
+    audioRow->addWidget(minusButton_);
+    audioRow->addWidget(delayCounter_);
+    audioRow->addWidget(plusButton_);
+    audioRow->addStretch(1);
+    level_ = new LevelPicture(audio);
+    levelCaption_ = StatusText("Full", "monitor level", audio);
+    levelCaption_->setMinimumWidth(levelCaption_->fontMetrics().horizontalAdvance("Mute") + 4);
+    audioRow->addWidget(level_);
+    audioRow->addWidget(levelCaption_);
+    controls->addWidget(audio);
+
+    // Output: NDI or AirSend, the reference standard, the key+fill label.
+    auto* output = new QGroupBox("Output", central);
+    auto* outputRow = new QHBoxLayout(output);
+    outputRow->addWidget(button(WindowButton::Output));
+    outputRow->addWidget(ebuButton_);
+    keyFillLabel_ = StatusText("Split Key+Fill o/p", "key and fill outputs", output);
+    keyFillLabel_->hide();
+    outputRow->addWidget(keyFillLabel_);
+    outputRow->addStretch(1);
+    outputRow->addWidget(disconnectButton_);
+    controls->addWidget(output);
+    controls->addStretch(1);
+    body->addLayout(controls, 1);
+    outer->addLayout(body);
+
+    // Bottom row: the NDI vendor's page and Exit (the default button).
+    auto* bottom = new QHBoxLayout;
+    ndiLink_ = new QPushButton("ndi.video", central);
+    ndiLink_->setAccessibleName("ndi.video");
+    ndiLink_->setFlat(true);
+    ndiLink_->setCursor(Qt::PointingHandCursor);
+    QFont underlined = ndiLink_->font();
+    underlined.setUnderline(true);
+    ndiLink_->setFont(underlined);
+    ndiLink_->setAutoDefault(false);
+    bottom->addWidget(ndiLink_);
+    bottom->addStretch(1);
+    exitButton_ = PushButton("Exit", central);
+    exitButton_->setDefault(true);
+    bottom->addWidget(exitButton_);
+    outer->addLayout(bottom);
+
+    setWindowIcon(AppIcon());
+}
+
+void MainWindow::BuildMenu() {
+    QMenu* menu = menuBar()->addMenu("&Velmor");
+    auto add = [&](const char* text, int id, bool checkable) {
+        QAction* action = menu->addAction(text);
+        action->setCheckable(checkable);
+        connect(action, &QAction::triggered, this, [this, id] { commands_->MenuCommand(id); });
+        return action;
+    };
+    add("Open NDI Source Stats", kMenuSourceStats, false);
+    keyFillAction_ = add("Split Key+Fill", kMenuSplitKeyFill, true);
+    add("Frame Grab Settings", kMenuGrabSettings, false);
+    onTopAction_ = add("Always on top", kMenuAlwaysOnTop, true);
+    loadAction_ = add("Load settings on startup", kMenuLoadOnStartup, true);
+    saveAction_ = add("Save settings on exit", kMenuSaveOnExit, true);
+    menu->addSeparator();
+    QAction* help = add("Open online help (ReadMe file)", kMenuHelp, false);
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    help->setShortcutContext(Qt::WidgetShortcut);  // F1 itself goes through the key filter
+    add("&About NDI Velmor...", kMenuAbout, false);
+
+    // Comms return (64) has no menu entry, only its key.
+    auto* comms = new QAction("Comms return", this);
+    comms->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    connect(comms, &QAction::triggered, this, [this] { commands_->MenuCommand(kMenuCommsReturn); });
+    addAction(comms);
+}
+
+void MainWindow::Connect() {
+    MainCommands* c = commands_.get();
+    auto button = [&](WindowButton b) { return buttons_[static_cast<size_t>(b)]; };
+    connect(exitButton_, &QPushButton::clicked, this, [c] { c->Exit(); });
+    connect(button(WindowButton::Freeze), &QPushButton::clicked, this, [c] { c->Freeze(); });
+    connect(button(WindowButton::Overlay), &QPushButton::clicked, this, [c] { c->Overlay(); });
+    connect(button(WindowButton::PpmOverlay), &QPushButton::clicked, this,
+            [c] { c->PpmOverlay(); });
+    connect(button(WindowButton::PpmOverlay), &CColButton::rightClicked, this,
+            [c] { c->PpmOverlayRightClick(); });
+    connect(button(WindowButton::AudioDelay), &QPushButton::clicked, this,
+            [c] { c->ToggleAudioDelay(); });
+    connect(button(WindowButton::AudioMap), &QPushButton::clicked, this, [c] { c->AudioMap(); });
+    connect(button(WindowButton::Output), &QPushButton::clicked, this, [c] { c->ToggleOutput(); });
+    connect(button(WindowButton::ProcAmp), &QPushButton::clicked, this, [c] { c->ProcAmp(); });
+    connect(button(WindowButton::Rotate), &CColButton::clickedAt, this,
+            [c](QPoint p) { c->RotateClicked(p.x()); });
+    connect(button(WindowButton::Deinterlace), &CColButton::clickedAt, this,
+            [c](QPoint p) { c->DeinterlaceClicked(p.x()); });
+    connect(grabButton_, &QPushButton::clicked, this, [c] { c->FrameGrab(); });
+    connect(ebuButton_, &QPushButton::clicked, this, [c] { c->ToggleEbu(); });
+    connect(disconnectButton_, &QPushButton::clicked, this, [c] { c->Disconnect(); });
+    connect(plusButton_, &QPushButton::clicked, this, [c] { c->DelayPlus(); });
+    connect(minusButton_, &QPushButton::clicked, this, [c] { c->DelayMinus(); });
+    connect(statsButton_, &QPushButton::clicked, this, [c] { c->Stats(); });
+    connect(groupsButton_, &QPushButton::clicked, this, [c] { c->Groups(); });
+    connect(ndiLink_, &QPushButton::clicked, this, [this] { OpenUrl(kNdiVendorUrl); });
+    connect(excludeLocal_, &QCheckBox::clicked, this, [c](bool on) { c->ExcludeLocal(on); });
+    connect(deintCheck_, &QCheckBox::clicked, this, [c](bool on) { c->DeintCheck(on); });
+    connect(level_, &LevelPicture::clickedAt, this,
+            [c](QPoint p) { c->MonitorLevelClicked(p.y()); });
+    connect(preview_, &VidBox::clickedAt, this, [c](QPoint p) { c->PreviewClicked(p.y()); });
+    connect(preview_, &VidBox::filesDropped, this, [c] { c->FilesDropped(); });
+    connect(extraIp_, &IpField::editingFinished, this,
+            [this, c] { c->ExtraIpChanged(extraIp_->isBlank(), extraIp_->fields()); });
+    connect(picker_, &NDIcombobox::chosen, this, [c](int item) { c->SourceSelected(item); });
+    connect(picker_, &NDIcombobox::dropDownOpened, this, [c] { c->PickerDropDown(); });
+    connect(picker_, &NDIcombobox::dropDownCancelled, this,
+            [c](bool stillOpen) { c->PickerCancel(stillOpen); });
+    meter_->setMeter(controller_->record().ppmMeter.get());
+}
+
+void MainWindow::ShowModel() {
+    for (int i = 0; i < static_cast<int>(Caption::Count); ++i)
+        ShowCaption(static_cast<Caption>(i));
+    for (int i = 0; i < static_cast<int>(Flag::Count); ++i)
+        ShowFlag(static_cast<Flag>(i));
+    for (int i = 0; i < kWindowButtonCount; ++i)
+        ShowButton(static_cast<WindowButton>(i));
+    const MainWindowModel& m = controller_->model();
+    signalLamp_->setLamp(m.lamp(LampId::Signal));
+    freezeLamp_->setLamp(m.lamp(LampId::Freeze));
+    level_->setLevel(m.monitorLevel());
+    picker_->SetItems(m.pickerItems(), m.pickerCurrent());
+}
+
+void MainWindow::ShowButton(WindowButton b) {
+    const ButtonView& v = controller_->model().button(b);
+    CColButton* button = buttons_[static_cast<size_t>(b)];
+    button->setState(v.colour);
+    button->setCaption(Q(v.caption));
+    button->setEnabled(v.enabled);
+}
+
+void MainWindow::ShowCaption(Caption which) {
+    const MainWindowModel& m = controller_->model();
+    const QString text = Q(m.caption(which));
+    switch (which) {
+        case Caption::Title:
+            setWindowTitle(text);
+            break;
+        case Caption::Source:
+            sourceCaption_->setText(text);
+            break;
+        case Caption::Video:
+            videoCaption_->setText(text);
+            break;
+        case Caption::Audio:
+            audioCaption_->setText(text);
+            break;
+        case Caption::DelayCounter:
+            delayCounter_->setText(text);
+            break;
+        case Caption::Ebu:
+            ebuButton_->setText(text);
+            ebuButton_->setAccessibleName(text);
+            break;
+        case Caption::Level:
+            levelCaption_->setText(text);
+            break;
+        case Caption::ExtraIp:
+            if (extraIp_->dottedText() != text || extraIp_->isBlank() != text.isEmpty()) {
+                if (text.isEmpty()) {
+                    extraIp_->clear();
+                } else {
+                    extraIp_->setAddress(text);
+                }
+            }
+            break;
+        case Caption::TimeText:
+            preview_->setTimeText(text, m.flag(Flag::TimeTextShown));
+            break;
+        case Caption::Count:
+            break;
+    }
+}
+
+void MainWindow::ShowFlag(Flag which) {
+    const MainWindowModel& m = controller_->model();
+    const bool on = m.flag(which);
+    switch (which) {
+        case Flag::KeyFillLabel:
+            keyFillLabel_->setVisible(on);
+            break;
+        case Flag::ExcludeLocal:
+            excludeLocal_->setChecked(on);
+            break;
+        case Flag::DeintCheck:
+            deintCheck_->setChecked(on);
+            break;
+        case Flag::TimeTextShown:
+            preview_->setTimeText(Q(m.caption(Caption::TimeText)), on);
+            break;
+        case Flag::MenuKeyFill:
+            keyFillAction_->setChecked(on);
+            break;
+        case Flag::MenuAlwaysOnTop:
+            onTopAction_->setChecked(on);
+            if (on != bool(windowFlags() & Qt::WindowStaysOnTopHint)) {
+                setWindowFlag(Qt::WindowStaysOnTopHint, on);
+                show();  // changing the flags hides the window
+            }
+            break;
+        case Flag::MenuLoadOnStartup:
+            loadAction_->setChecked(on);
+            break;
+        case Flag::MenuSaveOnExit:
+            saveAction_->setChecked(on);
+            break;
+        case Flag::Count:
+            break;
+    }
+}
+
+void MainWindow::OnModelChange(const ModelChange& change) {
+    const MainWindowModel& m = controller_->model();
+    switch (change.kind) {
+        case ModelChange::Kind::Caption:
+            ShowCaption(static_cast<Caption>(change.index));
+            break;
+        case ModelChange::Kind::Flag:
+            ShowFlag(static_cast<Flag>(change.index));
+            break;
+        case ModelChange::Kind::Button:
+            ShowButton(static_cast<WindowButton>(change.index));
+            break;
+        case ModelChange::Kind::Lamp:
+            (static_cast<LampId>(change.index) == LampId::Signal ? signalLamp_ : freezeLamp_)
+                ->setLamp(m.lamp(static_cast<LampId>(change.index)));
+            break;
+        case ModelChange::Kind::MonitorLevel:
+            level_->setLevel(m.monitorLevel());
+            break;
+        case ModelChange::Kind::Picker:
+            picker_->SetItems(m.pickerItems(), m.pickerCurrent());
+            break;
+        case ModelChange::Kind::Preview:
+            if (static_cast<PreviewTarget>(change.index) == PreviewTarget::Main) {
+                preview_->setTallyState(controller_->record().preview.tallyState);
+                preview_->FrameArrived();
+            }
+            break;
+        case ModelChange::Kind::Meter:
+            meter_->update();
+            break;
+    }
+}
+
+// --- IWindowSide ---
+
+void MainWindow::Log(const std::string& line) {
+    std::printf("velmor: %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+MessageAnswer MainWindow::Show(const std::string& text, const std::string& caption,
+                               MessageButtons buttons) {
+    Log("[" + caption + "] " + text);
+    QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text),
+                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                        : QMessageBox::Ok,
+                    isVisible() ? this : nullptr);
+    box.setAccessibleName(Q(caption));
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+bool MainWindow::RunGrabSettings() {
+    GrabSettingsDialog dialog(controller_->record().grabSetup, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void MainWindow::RunAbout() {
+    const RelayRecord& r = controller_->record();
+    AboutDialog dialog(Q(r.versionText), Q(r.buildMonthText),
+                       Q(NdiVersionNumber(controller_->ndi().versionText)), this);
+    dialog.exec();
+}
+
+void MainWindow::OpenUrl(const std::string& url) {
+    Log("opening " + url);
+    QDesktopServices::openUrl(QUrl(Q(url)));
+}
+
+// --- Keys and closing ---
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    // Only keys for this window's own controls; message boxes, dialogs and the open picker list
+    // handle their keys themselves.
+    if (!widget || widget->window() != this || QApplication::activeModalWidget() ||
+        QApplication::activePopupWidget())
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool press = type == QEvent::KeyPress;
+    switch (key->key()) {
+        case Qt::Key_F1:
+            if (press && !key->isAutoRepeat()) commands_->Help();
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // Enter moves the focus instead of pressing the default button.
+            if (press) focusNextChild();
+            return true;
+        case Qt::Key_Escape:
+            if (press && !key->isAutoRepeat()) commands_->Exit();
+            return true;
+        case Qt::Key_F12:
+            // One grab per release; a held key's repeats are ignored.
+            if (!press && !key->isAutoRepeat()) commands_->FrameGrab();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The window closes only through the exit confirmation, which ends the copy itself.
+    event->ignore();
+    commands_->Exit();
+}
+
+int RunWindow(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName("velmor");
+    QCoreApplication::setApplicationVersion(VELMOR_VERSION_TEXT);
+    QGuiApplication::setDesktopFileName("velmor");
+    const CommandLine line = ParseCommandLine(app);
+    MainWindow window(line.options);
+    window.controller().onQuit = [&window](int code) {
+        QCoreApplication::exit(code);
+        window.hide();
+    };
+    HandleQuitSignals([&window] {
+        window.Log("stopping");
+        window.controller().ExitWhenDisconnected([] { QCoreApplication::exit(0); });
+    });
+    window.show();
+    // Start once the window is on screen: a failure there is shown over it, and the window
+    // stays open (idle) so the operator sees why.
+    QTimer::singleShot(0, &window, [&window] { window.controller().Start(); });
+    return app.exec();
+}
+
 }  // namespace velmor

@@ -1,4 +1,101 @@
+// The main window: the Qt view of one copy. It builds the controls, forwards every click, key and
+// menu command to MainCommands, and shows the MainWindowModel; it keeps no state of its own. It is
+// also the copy's IWindowSide: message boxes, the setup windows and the browser.
 #pragma once
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+#include "app/main_commands.h"
+#include "app/relay_controller.h"
+#include "app/window_side.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
 namespace velmor {
+
+class CColButton;
+class IpField;
+class LevelPicture;
+class NDIcombobox;
+class PMeterButton;
+class StatusLamp;
+class VidBox;
+
+class MainWindow : public QMainWindow, public IWindowSide {
+public:
+    explicit MainWindow(const RelayOptions& options);
+    ~MainWindow() override;
+
+    RelayController& controller() { return *controller_; }
+    MainCommands& commands() { return *commands_; }
+
+    // IWindowSide
+    void Log(const std::string& line) override;
+    MessageAnswer Show(const std::string& text, const std::string& caption,
+                       MessageButtons buttons) override;
+    bool RunGrabSettings() override;
+    void RunAbout() override;
+    void OpenUrl(const std::string& url) override;
+
+    // The keyboard filter of the window (F1, Enter as Tab, Escape, F12), for every key event of
+    // its controls before they see it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void Connect();
+    void ShowModel();  // every control from the model, once
+    void OnModelChange(const ModelChange& change);
+    void ShowButton(WindowButton button);
+    void ShowCaption(Caption which);
+    void ShowFlag(Flag which);
+
+    std::unique_ptr<RelayController> controller_;
+    std::unique_ptr<MainCommands> commands_;
+
+    // Controls, owned by Qt's parent chain.
+    std::array<CColButton*, kWindowButtonCount> buttons_{};
+    QLabel* sourceCaption_ = nullptr;  // 1000
+    QLabel* videoCaption_ = nullptr;   // 1001
+    QLabel* audioCaption_ = nullptr;   // 1009
+    QLabel* delayCounter_ = nullptr;   // 1045
+    QLabel* levelCaption_ = nullptr;   // 1017
+    QLabel* keyFillLabel_ = nullptr;   // 1054
+    QPushButton* exitButton_ = nullptr;
+    QPushButton* grabButton_ = nullptr;
+    QPushButton* ebuButton_ = nullptr;
+    QPushButton* disconnectButton_ = nullptr;
+    QPushButton* plusButton_ = nullptr;
+    QPushButton* minusButton_ = nullptr;
+    QPushButton* statsButton_ = nullptr;
+    QPushButton* groupsButton_ = nullptr;
+    QPushButton* ndiLink_ = nullptr;
+    QCheckBox* excludeLocal_ = nullptr;
+    QCheckBox* deintCheck_ = nullptr;
+    StatusLamp* signalLamp_ = nullptr;
+    StatusLamp* freezeLamp_ = nullptr;
+    LevelPicture* level_ = nullptr;
+    VidBox* preview_ = nullptr;
+    PMeterButton* meter_ = nullptr;
+    IpField* extraIp_ = nullptr;
+    NDIcombobox* picker_ = nullptr;
+    QAction* keyFillAction_ = nullptr;
+    QAction* onTopAction_ = nullptr;
+    QAction* loadAction_ = nullptr;
+    QAction* saveAction_ = nullptr;
+};
+
+// Opens the main window and runs until the copy ends; returns the process's exit code.
 int RunWindow(int argc, char** argv);
-}
+
+}  // namespace velmor

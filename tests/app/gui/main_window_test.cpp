@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
@@ -146,8 +147,9 @@ TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
     EXPECT_EQ(refused.text, "You must disconnect the NDI Source first");
     EXPECT_EQ(record().videoThreadRun, 1) << "Cancel changes nothing";
 
-    const BoxSeen quit = AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
-                                   QMessageBox::Cancel);
+    const BoxSeen quit =
+        AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
+                  QMessageBox::Cancel);
     EXPECT_EQ(quit.title, "Quit NDI Velmor");
     EXPECT_EQ(quit.text, "You must disconnect the NDI Source first");
 
@@ -163,12 +165,11 @@ TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
 }
 
 TEST_F(Window, APickerRefillWhileItsListIsOpenDoesNotConnect) {
-    auto* picker = Named<NDIcombobox>("NDI Source");
+    auto* picker = window_->findChild<NDIcombobox*>();
     ASSERT_NE(picker, nullptr);
     picker->showPopup();
     ASSERT_TRUE(QTest::qWaitFor([&] { return picker->view()->isVisible(); }));
-    window_->controller().model().SetPicker({"NDI sources available", "HOST (A)", "HOST (B)"},
-                                            0);
+    window_->controller().model().SetPicker({"NDI sources available", "HOST (A)", "HOST (B)"}, 0);
     EXPECT_TRUE(picker->refillPending());
     picker->hidePopup();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !picker->refillPending(); }));
@@ -195,14 +196,36 @@ TEST_F(Window, TheAccessibilityTreeNamesEveryControl) {
     };
     walk(QAccessible::queryAccessibleInterface(window_.get()), 0);
     const QStringList captions = {
-        "Exit",         "NDI Source",   "Video signal type", "Audio signal type",
-        "Freeze",       "Freeze lamp",  "Overlay",           "PPM overlay",
-        "FrameGrab F12", "EBU o/p",     "Disconnect",        "Signal lamp",
-        "PPM meter",    "Monitor level", "Full",             "Exclude local",
-        "Preview",      "Extra IP",     "+",                 "-",
-        "0",            "Audio Delay",  "Audio Map",         "NDI®",
-        "Rotate 0",     "De-Int OFF",   "Proc Amp",          "Stats",
-        "Groups",       "ndi.video",
+        "Exit",
+        "NDI Source",
+        "Video signal type",
+        "Audio signal type",
+        "Freeze",
+        "Freeze lamp",
+        "Overlay",
+        "PPM overlay",
+        "FrameGrab F12",
+        "EBU o/p",
+        "Disconnect",
+        "Signal lamp",
+        "PPM meter",
+        "Monitor level",
+        "Full",
+        "Exclude local",
+        "Preview",
+        "Extra IP",
+        "+",
+        "-",
+        "0",
+        "Audio Delay",
+        "Audio Map",
+        "NDI®",
+        "Rotate 0",
+        "De-Int OFF",
+        "Proc Amp",
+        "Stats",
+        "Groups",
+        "ndi.video",
     };
     for (const QString& caption : captions)
         EXPECT_TRUE(names.contains(caption)) << caption.toStdString();
