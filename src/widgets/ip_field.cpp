@@ -96,7 +96,6 @@ IpField::IpField(QWidget* parent) : QWidget(parent) {
     }
     setFocusProxy(octets_[0]);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
     setFieldName(QStringLiteral("Extra IP"));
 }
 
