@@ -238,11 +238,20 @@ void MainCommands::MonitorLevelClicked(int y) {
 }
 
 void MainCommands::PreviewClicked(int y) {
-    RelayRecord& r = c_.record();
     if (y <= kPreviewSplitY) {
-        r.previewOn = r.previewOn ? 0 : 1;
-        return;
+        TogglePreview();
+    } else {
+        ToggleTimecodeBurnIn();
     }
+}
+
+void MainCommands::TogglePreview() {
+    RelayRecord& r = c_.record();
+    r.previewOn = r.previewOn ? 0 : 1;
+}
+
+void MainCommands::ToggleTimecodeBurnIn() {
+    RelayRecord& r = c_.record();
     // The time shows as text only while it is not burnt into the picture.
     const int old = r.timecodeBurnIn;
     r.timecodeBurnIn = old ? 0 : 1;
@@ -260,10 +269,23 @@ void MainCommands::ExtraIpChanged(bool blank, const std::array<int, 4>& f) {
     c_.RestartFinderWithGroups();
 }
 
-void MainCommands::SourceSelected(int item) {
+int ItemForChoice(const std::vector<std::string>& items, int item, const std::string& shown) {
+    const int count = static_cast<int>(items.size());
+    if (item < 0) return -1;
+    if (item == 0 || shown.empty()) return item < count ? item : -1;
+    if (item < count && items[static_cast<size_t>(item)] == shown) return item;
+    for (int i = 1; i < count; ++i) {
+        if (items[static_cast<size_t>(i)] == shown) return i;
+    }
+    return -1;
+}
+
+void MainCommands::SourceSelected(int shownItem, const std::string& shown) {
     SourcePicker* p = c_.picker();
     Engine* e = c_.engine();
-    if (!p || !e || item < 0 || item >= static_cast<int>(p->items().size())) return;
+    if (!p || !e) return;
+    const int item = ItemForChoice(p->items(), shownItem, shown);
+    if (item < 0) return;  // gone from the network while the list was open
     RelayRecord& r = c_.record();
     r.pickerText = p->items()[static_cast<size_t>(item)];
     p->ChooseItem(item);

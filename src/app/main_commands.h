@@ -10,10 +10,16 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "app/relay_controller.h"
 
 namespace velmor {
+
+// The model item the operator meant: `item` of the list as it was shown, whose text was `shown`,
+// looked up in the current `items` by name (the list is refilled while it is open, and sources
+// may have come or gone). The header stays the header. -1 when the source is no longer listed.
+int ItemForChoice(const std::vector<std::string>& items, int item, const std::string& shown);
 
 // Menu command identifiers of the window (only the upper twelve bits count).
 enum MenuCommandId : int {
@@ -57,12 +63,16 @@ public:
     void Stats();
     // The speaker picture: y <= 8 Full, 9..16 Dim, below Mute.
     void MonitorLevelClicked(int y);
-    // The preview: y <= 80 switches the preview, below switches the timecode burn-in.
+    // The preview: y <= 80 switches the preview, below switches the timecode burn-in (the two
+    // are also menu commands, so that they work without a mouse).
     void PreviewClicked(int y);
+    void TogglePreview();
+    void ToggleTimecodeBurnIn();
     // The Extra IP field lost the focus. `blank`: all four fields empty (nothing happens).
     void ExtraIpChanged(bool blank, const std::array<int, 4>& fields);
-    // The picker: an item chosen, the list opened, the list closed without a choice.
-    void SourceSelected(int item);
+    // The picker: an item chosen, the list opened, the list closed without a choice. `shown` is
+    // the text the operator chose: the model may have been refilled while the list stayed open.
+    void SourceSelected(int item, const std::string& shown = "");
     void PickerDropDown();
     void PickerCancel(bool stillOpen);
     void MenuCommand(int id);

@@ -235,6 +235,12 @@ void MainWindow::BuildMenu() {
     loadAction_ = add("Load settings on startup", kMenuLoadOnStartup, true);
     saveAction_ = add("Save settings on exit", kMenuSaveOnExit, true);
     menu->addSeparator();
+    // The preview's two click areas, for the keyboard and accessibility tools.
+    QAction* preview = menu->addAction("Preview on/off");
+    connect(preview, &QAction::triggered, this, [this] { commands_->TogglePreview(); });
+    QAction* burnIn = menu->addAction("Timecode burn-in on/off");
+    connect(burnIn, &QAction::triggered, this, [this] { commands_->ToggleTimecodeBurnIn(); });
+    menu->addSeparator();
     QAction* help = add("Open online help (ReadMe file)", kMenuHelp, false);
     help->setShortcut(QKeySequence(Qt::Key_F1));
     help->setShortcutContext(Qt::WidgetShortcut);  // F1 itself goes through the key filter
@@ -282,7 +288,9 @@ void MainWindow::Connect() {
     connect(preview_, &VidBox::filesDropped, this, [c] { c->FilesDropped(); });
     connect(extraIp_, &IpField::editingFinished, this,
             [this, c] { c->ExtraIpChanged(extraIp_->isBlank(), extraIp_->fields()); });
-    connect(picker_, &NDIcombobox::chosen, this, [c](int item) { c->SourceSelected(item); });
+    connect(picker_, &NDIcombobox::chosen, this, [this, c](int item) {
+        c->SourceSelected(item, picker_->itemText(item).toStdString());
+    });
     connect(picker_, &NDIcombobox::dropDownOpened, this, [c] { c->PickerDropDown(); });
     connect(picker_, &NDIcombobox::dropDownCancelled, this,
             [c](bool stillOpen) { c->PickerCancel(stillOpen); });

@@ -2,6 +2,8 @@
 #include "widgets/source_combo.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QStyle>
 #include <QTimer>
@@ -9,7 +11,57 @@
 
 namespace velmor {
 
+namespace {
+
+// On Linux Qt names a combo box after its current item and leaves its caption to a label
+// relation; the picker is named by its caption, "NDI Source", with the chosen item as its value,
+// so that a screen reader and a tool driving the window through the accessibility bus find it by
+// name. Its one child is the list, and its actions open that list.
+class PickerAccessible : public QAccessibleWidget {
+public:
+    explicit PickerAccessible(NDIcombobox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return widget()->accessibleName();
+        if (t == QAccessible::Value) return Box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(Box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == Box()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override {
+        return {QAccessibleActionInterface::showMenuAction(),
+                QAccessibleActionInterface::pressAction()};
+    }
+    void doAction(const QString& name) override {
+        if (name == QAccessibleActionInterface::showMenuAction() ||
+            name == QAccessibleActionInterface::pressAction())
+            Box()->showPopup();
+    }
+
+private:
+    NDIcombobox* Box() const { return static_cast<NDIcombobox*>(widget()); }
+};
+
+QAccessibleInterface* PickerAccessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("velmor::NDIcombobox") && object->isWidgetType())
+        return new PickerAccessible(static_cast<NDIcombobox*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
 NDIcombobox::NDIcombobox(QWidget* parent) : QComboBox(parent) {
+    static const bool installed = (QAccessible::installFactory(PickerAccessibleFactory), true);
+    (void)installed;
+    // The chosen item is the picker's value: announced when it changes.
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        QAccessibleValueChangeEvent event(this, currentText());
+        QAccessible::updateAccessibility(&event);
+    });
     setAccessibleName(QStringLiteral("NDI Source"));
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(24);

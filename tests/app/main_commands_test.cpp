@@ -319,5 +319,28 @@ TEST_F(Commands, ExtraIpExcludeLocalAndThePickerRestartTheFinder) {
     EXPECT_EQ(model().caption(Caption::Source), "");
 }
 
+// The list may be refilled while the operator has it open: the choice follows the name.
+TEST(ItemForChoice, FollowsTheNameShownToTheOperator) {
+    const std::vector<std::string> items = {"Available NDI sources changed", "H (B)", "H (A)"};
+    struct Case {
+        int item;
+        const char* shown;
+        int expected;
+    };
+    const Case cases[] = {
+        {2, "H (A)", 2},                  // unchanged
+        {1, "H (A)", 2},                  // a source came before it
+        {3, "H (B)", 1},                  // the list shrank
+        {2, "H (C)", -1},                 // gone
+        {0, "NDI sources available", 0},  // the header stays the header
+        {5, "", -1},                      // nothing shown, out of range
+        {-1, "H (A)", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        EXPECT_EQ(ItemForChoice(items, c.item, c.shown), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace velmor

@@ -165,7 +165,7 @@ TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
 }
 
 TEST_F(Window, APickerRefillWhileItsListIsOpenDoesNotConnect) {
-    auto* picker = window_->findChild<NDIcombobox*>();
+    auto* picker = Named<NDIcombobox>("NDI Source");
     ASSERT_NE(picker, nullptr);
     picker->showPopup();
     ASSERT_TRUE(QTest::qWaitFor([&] { return picker->view()->isVisible(); }));
@@ -187,10 +187,12 @@ TEST_F(Window, TheTimeMessageShowsOnThePreview) {
 // Every control of the main window is found in the accessibility tree by its caption.
 TEST_F(Window, TheAccessibilityTreeNamesEveryControl) {
     QSet<QString> names;
+    QSet<QString> pickers;  // combo boxes by name
     std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node,
                                                                int depth) {
         if (!node || depth > 40) return;
         names.insert(node->text(QAccessible::Name));
+        if (node->role() == QAccessible::ComboBox) pickers.insert(node->text(QAccessible::Name));
         for (int i = 0; i < node->childCount(); ++i)
             walk(node->child(i), depth + 1);
     };
@@ -229,6 +231,7 @@ TEST_F(Window, TheAccessibilityTreeNamesEveryControl) {
     };
     for (const QString& caption : captions)
         EXPECT_TRUE(names.contains(caption)) << caption.toStdString();
+    EXPECT_TRUE(pickers.contains("NDI Source")) << "the picker is named by its caption";
 }
 
 }  // namespace
