@@ -35,7 +35,7 @@ build_step() {
 }
 
 lintian_step() {
-    # --fail-on error: warnings are listed but pass; the README's packaging notes explain them.
+    # --fail-on error: warnings are listed but pass; the README (Installing) explains them.
     lintian --fail-on error --info "$(deb)"
 }
 
