@@ -18,6 +18,8 @@ packages=(
   pulseaudio pulseaudio-utils dbus dbus-daemon xvfb xauth iproute2
   # desktop integration: the desktop entry's validator, the icon renderer (scripts/make_icons.sh)
   desktop-file-utils librsvg2-bin
+  # packaging: manual pages, the Debian package's dependencies and checks, the service verifier
+  help2man dpkg-dev file lintian man-db systemd
 )
 
 missing=()

@@ -20,6 +20,11 @@ CommandLine ParseCommandLine(const QCoreApplication& app) {
          "NAME"});
     parser.addOption(
         {"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
+    parser.addOption(
+        {"in-config-home",
+         "Work in $XDG_CONFIG_HOME/velmor (default ~/.config/velmor, created when missing), so "
+         "last.vlm, presets, grabs and a relative --config FILE are there. The desktop entry and "
+         "the velmor@ service start Velmor this way."});
     parser.addOption({"save-on-exit", "Turn \"Save settings on exit\" on."});
     parser.addOption(
         {"load-on-startup", "Turn \"Load settings on startup\" on: apply the stored settings."});

@@ -63,13 +63,15 @@ std::vector<Candidate> BuiltinCandidates() {
     if (!forced.empty()) list.push_back({forced, NdiKind::Builtin, "VELMOR_NDI_BUILTIN"});
 
     std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
-        const std::string dir = exe.parent_path().string();
-        list.push_back(
-            {JoinDir(dir, kBuiltinNdiLibraryName), NdiKind::Builtin, "next to the executable"});
-        list.push_back({JoinDir(dir + "/../lib/velmor", kBuiltinNdiLibraryName), NdiKind::Builtin,
-                        "installed library folder"});
+        const auto dir = exe.parent_path();
+        list.push_back({JoinDir(dir.string(), kBuiltinNdiLibraryName), NdiKind::Builtin,
+                        "next to the executable"});
+        // Installed programs sit in <prefix>/bin and the transport in <prefix>/lib/velmor; going
+        // up from the executable keeps any prefix and any DESTDIR root working.
+        list.push_back({(dir.parent_path() / "lib/velmor" / kBuiltinNdiLibraryName).string(),
+                        NdiKind::Builtin, "installed library folder"});
     }
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&LoadNdiLibrary), &info) != 0 && info.dli_fname) {
@@ -81,28 +83,51 @@ std::vector<Candidate> BuiltinCandidates() {
         if (!seen)
             list.push_back({path, NdiKind::Builtin, "next to the library holding the loader"});
     }
-#ifdef VELMOR_NDI_BUILTIN_BUILD_PATH
+#if defined(VELMOR_NDI_BUILTIN_BUILD_PATH) && defined(VELMOR_BUILD_DIR)
     // Programs inside the build tree (tests, tools) live in many folders; they find the library
-    // where the build put it.
-    list.push_back({VELMOR_NDI_BUILTIN_BUILD_PATH, NdiKind::Builtin, "build tree"});
+    // where the build put it. An installed copy never reaches back into a build folder, which
+    // may hold another version by now.
+    const std::string buildDir = std::string(VELMOR_BUILD_DIR) + "/";
+    if (!ec && exe.string().compare(0, buildDir.size(), buildDir) == 0)
+        list.push_back({VELMOR_NDI_BUILTIN_BUILD_PATH, NdiKind::Builtin, "build tree"});
 #endif
     return list;
 }
 
 // Each NdiLibrary member paired with its exported name, so both the loader and its log stay in
-// step with the table.
-#define VELMOR_NDI_FUNCTIONS(X)                                                                  \
-    X(initialize)                                                                                \
-    X(destroy)                                                                                   \
-    X(version) X(is_supported_CPU) X(find_create_v2) X(find_destroy) X(find_get_current_sources) \
-        X(find_wait_for_sources) X(recv_create_v3) X(recv_destroy) X(recv_capture_v2)            \
-            X(recv_free_video_v2) X(recv_free_audio_v2) X(recv_free_metadata) X(recv_set_tally)  \
-                X(recv_add_connection_metadata) X(recv_get_no_connections) X(send_create)        \
-                    X(send_destroy) X(send_send_video_v2) X(send_send_video_async_v2)            \
-                        X(send_send_audio_v2) X(send_send_metadata)                              \
-                            X(send_add_connection_metadata) X(send_clear_connection_metadata)    \
-                                X(send_get_tally) X(send_get_no_connections) X(send_capture)     \
-                                    X(send_free_metadata)
+// step with the table. One a line, by hand: clang-format finds no stable layout for this list.
+// clang-format off
+#define VELMOR_NDI_FUNCTIONS(X)       \
+    X(initialize)                     \
+    X(destroy)                        \
+    X(version)                        \
+    X(is_supported_CPU)               \
+    X(find_create_v2)                 \
+    X(find_destroy)                   \
+    X(find_get_current_sources)       \
+    X(find_wait_for_sources)          \
+    X(recv_create_v3)                 \
+    X(recv_destroy)                   \
+    X(recv_capture_v2)                \
+    X(recv_free_video_v2)             \
+    X(recv_free_audio_v2)             \
+    X(recv_free_metadata)             \
+    X(recv_set_tally)                 \
+    X(recv_add_connection_metadata)   \
+    X(recv_get_no_connections)        \
+    X(send_create)                    \
+    X(send_destroy)                   \
+    X(send_send_video_v2)             \
+    X(send_send_video_async_v2)       \
+    X(send_send_audio_v2)             \
+    X(send_send_metadata)             \
+    X(send_add_connection_metadata)   \
+    X(send_clear_connection_metadata) \
+    X(send_get_tally)                 \
+    X(send_get_no_connections)        \
+    X(send_capture)                   \
+    X(send_free_metadata)
+// clang-format on
 
 // Fills `api` from `handle`; returns the names of the functions the library lacks.
 std::vector<std::string> Resolve(void* handle, NdiLibrary& api) {

@@ -21,14 +21,37 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: velmor-ctl [--copy N] grab\n"
+    "       velmor-ctl [--copy N] freeze on|off\n"
+    "       velmor-ctl text TEXT\n"
+    "       velmor-ctl text --clear\n"
+    "N is the copy number 1 to 8; without --copy every copy acts.\n";
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: velmor-ctl [--copy N] grab\n"
-                 "       velmor-ctl [--copy N] freeze on|off\n"
-                 "       velmor-ctl text TEXT\n"
-                 "       velmor-ctl text --clear\n"
-                 "N is the copy number 1 to 8; without --copy every copy acts.\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// The long form, for --help and the manual page.
+int Help() {
+    std::printf(
+        "Usage: velmor-ctl [--copy N] COMMAND\n"
+        "Sends remote commands to running Velmor copies over the session bus.\n"
+        "\n"
+        "Commands:\n"
+        "  grab                     grab one frame\n"
+        "  freeze on|off            freeze or release the picture\n"
+        "  text TEXT                show TEXT in the text box of every copy\n"
+        "  text --clear             hide the text box\n"
+        "\n"
+        "Options:\n"
+        "  --copy N                 only copy N (1 to 8) acts; without it every copy acts\n"
+        "  --help                   show this text\n"
+        "\n"
+        "Exit status: 0 when the command was sent, 1 without a session bus or when sending\n"
+        "failed, 2 for a wrong command line.\n");
+    return 0;
 }
 
 struct Signal {
@@ -42,6 +65,7 @@ struct Signal {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Help();
 
     int copy = 0;
     if (args.size() >= 2 && args[0] == "--copy") {
