@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the window from a real X server (Xvfb, no window manager):
+#   idle.png      the window just started, no source
+#   menu.png      the same with the Velmor menu open
+#   relaying.png  relaying velmor-testsrc: picture in the preview, PPM meter, magenta lamp
+# Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)
+# Builds nothing: BUILD_DIR must hold velmor and velmor-testsrc. Needs Xvfb, xdotool, dbus-daemon
+# and ImageMagick's import (scripts/setup.sh installs them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+out=$(realpath -m "${2:-docs/screenshots}")
+velmor="$build/src/app/velmor"
+testsrc="$build/tools/velmor-testsrc/velmor-testsrc"
+for f in "$velmor" "$testsrc"; do
+  [ -x "$f" ] || { echo "screenshots: $f is missing (build it first)" >&2; exit 1; }
+done
+for t in Xvfb xdotool import dbus-daemon; do
+  command -v "$t" >/dev/null || { echo "screenshots: $t is missing (scripts/setup.sh)" >&2; exit 1; }
+done
+mkdir -p "$out"
+
+# Private folders, display and session bus: nothing of this machine's own copies is seen.
+tmp=$(mktemp -d /tmp/velmor-shots-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+mkdir -p "$tmp/run" "$tmp/ndi" "$tmp/work"
+chmod 700 "$tmp/run"
+export XDG_RUNTIME_DIR="$tmp/run" VELMOR_NDI_DIR="$tmp/ndi" QT_QPA_PLATFORM=xcb \
+  VELMOR_MONITOR_WAV="$tmp/monitor.wav"
+
+Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$tmp/display")"
+dbus-daemon --session --nofork --print-address=1 >"$tmp/bus" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$tmp/bus" ] && break; sleep 0.1; done
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$tmp/bus")
+
+window_id() {
+  xdotool search --sync --onlyvisible --name "Receiver/Transmitter" | head -n1
+}
+
+# The window's own rectangle of the screen (no decorations without a window manager); popups
+# such as the open menu lie inside it.
+shoot() {
+  local id=$1 file=$2 X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$file"
+  echo "screenshots: $out/$file (${WIDTH}x${HEIGHT})"
+}
+
+# Waits until the log file $1 holds $2.
+wait_log() {
+  for _ in $(seq 300); do grep -q "$2" "$1" && return 0; sleep 0.1; done
+  echo "screenshots: never saw \"$2\" in $1" >&2
+  cat "$1" >&2
+  return 1
+}
+
+# 1. Idle, then its menu.
+(cd "$tmp/work" && exec "$velmor" --config "$tmp/idle.vlm") >"$tmp/velmor.log" 2>&1 &
+velmor_pid=$!
+pids+=($velmor_pid)
+id=$(window_id)
+wait_log "$tmp/velmor.log" "Receiver/Transmitter"
+sleep 1  # the first paint after the title is set
+shoot "$id" idle.png
+xdotool windowfocus --sync "$id" key alt+v
+sleep 1
+shoot "$id" menu.png
+xdotool key Escape
+kill -TERM "$velmor_pid"
+wait "$velmor_pid" || true
+
+# 2. Relaying the test source (tones on its channels move the meter).
+host=$(hostname | tr '[:lower:]' '[:upper:]')
+"$testsrc" --name "Camera 1" --size 1280x720 --rate 25/1 --seconds 60 --print-metadata \
+  >"$tmp/testsrc.log" 2>&1 &
+pids+=($!)
+(cd "$tmp/work" && exec "$velmor" --config "$tmp/relay.vlm" --show-local \
+  --source "$host (Camera 1)") >"$tmp/velmor.log" 2>&1 &
+pids+=($!)
+id=$(window_id)
+wait_log "$tmp/testsrc.log" 'short_name="NDI Velmor"'  # velmor's receiver has connected
+sleep 2  # the meter's needles rise and the preview fills
+shoot "$id" relaying.png
