@@ -15,33 +15,12 @@ testsrc="$build/tools/velmor-testsrc/velmor-testsrc"
 for f in "$velmor" "$testsrc"; do
   [ -x "$f" ] || { echo "screenshots: $f is missing (build it first)" >&2; exit 1; }
 done
-for t in Xvfb xdotool import dbus-daemon; do
+for t in xdotool import; do
   command -v "$t" >/dev/null || { echo "screenshots: $t is missing (scripts/setup.sh)" >&2; exit 1; }
 done
 mkdir -p "$out"
 
-# Private folders, display and session bus: nothing of this machine's own copies is seen.
-tmp=$(mktemp -d /tmp/velmor-shots-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-mkdir -p "$tmp/run" "$tmp/ndi" "$tmp/work"
-chmod 700 "$tmp/run"
-export XDG_RUNTIME_DIR="$tmp/run" VELMOR_NDI_DIR="$tmp/ndi" QT_QPA_PLATFORM=xcb \
-  VELMOR_MONITOR_WAV="$tmp/monitor.wav"
-
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$tmp/display")"
-dbus-daemon --session --nofork --print-address=1 >"$tmp/bus" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$tmp/bus" ] && break; sleep 0.1; done
-export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$tmp/bus")
+source scripts/lib/private_display.sh
 
 window_id() {
   xdotool search --sync --onlyvisible --name "Receiver/Transmitter" | head -n1
