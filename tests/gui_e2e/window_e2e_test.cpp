@@ -167,8 +167,9 @@ protected:
                 "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
                 "DBUS_SESSION_BUS_ADDRESS=" + session_, "DISPLAY=" + display_,
                 "QT_QPA_PLATFORM=xcb",
-                // The bridge's switch when no screen reader has asked for it.
-                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
+                // The bridge's switch when no screen reader has asked for it; a bus address
+                // inherited from a desktop would take velmor away from the private bus.
+                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "AT_SPI_BUS_ADDRESS=",
                 // The local monitor into a file: no sound server here.
                 "VELMOR_MONITOR_WAV=" + (dir_ / "monitor.wav").string()};
         // Qt 6.4 ignores AT_SPI_BUS_ADDRESS in practice (its bridge starts listening only after
