@@ -16,6 +16,9 @@ packages=(
   fonts-dejavu-core fonts-liberation
   # services the tests start themselves: a sound server, a session bus, a display, netns
   pulseaudio pulseaudio-utils dbus dbus-daemon xvfb xauth iproute2
+  # the window driven from outside: the accessibility bus (at-spi-bus-launcher), clicks and keys
+  # on the X display; screenshots of it (scripts/screenshots.sh)
+  at-spi2-core xdotool imagemagick
   # desktop integration: the desktop entry's validator, the icon renderer (scripts/make_icons.sh)
   desktop-file-utils librsvg2-bin
   # packaging: manual pages, the Debian package's dependencies and checks, the service verifier

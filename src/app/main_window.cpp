@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -280,7 +281,9 @@ void MainWindow::Connect() {
     connect(statsButton_, &QPushButton::clicked, this, [c] { c->Stats(); });
     connect(groupsButton_, &QPushButton::clicked, this, [c] { c->Groups(); });
     connect(ndiLink_, &QPushButton::clicked, this, [this] { OpenUrl(kNdiVendorUrl); });
-    connect(excludeLocal_, &QCheckBox::clicked, this, [c](bool on) { c->ExcludeLocal(on); });
+    // toggled, not clicked: a screen reader's Toggle action sets the box without a click.
+    // ShowFlag sets it with signals blocked, so only the operator's changes get here.
+    connect(excludeLocal_, &QCheckBox::toggled, this, [c](bool on) { c->ExcludeLocal(on); });
     connect(deintCheck_, &QCheckBox::clicked, this, [c](bool on) { c->DeintCheck(on); });
     connect(level_, &LevelPicture::clickedAt, this,
             [c](QPoint p) { c->MonitorLevelClicked(p.y()); });
@@ -369,9 +372,11 @@ void MainWindow::ShowFlag(Flag which) {
         case Flag::KeyFillLabel:
             keyFillLabel_->setVisible(on);
             break;
-        case Flag::ExcludeLocal:
+        case Flag::ExcludeLocal: {
+            const QSignalBlocker quiet(excludeLocal_);
             excludeLocal_->setChecked(on);
             break;
+        }
         case Flag::DeintCheck:
             deintCheck_->setChecked(on);
             break;

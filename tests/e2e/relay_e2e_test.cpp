@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "persist/config_file.h"
 #include "relay/capture_apply.h"
 #include "relay/text_fields.h"
+#include "support/ndi_names.h"
 #include "support/recording_fakes.h"
 #include "tools/process.h"
 #include "tools/velmor-testsrc/test_pattern.h"
@@ -24,14 +24,7 @@ using namespace std::chrono_literals;
 using test::Process;
 using testsrc::TestPattern;
 
-std::string Host() {
-    char buf[256] = {};
-    gethostname(buf, sizeof buf - 1);
-    std::string h = buf[0] ? buf : "localhost";
-    for (char& c : h)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return h;
-}
+using velmor::testing::LocalSourceName;
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -95,7 +88,7 @@ TEST_F(Relay, PassthroughIsBitExactWithNamesMetadataAndTally) {
             Run(VELMOR_TESTSRC, {"--name", name, "--size", "320x180", "--rate", "25/1", "--format",
                                  format, "--seconds", "25", "--print-tally", "--print-metadata"});
         auto relay =
-            Run(VELMOR_BIN, {"--headless", "--show-local", "--source", Host() + " (" + name + ")"});
+            Run(VELMOR_BIN, {"--headless", "--show-local", "--source", LocalSourceName(name)});
         const std::string saves = std::string("saved-") + format;
         auto sink =
             Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--frames", "20", "--seconds", "20",
@@ -144,8 +137,8 @@ TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
 
     auto src = Run(VELMOR_TESTSRC, {"--name", "Graphics", "--size", "320x180", "--rate", "25/1",
                                     "--format", "bgra", "--seconds", "25"});
-    auto relay =
-        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Graphics)"});
+    auto relay = Run(VELMOR_BIN,
+                     {"--headless", "--config", config, "--source", LocalSourceName("Graphics")});
     // The outputs announce themselves in the product's group (nothing else is checked in the file).
     auto key = Run(VELMOR_SINK, {"--source", "Korvo Velmor Key 1", "--groups", "Korvo Velmor",
                                  "--frames", "10", "--seconds", "20", "--save-frames", "2",
@@ -186,7 +179,7 @@ TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
     ASSERT_EQ(relay->Wait(10s), 0) << relay->Output();
     RelayRecord reloaded;
     ASSERT_EQ(LoadConfig(reloaded, config, notifier), 1);
-    EXPECT_EQ(std::string(reloaded.sourceName), Host() + " (Graphics)");
+    EXPECT_EQ(std::string(reloaded.sourceName), LocalSourceName("Graphics"));
     EXPECT_EQ(reloaded.settingsRecord.keyFillSetting, 1);
     EXPECT_EQ(std::filesystem::file_size(config), 3776u);
 }
@@ -225,7 +218,7 @@ TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
     auto src = Run(VELMOR_TESTSRC,
                    {"--name", "Tones", "--size", "160x90", "--rate", "25/1", "--seconds", "25"});
     auto relay =
-        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Tones)"});
+        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", LocalSourceName("Tones")});
     auto sink = Run(VELMOR_SINK,
                     {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--frames", "50",
                      "--seconds", "20", "--save-audio", "--save-dir", (dir_ / "audio").string()});
@@ -273,7 +266,7 @@ TEST_F(Relay, RemoteTextBoxAndGrabOverTheMessageBus) {
     auto src = Run(VELMOR_TESTSRC,
                    {"--name", "Desk", "--size", "320x180", "--rate", "25/1", "--seconds", "30"});
     auto relay =
-        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Desk)"});
+        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", LocalSourceName("Desk")});
     ASSERT_TRUE(WaitForOutput(*relay, "signal lamp: magenta")) << relay->Output();
 
     auto text = Run(VELMOR_CTL, {"text", "ON AIR"});

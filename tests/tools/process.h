@@ -17,8 +17,10 @@ namespace velmor::test {
 
 class Process {
 public:
+    // `env` entries ("NAME=value") are added to the test's environment; a non-empty `cwd` is the
+    // child's working folder.
     Process(const std::string& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& env = {}) {
+            const std::vector<std::string>& env = {}, const std::string& cwd = {}) {
         static int serial = 0;
         out_ = "/tmp/velmor-tool-" + std::to_string(getpid()) + "-" + std::to_string(++serial) +
                ".out";
@@ -31,6 +33,7 @@ public:
             }
             for (const auto& e : env)
                 putenv(const_cast<char*>(e.c_str()));
+            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
             std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));

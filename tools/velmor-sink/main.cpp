@@ -32,6 +32,7 @@ Receives one NDI source and reports what arrives.
   --tally program|preview|both|none   tally to set on the source once connected
   --connection-metadata T  XML sent to the source on connecting
   --print-metadata         print every metadata frame received
+  --print-checksums        print a checksum of every video frame's picture ("frame N: WxH HASH")
   --save-frames N          save the first N video frames as raw files in --save-dir
   --save-audio             save the audio as a 32-bit float WAV file in --save-dir
   --save-dir DIR           folder for saved files (default .)
@@ -74,6 +75,18 @@ const char* FourCCText(uint32_t f, char (&buf)[5]) {
     return buf;
 }
 
+// FNV-1a (64 bits) of the picture's visible bytes, row by row (the stride's padding left out).
+uint64_t PictureHash(const NDIlib_video_frame_v2_t& v, size_t rowBytes) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (int y = 0; y < v.yres; ++y) {
+        const uint8_t* row = reinterpret_cast<const uint8_t*>(v.p_data) +
+                             static_cast<size_t>(y) * v.line_stride_in_bytes;
+        for (size_t x = 0; x < rowBytes; ++x)
+            h = (h ^ row[x]) * 0x100000001b3ull;
+    }
+    return h;
+}
+
 void WriteWavHeader(std::ofstream& out, int rate, int channels, uint32_t dataBytes) {
     auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
     auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
@@ -98,7 +111,7 @@ int main(int argc, char** argv) {
     std::string source, address, groups, extraIps, tallyText = "none", connectionMetadata,
                                                    saveDir = ".";
     bool hideLocal = false, list = false, progressive = false, printMetadata = false,
-         saveAudio = false, expectNoDrops = false;
+         printChecksums = false, saveAudio = false, expectNoDrops = false;
     long findTimeout = 10, colorFormat = 1, saveFrames = 0, maxFrames = -1, maxSeconds = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -140,6 +153,8 @@ int main(int argc, char** argv) {
             connectionMetadata = value();
         } else if (arg == "--print-metadata") {
             printMetadata = true;
+        } else if (arg == "--print-checksums") {
+            printChecksums = true;
         } else if (arg == "--save-frames") {
             ok = ParseCount(value(), saveFrames);
         } else if (arg == "--save-audio") {
@@ -357,6 +372,15 @@ int main(int argc, char** argv) {
             }
             lastCounter = counter;
         }
+        const bool yuv =
+            v.FourCC == NDIlib_FourCC_video_type_UYVY || v.FourCC == NDIlib_FourCC_video_type_UYVA;
+        const size_t row = static_cast<size_t>(v.xres) * (yuv ? 2 : 4);
+        if (printChecksums && v.p_data) {
+            std::lock_guard lock(printMu);
+            std::printf("frame %lld: %dx%d %016llx\n", frames, v.xres, v.yres,
+                        static_cast<unsigned long long>(PictureHash(v, row)));
+            std::fflush(stdout);
+        }
         if (frames <= saveFrames && v.p_data) {
             char fourCC[5];
             FourCCText(static_cast<uint32_t>(v.FourCC), fourCC);
@@ -364,9 +388,6 @@ int main(int argc, char** argv) {
                                      std::to_string(v.xres) + "x" + std::to_string(v.yres) + "." +
                                      fourCC;
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
-            const bool yuv = v.FourCC == NDIlib_FourCC_video_type_UYVY ||
-                             v.FourCC == NDIlib_FourCC_video_type_UYVA;
-            const size_t row = static_cast<size_t>(v.xres) * (yuv ? 2 : 4);
             for (int y = 0; y < v.yres; ++y)
                 out.write(reinterpret_cast<const char*>(v.p_data) +
                               static_cast<size_t>(y) * v.line_stride_in_bytes,

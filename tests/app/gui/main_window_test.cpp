@@ -9,6 +9,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -134,6 +135,20 @@ TEST_F(Window, ClicksChangeTheRecordAndWhatTheControlsShow) {
     QTest::mouseClick(output, Qt::LeftButton);
     EXPECT_EQ(testing::AccessibleName(output), "AirSend");
     EXPECT_EQ(record().airSendOutput, 1);
+}
+
+// Screen readers toggle a check box through its accessible action, which sets the box without a
+// click: the record and the finder follow all the same.
+TEST_F(Window, ExcludeLocalToggledThroughItsAccessibleActionRestartsDiscovery) {
+    auto* box = Named<QCheckBox>("Exclude local");
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(record().excludeLocal, 1);
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+    ASSERT_TRUE(a && a->actionInterface());
+    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(record().excludeLocal, 0);
+    EXPECT_TRUE(record().picker.finderSettings.show_local_sources);
 }
 
 TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
