@@ -12,6 +12,11 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
                          IFinderControl& finder, const std::string& path) {
     // 1. Load; nothing more when nothing was read.
     LoadConfig(r, path.empty() ? FieldText(r.configFileName) : path, notifier);
+    return ApplyLoadedConfig(r, notifier, view, finder);
+}
+
+int ApplyLoadedConfig(RelayRecord& r, INotifier& notifier, ISettingsView& view,
+                      IFinderControl& finder) {
     const int sections = r.configSectionsRead;
     if (sections == 0) return 0;
 

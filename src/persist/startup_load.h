@@ -16,4 +16,9 @@ namespace velmor {
 int RunStartupConfigLoad(RelayRecord& record, INotifier& notifier, ISettingsView& view,
                          IFinderControl& finder, const std::string& path = "");
 
+// Everything after the file was read (configSectionsRead tells how much): the steps above from
+// the partial-data message on. Returns configSectionsRead.
+int ApplyLoadedConfig(RelayRecord& record, INotifier& notifier, ISettingsView& view,
+                      IFinderControl& finder);
+
 }  // namespace velmor
