@@ -11,16 +11,14 @@
 #include "persist/config_file.h"
 #include "persist/startup_load.h"
 #include "platform/drawn_pictures.h"
+#include "relay/address_list.h"
 #include "relay/capture_apply.h"
+#include "relay/remote_commands.h"
 #include "relay/text_box.h"
 #include "relay/text_fields.h"
 #include "video/timecode_burn_in.h"
 
 namespace velmor {
-
-namespace {
-constexpr size_t kRemoteTextLimit = 1024;  // UTF-16 units
-}  // namespace
 
 RelayController::RelayController(RelayOptions options) : options_(std::move(options)) {
     pickerTimer_.setSingleShot(false);
@@ -102,12 +100,39 @@ bool RelayController::Start() {
     picker_ = std::make_unique<SourcePicker>(r, ndi_.api);
     picker_->onSoughtSourceFound = [this](int index) { OnSourceFound(index); };
     engine_ = std::make_unique<Engine>(r, ndi_.api, window_, window_, tap_.get(), picker_.get());
+    // Grabs are encoded and written off the video thread; the lamp is window state.
+    grabWorker_ = std::make_unique<GrabWorker>([this](bool ok, const std::string& path) {
+        window_.Log(ok ? "frame grab saved: " + path : "frame grab failed: " + path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, ok] {
+                window_.ShowSignalLamp(ok ? Lamp::Green : Lamp::Red);
+                if (ok) window_.StartGrabBlink();
+            },
+            Qt::QueuedConnection);
+    });
+    engine_->SetGrabSink(grabWorker_.get());
+    // While a source is sought, the names on offer, so an operator sees why nothing connects.
+    picker_->onListedNamesChanged = [this](const std::vector<std::string>& names) {
+        std::string line = "sources listed:";
+        for (const std::string& name : names)
+            line += " \"" + name + "\"";
+        window_.Log(names.empty() ? "sources listed: none" : line);
+        const std::string other = SameNameInOtherCase(record_.picker.seekName, names);
+        if (!other.empty())
+            window_.Log("\"" + other + "\" differs from the sought \"" + record_.picker.seekName +
+                        "\" only in letter case; names must match exactly");
+    };
 
     if (options_.showLocal) r.excludeLocal = 0;
-    // The command-line address goes to the finder.
+    // The command-line addresses go to the finder; an entry that is no address is named.
     if (!options_.extraIps.empty()) {
-        CopyToField(r.extraIpText, options_.extraIps);
-        window_.SetSourceCaption("Command Line argument = >" + FieldText(r.extraIpText) + "<");
+        window_.SetSourceCaption("Command Line argument = >" + options_.extraIps + "<");
+        const AddressListCheck check = CheckAddressList(options_.extraIps);
+        if (!check.ok())
+            window_.Show(AddressListMessage(check, "Command line"), "Command Line",
+                         MessageButtons::Ok);
+        CopyToField(r.extraIpText, check.Joined());
     }
     picker_->RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), nullptr);
     SchedulePickerTimer();
@@ -203,36 +228,32 @@ void RelayController::OnSourceFound(int index) {
 }
 
 void RelayController::OnBusMessage(const BusMessage& m) {
-    RelayRecord& r = record_;
-    if (m.message == RegisteredMessage::GrabFreeze) {
-        if (m.wParam != 0 && m.wParam != r.instanceIndex + 1) return;
-        if (m.lParam == 1) {
-            engine_->RequestGrab();
-        } else if (m.lParam == 2 && r.freezeState == 0) {
-            engine_->Freeze();
-        } else if (m.lParam == 4 && r.freezeState != 0) {
-            engine_->Freeze();
-        }
-    } else if (m.message == RegisteredMessage::TextBox) {
-        if (m.wParam == 8) {
-            r.remoteText.clear();
-        } else if (m.wParam == 9) {
-            // Any program on the bus can send these: a text box never grows past a screenful.
-            if (r.remoteText.size() < kRemoteTextLimit)
-                r.remoteText.push_back(static_cast<char16_t>(m.lParam));
-        } else if (m.wParam == 10) {
+    if (m.message != RegisteredMessage::GrabFreeze && m.message != RegisteredMessage::TextBox)
+        return;
+    // The decoding lives below the application (relay/remote_commands.h); these are its actions.
+    struct Actions : IRemoteActions {
+        RelayController& c;
+        explicit Actions(RelayController& controller) : c(controller) {}
+        void RequestGrab() override { c.engine_->RequestGrab(); }
+        void ToggleFreeze() override { c.engine_->Freeze(); }
+        void ShowTextBox(const std::string& text) override {
+            RelayRecord& r = c.record_;
             // Before any video the overlay only switches on (with whatever picture it had).
-            const std::string text = Utf16ToUtf8(r.remoteText);
             if (r.outputWidth != 0)
-                PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, rasteriser_);
+                PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, c.rasteriser_);
             r.overlaySetup.overlayOn = 1;
-            window_.SetButton(WindowButton::Overlay, 1, "");
-            window_.Log("remote text box: " + text);
-        } else if (m.wParam == 11) {
-            r.overlaySetup.overlayOn = 0;
-            window_.SetButton(WindowButton::Overlay, 3, "");
+            c.window_.SetButton(WindowButton::Overlay, 1, "");
+            c.window_.Log("remote text box: " + text);
         }
-    }
+        void HideTextBox() override {
+            c.record_.overlaySetup.overlayOn = 0;
+            c.window_.SetButton(WindowButton::Overlay, 3, "");
+        }
+    } actions(*this);
+    HandleRemoteMessage(record_,
+                        m.message == RegisteredMessage::GrabFreeze ? RemoteMessage::GrabFreeze
+                                                                   : RemoteMessage::TextBox,
+                        m.wParam, m.lParam, actions);
 }
 
 void RelayController::Exit(std::function<void()> done) {
@@ -256,7 +277,8 @@ void RelayController::FinishExit(std::function<void()> done) {
         engine_->ReapThreads();
         engine_->CloseOutputs();
     }
-    picker_.reset();  // the finder goes before the library
+    grabWorker_.reset();  // writes a grab still waiting
+    picker_.reset();      // the finder goes before the library
     if (ndiStarted_) ndi_.api.destroy();
     ndiStarted_ = false;
     if (r.settingsRecord.saveOnExitSetting) {
@@ -292,7 +314,11 @@ int RunHeadless(int argc, char** argv) {
     parser.addHelpOption();
     parser.addOption({"headless", "Run without windows."});
     parser.addOption(
-        {"source", "Connect to the source NAME (\"HOST (name)\") when it is found.", "NAME"});
+        {"source",
+         "Connect to the source NAME when it is found. Names are \"MACHINE (source)\", the "
+         "machine name in capitals as NDI lists it (e.g. \"STUDIO-PC (Camera 1)\"), and must "
+         "match exactly; while seeking, the names on offer are logged.",
+         "NAME"});
     parser.addOption(
         {"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
     parser.addOption({"save-on-exit", "Save the settings at exit."});
@@ -302,8 +328,9 @@ int RunHeadless(int argc, char** argv) {
     parser.addOption(
         {"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
     parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
-    parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.",
-                                 "[address]");
+    parser.addPositionalArgument(
+        "address", "Extra IPv4 address(es) for discovery, comma-separated (e.g. 192.0.2.7).",
+        "[address]");
     parser.process(app);
 
     RelayOptions options;

@@ -15,6 +15,7 @@
 #include "discovery/source_picker.h"
 #include "engine/engine.h"
 #include "ndi/ndi_library.h"
+#include "platform/grab_worker.h"
 #include "platform/instance_numbering.h"
 #include "platform/message_bus.h"
 #include "platform/monitor_audio_tap.h"
@@ -66,6 +67,7 @@ private:
     std::unique_ptr<MonitorAudioTap> tap_;
     std::unique_ptr<SourcePicker> picker_;
     std::unique_ptr<Engine> engine_;
+    std::unique_ptr<GrabWorker> grabWorker_;
     MessageBus bus_;
     std::unique_ptr<InstanceProtocol> instances_;
     QTimer pickerTimer_;

@@ -26,6 +26,9 @@ public:
 
     // The sought source is listed at finder index i ("Brelta-NDISM" with lParam i).
     std::function<void(int index)> onSoughtSourceFound;
+    // While a source is sought and not found yet: the names the finder lists, once per change (an
+    // operator then sees why nothing connects, e.g. a name typed with the wrong letter case).
+    std::function<void(const std::vector<std::string>& names)> onListedNamesChanged;
 
     // Replaces the finder and restarts fast polling.
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
@@ -46,14 +49,21 @@ public:
 private:
     void Query(uint32_t& count);
     void SelectItemStartingWith(const std::string& prefix);
+    void ReportListedNames();
 
     RelayRecord& r_;
     PickerState& p_;
     const NdiLibrary& ndi_;
     std::vector<std::string> items_{"No NDI sources detected"};
+    std::vector<std::string> listedNames_;  // as last reported to onListedNamesChanged
+    bool listedReported_ = false;
     int current_ = 0;
     int timerPeriodMs_ = 0;
 };
+
+// For a sought name that is not listed: a listed name that differs from it only in letter case
+// (NDI lists machine names in capitals), or empty.
+std::string SameNameInOtherCase(const std::string& sought, const std::vector<std::string>& names);
 
 // Cuts a UTF-8 text to at most `units` UTF-16 units, at a character boundary.
 std::string CutToUtf16Units(const std::string& text, size_t units);

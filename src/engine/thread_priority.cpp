@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace velmor {
@@ -29,6 +30,10 @@ int RaiseThreadPriority(int steps) {
         if (::setpriority(PRIO_PROCESS, ThreadId(), target) == 0) return target;
     }
     return current;
+}
+
+void LowerThreadPriority(int steps) {
+    ::setpriority(PRIO_PROCESS, ThreadId(), std::min(ThreadNiceValue() + steps, 19));
 }
 
 }  // namespace velmor

@@ -9,6 +9,10 @@ namespace velmor {
 // when nothing is permitted. Returns the thread's nice value afterwards.
 int RaiseThreadPriority(int steps);
 
+// Raises the calling thread's nice value by `steps` (always permitted), for background work that
+// must not take the processor from the engine threads.
+void LowerThreadPriority(int steps);
+
 // The calling thread's nice value.
 int ThreadNiceValue();
 

@@ -6,6 +6,7 @@
 #include "engine/air_send.h"
 #include "engine/engine.h"
 #include "engine/frame_limits.h"
+#include "engine/metadata_texts.h"
 #include "relay/text_fields.h"
 #include "video/frame_transforms.h"
 #include "video/key_split.h"
@@ -24,13 +25,6 @@ bool IsUYVY(const NDIlib_video_frame_v2_t& f) {
     return f.FourCC == NDIlib_FourCC_video_type_UYVY;
 }
 
-// The text of a metadata frame, never read past its length or its terminator.
-std::string MetadataText(const NDIlib_metadata_frame_t& m) {
-    if (!m.p_data) return {};
-    const size_t limit = m.length > 0 ? static_cast<size_t>(m.length) : 1u << 20;
-    return std::string(m.p_data, strnlen(m.p_data, limit));
-}
-
 }  // namespace
 
 void Engine::ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate) {
@@ -41,18 +35,8 @@ void Engine::HandleMetadata(NDIlib_recv_instance_t recv) {
     NDIlib_metadata_frame_t& m = r_.metadataFrame;
     if (NDIlib_send_instance_t main = r_.mainSender) ndi_.send_send_metadata(main, &m);
     // A tally echo from downstream sets the preview's border.
-    const std::u16string text = Utf8ToUtf16(MetadataText(m));
-    static const std::u16string kEcho = u"<ndi_tally_echo ";
-    static const std::u16string kProgram = u"<ndi_tally_echo on_program=\"true";
-    if (text.compare(0, 12, kEcho, 0, 12) == 0) {
-        if (text.compare(0, 31, kProgram, 0, 31) == 0) {
-            r_.preview.tallyState = 1;
-        } else if (text.find(u"on_preview=\"true") != std::u16string::npos) {
-            r_.preview.tallyState = 2;
-        } else {
-            r_.preview.tallyState = 0;
-        }
-    }
+    const int tally = TallyEchoState(MetadataFrameText(m));
+    if (tally >= 0) r_.preview.tallyState = tally;
     ndi_.recv_free_metadata(recv, &m);
 }
 

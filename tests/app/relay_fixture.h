@@ -1,0 +1,86 @@
+// The fixture of the end-to-end tests: velmor-testsrc, `velmor --headless` and velmor-sink, each
+// its own process, over the built-in transport on this machine, in folders of the test's own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/process.h"
+
+namespace velmor {
+
+using namespace std::chrono_literals;
+using test::Process;
+
+inline std::string Host() {
+    char buf[256] = {};
+    gethostname(buf, sizeof buf - 1);
+    std::string h = buf[0] ? buf : "localhost";
+    for (char& c : h)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return h;
+}
+
+inline std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Each test gets its own discovery folder (with the instance locks), runtime folder and working
+// folder, so copies of other tests or of a person on this machine never meet these.
+class Relay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("velmor-e2e-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ / "run");
+        std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
+        env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(),
+                "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string()};
+        setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::unique_ptr<Process> Run(const char* program, std::vector<std::string> args,
+                                 int niceValue = 0) {
+        return std::make_unique<Process>(program, args, env_, niceValue);
+    }
+    std::vector<std::filesystem::path> Saved(const std::string& folder) {
+        std::vector<std::filesystem::path> files;
+        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder))
+            files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    std::filesystem::path dir_;
+    std::vector<std::string> env_;
+};
+
+// Waits until `process` has printed `text`.
+inline bool WaitForOutput(const Process& process, const std::string& text,
+                          std::chrono::milliseconds limit = 15s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (process.OutputHas(text)) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+}  // namespace velmor
