@@ -34,6 +34,8 @@ protected:
     static void SetUpTestSuite() {
         dir_ = "/tmp/velmor-engine-transport-" + std::to_string(getpid());
         setenv("VELMOR_NDI_DIR", dir_.c_str(), 1);
+        // Asynchronous sends read the caller's buffer only at the next call, as the runtime may.
+        setenv("VELMOR_NDI_STRICT_ASYNC", "1", 1);
         library_ = new NdiLoadResult(LoadNdiLibrary(NdiChoice::Builtin));
         ASSERT_TRUE(library_->ok) << library_->error;
         ASSERT_TRUE(library_->api.initialize());

@@ -50,7 +50,9 @@ protected:
         std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
         env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(),
                 "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
-                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string()};
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string(),
+                // Asynchronous sends read the caller's buffer only at the next call.
+                "VELMOR_NDI_STRICT_ASYNC=1"};
         setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
     }
     void TearDown() override {
