@@ -191,26 +191,10 @@ TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
 }
 
 TEST_F(Relay, RemoteTextBoxAndGrabOverTheMessageBus) {
-    // A private session bus for this test only.
-    auto bus = Run("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(WaitForOutput(*bus, "unix:", 5s)) << "no dbus-daemon";
-    std::string address = bus->Output();
-    address = address.substr(0, address.find('\n'));
-    env_.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
-
+    auto bus = StartPrivateBus();
+    ASSERT_TRUE(bus) << "no dbus-daemon";
     // Grabs go to a folder of the test, as PNG, named without date and time.
-    RelayRecord stored;
-    stored.ApplyStartupDefaults();
-    stored.excludeLocal = 0;
-    stored.grabSetup.addDate = 0;
-    stored.grabSetup.addTime = 0;
-    stored.grabSetup.grabFolder = (dir_ / "grabs").string();
-    CaptureSettings(stored);
-    stored.settingsRecord.loadOnStartupSetting = 1;
-    velmor::testing::RecordingNotifier notifier;
-    const std::string config = (dir_ / "ctl.vlm").string();
-    ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
-    std::filesystem::create_directories(dir_ / "grabs");
+    const std::string config = SaveGrabConfig("ctl.vlm");
 
     auto src = Run(VELMOR_TESTSRC,
                    {"--name", "Desk", "--size", "320x180", "--rate", "25/1", "--seconds", "30"});

@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "persist/config_file.h"
+#include "relay/capture_apply.h"
+#include "support/recording_fakes.h"
 #include "tools/process.h"
 
 namespace velmor {
@@ -70,6 +73,13 @@ protected:
         std::sort(files.begin(), files.end());
         return files;
     }
+    // A private session bus for this test only; the children started after it use it. Null when
+    // dbus-daemon does not start.
+    std::unique_ptr<Process> StartPrivateBus();
+    // A configuration that is applied at start-up and sends grabs as PNG files, named without date
+    // and time, to "grabs" in the test's folder (made here). Returns the file's path.
+    std::string SaveGrabConfig(const std::string& file);
+
     std::filesystem::path dir_;
     std::vector<std::string> env_;
 };
@@ -83,6 +93,31 @@ inline bool WaitForOutput(const Process& process, const std::string& text,
         std::this_thread::sleep_for(50ms);
     }
     return false;
+}
+
+inline std::unique_ptr<Process> Relay::StartPrivateBus() {
+    auto bus = Run("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    if (!WaitForOutput(*bus, "unix:", 5s)) return nullptr;
+    std::string address = bus->Output();
+    address = address.substr(0, address.find('\n'));
+    env_.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
+    return bus;
+}
+
+inline std::string Relay::SaveGrabConfig(const std::string& file) {
+    RelayRecord stored;
+    stored.ApplyStartupDefaults();
+    stored.excludeLocal = 0;
+    stored.grabSetup.addDate = 0;
+    stored.grabSetup.addTime = 0;
+    stored.grabSetup.grabFolder = (dir_ / "grabs").string();
+    CaptureSettings(stored);
+    stored.settingsRecord.loadOnStartupSetting = 1;
+    velmor::testing::RecordingNotifier notifier;
+    const std::string config = (dir_ / file).string();
+    EXPECT_EQ(SaveConfig(stored, config, notifier), 1);
+    std::filesystem::create_directories(dir_ / "grabs");
+    return config;
 }
 
 }  // namespace velmor

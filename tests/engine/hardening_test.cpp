@@ -188,19 +188,12 @@ TEST_F(EngineTest, KeyFramesCarryTheTimecodeOfTheirFill) {
 
 TEST_F(EngineTest, MeterBufferIsNotRewrittenWhileTheSenderMayReadIt) {
     const auto format = VideoFormat(320, 180, NDIlib_FourCC_video_type_BGRA);
-    record.meterSettings.meterSeparateOutput = 1;
-    record.ppmMeter = std::make_unique<PpmMeter>();
-    PpmMeter& meter = *record.ppmMeter;
-    meter.SetFrameSize(320, 180);
-    meter.SetOverlayEnabled(true);
-    meter.BuildOverlayPicture();
+    PrepareMeter(320, 180);
     QueueLeadIn(format);
     ASSERT_TRUE(Connect());
     void* ppm = record.ppmSender;
     ASSERT_NE(ppm, nullptr);
-    record.meterGeometryDirty = 0;
-    record.ppmEnabled = 1;
-    record.ppmOverlayOn = 1;
+    StartMeter();
     // The meter moves between every two frames, so each frame's meter picture differs.
     for (int i = 0; i < 6; ++i) {
         std::atomic_ref<int32_t>(record.meterSettings.meterPosV).store(i % 2 ? 0 : 100);

@@ -41,7 +41,7 @@ Receives one NDI source and reports what arrives.
   --expect-no-drops        fail when the frame counter of velmor-testsrc shows a gap
 
 The closing "total:" line also gives the largest time between two video frames after the
-first 30.
+first 30, as they arrived and as their timestamps (the sender's send times) say.
   --help                   show this text
 
 VELMOR_NDI=auto|runtime|builtin chooses the NDI library; the paths tried are printed at start.
@@ -306,6 +306,10 @@ int main(int argc, char** argv) {
     constexpr long long kGapSettleFrames = 30;
     std::chrono::steady_clock::time_point lastArrival{};
     double largestGapMs = 0.0;
+    // The same between the frames' timestamps, the times the sender sent them: what the sender
+    // did, without this program's own scheduling or the network in between.
+    int64_t lastTimestamp = 0;
+    double largestSendGapMs = 0.0;
     int lastW = 0, lastH = 0, lastN = 0, lastD = 0, lastType = -1;
     uint32_t lastFourCC = 0;
     while (true) {
@@ -347,6 +351,10 @@ int main(int argc, char** argv) {
                          std::chrono::duration<double, std::milli>(arrival - lastArrival).count());
         }
         lastArrival = arrival;
+        if (frames > kGapSettleFrames && v.timestamp > lastTimestamp)
+            largestSendGapMs =
+                std::max(largestSendGapMs, static_cast<double>(v.timestamp - lastTimestamp) / 1e4);
+        lastTimestamp = v.timestamp;
         if (v.xres != lastW || v.yres != lastH || static_cast<uint32_t>(v.FourCC) != lastFourCC ||
             v.frame_rate_N != lastN || v.frame_rate_D != lastD || v.frame_format_type != lastType) {
             char fourCC[5];
@@ -395,8 +403,9 @@ int main(int argc, char** argv) {
     ndi.destroy();
 
     std::printf(
-        "total: %lld frames, %lld dropped, %lld gaps, %lld audio samples, largest gap %.1f ms\n",
-        frames, drops, gaps, audioSamples.load(), largestGapMs);
+        "total: %lld frames, %lld dropped, %lld gaps, %lld audio samples, largest gap %.1f ms "
+        "(%.1f ms between send times)\n",
+        frames, drops, gaps, audioSamples.load(), largestGapMs, largestSendGapMs);
     if (frames == 0 || (maxFrames >= 0 && frames < maxFrames)) return 3;
     if (expectNoDrops && drops > 0) return 4;
     return 0;
