@@ -277,6 +277,7 @@ void RelayController::FinishExit(std::function<void()> done) {
         engine_->ReapThreads();
         engine_->CloseOutputs();
     }
+    if (engine_) engine_->SetGrabSink(nullptr);
     grabWorker_.reset();  // writes a grab still waiting
     picker_.reset();      // the finder goes before the library
     if (ndiStarted_) ndi_.api.destroy();

@@ -1,12 +1,10 @@
-// The relay under load and under attack, end to end: frame grabs at 1080p60 must not stall the
-// output, and a source sending oversized and malformed frames must neither stop the relay nor make
-// it grow.
+// The relay under attack, end to end: a source sending oversized and malformed frames must neither
+// stop the relay nor make it grow, and wrong command-line addresses are named.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "ndi/ndi_library.h"
@@ -14,6 +12,7 @@
 #include "relay/capture_apply.h"
 #include "relay_fixture.h"
 #include "support/recording_fakes.h"
+#include "tools/tools_fixture.h"
 
 namespace velmor {
 namespace {
@@ -34,94 +33,18 @@ Memory MemoryOf(pid_t pid) {
     return m;
 }
 
-// The sink's largest gaps between output frames: as they arrived, and between their send times.
-struct Gaps {
-    double arrival = -1, send = -1;
-};
-Gaps LargestGaps(const Process& sink) {
-    std::smatch m;
-    const std::string out = sink.Output();
-    static const std::regex re("largest gap ([0-9.]+) ms \\(([0-9.]+) ms between send times\\)");
-    if (!std::regex_search(out, m, re)) return {};
-    return {std::stod(m[1]), std::stod(m[2])};
-}
-
-int Count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-// A complete PNG of the given size: signature, IHDR with the size, IEND at the very end.
-bool CompletePng(const std::vector<uint8_t>& png, uint32_t width, uint32_t height) {
-    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (png.size() < 8 + 25 + 12 || std::memcmp(png.data(), kSignature, 8) != 0) return false;
-    auto be32 = [&](size_t at) {
-        return uint32_t{png[at]} << 24 | uint32_t{png[at + 1]} << 16 | uint32_t{png[at + 2]} << 8 |
-               png[at + 3];
-    };
-    return std::memcmp(&png[12], "IHDR", 4) == 0 && be32(16) == width && be32(20) == height &&
-           std::memcmp(&png[png.size() - 8], "IEND", 4) == 0;
-}
-
-TEST_F(Relay, GrabsAt1080p60DoNotStallTheOutput) {
-    auto bus = StartPrivateBus();
-    ASSERT_TRUE(bus) << "no dbus-daemon";
-    const std::string config = SaveGrabConfig("grab.vlm");
-
-    // The chain runs ahead of the machine's other work (this test shares its processors), so what
-    // it measures is the relay, not a neighbour's build; the grab worker inside the relay still
-    // competes with its own video thread.
-    constexpr int kAhead = -10;
-    auto src =
-        Run(VELMOR_TESTSRC,
-            {"--name", "Fast", "--size", "1920x1080", "--rate", "60/1", "--seconds", "60"}, kAhead);
-    auto relay =
-        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Fast)"}, kAhead);
-    ASSERT_TRUE(WaitForOutput(*relay, "signal lamp: magenta")) << relay->Output();
-
-    // Other sessions share this machine's two processors and can take them for tens of
-    // milliseconds at any moment, whatever the relay does. So the chain gets up to three bursts of
-    // ten grabs, and one burst must show every gap under two frame periods; a relay that encodes
-    // on its video thread (over 100 ms for each 1080p PNG) misses in every burst.
-    constexpr int kGrabs = 10, kBursts = 3;
-    constexpr double kPeriodMs = 1000.0 / 60;
-    const auto png = dir_ / "grabs" / "VelmorGrab-1.png";
-    int saved = 0;
-    bool smooth = false;
-    for (int burst = 1; burst <= kBursts && !smooth; ++burst) {
-        auto sink = Run(
-            VELMOR_SINK,
-            {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--seconds", "9"}, kAhead);
-        ASSERT_TRUE(WaitForOutput(*sink, "stats: ")) << sink->Output();
-        // Each grab complete on disk before the next is asked for.
-        for (int i = 1; i <= kGrabs; ++i) {
-            auto grab = Run(VELMOR_CTL, {"--copy", "1", "grab"});
-            ASSERT_EQ(grab->Wait(10s), 0) << grab->Output();
-            ++saved;
-            const auto end = std::chrono::steady_clock::now() + 15s;
-            while (Count(relay->Output(), "frame grab saved") < saved &&
-                   std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(20ms);
-            ASSERT_EQ(Count(relay->Output(), "frame grab saved"), saved) << relay->Output();
-            EXPECT_TRUE(CompletePng(ReadFile(png), 1920, 1080)) << "grab " << saved;
-        }
-        EXPECT_FALSE(sink->OutputHas("total: ")) << "the grabs took longer than the sink's run";
-        ASSERT_EQ(sink->Wait(30s), 0) << sink->Output();
-        const Gaps gaps = LargestGaps(*sink);
-        ASSERT_GE(gaps.arrival, 0) << sink->Output();
-        std::printf(
-            "burst %d: largest gap between output frames %.1f ms as received, %.1f ms "
-            "between their send times\n",
-            burst, gaps.arrival, gaps.send);
-        smooth = gaps.arrival < 2 * kPeriodMs;
-    }
-    EXPECT_TRUE(smooth) << "every burst of grabs had a gap of two frame periods or more";
-    EXPECT_EQ(Count(relay->Output(), "frame grab failed"), 0);
+TEST_F(Relay, WrongCommandLineAddressesAreNamed) {
+    auto relay = Run(VELMOR_BIN, {"--headless", "999.1.1.1,127.0.0.1, not-an-ip"});
+    ASSERT_TRUE(WaitForOutput(*relay, "not IPv4 addresses")) << relay->Output();
     relay->Kill(SIGINT);
-    EXPECT_EQ(relay->Wait(10s), 0);
-    bus->Kill(SIGKILL);
+    EXPECT_EQ(relay->Wait(10s), 0) << relay->Output();
+    EXPECT_TRUE(
+        relay->OutputHas("source: Command Line argument = >999.1.1.1,127.0.0.1, not-an-ip<"))
+        << "the caption still shows what was given";
+    EXPECT_TRUE(
+        relay->OutputHas("[Command Line] Command line: \"999.1.1.1\", \"not-an-ip\" are not "
+                         "IPv4 addresses; they are not used for discovery"))
+        << relay->Output();
 }
 
 // A source in this process, on the real built-in transport, that a relay connects to.
@@ -216,8 +139,11 @@ TEST_F(Relay, OversizedAndMalformedFramesNeitherStopNorGrowTheRelay) {
     // buffer for the 64 Mpixel frame (128 MiB) passes through.
     std::printf("relay memory: %.0f MiB resident before, %.0f after, %.0f peak\n", before.rss,
                 after.rss, after.peak);
-    EXPECT_LT(after.rss, before.rss + 64) << "MiB resident";
-    EXPECT_LT(after.peak, before.rss + 400) << "MiB peak";
+    // (A sanitized relay keeps freed memory in quarantine: its figures say nothing here.)
+    if (!test::kSanitized) {
+        EXPECT_LT(after.rss, before.rss + 64) << "MiB resident";
+        EXPECT_LT(after.peak, before.rss + 400) << "MiB peak";
+    }
     relay->Kill(SIGINT);
     EXPECT_EQ(relay->Wait(10s), 0) << relay->Output();
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,7 @@ Receives one NDI source and reports what arrives.
   --frames N               exit after N video frames
   --seconds S              exit after S seconds
   --expect-no-drops        fail when the frame counter of velmor-testsrc shows a gap
+                           (SIGINT or SIGTERM end the run early, with the closing line)
 
 The closing "total:" line also gives the largest time between two video frames after the
 first 30, as they arrived and as their timestamps (the sender's send times) say.
@@ -97,6 +99,12 @@ void WriteWavHeader(std::ofstream& out, int rate, int channels, uint32_t dataByt
 }
 
 }  // namespace
+
+// SIGINT and SIGTERM end the run as --frames and --seconds do, with the closing line.
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 int main(int argc, char** argv) {
     std::string source, address, groups, extraIps, tallyText = "none", connectionMetadata,
@@ -312,8 +320,11 @@ int main(int argc, char** argv) {
     double largestSendGapMs = 0.0;
     int lastW = 0, lastH = 0, lastN = 0, lastD = 0, lastType = -1;
     uint32_t lastFourCC = 0;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     while (true) {
         const auto now = std::chrono::steady_clock::now();
+        if (g_interrupted) break;
         if (maxFrames >= 0 && frames >= maxFrames) break;
         if (maxSeconds >= 0 && now - start >= std::chrono::seconds(maxSeconds)) break;
         if (now - secondStart >= std::chrono::seconds(1)) {
