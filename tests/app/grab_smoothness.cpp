@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <regex>
 
 #include "relay_fixture.h"
@@ -60,43 +61,60 @@ TEST_F(Relay, GrabsAt1080p60DoNotStallTheOutput) {
     ASSERT_TRUE(WaitForOutput(*relay, "signal lamp: magenta")) << relay->Output();
 
     // Other sessions share this machine's two processors and can take them for tens of
-    // milliseconds at any moment, whatever the relay does. So the chain gets up to five bursts of
-    // ten grabs, and one burst must show every gap under two frame periods; a relay that encodes
-    // on its video thread (over 100 ms for each 1080p PNG) misses in every burst.
-    constexpr int kGrabs = 10, kBursts = 5;
+    // milliseconds at any moment, whatever the relay does. So each attempt watches the output for
+    // as long without grabs and then during a burst of ten grabs: one burst must show every gap
+    // under two frame periods. A relay that encodes on its video thread (over 100 ms for each
+    // 1080p PNG) misses in every burst, while its quiet windows are clean. When not even one quiet
+    // window is, the machine cannot carry 1080p60 now, and nothing can be judged.
+    constexpr int kGrabs = 10, kAttempts = 5;
     constexpr double kPeriodMs = 1000.0 / 60;
     const auto png = dir_ / "grabs" / "VelmorGrab-1.png";
     int saved = 0;
-    bool smooth = false;
-    for (int burst = 1; burst <= kBursts && !smooth; ++burst) {
+    bool smooth = false, quietSeen = false;
+    auto watch = [&](const std::function<void()>& during) {
         auto sink = Run(
             VELMOR_SINK,
             {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor", "--seconds", "60"}, kAhead);
-        ASSERT_TRUE(WaitForOutput(*sink, "stats: ")) << sink->Output();
-        // Each grab complete on disk before the next is asked for.
-        for (int i = 1; i <= kGrabs; ++i) {
-            auto grab = Run(VELMOR_CTL, {"--copy", "1", "grab"});
-            ASSERT_EQ(grab->Wait(10s), 0) << grab->Output();
-            ++saved;
-            const auto end = std::chrono::steady_clock::now() + 15s;
-            while (Count(relay->Output(), "frame grab saved") < saved &&
-                   std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(20ms);
-            ASSERT_EQ(Count(relay->Output(), "frame grab saved"), saved) << relay->Output();
-            EXPECT_TRUE(CompletePng(ReadFile(png), 1920, 1080)) << "grab " << saved;
-        }
-        // The measurement covers the burst and ends with it.
+        EXPECT_TRUE(WaitForOutput(*sink, "stats: ")) << sink->Output();
+        const auto start = std::chrono::steady_clock::now();
+        during();
+        // The measurement covers what happened during() and ends with it (at least 2 s).
+        std::this_thread::sleep_until(start + 2s);
         sink->Kill(SIGINT);
-        ASSERT_EQ(sink->Wait(30s), 0) << sink->Output();
-        const Gaps gaps = LargestGaps(*sink);
-        ASSERT_GE(gaps.arrival, 0) << sink->Output();
+        EXPECT_EQ(sink->Wait(30s), 0) << sink->Output();
+        return LargestGaps(*sink);
+    };
+    for (int attempt = 1; attempt <= kAttempts && !smooth; ++attempt) {
+        const auto burstStart = std::chrono::steady_clock::now();
+        const Gaps burst = watch([&] {
+            // Each grab complete on disk before the next is asked for.
+            for (int i = 1; i <= kGrabs; ++i) {
+                auto grab = Run(VELMOR_CTL, {"--copy", "1", "grab"});
+                ASSERT_EQ(grab->Wait(10s), 0) << grab->Output();
+                ++saved;
+                const auto end = std::chrono::steady_clock::now() + 15s;
+                while (Count(relay->Output(), "frame grab saved") < saved &&
+                       std::chrono::steady_clock::now() < end)
+                    std::this_thread::sleep_for(20ms);
+                ASSERT_EQ(Count(relay->Output(), "frame grab saved"), saved) << relay->Output();
+                EXPECT_TRUE(CompletePng(ReadFile(png), 1920, 1080)) << "grab " << saved;
+            }
+        });
+        ASSERT_EQ(saved, attempt * kGrabs);
+        const auto burstLength = std::chrono::steady_clock::now() - burstStart;
+        const Gaps quiet = watch([&] { std::this_thread::sleep_for(burstLength); });
+        ASSERT_GE(burst.arrival, 0);
+        ASSERT_GE(quiet.arrival, 0);
         std::printf(
-            "burst %d: largest gap between output frames %.1f ms as received, %.1f ms "
-            "between their send times\n",
-            burst, gaps.arrival, gaps.send);
-        smooth = gaps.arrival < 2 * kPeriodMs;
+            "attempt %d: largest gap between output frames %.1f ms during the grabs (%.1f ms "
+            "between send times), %.1f ms without\n",
+            attempt, burst.arrival, burst.send, quiet.arrival);
+        smooth = burst.arrival < 2 * kPeriodMs;
+        quietSeen = quietSeen || quiet.arrival < 2 * kPeriodMs;
     }
-    EXPECT_TRUE(smooth) << "every burst of grabs had a gap of two frame periods or more";
+    if (!smooth && !quietSeen) GTEST_SKIP() << "no quiet window: the machine is too busy to judge";
+    EXPECT_TRUE(smooth) << "every burst of grabs had a gap of two frame periods or more, while "
+                           "the output without grabs had none";
     EXPECT_EQ(Count(relay->Output(), "frame grab failed"), 0);
     relay->Kill(SIGINT);
     EXPECT_EQ(relay->Wait(10s), 0);
