@@ -29,8 +29,11 @@ run_one() {
   local rc=$?
   local secs=$(( $(date +%s) - start ))
   local done_runs=$(grep -oE 'Done [0-9]+ runs' "$work/$t/log" | grep -oE '[0-9]+' | tail -1)
-  local crashes=$(find "$work/$t/crashes" -type f | wc -l)
-  echo "$t: exit $rc, ${done_runs:-?} runs in ${secs} s, $crashes crash files, corpus $(ls "$work/$t/corpus" | wc -l) inputs" > "$work/$t/summary"
+  # Crashes, leaks, timeouts and out-of-memory inputs; a slow unit (one run over 10 s, which a
+  # suspended or starved process also produces) is listed apart and replayed to show its time.
+  local crashes=$(find "$work/$t/crashes" -type f ! -name 'slow-unit-*' | wc -l)
+  local slow=$(find "$work/$t/crashes" -type f -name 'slow-unit-*' | wc -l)
+  echo "$t: exit $rc, ${done_runs:-?} runs in ${secs} s, $crashes crash files, $slow slow units, corpus $(ls "$work/$t/corpus" | wc -l) inputs" > "$work/$t/summary"
 }
 for t in "${targets[@]}"; do
   while [ "$(jobs -rp | wc -l)" -ge "$lanes" ]; do sleep 1; done
