@@ -16,8 +16,9 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 work=$(mktemp -d /tmp/velmor-fuzz-XXXXXX)
 lanes=${LANES:-1}
-# Inputs longer than a target reads only slow it down: the bus target takes 17 bytes a message.
-declare -A max_len=([bus_message]=512 [metadata]=2048)
+# Inputs longer than a target reads only slow it down: the bus target takes 17 bytes a message,
+# and discovery texts (names and groups) are short.
+declare -A max_len=([bus_message]=512 [metadata]=2048 [ndi_discovery]=1024)
 run_one() {
   local t=$1
   mkdir -p "$work/$t/corpus" "$work/$t/crashes"
