@@ -18,6 +18,7 @@
 #include "discovery/source_picker.h"
 #include "engine/engine.h"
 #include "ndi/ndi_library.h"
+#include "platform/grab_worker.h"
 #include "platform/instance_numbering.h"
 #include "platform/message_bus.h"
 #include "platform/monitor_audio_tap.h"
@@ -99,7 +100,6 @@ private:
     void StartWatchdog() override;
     void StopWatchdog() override;
     void StartGrabBlink() override;
-    void WriteGrab() override;
     // IFinderControl (the start-up load and the apply step restart the finder through this)
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
                        const char* groups) override;
@@ -124,6 +124,7 @@ private:
     std::unique_ptr<MonitorAudioTap> tap_;
     std::unique_ptr<SourcePicker> picker_;
     std::unique_ptr<Engine> engine_;
+    std::unique_ptr<GrabWorker> grabWorker_;
     MessageBus bus_;
     std::unique_ptr<InstanceProtocol> instances_;
     QTimer pickerTimer_;
@@ -133,7 +134,6 @@ private:
     QTimer exitTimer_;
     QTimer meterTimer_;
     QtTextRasteriser rasteriser_;
-    ImageBuffer grabOutput_;
     bool ndiStarted_ = false;
     bool exited_ = false;
     bool menuChoicesChanged_ = false;

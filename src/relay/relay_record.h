@@ -85,9 +85,13 @@ public:
     bool ApplyStartupDefaults();
 
     // Key and meter buffers for a frame of width x height: grown (never shrunk) when a frame is
-    // larger than what they hold, with the descriptors updated. Window thread, while no engine
-    // thread is alive. Returns false when memory runs out (the buffers stay as they were).
+    // larger than what they hold, with the descriptors updated; the meter's spare buffer only once
+    // it exists (a meter sender was made). Window thread during a connection's probe, or the video
+    // thread on a format change once the meter sender let go of its buffer. Returns false when
+    // memory runs out (the buffers stay as they were).
     bool EnsureOutputBuffers(int width, int height);
+    // The meter's second buffer, as large as ppmBuffer. False when memory runs out.
+    bool AddMeterSpareBuffer();
 
     // --- Instance and window ---
     int32_t instanceIndex = 0;
@@ -140,10 +144,17 @@ public:
     NDIlib_video_frame_v2_t keyFrame{};
     NDIlib_video_frame_v2_t ppmFrame{};
     std::vector<uint8_t> keyBuffer;
+    // The meter output goes out with the asynchronous send, whose buffer the sender may read until
+    // the next send on it: the meter is drawn into ppmBuffer, and after each send the two buffers
+    // change places, so the one being read is never drawn into.
     std::vector<uint8_t> ppmBuffer;
+    std::vector<uint8_t> ppmBufferSpare;  // made with the meter sender (AddMeterSpareBuffer)
     NDIlib_audio_frame_v2_t audioCapture{};
     std::array<NDIlib_audio_frame_v2_t, kAudioRingSize> audioRing{};
     std::array<std::vector<float>, kAudioRingSize> audioRingBuffers;
+    // Frames beyond the limits of engine/frame_limits.h, released unused (since start-up).
+    Shared<int32_t> skippedVideoFrames{0};
+    Shared<int32_t> skippedAudioFrames{0};
     Shared<int32_t> videoFormatSeen{0};
     Shared<int32_t> audioFormatSeen{0};
     Shared<int32_t> outputWidth{0};
@@ -157,7 +168,9 @@ public:
     // the video thread owns videoFrame.
     Shared<uint32_t> outputFourCC{0};
     ImageBuffer rotateImage;  // video thread: quarter turns
-    ImageBuffer grabImage;    // video thread fills it; the window writes it while the thread waits
+    // Video thread fills it; a grab hands it to the grab sink (or the window writes it while the
+    // thread waits).
+    ImageBuffer grabImage;
     ImageBuffer meterScratch;
     ImageBuffer digitImages[kDigitImageCount];  // timecode glyphs, loaded at start-up
 

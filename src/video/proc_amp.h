@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "video/frame_view.h"
@@ -94,6 +95,7 @@ private:
     // Large (the pair tables): kept on the heap so a ProcAmp can live anywhere.
     std::unique_ptr<ProcAmpTables> work_;
     std::unique_ptr<TripleBuffer<ProcAmpByteTables>> published_;
+    std::optional<ProcAmpSettings> refreshedFrom_;  // what the last Refresh built the tables from
 };
 
 }  // namespace velmor

@@ -309,20 +309,13 @@ namespace {
 
 TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
     const auto format = VideoFormat(320, 180, NDIlib_FourCC_video_type_BGRA);
-    record.meterSettings.meterSeparateOutput = 1;
+    PrepareMeter(320, 180);
     record.meterSettings.meterOnMainOutput = 1;
-    record.ppmMeter = std::make_unique<PpmMeter>();
-    PpmMeter& meter = *record.ppmMeter;
-    meter.SetFrameSize(320, 180);
-    meter.SetOverlayEnabled(true);
-    meter.BuildOverlayPicture();
     QueueLeadIn(format);
     ASSERT_TRUE(Connect());
     void* ppm = record.ppmSender;
     ASSERT_NE(ppm, nullptr);
-    record.meterGeometryDirty = 0;  // the meter has been rebuilt for this size
-    record.ppmEnabled = 1;
-    record.ppmOverlayOn = 1;
+    StartMeter();
     std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
     const auto picture = Pattern(format, 3);
     ndi.QueueVideo(format, picture);
@@ -360,7 +353,8 @@ public:
     bool RasteriseLine(std::string_view, int width, int height, int, uint8_t* bgra) override {
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const bool text = x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
+                const bool text =
+                    x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
                 uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
                 p[0] = p[1] = p[2] = text ? 255 : 0;
                 p[3] = 0;

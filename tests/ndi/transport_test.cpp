@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -63,6 +65,10 @@ struct Receiver {
     std::string full;
     NDIlib_recv_instance_t handle;
 };
+
+// Every test of this process runs the transport's strict asynchronous sends (read once, at the
+// first asynchronous send).
+[[maybe_unused]] const bool kStrictAsync = setenv("VELMOR_NDI_STRICT_ASYNC", "1", 1) == 0;
 
 // A small picture whose every byte says where it came from.
 struct Picture {
@@ -498,6 +504,32 @@ int ConnectTo(uint16_t port) {
 
 uint16_t PortOf(const std::string& url) {
     return static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
+}
+
+TEST(TransportStreams, StrictAsynchronousSendsReadTheBufferOnlyAtTheNextCall) {
+    // This test process runs the transport in its strict mode (set before it was loaded), so a
+    // caller that rewrites an asynchronous frame's buffer too early sends what it wrote.
+    const std::string name = test::UniqueName("strict");
+    Sender sender(name);
+    Receiver receiver(name, NDIlib_recv_color_format_fastest);
+    ASSERT_TRUE(receiver.WaitConnected());
+    Picture first(16, 4, NDIlib_FourCC_video_type_BGRA);
+    Picture second(16, 4, NDIlib_FourCC_video_type_BGRA);
+    std::fill(first.bytes.begin(), first.bytes.end(), 0x11);
+    std::fill(second.bytes.begin(), second.bytes.end(), 0x33);
+
+    Builtin().send_send_video_async_v2(sender.handle, &first.frame);
+    NDIlib_video_frame_v2_t v{};
+    EXPECT_EQ(CaptureVideo(receiver, v, 300), NDIlib_frame_type_none) << "not read yet";
+    std::fill(first.bytes.begin(), first.bytes.end(), 0x22);  // reused before the next call
+    Builtin().send_send_video_async_v2(sender.handle, &second.frame);
+    ASSERT_EQ(CaptureVideo(receiver, v), NDIlib_frame_type_video);
+    EXPECT_EQ(v.p_data[0], 0x22) << "the first frame carries what its buffer held at the next call";
+    Builtin().recv_free_video_v2(receiver.handle, &v);
+    Builtin().send_send_video_async_v2(sender.handle, nullptr);  // the flush sends the second
+    ASSERT_EQ(CaptureVideo(receiver, v), NDIlib_frame_type_video);
+    EXPECT_EQ(v.p_data[0], 0x33);
+    Builtin().recv_free_video_v2(receiver.handle, &v);
 }
 
 TEST(TransportHostile, GarbageFromOneReceiverClosesOnlyItsConnection) {

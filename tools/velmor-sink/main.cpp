@@ -1,8 +1,10 @@
 // velmor-sink: finds an NDI source by name (or address), receives it and reports what arrives:
 // format changes, per-second statistics, gaps in the test source's frame counter, tally and
 // metadata. It can save frames and audio, and exits with a status that scripts can test.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +41,10 @@ Receives one NDI source and reports what arrives.
   --frames N               exit after N video frames
   --seconds S              exit after S seconds
   --expect-no-drops        fail when the frame counter of velmor-testsrc shows a gap
+                           (SIGINT or SIGTERM end the run early, with the closing line)
+
+The closing "total:" line also gives the largest time between two video frames after the
+first 30, as they arrived and as their timestamps (the sender's send times) say.
   --help                   show this text
 
 VELMOR_NDI=auto|runtime|builtin chooses the NDI library; the paths tried are printed at start.
@@ -106,6 +112,12 @@ void WriteWavHeader(std::ofstream& out, int rate, int channels, uint32_t dataByt
 }
 
 }  // namespace
+
+// SIGINT and SIGTERM end the run as --frames and --seconds do, with the closing line.
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 int main(int argc, char** argv) {
     std::string source, address, groups, extraIps, tallyText = "none", connectionMetadata,
@@ -313,10 +325,21 @@ int main(int argc, char** argv) {
     auto secondStart = start;
     long long frames = 0, secondFrames = 0, secondMeta = 0, lastAudio = 0;
     long long lastCounter = -1, drops = 0, gaps = 0, secondDrops = 0, secondGaps = 0;
+    // The longest time between two video frames, once the first frames (connection set-up) are in.
+    constexpr long long kGapSettleFrames = 30;
+    std::chrono::steady_clock::time_point lastArrival{};
+    double largestGapMs = 0.0;
+    // The same between the frames' timestamps, the times the sender sent them: what the sender
+    // did, without this program's own scheduling or the network in between.
+    int64_t lastTimestamp = 0;
+    double largestSendGapMs = 0.0;
     int lastW = 0, lastH = 0, lastN = 0, lastD = 0, lastType = -1;
     uint32_t lastFourCC = 0;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     while (true) {
         const auto now = std::chrono::steady_clock::now();
+        if (g_interrupted) break;
         if (maxFrames >= 0 && frames >= maxFrames) break;
         if (maxSeconds >= 0 && now - start >= std::chrono::seconds(maxSeconds)) break;
         if (now - secondStart >= std::chrono::seconds(1)) {
@@ -347,6 +370,17 @@ int main(int argc, char** argv) {
         if (type != NDIlib_frame_type_video) continue;
         ++frames;
         ++secondFrames;
+        const auto arrival = std::chrono::steady_clock::now();
+        if (frames > kGapSettleFrames) {
+            largestGapMs =
+                std::max(largestGapMs,
+                         std::chrono::duration<double, std::milli>(arrival - lastArrival).count());
+        }
+        lastArrival = arrival;
+        if (frames > kGapSettleFrames && v.timestamp > lastTimestamp)
+            largestSendGapMs =
+                std::max(largestSendGapMs, static_cast<double>(v.timestamp - lastTimestamp) / 1e4);
+        lastTimestamp = v.timestamp;
         if (v.xres != lastW || v.yres != lastH || static_cast<uint32_t>(v.FourCC) != lastFourCC ||
             v.frame_rate_N != lastN || v.frame_rate_D != lastD || v.frame_format_type != lastType) {
             char fourCC[5];
@@ -400,8 +434,10 @@ int main(int argc, char** argv) {
     ndi.recv_destroy(recv);
     ndi.destroy();
 
-    std::printf("total: %lld frames, %lld dropped, %lld gaps, %lld audio samples\n", frames, drops,
-                gaps, audioSamples.load());
+    std::printf(
+        "total: %lld frames, %lld dropped, %lld gaps, %lld audio samples, largest gap %.1f ms "
+        "(%.1f ms between send times)\n",
+        frames, drops, gaps, audioSamples.load(), largestGapMs, largestSendGapMs);
     if (frames == 0 || (maxFrames >= 0 && frames < maxFrames)) return 3;
     if (expectNoDrops && drops > 0) return 4;
     return 0;

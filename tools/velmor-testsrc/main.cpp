@@ -162,15 +162,18 @@ int main(int argc, char** argv) {
     NDIlib_tally_t lastTally{};
     const auto start = std::chrono::steady_clock::now();
     uint64_t frame = 0;
+    std::string frameMetas[2];
     for (; !g_stop; ++frame) {
         if (maxFrames >= 0 && frame >= static_cast<uint64_t>(maxFrames)) break;
         if (maxSeconds >= 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::seconds(maxSeconds))
             break;
-        // Two buffers: the async send keeps the previous one until this call returns.
+        // Two buffers: the async send keeps the previous one until this call returns, and with it
+        // the previous frame's metadata text.
         auto& buf = buffers[frame % 2];
         pattern.Render(frame, buf);
-        const std::string frameMeta = "<velmor_frame n=\"" + std::to_string(frame) + "\"/>";
+        std::string& frameMeta = frameMetas[frame % 2];
+        frameMeta = "<velmor_frame n=\"" + std::to_string(frame) + "\"/>";
         NDIlib_video_frame_v2_t v{};
         v.xres = width;
         v.yres = height;
