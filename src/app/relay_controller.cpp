@@ -363,6 +363,7 @@ void RelayController::FinishExit(const std::function<void()>& done) {
         engine_->ReapThreads();
         engine_->CloseOutputs();
     }
+    side_.CloseNdiWindows();
     picker_.reset();  // the finder goes before the library
     if (ndiStarted_) ndi_.api.destroy();
     ndiStarted_ = false;
