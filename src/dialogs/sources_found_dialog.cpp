@@ -72,17 +72,26 @@ void NDIlistDialog::Timers::StopTimer(int id) {
     if (it != timers_.end()) it->second->stop();
 }
 
+MessageAnswer NDIlistDialog::LaterNotifier::Show(const std::string& text,
+                                                 const std::string& caption,
+                                                 MessageButtons buttons) {
+    INotifier* target = &target_;
+    QTimer::singleShot(0, &owner_,
+                       [target, text, caption, buttons] { target->Show(text, caption, buttons); });
+    return MessageAnswer::Ok;  // the scanner goes on the same either way
+}
+
 NDIlistDialog::NDIlistDialog(const NdiLibrary& ndi, INotifier& notifier, ProbeThreadPark& park,
                              int excludeLocal, const char* extraIps, NDIlistDialog** backPointer,
                              QWidget* parent)
-    : QDialog(parent), backPointer_(backPointer), timers_(*this) {
+    : QDialog(parent), backPointer_(backPointer), timers_(*this), notifier_(*this, notifier) {
     setWindowTitle(QStringLiteral("NDI\u00ae Sources Found"));
     setWindowIcon(AppIcon());
     setModal(false);
     calls_ = std::make_unique<WindowCalls>();
     // Workers only queue a drain on the window thread: never a wait, never a widget.
     WindowCalls* calls = calls_.get();
-    scanner_ = std::make_unique<SourceScanner>(ndi, timers_, notifier, park, [this, calls] {
+    scanner_ = std::make_unique<SourceScanner>(ndi, timers_, notifier_, park, [this, calls] {
         calls->Post([this] {
             if (scanner_) scanner_->DrainReports();
         });

@@ -67,6 +67,20 @@ private:
         std::map<int, QTimer*> timers_;
     };
 
+    // Shows the scanner's messages from the window's own event loop, once the scanner's call
+    // has returned: a box's nested loop may end with this window gone (the copy exiting), and
+    // then no scanner code is left on the stack beneath it.
+    class LaterNotifier : public INotifier {
+    public:
+        LaterNotifier(NDIlistDialog& owner, INotifier& target) : owner_(owner), target_(target) {}
+        MessageAnswer Show(const std::string& text, const std::string& caption,
+                           MessageButtons buttons) override;
+
+    private:
+        NDIlistDialog& owner_;
+        INotifier& target_;
+    };
+
     void BuildControls();
     void OnChange(const ScanChange& change);
     void ShowRows();
@@ -76,6 +90,7 @@ private:
 
     NDIlistDialog** backPointer_;
     Timers timers_;
+    LaterNotifier notifier_;
     std::unique_ptr<WindowCalls> calls_;
     std::unique_ptr<SourceScanner> scanner_;
 

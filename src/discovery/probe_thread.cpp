@@ -86,23 +86,24 @@ void ProbeThread(ProbeRun& run, int t) {
             const NDIlib_frame_type_e type = ndi.recv_capture_v2(
                 recv, wantVideo ? &video : nullptr, wantAudio ? &audio : nullptr, nullptr,
                 ProbeRun::kCaptureTimeoutMs);
+            ProbeReport r;
+            r.first = !reported;
+            ProbeReport::Kind kind;
             if (type == NDIlib_frame_type_video && wantVideo) {
-                ProbeReport r;
                 r.video = VideoCellsOf(video);
-                r.first = !reported;
                 ndi.recv_free_video_v2(recv, &video);
-                reported = true;
                 videoTries = 0;
-                push(ProbeReport::Kind::Video, i, std::move(r));
+                kind = ProbeReport::Kind::Video;
             } else if (type == NDIlib_frame_type_audio && wantAudio) {
-                ProbeReport r;
                 r.audio = AudioCell(audio);
-                r.first = !reported;
                 ndi.recv_free_audio_v2(recv, &audio);
-                reported = true;
                 audioTries = 0;
-                push(ProbeReport::Kind::Audio, i, std::move(r));
+                kind = ProbeReport::Kind::Audio;
+            } else {
+                continue;  // nothing, or what was not asked for
             }
+            reported = true;
+            push(kind, i, std::move(r));
         }
         if (!reported && !stopped()) {
             ProbeReport r;

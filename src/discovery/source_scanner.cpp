@@ -127,11 +127,12 @@ void SourceScanner::PollTimer() {
         timers_.StopTimer(kPollTimer);
         scanCount_ = count;
         if (scanCount_ == scanLastCount_) {
-            scanFastPolling_ = 0;
-            scanPhase_ = 2;
-            // Sources still coming up when the scan started were not in its table: once the
-            // count is stable, a table of another length is scanned again.
-            if (scanCount_ != tableCount_ && !scanning_) {
+            // Sources still coming up when the scan started are not in its table: a stable
+            // count of another length is scanned again, once the scan that runs is over.
+            if (scanCount_ == tableCount_) {
+                scanFastPolling_ = 0;
+                scanPhase_ = 2;
+            } else if (!scanning_) {
                 SetStatus("Timer cue 1");
                 StartScan();
                 return;

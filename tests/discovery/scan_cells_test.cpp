@@ -21,62 +21,28 @@ struct VideoCase {
 TEST(ScanCells, VideoFramesGiveTheTableTexts) {
     constexpr auto kP = NDIlib_frame_format_type_progressive;
     constexpr auto kI = NDIlib_frame_format_type_interleaved;
+    constexpr auto kF1 = NDIlib_frame_format_type_field_1;
     constexpr auto kUyvy = NDIlib_FourCC_video_type_UYVY;
+    constexpr auto kUyva = NDIlib_FourCC_video_type_UYVA;
+    constexpr auto kBgra = NDIlib_FourCC_video_type_BGRA;
+    constexpr auto kBgrx = NDIlib_FourCC_video_type_BGRX;
+    constexpr auto kRgba = NDIlib_FourCC_video_type_RGBA;
+    constexpr float k169 = 16.0f / 9.0f;
+    constexpr int kMax = 2147483647;
+    const char* const kHuge = "1000000015047466219876688855040.00:1";
     const VideoCase cases[] = {
-        {1920, 1080, kUyvy, 30000, 1001, kI, 16.0f / 9.0f, {"1920 x 1080", "59.94i", "1.78:1", ""}},
-        {1280, 720, kUyvy, 50, 1, kP, 16.0f / 9.0f, {"1280 x 720", "50.00p", "1.78:1", ""}},
-        {1080,
-         1920,
-         NDIlib_FourCC_video_type_BGRA,
-         25,
-         1,
-         kP,
-         9.0f / 16.0f,
-         {"1080 x 1920", "25.00p", "1:1.78", "+Alpha"}},
+        {1920, 1080, kUyvy, 30000, 1001, kI, k169, {"1920 x 1080", "59.94i", "1.78:1", ""}},
+        {1280, 720, kUyvy, 50, 1, kP, k169, {"1280 x 720", "50.00p", "1.78:1", ""}},
+        {1080, 1920, kBgra, 25, 1, kP, 9.0f / 16.0f, {"1080 x 1920", "25.00p", "1:1.78", "+Alpha"}},
         // Either field alone is a field rate too.
-        {720,
-         576,
-         kUyvy,
-         25,
-         1,
-         NDIlib_frame_format_type_field_1,
-         4.0f / 3.0f,
-         {"720 x 576", "50.00i", "1.33:1", ""}},
-        {640,
-         480,
-         NDIlib_FourCC_video_type_RGBA,
-         60,
-         1,
-         kP,
-         1.0f,
-         {"640 x 480", "60.00p", "1.00:1", "+Alpha"}},
-        {640,
-         480,
-         NDIlib_FourCC_video_type_UYVA,
-         60,
-         1,
-         kP,
-         1.0f,
-         {"640 x 480", "60.00p", "1.00:1", "+Alpha"}},
-        {640,
-         480,
-         NDIlib_FourCC_video_type_BGRX,
-         60,
-         1,
-         kP,
-         1.0f,
-         {"640 x 480", "60.00p", "1.00:1", ""}},
+        {720, 576, kUyvy, 25, 1, kF1, 4.0f / 3.0f, {"720 x 576", "50.00i", "1.33:1", ""}},
+        {640, 480, kRgba, 60, 1, kP, 1.0f, {"640 x 480", "60.00p", "1.00:1", "+Alpha"}},
+        {640, 480, kUyva, 60, 1, kP, 1.0f, {"640 x 480", "60.00p", "1.00:1", "+Alpha"}},
+        {640, 480, kBgrx, 60, 1, kP, 1.0f, {"640 x 480", "60.00p", "1.00:1", ""}},
         // Absurd values: texts, never a crash.
         {0, 0, kUyvy, 25, 0, kP, 0.0f, {"0 x 0", "", "1:inf", ""}},
         {-4, -2, kUyvy, -25, 1, kP, -2.0f, {"-4 x -2", "-25.00p", "1:-0.50", ""}},
-        {2147483647,
-         1,
-         kUyvy,
-         2147483647,
-         1,
-         kI,
-         1e30f,
-         {"2147483647 x 1", "4294967296.00i", "1000000015047466219876688855040.00:1", ""}},
+        {kMax, 1, kUyvy, kMax, 1, kI, 1e30f, {"2147483647 x 1", "4294967296.00i", kHuge, ""}},
     };
     for (const VideoCase& c : cases) {
         NDIlib_video_frame_v2_t f{};

@@ -414,18 +414,27 @@ TEST_F(Scanner, PollingIsFastUntilTheCountIsStableThenSlowAndRescansOnACountChan
 }
 
 TEST_F(Scanner, SourcesStillComingUpWhenTheScanStartedAreScannedOnceTheCountIsStable) {
-    fake.SetSources(Answering(1));
+    std::vector<SourceScript> sources = Answering(1);
+    sources[0].holdCapture = true;
+    fake.SetSources(sources);
     Make();
     Open();
-    ASSERT_TRUE(ProgressReaches(1));
-    scanner->OnTimer(SourceScanner::kScanFinishedTimer);
+    // More come up during the scan; the polling the set-up started sees them settle.
     fake.SetSources(Answering(3));
     scanner->OnTimer(SourceScanner::kPollTimer);
-    EXPECT_EQ(scanner->rows().size(), 1u);
+    scanner->OnTimer(SourceScanner::kPollTimer);
+    EXPECT_EQ(scanner->rows().size(), 1u) << "a running scan goes on";
+    EXPECT_EQ(manual.period(SourceScanner::kPollTimer), 450) << "still the fast phase";
+    fake.OpenGate();
+    ASSERT_TRUE(ProgressReaches(1));
+    scanner->OnTimer(SourceScanner::kScanFinishedTimer);
     scanner->OnTimer(SourceScanner::kPollTimer);
     EXPECT_TRUE(scanner->scanning());
     EXPECT_EQ(scanner->rows().size(), 3u);
     ASSERT_TRUE(ProgressReaches(3));
+    scanner->OnTimer(SourceScanner::kScanFinishedTimer);
+    scanner->OnTimer(SourceScanner::kPollTimer);
+    EXPECT_EQ(manual.period(SourceScanner::kPollTimer), 7000) << "stable at the table's length";
 }
 
 }  // namespace
