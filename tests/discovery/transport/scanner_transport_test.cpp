@@ -122,6 +122,14 @@ TEST_F(ScannerOverTransport, FiveSourcesOfDifferentFormatsAreProbedByOneWorkerIn
     ExpectCells("Alpha", {"", "320 x 180", "25.00p", "1.78:1", "+Alpha", "2 Ch - 48.0 KHz", ""});
     ExpectCells("Mono", {"", "320 x 240", "25.00p", "1.33:1", "", "1 Ch - 44.1 KHz", ""});
     EXPECT_TRUE(notifier_.shown.empty());
+
+    // Both group boxes and the edit box cleared: the finder gets an empty group text, which this
+    // library reads as its default group, where the sources are.
+    scanner_->GroupsChanged(false, false, "");
+    ASSERT_NE(scanner_->finderSettings().p_groups, nullptr);
+    EXPECT_STREQ(scanner_->finderSettings().p_groups, "");
+    ASSERT_TRUE(loop_.RunUntil([&] { return scanner_->scanning(); }, 10s));
+    ASSERT_TRUE(Scanned(5));
 }
 
 TEST_F(ScannerOverTransport, SixSourcesTakeTwoWorkersAndRefreshStopsTheirScanAtOnce) {
