@@ -23,6 +23,7 @@
 #include "app/quit_signals.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/grab_settings_dialog.h"
+#include "dialogs/sources_found_dialog.h"
 #include "widgets/app_icon.h"
 #include "widgets/colour_button.h"
 #include "widgets/ip_field.h"
@@ -76,6 +77,7 @@ MainWindow::MainWindow(const RelayOptions& options) {
 }
 
 MainWindow::~MainWindow() {
+    delete sourcesWindow_;  // its workers go to probePark_
     qApp->removeEventFilter(this);
     controller_->model().onChange = nullptr;
     controller_->ShowPreviewOn(false);
@@ -467,6 +469,25 @@ void MainWindow::RunAbout() {
     AboutDialog dialog(Q(r.versionText), Q(r.buildMonthText),
                        Q(NdiVersionNumber(controller_->ndi().versionText)), this);
     dialog.exec();
+}
+
+void MainWindow::ShowSourcesWindow() {
+    if (!sourcesWindow_) {
+        RelayRecord& r = controller_->record();
+        probePark_.Reap();
+        sourcesWindow_ = new NDIlistDialog(controller_->ndi().api, *this, probePark_,
+                                           r.excludeLocal, r.extraIpText, &sourcesWindow_);
+        sourcesWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    sourcesWindow_->show();
+    sourcesWindow_->raise();
+    sourcesWindow_->activateWindow();
+}
+
+void MainWindow::CloseNdiWindows() {
+    delete sourcesWindow_;
+    // At exit only: each worker is at most one capture time-out from its end.
+    probePark_.JoinAll();
 }
 
 void MainWindow::OpenUrl(const std::string& url) {

@@ -11,6 +11,7 @@
 #include "app/main_commands.h"
 #include "app/relay_controller.h"
 #include "app/window_side.h"
+#include "discovery/probe_park.h"
 
 class QAction;
 class QCheckBox;
@@ -23,6 +24,7 @@ class CColButton;
 class IpField;
 class LevelPicture;
 class NDIcombobox;
+class NDIlistDialog;
 class PMeterButton;
 class StatusLamp;
 class VidBox;
@@ -41,6 +43,9 @@ public:
                        MessageButtons buttons) override;
     bool RunGrabSettings() override;
     void RunAbout() override;
+    void ShowSourcesWindow() override;
+    void CloseNdiWindows() override;
+    NDIlistDialog* sourcesWindow() const { return sourcesWindow_; }
     void OpenUrl(const std::string& url) override;
 
     // The keyboard filter of the window (F1, Enter as Tab, Escape, F12), for every key event of
@@ -62,6 +67,9 @@ private:
 
     std::unique_ptr<RelayController> controller_;
     std::unique_ptr<MainCommands> commands_;
+    // Probe workers of closed Sources Found windows, joined before the NDI library goes.
+    ProbeThreadPark probePark_;
+    NDIlistDialog* sourcesWindow_ = nullptr;  // top-level, cleared when it closes
 
     // Controls, owned by Qt's parent chain.
     std::array<CColButton*, kWindowButtonCount> buttons_{};

@@ -378,7 +378,8 @@ void RelayController::FinishExit(const std::function<void()>& done) {
         engine_->SetGrabSink(nullptr);
     }
     grabWorker_.reset();  // writes a grab still waiting
-    picker_.reset();      // the finder goes before the library
+    side_.CloseNdiWindows();
+    picker_.reset();  // the finder goes before the library
     if (ndiStarted_) ndi_.api.destroy();
     ndiStarted_ = false;
     const std::string path = ConfigPath();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ndi/ndi_library.h"
+#include "probe_list.h"
 
 namespace {
 
@@ -29,6 +30,10 @@ Receives one NDI source and reports what arrives.
   --hide-local             do not list sources of this machine
   --find-timeout S         give up when the source is not found within S seconds (default 10)
   --list                   print the sources found after --find-timeout seconds and exit
+  --probe                  with --list: probe every source found (as Velmor's "NDI Sources
+                           Found" window does) and print its resolution, rate, aspect, alpha,
+                           audio and address; waits up to --find-timeout for a first source
+  --probe-timeout short|long  how long one source may take: 2.5 s (default) or 7.5 s
   --color-format N         0 BGRX/BGRA, 1 UYVY/BGRA (default), 2 RGBX/RGBA, 3 UYVY/RGBA, 100 as sent
   --progressive            ask for progressive frames only
   --tally program|preview|both|none   tally to set on the source once connected
@@ -123,7 +128,8 @@ int main(int argc, char** argv) {
     std::string source, address, groups, extraIps, tallyText = "none", connectionMetadata,
                                                    saveDir = ".";
     bool hideLocal = false, list = false, progressive = false, printMetadata = false,
-         printChecksums = false, saveAudio = false, expectNoDrops = false;
+         printChecksums = false, saveAudio = false, expectNoDrops = false, probe = false,
+         longProbe = false;
     long findTimeout = 10, colorFormat = 1, saveFrames = 0, maxFrames = -1, maxSeconds = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -152,6 +158,12 @@ int main(int argc, char** argv) {
             ok = ParseCount(value(), findTimeout);
         } else if (arg == "--list") {
             list = true;
+        } else if (arg == "--probe") {
+            probe = true;
+        } else if (arg == "--probe-timeout") {
+            const std::string t = value();
+            ok = t == "short" || t == "long";
+            longProbe = t == "long";
         } else if (arg == "--color-format") {
             ok = ParseCount(value(), colorFormat) &&
                  (colorFormat <= 3 || colorFormat == 100 || colorFormat == 101);
@@ -188,6 +200,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (probe && !list) {
+        std::fprintf(stderr, "velmor-sink: --probe goes with --list\n");
+        return 1;
+    }
     if (source.empty() && address.empty() && !list) {
         std::fprintf(stderr, "velmor-sink: give --source NAME, --address IP:PORT or --list\n");
         return 1;
@@ -202,6 +218,13 @@ int main(int argc, char** argv) {
     }
     const velmor::NdiLibrary& ndi = lib.api;
     if (!ndi.initialize()) return 2;
+    if (probe) {
+        const velmor::sink::ProbeListOptions options{groups, extraIps, hideLocal, longProbe,
+                                                     findTimeout};
+        const int status = velmor::sink::PrintProbedSources(ndi, options);
+        ndi.destroy();
+        return status;
+    }
 
     // Find the source: by full name, or by the part in parentheses.
     std::string foundName, foundUrl = address;
