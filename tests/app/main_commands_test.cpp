@@ -218,6 +218,22 @@ TEST_F(Commands, OutputAndMeterButtonsFollowTheirGuards) {
     EXPECT_EQ(model().caption(Caption::Ebu), r.ebuMode ? "EBU o/p" : "SMPTE o/p");
 }
 
+// "Is the source BGRA" comes from the output set-up, never from the frame the video thread owns.
+TEST_F(Commands, ProcAmpKnowsAlphaFromTheOutputSetUp) {
+    RelayRecord& r = record();
+    r.outputFourCC = static_cast<uint32_t>(NDIlib_FourCC_video_type_BGRA);
+    r.procAmp.applyToOutput = 1;
+    commands().ProcAmp();
+    EXPECT_EQ(r.procAmp.alphaMode, 1);
+    EXPECT_EQ(r.procAmp.monitorPreview, 0);
+    EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 1);
+    r.outputFourCC = static_cast<uint32_t>(NDIlib_FourCC_video_type_UYVY);
+    r.procAmp.applyToOutput = 0;
+    commands().ProcAmp();
+    EXPECT_EQ(r.procAmp.alphaMode, 0);
+    EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 3);
+}
+
 TEST_F(Commands, AudioMapOpensOnlyWithChannelsAndAppliesOnOk) {
     RelayRecord& r = record();
     int runs = 0;
