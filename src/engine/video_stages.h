@@ -1,0 +1,192 @@
+// The stages of the video path, in the order engine/video_path.cpp runs them. Each is described
+// where it is defined: picture_stages.cpp (de-interlace to timecode), output_stages.cpp (freeze
+// and grab to preview), return_stages.cpp (release, tally, time display).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine_context.h"
+#include "engine/video_stage.h"
+#include "video/blend_rows.h"
+#include "video/frame_transforms.h"
+#include "video/key_split.h"
+#include "video/proc_amp.h"
+#include "video/timecode_burn_in.h"
+
+namespace velmor {
+
+// --- The picture (picture_stages.cpp) ---
+
+class DeinterlaceStage : public VideoStage {
+public:
+    explicit DeinterlaceStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    int mode_ = 0;
+    const DeinterlaceRows* rows_ = nullptr;
+};
+
+class ProcAmpStage : public VideoStage {
+public:
+    explicit ProcAmpStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    ProcAmpFrameFn apply_ = nullptr;
+};
+
+class OverlayStage : public VideoStage {
+public:
+    explicit OverlayStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    bool uyva_ = false;  // the picture's UYVA copy onto UYVY frames
+    int kind_ = 0;
+    const BlendRowKernels* blend_ = nullptr;
+};
+
+class MeterStage : public VideoStage {
+public:
+    explicit MeterStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    void DrawOnFrame(PathFrame& frame, const MeterPicture& current, int x, int y, int anchor);
+
+    EngineContext& c_;
+    enum class OnFrame { None, Copy, Blend } onFrame_ = OnFrame::None;
+    bool separate_ = false;
+    bool vertical_ = false;
+    const BlendRowKernels* blend_ = nullptr;
+    int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
+};
+
+class GeometryStage : public VideoStage {
+public:
+    explicit GeometryStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    QuarterTurnFn turn_ = nullptr;
+    InPlaceFn inPlace_ = nullptr;
+    StreamFormat turned_;  // what a quarter turn produces
+};
+
+class TimecodeStage : public VideoStage {
+public:
+    explicit TimecodeStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    TimecodeGlyphSet glyphs_;
+    const BlendRowKernels* blend_ = nullptr;
+};
+
+// --- The outputs (output_stages.cpp) ---
+
+class FreezeGrabStage : public VideoStage {
+public:
+    explicit FreezeGrabStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+    // While a freeze is held (before the stages run): the one grab of the held picture.
+    void GrabHeldPicture();
+
+private:
+    void CopyToGrabImage(const PathFrame& frame);
+    bool GrabReady();
+    void DeliverGrab();
+
+    EngineContext& c_;
+    bool packedUyvy_ = false;  // the grab is a UYVY picture, else 4 bytes a pixel
+};
+
+class KeySplitStage : public VideoStage {
+public:
+    explicit KeySplitStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    enum class Action { SwitchOff, MakeKey, NoRoom } action_ = Action::NoRoom;
+    KeyRowFn row_ = nullptr;
+};
+
+class SendStage : public VideoStage {
+public:
+    explicit SendStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    void SendMeterFrame(NDIlib_send_instance_t ppm);
+
+    EngineContext& c_;
+    enum class Output { AirSendYCbCr, AirSendBGRA, AirSendNothing, Ndi } output_ = Output::Ndi;
+    bool key_ = false;
+    bool meter_ = false;
+};
+
+class PreviewStage : public VideoStage {
+public:
+    explicit PreviewStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override;
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+    PreviewTarget target_ = PreviewTarget::Main;
+    ProcAmpFrameFn procAmp_ = nullptr;  // the tables on the preview only
+};
+
+// --- Back to the receiver (return_stages.cpp) ---
+
+class ReleaseStage : public VideoStage {
+public:
+    explicit ReleaseStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain&) override { return true; }
+    void Run(PathFrame& frame) override;
+
+private:
+    EngineContext& c_;
+};
+
+class TallyStage : public VideoStage {
+public:
+    explicit TallyStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain&) override { return true; }
+    void Run(PathFrame& frame) override;
+    void Reset() { last_ = {}; }
+
+private:
+    EngineContext& c_;
+    NDIlib_tally_t last_{};
+};
+
+class TimeDisplayStage : public VideoStage {
+public:
+    explicit TimeDisplayStage(EngineContext& c) : c_(c) {}
+    bool Configure(StageChain& chain) override { return chain.settings.previewOn; }
+    void Run(PathFrame& frame) override;
+    void Reset() { lastSecond_ = 0; }
+
+private:
+    EngineContext& c_;
+    int lastSecond_ = 0;
+};
+
+}  // namespace velmor
