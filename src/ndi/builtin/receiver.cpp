@@ -274,7 +274,7 @@ bool Receiver::Handle(Channel, const wire::Header& h, const std::shared_ptr<wire
         case wire::MessageType::SharedSlots:
             return OnSlots(p, n);
         case wire::MessageType::SharedVideo:
-            return OnSharedVideo(p, n);
+            return OnSharedVideo(payload);
         default:
             return false;
     }

@@ -79,12 +79,14 @@ bool Receiver::OnSlots(const uint8_t* p, size_t n) {
     return true;
 }
 
-bool Receiver::OnSharedVideo(const uint8_t* p, size_t n) {
+bool Receiver::OnSharedVideo(const std::shared_ptr<wire::Bytes>& payload) {
     wire::SharedVideoView v;
-    if (!wire::ParseSharedVideo(p, n, v) || !book_.OnVideo(v)) return false;
+    if (!wire::ParseSharedVideo(payload->data(), payload->size(), v) || !book_.OnVideo(v))
+        return false;
     if (!mapping_ || mapping_->info().set != v.ref.set) return false;
     Item item;
     item.type = wire::MessageType::Video;
+    item.payload = payload;  // the frame's metadata is read from it
     item.video = v.video;
     item.video.data = mapping_->slot(v.ref.slot);
     item.shared = std::make_shared<SharedFrame>();

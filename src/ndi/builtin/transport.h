@@ -240,7 +240,7 @@ private:
     bool OnOffer(const uint8_t* p, size_t n);
     bool OnSharedStart(const uint8_t* p, size_t n);
     bool OnSlots(const uint8_t* p, size_t n);
-    bool OnSharedVideo(const uint8_t* p, size_t n);
+    bool OnSharedVideo(const std::shared_ptr<wire::Bytes>& payload);
     void ReleaseSlot(uint64_t generation, wire::SlotRef ref);
     void ResetShared();
     void LogShared(const std::string& why);
