@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const SlotsView* cur = book.current();
                 if (!cur || v.ref.set != cur->set || v.ref.slot >= cur->count ||
                     v.video.dataSize > cur->stride)
-                    __builtin_trap();  // a picture outside its slot
+                    __builtin_trap();                   // a picture outside its slot
                 if (book.OnVideo(v)) __builtin_trap();  // the same slot handed out twice
                 // Some frames are freed at once, so that older sets drain away.
                 if ((v.video.timecode & 1) && !book.OnRelease(v.ref)) __builtin_trap();
@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 SlotRef r;
                 if (!ParseSharedRelease(p, n, r)) break;
                 HandOutOne(ledger);
-                const bool wasOut = r.slot < ledger.count() && ledger.state(r.slot) == SlotLedger::Out;
+                const bool wasOut =
+                    r.slot < ledger.count() && ledger.state(r.slot) == SlotLedger::Out;
                 if (ledger.Release(r.slot) != wasOut) __builtin_trap();
                 if (ledger.withReceiver() + 1 > ledger.count()) __builtin_trap();
                 book.OnRelease(r);

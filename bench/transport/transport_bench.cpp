@@ -86,8 +86,8 @@ void BM_Transport(benchmark::State& state) {
     // Read when the sender and the receiver are made: this pair takes the path asked for.
     setenv("VELMOR_NDI_TCP", shared ? "0" : "1", 1);
     state.SetLabel(shared ? "shared memory" : "TCP");
-    const std::string name = "bench " + std::to_string(w) + "x" + std::to_string(h) +
-                             (shared ? " shared" : " tcp");
+    const std::string name =
+        "bench " + std::to_string(w) + "x" + std::to_string(h) + (shared ? " shared" : " tcp");
     NDIlib_send_create_t sc{name.c_str(), nullptr, false, false};
     auto sender = ndi.send_create(&sc);
     NDIlib_find_instance_t finder = ndi.find_create_v2(nullptr);

@@ -152,8 +152,8 @@ TEST(SharedWire, SlotsPerReceiverFollowThePictureSize) {
         uint32_t slots;
     } cases[] = {
         {64, kMaxSlots},
-        {1920 * 1080 * 2, 16},        // 1080p UYVY: 64 MiB of slots
-        {1920 * 1080 * 4, 8},         // 1080p BGRA
+        {1920 * 1080 * 2, 16},         // 1080p UYVY: 64 MiB of slots
+        {1920 * 1080 * 4, 8},          // 1080p BGRA
         {3840 * 2160 * 2, kMinSlots},  // 2160p UYVY
         {8192 * 8192 * 4, kMinSlots},  // the largest picture: a 1 GiB set
     };
