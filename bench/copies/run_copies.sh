@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # The many-copies measurement of docs/benchmarks.md: one velmor-testsrc at 1080p60 UYVY, N
 # `velmor --headless` relay copies of it, and one velmor-sink on each copy's main output, all on
-# this machine, each in its own process. After everything runs, each sink counts the frames it
-# gets in 20 whole seconds (1200 at 60p); the CPU each process used in those 20 s is read from
-# /proc.
+# this machine, each in its own process; one more sink watches the source itself. After
+# everything runs, each sink counts the frames it gets in 20 whole seconds (1200 at 60p); a frame
+# a relay's sink misses is one fewer than the source's own sink got in the same time (give or take
+# one at the edges of the seconds; the source itself falls behind when the machine stalls it for
+# more than two frames). The CPU each process used in those 20 s is read from /proc.
 #
 #   bench/copies/run_copies.sh BUILD_DIR COPIES on|off [tcp]
+#
+# KEEP=1 keeps the processes' logs (the folder is printed at the end).
 #
 # "on" loads a configuration with "Blend fields" (the source then sends interlaced frames), the
 # proc amp applied to the output and "Rotate 90", and switches the PPM overlay on. "tcp" sets
@@ -24,7 +28,7 @@ pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
-    rm -rf "$work"
+    if [ -n "${KEEP:-}" ]; then echo "logs in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
@@ -55,9 +59,13 @@ for i in $(seq 1 "$copies"); do
     pids+=($!)
     relays+=($!)
 done
+"$build/tools/velmor-sink/velmor-sink" --source Copies --find-timeout 20 \
+    --seconds $((window + 12)) >"$work/sink0.log" 2>&1 &
+pids+=($!)
 sinks=()
 for i in $(seq 1 "$copies"); do
-    "$build/tools/velmor-sink/velmor-sink" --source "Korvo Velmor $i" --find-timeout 20 \
+    "$build/tools/velmor-sink/velmor-sink" --source "Korvo Velmor $i" --groups "Korvo Velmor,Public" \
+        --find-timeout 20 \
         --seconds $((window + 12)) >"$work/sink$i.log" 2>&1 &
     pids+=($!)
     sinks+=($!)
@@ -79,28 +87,32 @@ cpu() {  # user + system clock ticks of a process
 declare -A before
 for p in "$src" "${relays[@]}" "${sinks[@]}"; do before[$p]=$(cpu "$p"); done
 start_line=()
-for i in $(seq 1 "$copies"); do start_line+=("$(grep -c '^stats:' "$work/sink$i.log")"); done
+for i in $(seq 0 "$copies"); do start_line+=("$(grep -c '^stats:' "$work/sink$i.log" || true)"); done
 sleep "$window"
 declare -A after
 for p in "$src" "${relays[@]}" "${sinks[@]}"; do after[$p]=$(cpu "$p"); done
 end_line=()
-for i in $(seq 1 "$copies"); do end_line+=("$(grep -c '^stats:' "$work/sink$i.log")"); done
+for i in $(seq 0 "$copies"); do end_line+=("$(grep -c '^stats:' "$work/sink$i.log" || true)"); done
 
 hz=$(getconf CLK_TCK)
 percent() { echo "scale=1; (${after[$1]} - ${before[$1]}) * 100 / $hz / $window" | bc; }
+# Frames sink $1 got in the whole seconds between the two looks, from its per-second lines, and
+# the gaps in the source's frame counter it saw (only the source's own sink sees the counter).
+counted() {
+    local first=$((${start_line[$1]} + 1)) last=${end_line[$1]}
+    sed -n '/^stats:/p' "$work/sink$1.log" | sed -n "${first},${last}p" |
+        awk '{ f += $2; g += $4 } END { print f + 0, NR, g + 0 }'
+}
 echo "copies $copies, steps $steps, path $path, load average before: $load_before"
+read -r reference seconds gaps < <(counted 0)
+echo "source's own sink: $reference frames in $seconds s ($((seconds * 60 - reference)) behind 60p), $gaps dropped on the way"
 total=0
 for i in $(seq 1 "$copies"); do
-    # The whole seconds between the two looks, from the sink's per-second lines.
-    first=$((${start_line[$((i - 1))]} + 1))
-    last=${end_line[$((i - 1))]}
-    frames=$(sed -n '/^stats:/p' "$work/sink$i.log" | sed -n "${first},${last}p" |
-        awk '{ s += $2 } END { print s + 0 }')
-    seconds=$((last - first + 1))
-    missed=$((seconds * 60 - frames))
+    read -r frames seconds _ < <(counted "$i")
+    missed=$((reference - frames))
     total=$((total + missed))
-    echo "sink $i: $frames frames in $seconds s, $missed missed;" \
+    echo "sink $i: $frames frames in $seconds s, $missed fewer than the source's own sink;" \
         "relay CPU $(percent "${relays[$((i - 1))]}") %, sink CPU $(percent "${sinks[$((i - 1))]}") %"
 done
-echo "source CPU $(percent "$src") %; frames missed by all sinks: $total"
+echo "source CPU $(percent "$src") %; frames the relays' sinks missed in all: $total"
 grep -h "NDI built-in transport" "$work"/*.log | sort | uniq -c || true
