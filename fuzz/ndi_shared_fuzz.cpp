@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "message_stream.h"
 #include "ndi/builtin/shared_wire.h"
 
 using namespace velmor::wire;
@@ -32,16 +33,7 @@ void HandOutOne(SlotLedger& ledger) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SlotBook book;
     SlotLedger ledger(kMinSlots + static_cast<uint32_t>(size % (kMaxSlots - kMinSlots + 1)));
-    while (size >= kHeaderSize) {
-        Header h;
-        if (!ParseHeader(data, h)) break;
-        data += kHeaderSize;
-        size -= kHeaderSize;
-        if (h.length > size) break;
-        // A copy of exactly the announced length, so reads past it are caught.
-        const std::vector<uint8_t> payload(data, data + h.length);
-        const uint8_t* p = payload.data();
-        const size_t n = payload.size();
+    ForEachMessage(data, size, [&](const Header& h, const uint8_t* p, size_t n) {
         switch (h.type) {
             case MessageType::SharedOffer: {
                 SharedOfferView offer;
@@ -114,8 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             default:
                 break;
         }
-        data += h.length;
-        size -= h.length;
-    }
+    });
     return 0;
 }

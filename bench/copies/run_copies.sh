@@ -22,6 +22,7 @@ steps=$3
 path=${4:-shared}
 window=20
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+shmem_before=$(awk '/^Shmem:/ { printf "%.0f", $2 / 1024 }' /proc/meminfo)
 
 work=$(mktemp -d /tmp/velmor-copies.XXXXXX)
 pids=()
@@ -88,14 +89,18 @@ declare -A before
 for p in "$src" "${relays[@]}" "${sinks[@]}"; do before[$p]=$(cpu "$p"); done
 start_line=()
 for i in $(seq 0 "$copies"); do start_line+=("$(grep -c '^stats:' "$work/sink$i.log" || true)"); done
-sleep "$window"
+sleep "$((window / 2))"
+shmem_during=$(awk '/^Shmem:/ { printf "%.0f", $2 / 1024 }' /proc/meminfo)
+sleep "$((window - window / 2))"
 declare -A after
 for p in "$src" "${relays[@]}" "${sinks[@]}"; do after[$p]=$(cpu "$p"); done
 end_line=()
 for i in $(seq 0 "$copies"); do end_line+=("$(grep -c '^stats:' "$work/sink$i.log" || true)"); done
 
 hz=$(getconf CLK_TCK)
-percent() { echo "scale=1; (${after[$1]} - ${before[$1]}) * 100 / $hz / $window" | bc; }
+percent() { awk -v a="${after[$1]}" -v b="${before[$1]}" -v hz="$hz" -v w="$window" \
+    'BEGIN { printf "%.1f", (a - b) * 100 / hz / w }'; }
+
 # Frames sink $1 got in the whole seconds between the two looks, from its per-second lines, and
 # the gaps in the source's frame counter it saw (only the source's own sink sees the counter).
 counted() {
@@ -115,4 +120,5 @@ for i in $(seq 1 "$copies"); do
         "relay CPU $(percent "${relays[$((i - 1))]}") %, sink CPU $(percent "${sinks[$((i - 1))]}") %"
 done
 echo "source CPU $(percent "$src") %; frames the relays' sinks missed in all: $total"
+echo "shared memory of the machine (Shmem): $shmem_before MiB before, $shmem_during MiB while running"
 grep -h "NDI built-in transport" "$work"/*.log | sort | uniq -c || true

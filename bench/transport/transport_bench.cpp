@@ -126,11 +126,19 @@ void BM_Transport(benchmark::State& state) {
     for (int i = 0; i < 200 && inSlot != shared; ++i) {
         ndi.send_send_video_v2(sender, &frame);
         NDIlib_video_frame_v2_t v{};
-        if (ndi.recv_capture_v2(recv, &v, nullptr, nullptr, 100) == NDIlib_frame_type_video) {
+        NDIlib_frame_type_e type;
+        while ((type = ndi.recv_capture_v2(recv, &v, nullptr, nullptr, 100)) ==
+               NDIlib_frame_type_status_change) {
+        }
+        if (type == NDIlib_frame_type_video) {
             inSlot = InSlot(v.p_data);
             ndi.recv_free_video_v2(recv, &v);
         }
     }
+    // Nothing left over: each iteration captures the frame it sent.
+    for (NDIlib_video_frame_v2_t v{};
+         ndi.recv_capture_v2(recv, &v, nullptr, nullptr, 50) == NDIlib_frame_type_video;)
+        ndi.recv_free_video_v2(recv, &v);
     double latencySum = 0;
     int64_t frames = 0, lost = 0;
     for (auto _ : state) {

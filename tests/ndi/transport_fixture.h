@@ -111,6 +111,16 @@ inline bool WarmUp(const Sender& s, const Receiver& r,
     });
 }
 
+// A source and one receiver of it, connected, and with frames taking the path this run tests.
+struct Pair {
+    explicit Pair(const std::string& base,
+                  NDIlib_recv_color_format_e format = NDIlib_recv_color_format_UYVY_BGRA)
+        : sender(UniqueName(base)), receiver(sender.name, format) {}
+    bool Ready() const { return receiver.WaitConnected() && WarmUp(sender, receiver); }
+    Sender sender;
+    Receiver receiver;
+};
+
 // The loopback address a finder lists for a source of this process.
 inline std::string UrlOf(const std::string& name) {
     Finder finder;

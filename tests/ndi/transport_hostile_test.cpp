@@ -112,16 +112,6 @@ TEST(TransportHostile, AMalformedStreamMakesTheReceiverHangUpAndRetry) {
     close(listener);
 }
 
-}  // namespace
-}  // namespace velmor
-
-namespace velmor {
-namespace {
-
-using namespace std::chrono_literals;
-using test::Builtin;
-using test::Eventually;
-using namespace test::transport;
 
 // Blocking helpers for playing either end of the same-machine path by hand. Every socket gets
 // a receive timeout, so that a peer that does not answer fails the test instead of hanging it.

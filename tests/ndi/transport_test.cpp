@@ -89,11 +89,9 @@ TEST(TransportDiscovery, GettingSourcesNeverBlocksAndWaitReportsChanges) {
 }
 
 TEST(TransportStreams, VideoArrivesIntactWithTimecodeTimestampAndMetadata) {
-    const std::string name = test::UniqueName("video");
-    Sender sender(name);
-    Receiver receiver(name, NDIlib_recv_color_format_fastest);
-    ASSERT_TRUE(receiver.WaitConnected());
-    ASSERT_TRUE(WarmUp(sender, receiver));
+    Pair pair("video", NDIlib_recv_color_format_fastest);
+    ASSERT_TRUE(pair.Ready());
+    auto& [sender, receiver] = pair;
 
     Picture pic(64, 8, NDIlib_FourCC_video_type_BGRA, 64 * 4 + 32);  // padded rows
     const char* meta = "<frame n=\"1\"/>";
@@ -125,11 +123,9 @@ TEST(TransportStreams, VideoArrivesIntactWithTimecodeTimestampAndMetadata) {
 }
 
 TEST(TransportStreams, AudioArrivesBitExactFromPaddedChannels) {
-    const std::string name = test::UniqueName("audio");
-    Sender sender(name);
-    Receiver receiver(name);
-    ASSERT_TRUE(receiver.WaitConnected());
-    ASSERT_TRUE(WarmUp(sender, receiver));
+    Pair pair("audio");
+    ASSERT_TRUE(pair.Ready());
+    auto& [sender, receiver] = pair;
     constexpr int kChannels = 3, kSamples = 1001, kStride = kSamples + 7;  // floats
     std::vector<float> samples(kChannels * kStride, 99.0f);
     for (int c = 0; c < kChannels; ++c)
@@ -161,11 +157,9 @@ TEST(TransportStreams, AudioArrivesBitExactFromPaddedChannels) {
 // Size and layout changes from one frame to the next, each arriving intact; on the same-machine
 // path every size gets slots of its own and the old ones go once nothing holds them.
 TEST(TransportStreams, FormatChangesArriveIntactFrameByFrame) {
-    const std::string name = test::UniqueName("formats");
-    Sender sender(name);
-    Receiver receiver(name, NDIlib_recv_color_format_fastest);
-    ASSERT_TRUE(receiver.WaitConnected());
-    ASSERT_TRUE(WarmUp(sender, receiver));
+    Pair pair("formats", NDIlib_recv_color_format_fastest);
+    ASSERT_TRUE(pair.Ready());
+    auto& [sender, receiver] = pair;
     struct Case {
         int w, h;
         NDIlib_FourCC_video_type_e fourCC;
@@ -256,11 +250,9 @@ TEST(TransportStreams, FieldsArriveProgressiveWhenTheReceiverDoesNotAllowThem) {
 }
 
 TEST(TransportStreams, AudioAndVideoCapturedFromTwoThreadsAtOnce) {
-    const std::string name = test::UniqueName("threads");
-    Sender sender(name);
-    Receiver receiver(name);
-    ASSERT_TRUE(receiver.WaitConnected());
-    ASSERT_TRUE(WarmUp(sender, receiver));
+    Pair pair("threads");
+    ASSERT_TRUE(pair.Ready());
+    auto& [sender, receiver] = pair;
 
     constexpr int kFrames = 30;
     std::atomic<int> videos{0}, audios{0}, metas{0};

@@ -3,13 +3,7 @@
 // variables, so a slow peer never blocks a caller.
 #pragma once
 
-#ifndef ASIO_STANDALONE
-#define ASIO_STANDALONE 1
-#endif
-#ifndef ASIO_NO_DEPRECATED
-#define ASIO_NO_DEPRECATED 1
-#endif
-#include <asio.hpp>
+#include "ndi/builtin/asio_setup.h"
 
 #include <algorithm>
 #include <atomic>

@@ -39,6 +39,15 @@ void Complete(UnixSocket& socket, std::function<void(std::error_code)>& done, st
     asio::post(socket.get_executor(), [d = std::move(done), ec] { d(ec); });
 }
 
+// The socket would block: go on with `op` once it is ready (or end it on an error).
+template <typename Op>
+void Resume(const std::shared_ptr<Op>& op, asio::socket_base::wait_type wait) {
+    op->socket.async_wait(wait, [op](std::error_code ec) {
+        if (ec) return Complete(op->socket, op->done, ec);
+        op->Step();
+    });
+}
+
 struct FdWrite : std::enable_shared_from_this<FdWrite> {
     FdWrite(UnixSocket& s, wire::Message m, int f, std::function<void(std::error_code)> d)
         : socket(s), message(std::move(m)), fd(f), done(std::move(d)) {}
@@ -60,14 +69,8 @@ struct FdWrite : std::enable_shared_from_this<FdWrite> {
             }
             const ssize_t n = sendmsg(socket.native_handle(), &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                socket.async_wait(asio::socket_base::wait_write,
-                                  [self = shared_from_this()](std::error_code ec) {
-                                      if (ec) return Complete(self->socket, self->done, ec);
-                                      self->Step();
-                                  });
-                return;
-            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return Resume(shared_from_this(), asio::socket_base::wait_write);
             if (n < 0) return Complete(socket, done, LastError());
             sent += static_cast<size_t>(n);
         }
@@ -96,14 +99,8 @@ struct FdRead : std::enable_shared_from_this<FdRead> {
             const ssize_t n =
                 recvmsg(socket.native_handle(), &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                socket.async_wait(asio::socket_base::wait_read,
-                                  [self = shared_from_this()](std::error_code ec) {
-                                      if (ec) return Complete(self->socket, self->done, ec);
-                                      self->Step();
-                                  });
-                return;
-            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return Resume(shared_from_this(), asio::socket_base::wait_read);
             if (n < 0) return Complete(socket, done, LastError());
             // Every descriptor received is owned at once, so a failure below closes it.
             for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {

@@ -2,13 +2,7 @@
 // (SCM_RIGHTS), which Asio's reads and writes cannot carry, and who is at the other end.
 #pragma once
 
-#ifndef ASIO_STANDALONE
-#define ASIO_STANDALONE 1
-#endif
-#ifndef ASIO_NO_DEPRECATED
-#define ASIO_NO_DEPRECATED 1
-#endif
-#include <asio.hpp>
+#include "ndi/builtin/asio_setup.h"
 
 #include <functional>
 #include <string>
