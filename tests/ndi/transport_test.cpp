@@ -442,7 +442,7 @@ TEST(TransportStreams, AStalledReceiverNeitherBlocksTheSenderNorGrowsWithoutLimi
     // Over TCP, what the stalled receiver gets now is its bounded queue (16 frames) plus what was
     // still on the way: the sender's backlog for it (6 and the one being written) and whatever
     // the loopback socket buffers hold, which the kernel sizes. On the same-machine path it is
-    // its queue (half of its 16 slots) plus the newest frame, parked in the spare slot. The
+    // its queue (14 of its 16 slots) plus the newest frame, parked in the spare slot. The
     // rest of the 200 was dropped, oldest first, on the way.
     if (test::SharedPathExpected()) {
         // Two receivers, each with one set of slots mapped by the sender and by itself (and

@@ -56,15 +56,20 @@ std::shared_ptr<Sender> Sender::Create(const NDIlib_send_create_t& settings) {
     ec.clear();
     const std::string base = rt.options().announcementDir + "/" + std::to_string(a.pid) + "-" +
                              std::to_string(++g_senderSerial);
+    // The socket of the same-machine path is there before anyone can read the announcement.
+    if (!ForcedTcp()) s->ListenShared(base);
+    auto fail = [&] {
+        if (!s->socketFile_.empty()) std::filesystem::remove(s->socketFile_, ec);
+        return nullptr;
+    };
     {
         std::ofstream out(base + ".tmp", std::ios::trunc);
         out << discovery::FormatAnnouncement(a);
-        if (!out) return nullptr;
+        if (!out) return fail();
     }
     std::filesystem::rename(base + ".tmp", base + ".src", ec);
-    if (ec) return nullptr;
+    if (ec) return fail();
     s->announcementFile_ = base + ".src";
-    if (!ForcedTcp()) s->ListenShared(base);
     if (rt.options().lan) StartLanServices();
     rt.RunSync([s] {
         s->Accept();

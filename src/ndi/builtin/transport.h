@@ -175,10 +175,11 @@ public:
     static constexpr size_t kAudioQueue = 32;
     static constexpr size_t kMetadataQueue = 64;
     static constexpr size_t kVideoQueueBytes = size_t(512) << 20;
-    // On the same-machine path the queue keeps at most half of the slots (the oldest frame
-    // goes first, its slot back to the sender), and the application holds at most half of them
-    // directly; frames it captures beyond that are copied out and their slots returned at once.
-    static size_t SharedQueueLimit(uint32_t slots) { return std::max<size_t>(1, slots / 2); }
+    // On the same-machine path the queue rides out as much as the slots allow: all but one for
+    // the application and the sender's spare (the oldest frame goes first, its slot back to the
+    // sender). The application holds at most half of them directly; frames it captures beyond
+    // that are copied out and their slots returned at once.
+    static size_t SharedQueueLimit(uint32_t slots) { return std::max<size_t>(1, slots - 2); }
     static size_t SharedHoldLimit(uint32_t slots) { return std::max<size_t>(1, slots / 2); }
 
 private:
