@@ -112,7 +112,6 @@ TEST(TransportHostile, AMalformedStreamMakesTheReceiverHangUpAndRetry) {
     close(listener);
 }
 
-
 // Blocking helpers for playing either end of the same-machine path by hand. Every socket gets
 // a receive timeout, so that a peer that does not answer fails the test instead of hanging it.
 void Patient(int fd) {
@@ -393,6 +392,40 @@ TEST(TransportHostile, ASenderBreakingTheSlotRulesIsHungUpOn) {
     close(unixListener);
     close(listener);
     unlink((dir + "/" + sockName).c_str());
+}
+
+// A sender built before the same-machine path refuses a version 2 hello (it hangs up at once);
+// the receiver's next hello is the plain one, and the one after that asks again.
+TEST(TransportHostile, ASenderThatHangsUpOnTheNewHelloGetsThePlainOne) {
+    if (!test::SharedPathExpected()) GTEST_SKIP() << "the same-machine path is switched off";
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string url = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    NDIlib_recv_create_v3_t s{};
+    s.source_to_connect_to.p_url_address = url.c_str();
+    s.bandwidth = NDIlib_recv_bandwidth_highest;
+    auto r = Builtin().recv_create_v3(&s);
+    ASSERT_NE(r, nullptr);
+    for (const uint32_t expected : {wire::kVersion, 1u, wire::kVersion}) {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        Patient(fd);
+        std::vector<uint8_t> p;
+        ASSERT_TRUE(NextOf(fd, wire::MessageType::Hello, p));
+        wire::Hello hello;
+        ASSERT_TRUE(wire::ParseHello(p.data(), p.size(), hello));
+        EXPECT_EQ(hello.version, expected);
+        EXPECT_EQ(hello.shared, expected == wire::kVersion);
+        close(fd);
+    }
+    Builtin().recv_destroy(r);
+    close(listener);
 }
 
 // A receiver in another process, holding frames, killed: the sender goes on serving the others,

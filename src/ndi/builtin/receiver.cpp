@@ -90,7 +90,7 @@ void Receiver::ConnectTo(const asio::ip::tcp::endpoint& ep) {
     std::error_code ignored;
     socket_.close(ignored);
     ResetShared();
-    socket_.async_connect(ep, [self = shared_from_this(), gen](std::error_code ec) {
+    socket_.async_connect(ep, [self = shared_from_this(), gen, ep](std::error_code ec) {
         if (gen != self->generation_ || self->stopping_) return;
         self->connecting_ = false;
         if (ec) return self->ScheduleReconnect();
@@ -103,7 +103,15 @@ void Receiver::ConnectTo(const asio::ip::tcp::endpoint& ep) {
         hello.bandwidth = self->bandwidth_;
         hello.allowFields = self->allowFields_;
         hello.name = self->recvName_;
-        hello.shared = self->AsksShared();
+        // Only a sender on loopback is on this machine; everyone else gets the version 1 hello,
+        // which senders built before the same-machine path understand. So does a local sender
+        // that hung up on the last version 2 hello without a word: an older one.
+        self->askedShared_ =
+            self->AsksShared() && !self->plainHelloNext_ && ep.address().is_loopback();
+        self->plainHelloNext_ = false;
+        self->heard_ = false;
+        hello.version = self->askedShared_ ? wire::kVersion : 1;
+        hello.shared = self->askedShared_;
         hello.bootId = BootId();
         self->Write(wire::EncodeHello(hello));
         std::vector<std::string> meta;
@@ -210,14 +218,20 @@ bool Carries(bool unixSide, wire::MessageType t) {
 void Receiver::ReadHeader(Channel ch) {
     const uint64_t gen = generation_;
     uint8_t* header = header_[static_cast<int>(ch)];
-    ReadExact(ch, header, wire::kHeaderSize,
-              [self = shared_from_this(), gen, ch, header](std::error_code ec) {
-                  if (gen != self->generation_) return;
-                  wire::Header h;
-                  if (ec || !wire::ParseHeader(header, h) || !Carries(ch == Channel::Unix, h.type))
-                      return self->Disconnected(gen);
-                  self->ReadPayload(ch, h);
-              });
+    ReadExact(
+        ch, header, wire::kHeaderSize,
+        [self = shared_from_this(), gen, ch, header](std::error_code ec) {
+            if (gen != self->generation_) return;
+            wire::Header h;
+            if (ec || !wire::ParseHeader(header, h) || !Carries(ch == Channel::Unix, h.type)) {
+                // An older sender hangs up on a version 2 hello before saying anything.
+                const bool hungUp = ec == asio::error::eof || ec == asio::error::connection_reset;
+                if (ch == Channel::Tcp && hungUp && self->askedShared_ && !self->heard_)
+                    self->plainHelloNext_ = true;
+                return self->Disconnected(gen);
+            }
+            self->ReadPayload(ch, h);
+        });
 }
 
 void Receiver::ReadPayload(Channel ch, wire::Header h) {
@@ -251,6 +265,7 @@ void Receiver::ReadRest(Channel ch, wire::Header h, std::shared_ptr<wire::Bytes>
 }
 
 bool Receiver::Handle(Channel, const wire::Header& h, const std::shared_ptr<wire::Bytes>& payload) {
+    heard_ = true;
     const uint8_t* p = payload->data();
     const size_t n = payload->size();
     Item item;

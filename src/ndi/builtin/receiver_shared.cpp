@@ -27,7 +27,7 @@ bool Receiver::AsksShared() const {
 bool Receiver::OnOffer(const uint8_t* p, size_t n) {
     wire::SharedOfferView offer;
     // An offer nobody asked for, or a second one, is not what a sender of ours does.
-    if (!AsksShared() || offered_ || !wire::ParseSharedOffer(p, n, offer)) return false;
+    if (!askedShared_ || offered_ || !wire::ParseSharedOffer(p, n, offer)) return false;
     offered_ = true;
     const std::string path =
         Runtime::Get().options().announcementDir + "/" + std::string(offer.socketName);

@@ -258,6 +258,9 @@ private:
     std::vector<UniqueFd> fds_;  // descriptors read from unix_, not yet claimed by a message
     wire::SlotBook book_;
     std::shared_ptr<SlotMapping> mapping_;  // of the current set
+    bool askedShared_ = false;     // this connection's hello asked for the same-machine path
+    bool heard_ = false;           // something came from the sender on this connection
+    bool plainHelloNext_ = false;  // the sender hung up on our version 2 hello unanswered
     bool offered_ = false, joined_ = false, sharedStarted_ = false;
     bool preferTcp_ = false;  // the shared path failed here once; this receiver stays on TCP
     std::string loggedShared_;
