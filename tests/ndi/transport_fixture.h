@@ -89,6 +89,16 @@ inline NDIlib_frame_type_e CaptureVideo(const Receiver& r, NDIlib_video_frame_v2
     return NDIlib_frame_type_none;
 }
 
+// Sends `frame` until the receiver captures one: a frame sent before the sender has read the
+// receiver's hello goes to nobody. The captured frame is in `v`, for the caller to free.
+inline bool SendUntilCaptured(const Sender& s, const Receiver& r,
+                              const NDIlib_video_frame_v2_t& frame, NDIlib_video_frame_v2_t& v) {
+    return Eventually(3s, [&] {
+        Builtin().send_send_video_v2(s.handle, &frame);
+        return CaptureVideo(r, v, 200) == NDIlib_frame_type_video;
+    });
+}
+
 // Sends small frames until the receiver gets one by the path this run tests (in a slot, when it
 // is the same-machine path), so that what the test sends next takes that path too. `fourCC` is
 // one the receiver takes as it comes.
