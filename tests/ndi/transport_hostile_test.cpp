@@ -43,75 +43,6 @@ uint16_t PortOf(const std::string& url) {
     return static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
 }
 
-TEST(TransportHostile, GarbageFromOneReceiverClosesOnlyItsConnection) {
-    const std::string name = test::UniqueName("hostile");
-    Sender sender(name);
-    Receiver good(name);
-    ASSERT_TRUE(good.WaitConnected());
-    const std::string url = UrlOf(name);
-    ASSERT_FALSE(url.empty());
-    // A header announcing a 4 GiB tally, then a bad magic: each closes its own connection.
-    for (std::vector<uint8_t> bytes :
-         {std::vector<uint8_t>{'V', 'D', 'N', 'W', 5, 0, 0, 0, 0xff, 0xff, 0xff, 0xff},
-          std::vector<uint8_t>(64, 0x41)}) {
-        int fd = ConnectTo(PortOf(url));
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        char c;
-        EXPECT_EQ(read(fd, &c, 1), 0) << "the sender hangs up";
-        close(fd);
-    }
-    EXPECT_TRUE(
-        Eventually(1s, [&] { return Builtin().send_get_no_connections(sender.handle, 0) == 1; }));
-    Picture pic(16, 2, NDIlib_FourCC_video_type_UYVY);
-    Builtin().send_send_video_v2(sender.handle, &pic.frame);
-    NDIlib_video_frame_v2_t v{};
-    ASSERT_EQ(CaptureVideo(good, v), NDIlib_frame_type_video);
-    Builtin().recv_free_video_v2(good.handle, &v);
-}
-
-TEST(TransportHostile, AMalformedStreamMakesTheReceiverHangUpAndRetry) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    const std::string url = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-
-    NDIlib_recv_create_v3_t s{};
-    s.source_to_connect_to.p_url_address = url.c_str();
-    s.color_format = NDIlib_recv_color_format_UYVY_BGRA;
-    s.allow_video_fields = true;
-    auto r = Builtin().recv_create_v3(&s);
-    ASSERT_NE(r, nullptr);
-    // A video message longer than any picture may be, then an unknown message type: each is
-    // refused on its header, before anything is allocated for it.
-    const std::vector<std::vector<uint8_t>> streams = {
-        {'V', 'D', 'N', 'W', 2, 0, 0, 0, 0xff, 0xff, 0xff, 0x7f},
-        {'V', 'D', 'N', 'W', 9, 0, 0, 0, 1, 0, 0, 0, 0},
-    };
-    for (const auto& bytes : streams) {
-        int fd = accept(listener, nullptr, nullptr);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        char buf[256];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0) {
-        }  // the receiver's hello, then its hang-up (a reset when our bytes were left unread)
-        EXPECT_LE(n, 0);
-        close(fd);
-    }
-    // It keeps trying: a third connection arrives.
-    int fd = accept(listener, nullptr, nullptr);
-    EXPECT_GE(fd, 0);
-    close(fd);
-    Builtin().recv_destroy(r);
-    close(listener);
-}
-
 // Blocking helpers for playing either end of the same-machine path by hand. Every socket gets
 // a receive timeout, so that a peer that does not answer fails the test instead of hanging it.
 void Patient(int fd) {
@@ -222,6 +153,94 @@ int SlotMemory(size_t bytes, bool sealed) {
     return fd;
 }
 
+// A listening socket on loopback playing a sender, and a receiver pointed at it by address.
+struct FakeSender {
+    explicit FakeSender(NDIlib_recv_color_format_e format = NDIlib_recv_color_format_UYVY_BGRA) {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            listen(listener, 4) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        url = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        NDIlib_recv_create_v3_t s{};
+        s.source_to_connect_to.p_url_address = url.c_str();
+        s.color_format = format;
+        s.bandwidth = NDIlib_recv_bandwidth_highest;
+        s.allow_video_fields = true;
+        receiver = Builtin().recv_create_v3(&s);
+    }
+    ~FakeSender() {
+        if (receiver) Builtin().recv_destroy(receiver);
+        close(listener);
+    }
+    // The receiver's next connection.
+    int Accept() const {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) Patient(fd);
+        return fd;
+    }
+    int listener = -1;
+    std::string url;
+    NDIlib_recv_instance_t receiver = nullptr;
+};
+
+TEST(TransportHostile, GarbageFromOneReceiverClosesOnlyItsConnection) {
+    const std::string name = test::UniqueName("hostile");
+    Sender sender(name);
+    Receiver good(name);
+    ASSERT_TRUE(good.WaitConnected());
+    const std::string url = UrlOf(name);
+    ASSERT_FALSE(url.empty());
+    // A header announcing a 4 GiB tally, then a bad magic: each closes its own connection.
+    for (std::vector<uint8_t> bytes :
+         {std::vector<uint8_t>{'V', 'D', 'N', 'W', 5, 0, 0, 0, 0xff, 0xff, 0xff, 0xff},
+          std::vector<uint8_t>(64, 0x41)}) {
+        int fd = ConnectTo(PortOf(url));
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        char c;
+        EXPECT_EQ(read(fd, &c, 1), 0) << "the sender hangs up";
+        close(fd);
+    }
+    EXPECT_TRUE(
+        Eventually(1s, [&] { return Builtin().send_get_no_connections(sender.handle, 0) == 1; }));
+    Picture pic(16, 2, NDIlib_FourCC_video_type_UYVY);
+    Builtin().send_send_video_v2(sender.handle, &pic.frame);
+    NDIlib_video_frame_v2_t v{};
+    ASSERT_EQ(CaptureVideo(good, v), NDIlib_frame_type_video);
+    Builtin().recv_free_video_v2(good.handle, &v);
+}
+
+TEST(TransportHostile, AMalformedStreamMakesTheReceiverHangUpAndRetry) {
+    FakeSender fake;
+    ASSERT_NE(fake.receiver, nullptr);
+    // A video message longer than any picture may be, then an unknown message type: each is
+    // refused on its header, before anything is allocated for it.
+    const std::vector<std::vector<uint8_t>> streams = {
+        {'V', 'D', 'N', 'W', 2, 0, 0, 0, 0xff, 0xff, 0xff, 0x7f},
+        {'V', 'D', 'N', 'W', 9, 0, 0, 0, 1, 0, 0, 0, 0},
+    };
+    for (const auto& bytes : streams) {
+        int fd = fake.Accept();
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        char buf[256];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0) {
+        }  // the receiver's hello, then its hang-up (a reset when our bytes were left unread)
+        EXPECT_LE(n, 0);
+        close(fd);
+    }
+    // It keeps trying: a third connection arrives.
+    int fd = fake.Accept();
+    EXPECT_GE(fd, 0);
+    close(fd);
+}
+
 // A receiver that joins the same-machine path by hand, then misbehaves in its releases.
 TEST(TransportHostile, AReceiverGivingBackSlotsItDoesNotHoldIsCutOff) {
     if (!test::SharedPathExpected()) GTEST_SKIP() << "the same-machine path is switched off";
@@ -295,28 +314,13 @@ TEST(TransportHostile, AReceiverGivingBackSlotsItDoesNotHoldIsCutOff) {
 // safely, it stops asking for the path.
 TEST(TransportHostile, ASenderBreakingTheSlotRulesIsHungUpOn) {
     if (!test::SharedPathExpected()) GTEST_SKIP() << "the same-machine path is switched off";
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
     Builtin();  // the announcement folder is this process's from here on
     const std::string sockName = "hand-made-" + std::to_string(getpid()) + ".sock";
     const std::string dir = discovery::AnnouncementDir();
     const int unixListener = ListenUnix(dir + "/" + sockName);
     ASSERT_GE(unixListener, 0);
-
-    const std::string url = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    NDIlib_recv_create_v3_t s{};
-    s.source_to_connect_to.p_url_address = url.c_str();
-    s.color_format = NDIlib_recv_color_format_fastest;
-    s.bandwidth = NDIlib_recv_bandwidth_highest;
-    s.allow_video_fields = true;
-    auto r = Builtin().recv_create_v3(&s);
-    ASSERT_NE(r, nullptr);
+    FakeSender fake(NDIlib_recv_color_format_fastest);
+    ASSERT_NE(fake.receiver, nullptr);
 
     NDIlib_video_frame_v2_t small{};  // 64 x 2 UYVY: 256 bytes, fits a 4096-byte slot
     std::vector<uint8_t> pixels(64 * 64 * 2);
@@ -353,9 +357,8 @@ TEST(TransportHostile, ASenderBreakingTheSlotRulesIsHungUpOn) {
         {"memory that may shrink under the receiver", {{slots(), -3}}},
     };
     for (const auto& c : cases) {
-        const int tcp = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const int tcp = fake.Accept();
         ASSERT_GE(tcp, 0) << c.what;
-        Patient(tcp);
         std::vector<uint8_t> p;
         ASSERT_TRUE(NextOf(tcp, wire::MessageType::Hello, p));
         wire::Hello hello;
@@ -379,18 +382,15 @@ TEST(TransportHostile, ASenderBreakingTheSlotRulesIsHungUpOn) {
         close(tcp);
     }
     // It came back each time; after the memory it could not trust, it asks for TCP alone.
-    const int tcp = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    const int tcp = fake.Accept();
     ASSERT_GE(tcp, 0);
-    Patient(tcp);
     std::vector<uint8_t> p;
     ASSERT_TRUE(NextOf(tcp, wire::MessageType::Hello, p));
     wire::Hello hello;
     ASSERT_TRUE(wire::ParseHello(p.data(), p.size(), hello));
     EXPECT_FALSE(hello.shared);
     close(tcp);
-    Builtin().recv_destroy(r);
     close(unixListener);
-    close(listener);
     unlink((dir + "/" + sockName).c_str());
 }
 
@@ -398,24 +398,11 @@ TEST(TransportHostile, ASenderBreakingTheSlotRulesIsHungUpOn) {
 // the receiver's next hello is the plain one, and the one after that asks again.
 TEST(TransportHostile, ASenderThatHangsUpOnTheNewHelloGetsThePlainOne) {
     if (!test::SharedPathExpected()) GTEST_SKIP() << "the same-machine path is switched off";
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    const std::string url = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    NDIlib_recv_create_v3_t s{};
-    s.source_to_connect_to.p_url_address = url.c_str();
-    s.bandwidth = NDIlib_recv_bandwidth_highest;
-    auto r = Builtin().recv_create_v3(&s);
-    ASSERT_NE(r, nullptr);
+    FakeSender fake;
+    ASSERT_NE(fake.receiver, nullptr);
     for (const uint32_t expected : {wire::kVersion, 1u, wire::kVersion}) {
-        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = fake.Accept();
         ASSERT_GE(fd, 0);
-        Patient(fd);
         std::vector<uint8_t> p;
         ASSERT_TRUE(NextOf(fd, wire::MessageType::Hello, p));
         wire::Hello hello;
@@ -424,8 +411,6 @@ TEST(TransportHostile, ASenderThatHangsUpOnTheNewHelloGetsThePlainOne) {
         EXPECT_EQ(hello.shared, expected == wire::kVersion);
         close(fd);
     }
-    Builtin().recv_destroy(r);
-    close(listener);
 }
 
 // A receiver in another process, holding frames, killed: the sender goes on serving the others,
