@@ -209,7 +209,7 @@ TEST_F(Commands, OutputAndMeterButtonsFollowTheirGuards) {
     r.meterSettings.meterOnMainOutput = 1;
     commands().PpmOverlay();
     EXPECT_EQ(r.ppmOverlayOn, 1);
-    EXPECT_EQ(r.ppmEnabled, 1);
+    EXPECT_EQ(r.ppmMeter->ppmEnabled, 1);
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 1);
     commands().PpmOverlay();
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 0);
