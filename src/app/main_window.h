@@ -24,6 +24,7 @@ class IpField;
 class LevelPicture;
 class NDIcombobox;
 class PMeterButton;
+class ProcAmpDialog;
 class StatusLamp;
 class VidBox;
 
@@ -41,6 +42,9 @@ public:
                        MessageButtons buttons) override;
     bool RunGrabSettings() override;
     void RunAbout() override;
+    void RunProcAmp() override;
+    bool RunGroupSettings() override;
+    void RunMeterConfig() override;
     void OpenUrl(const std::string& url) override;
 
     // The keyboard filter of the window (F1, Enter as Tab, Escape, F12), for every key event of
@@ -93,6 +97,7 @@ private:
     QAction* onTopAction_ = nullptr;
     QAction* loadAction_ = nullptr;
     QAction* saveAction_ = nullptr;
+    ProcAmpDialog* procAmpDialog_ = nullptr;  // while the proc amp window is open
 };
 
 // Opens the main window and runs until the copy ends; returns the process's exit code.
