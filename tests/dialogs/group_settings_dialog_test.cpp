@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -94,7 +95,14 @@ TEST_F(GroupSettingsTest, CancelKeepsTheEdits) {
     EXPECT_STREQ(setup.receiveGroups, "");
 }
 
-TEST_F(GroupSettingsTest, EveryControlFitsTheWindow) {
+TEST_F(GroupSettingsTest, EveryControlIsNamedByItsCaptionAndFitsTheWindow) {
+    for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
+        EXPECT_EQ(AccessibleName(b), b->text()) << b->text().toStdString();
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+        if (w->isVisible() && w->focusPolicy() != Qt::NoFocus) {
+            EXPECT_FALSE(AccessibleName(w).isEmpty()) << w->metaObject()->className();
+        }
+    }
     EXPECT_EQ(testing::ClippedControls(*dialog, "groups.png"), QStringList());
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -98,7 +99,14 @@ TEST_F(MeterConfigDialogTest, ChoicesRaiseTheirBits) {
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
 }
 
-TEST_F(MeterConfigDialogTest, EveryControlFitsTheWindow) {
+TEST_F(MeterConfigDialogTest, EveryControlIsNamedByItsCaptionAndFitsTheWindow) {
+    for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
+        EXPECT_EQ(AccessibleName(b), b->text()) << b->text().toStdString();
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+        if (w->isVisible() && w->focusPolicy() != Qt::NoFocus) {
+            EXPECT_FALSE(AccessibleName(w).isEmpty()) << w->metaObject()->className();
+        }
+    }
     EXPECT_EQ(testing::ClippedControls(*dialog, "ppm-config.png"), QStringList());
 }
 
