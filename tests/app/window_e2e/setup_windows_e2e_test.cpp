@@ -296,7 +296,7 @@ TEST_F(SetupWindows, ADetectionGroupChosenInTheWindowDecidesWhatThePickerLists) 
             extra->setFocus();
             QTest::keyClicks(extra, "Studio A");
             QTest::keyClick(extra, Qt::Key_Tab);
-            Screenshot(d, "groups.png");
+            Screenshot(d, "group-settings.png");
             Click(d, "OK");
         });
     EXPECT_STREQ(record().groupSetup.receiveGroups, "Studio A");
