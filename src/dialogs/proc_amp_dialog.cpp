@@ -47,9 +47,10 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A push button that Enter does not press unless it is the default; screen readers name it by
+// its caption (Qt's own accessible name of a button), also when the caption changes.
 QPushButton* PushButton(const QString& caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
-    b->setAccessibleName(caption);
     b->setAutoDefault(false);
     return b;
 }
@@ -247,26 +248,18 @@ void ProcAmpDialog::Connect() {
         connect(values_[i], &QPushButton::clicked, this, [this, p] { model_.ResetParam(p); });
     }
     connect(linking_, &QButtonGroup::idClicked, this, [this](int id) { model_.SetUvLinking(id); });
-    connect(bypass_, &CColButton::pressNotified, this, [this] {
-        model_.PressBypass();
-        ShowSwitches();
-    });
-    connect(bypass_, &QPushButton::released, this, [this] {
-        model_.ReleaseBypass();
-        ShowSwitches();
-    });
-    connect(apply_, &QPushButton::clicked, this, [this] {
-        model_.ToggleApply();
-        ShowSwitches();
-    });
-    connect(monitorButton_, &QPushButton::clicked, this, [this] {
-        model_.ToggleMonitor();
-        ShowSwitches();
-    });
-    connect(wfm_, &QPushButton::clicked, this, [this] {
-        model_.ToggleWfm();
-        ShowSwitches();
-    });
+    // The switches: the model's operation, then the switches as the model shows them.
+    const auto on = [this](auto* b, auto signal, void (ProcAmpWindowModel::*op)()) {
+        connect(b, signal, this, [this, op] {
+            (model_.*op)();
+            ShowSwitches();
+        });
+    };
+    on(bypass_, &CColButton::pressNotified, &ProcAmpWindowModel::PressBypass);
+    on(bypass_, &QAbstractButton::released, &ProcAmpWindowModel::ReleaseBypass);
+    on(apply_, &QAbstractButton::clicked, &ProcAmpWindowModel::ToggleApply);
+    on(monitorButton_, &QAbstractButton::clicked, &ProcAmpWindowModel::ToggleMonitor);
+    on(wfm_, &QAbstractButton::clicked, &ProcAmpWindowModel::ToggleWfm);
     connect(reset_, &QPushButton::clicked, this, [this] { model_.Reset(); });
     for (int n = 0; n < ProcAmpWindowModel::kSlots; ++n) {
         connect(presets_[n], &QPushButton::clicked, this, [this, n] { model_.Recall(n); });
@@ -292,9 +285,7 @@ void ProcAmpDialog::ShowParam(ProcAmpParam p) {
         const QSignalBlocker quiet(sliders_[i]);
         sliders_[i]->setValue(model_.Value(p));
     }
-    const QString text = Q(model_.LabelText(p));
-    values_[i]->setText(text);
-    values_[i]->setAccessibleName(text);
+    values_[i]->setText(Q(model_.LabelText(p)));
 }
 
 void ProcAmpDialog::ShowAll() {
@@ -313,7 +304,6 @@ void ProcAmpDialog::ShowAll() {
 void ProcAmpDialog::ShowSwitches() {
     const QString order = Q(model_.FxOrderText());
     fxOrder_->setText(order);
-    fxOrder_->setAccessibleName(order);
     bypass_->setState(model_.BypassColour());
     apply_->setState(model_.ApplyColour());
     monitorButton_->setState(model_.MonitorColour());

@@ -12,26 +12,6 @@ constexpr ProcAmpParam kResetOrder[] = {
     ProcAmpParam::kColourSat,  ProcAmpParam::kULevel, ProcAmpParam::kVLevel,
 };
 
-int32_t ParamOf(const ProcAmpSettings& s, ProcAmpParam p) {
-    switch (p) {
-        case ProcAmpParam::kBlackLevel:
-            return s.blackLevel;
-        case ProcAmpParam::kGain:
-            return s.gain;
-        case ProcAmpParam::kContrast:
-            return s.contrast;
-        case ProcAmpParam::kGamma:
-            return s.gamma;
-        case ProcAmpParam::kColourSat:
-            return s.colourSat;
-        case ProcAmpParam::kULevel:
-            return s.uLevelShift;
-        case ProcAmpParam::kVLevel:
-            break;
-    }
-    return s.vLevelShift;
-}
-
 bool NeverUsed(const ProcAmpPreset& p) {
     return p.reserved0 == 0 && p.blackLevel == 0 && p.gain == 0 && p.contrast == 0 &&
            p.gamma == 0 && p.colourSat == 0 && p.uLevelShift == 0 && p.vLevelShift == 0;
@@ -67,12 +47,16 @@ void ProcAmpWindowModel::Open() {
     }
     // The graticule in percent, as the monitor of this window starts.
     if (monitor_) monitor_->graticuleType = 1;
+    // Cancel undoes everything done in the window, a recall included: an operator who tries a
+    // preset on the live output and cancels gets the picture back as it was.
+    backup_.settings = state_.settings;
+    backup_.presetName = state_.presetName;
     backup_.applyToOutput = state_.applyToOutput;
     Refresh();
 }
 
 int32_t ProcAmpWindowModel::Value(ProcAmpParam p) const {
-    return ParamOf(state_.settings, p);
+    return ParamValue(state_.settings, p);
 }
 
 std::string ProcAmpWindowModel::LabelText(ProcAmpParam p) const {
@@ -196,13 +180,7 @@ void ProcAmpWindowModel::Refresh() {
     state_.Refresh();
     state_.monitorPreview = state_.monitorOn;
     if (monitor_) monitor_->waveformOn = state_.wfmOn;
-    TakeBackup();
     if (onRefresh) onRefresh();
-}
-
-void ProcAmpWindowModel::TakeBackup() {
-    backup_.settings = state_.settings;
-    backup_.presetName = state_.presetName;
 }
 
 void ProcAmpWindowModel::Ok() {

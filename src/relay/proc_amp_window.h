@@ -1,9 +1,9 @@
 // What the controls of the proc amp window ("Korvo Velmor NDI® ProcAmp") do to the record's proc
 // amp: slider moves, label clicks, linking and effect order, the momentary bypass, the output and
 // monitor switches, Reset, the six preset slots with their button colours and captions, and the
-// backup that Cancel returns to. The window is a view: it forwards every click here and shows
-// what this model says. Window thread only; the tables it rebuilds reach the video thread by the
-// proc amp's own publish.
+// backup taken at the opening that Cancel returns to. The window is a view: it forwards every click
+// here and shows what this model says. Window thread only; the tables it rebuilds reach the video
+// thread by the proc amp's own publish.
 #pragma once
 
 #include <array>
@@ -70,13 +70,15 @@ public:
     void Loaded();
 
     // The window closes: OK keeps everything; Cancel returns the settings, the name and "Apply
-    // to o/p" to the backup (monitor, waveform, current slot and stored slots stay).
+    // to o/p" to what they were when the window opened, also after a Reset, a recall or a load
+    // (monitor, waveform, current slot and stored slots stay as they are).
     void Ok();
     void Cancel();
 
     // Reported after each change, so the window moves that slider and rewrites that label.
     std::function<void(ProcAmpParam)> onParamChanged;
-    // Reported after a refresh (Reset, recall, load, Cancel): every control may have changed.
+    // Reported after a refresh (opening, Reset, recall, load, Cancel): every control may have
+    // changed.
     std::function<void()> onRefresh;
 
 private:
@@ -87,7 +89,6 @@ private:
     };
 
     void Refresh();
-    void TakeBackup();
     void ReportLinkedChange(ProcAmpParam p);
     int StoredColour(int n) const;
     bool ValidSlot(int n) const { return n >= 0 && n < kSlots; }

@@ -133,29 +133,33 @@ TEST_F(ProcAmpWindowTest, ResetRunsInItsOrderAndClearsTheCurrentSlotsFlag) {
     EXPECT_EQ(state.presets[0].storedFlag, 0);
     EXPECT_EQ(state.presets[0].gain, -20) << "the slot's values stay";
     EXPECT_EQ(model.FxOrderText(), "Levels > Contrast > Gamma");
-    // Reset takes a new backup: Cancel now keeps the neutral settings.
-    model.Cancel();
-    EXPECT_EQ(state.settings, ProcAmpSettings{});
 }
 
-TEST_F(ProcAmpWindowTest, CancelReturnsToTheLastRefreshNotToTheOpening) {
+TEST_F(ProcAmpWindowTest, CancelReturnsToTheStateAtTheOpeningEvenAfterARecall) {
     FillSlot(3, -30, "Night");
+    state.settings.contrast = 70;
+    state.settings.uvLinking = 2;
+    state.presetName = "Before";
     state.applyToOutput = 0;
     model.Open();
+    const ProcAmpSettings opened = state.settings;
     model.ToggleApply();
     model.Recall(3);
+    EXPECT_EQ(state.settings.gain, -30);
     model.SetParam(P::kColourSat, 90);
     model.SetPresetName("Typed");
+    model.Reset();
     model.ToggleMonitor();
     model.Cancel();
-    EXPECT_EQ(state.settings.gain, -30) << "the recalled preset";
-    EXPECT_EQ(state.settings.colourSat, 50);
-    EXPECT_EQ(state.presetName, "Night");
-    EXPECT_EQ(state.applyToOutput, 0) << "as at the opening";
+    EXPECT_EQ(state.settings, opened);
+    EXPECT_EQ(state.presetName, "Before");
+    EXPECT_EQ(state.applyToOutput, 0);
     EXPECT_EQ(state.monitorOn, 1) << "not restored";
     EXPECT_EQ(state.currentPreset, 3);
     EXPECT_EQ(state.monitorPreview, 0);
+    EXPECT_EQ(state.active, 1);
     EXPECT_EQ(state.AcquireTables()->uTable[0], 0) << "the chroma tables are neutral again";
+    EXPECT_NE(state.AcquireTables()->lumaTable[64], 64) << "the opening's contrast";
 }
 
 TEST_F(ProcAmpWindowTest, SwitchesColoursAndTheWindowSize) {

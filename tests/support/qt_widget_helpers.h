@@ -39,6 +39,22 @@ inline QImage Render(QWidget& widget) {
     return image;
 }
 
+// Controls of `window` that a screen reader would not name by their caption: buttons whose
+// accessible name is not their text, and other visible controls that take the focus without a
+// name. Empty when every control is named.
+inline QStringList NamingFaults(QWidget& window) {
+    QStringList faults;
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            if (AccessibleName(b) != b->text().remove('&')) faults << b->text();
+        } else if (w->isVisible() && w->focusPolicy() != Qt::NoFocus &&
+                   AccessibleName(w).isEmpty()) {
+            faults << w->metaObject()->className();
+        }
+    }
+    return faults;
+}
+
 // Every visible control of `window` lies inside it, and every button's caption fits the button.
 // The failures name the controls; an empty list means the window is drawn without clipping.
 // With VELMOR_SCREENSHOTS=<folder>, the window as drawn is also written there as `png`.
