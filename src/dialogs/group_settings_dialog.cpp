@@ -97,6 +97,18 @@ GroupSettingsDialog::GroupSettingsDialog(GroupSetup& setup, QWidget* parent)
     connect(outputExtra_, &QLineEdit::editingFinished, this, &GroupSettingsDialog::TakeOutput);
 }
 
+GroupSettingsDialog::~GroupSettingsDialog() {
+    // The boxes report losing the focus while Qt destroys them, after this object's own part.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+}
+
+void GroupSettingsDialog::done(int result) {
+    TakeDetection();
+    TakeOutput();
+    QDialog::done(result);
+}
+
 void GroupSettingsDialog::TakeDetection() {
     setup_.detectPublicCheck = detectPublic_->isChecked() ? 1 : 0;
     setup_.detectAppsCheck = detectApps_->isChecked() ? 1 : 0;

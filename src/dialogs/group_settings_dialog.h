@@ -18,6 +18,11 @@ class GroupSettingsDialog : public QDialog {
     Q_OBJECT
 public:
     explicit GroupSettingsDialog(GroupSetup& setup, QWidget* parent = nullptr);
+    ~GroupSettingsDialog() override;
+
+    // OK, Cancel and Escape alike: what is typed in a box that still has the focus is taken over
+    // first.
+    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

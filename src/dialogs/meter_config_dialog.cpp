@@ -123,6 +123,12 @@ MeterConfigDialog::MeterConfigDialog(MeterSettings& settings, MeterLink& link, Q
     connect(onMain_, &QCheckBox::clicked, this, [this](bool on) { config_.SetOnMainOutput(on); });
 }
 
+MeterConfigDialog::~MeterConfigDialog() {
+    // No control reports to a window that is half destroyed.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+}
+
 void MeterConfigDialog::TakePositions() {
     config_.SetPositions(vertical_->value(), horizontal_->value());
     const QString text = QString::fromStdString(config_.PositionText());

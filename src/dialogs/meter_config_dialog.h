@@ -20,6 +20,7 @@ class MeterConfigDialog : public QDialog {
     Q_OBJECT
 public:
     MeterConfigDialog(MeterSettings& settings, MeterLink& link, QWidget* parent = nullptr);
+    ~MeterConfigDialog() override;
 
 private:
     void TakePositions();

@@ -88,6 +88,12 @@ ProcAmpDialog::ProcAmpDialog(ProcAmpState& state, PreviewRenderer& monitor, INot
     model_.Open();
 }
 
+ProcAmpDialog::~ProcAmpDialog() {
+    // The name box reports losing the focus while Qt destroys it, after the model is gone.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+}
+
 void ProcAmpDialog::BuildControls() {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(kMargin, kMargin, kMargin, kMargin);

@@ -34,6 +34,7 @@ public:
     // it to the bridge); messages go to `notifier`.
     ProcAmpDialog(ProcAmpState& state, PreviewRenderer& monitor, INotifier& notifier,
                   QWidget* parent = nullptr);
+    ~ProcAmpDialog() override;
 
     // The file window of "Load": returns the chosen file, or an empty text when it was
     // cancelled. Defaults to the desktop's file window "Load ProcAmp Preset"; tests put their

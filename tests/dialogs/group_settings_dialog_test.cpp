@@ -93,6 +93,14 @@ TEST_F(GroupSettingsTest, CancelKeepsTheEdits) {
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     EXPECT_EQ(record.detectPublic, 0);
     EXPECT_STREQ(setup.receiveGroups, "");
+
+    // Escape while a box still has the focus: what was typed there is kept too.
+    dialog->open();
+    Type(In<QLineEdit>("Velmor output", "additional Groups"), " 2");
+    QTest::keyClick(In<QLineEdit>("Velmor output", "additional Groups"), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_STREQ(record.outputExtraGroups, "Gallery 2");
+    EXPECT_STREQ(setup.sendGroups, "Korvo Velmor,Gallery 2");
 }
 
 TEST_F(GroupSettingsTest, EveryControlIsNamedByItsCaptionAndFitsTheWindow) {
