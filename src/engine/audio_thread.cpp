@@ -214,6 +214,8 @@ void Engine::AudioThread() {
         ndi_.recv_free_audio_v2(recv, &frame);
     }
 
+    // No more blocks will lower the meter: without this the bars would stand at the last level.
+    if (PpmMeter* meter = r.ppmMeter.get()) meter->AudioEnded();
     bridge_.SetAudioCaption("No audio");
     bridge_.SetSignalLamp(Lamp::Grey);  // the lamp as it was before any connection
     EndThread(r.audioThreadAlive, r.videoThreadAlive, recv);

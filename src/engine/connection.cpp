@@ -188,9 +188,7 @@ void Engine::Probe(NDIlib_recv_instance_t recv) {
             bridge_.SetButton(WindowButton::Deinterlace, deinterlaceColours[shown],
                               kDeinterlaceNames[shown]);
             r_.audioReceiver = recv;
-            r_.meterFrameSize[0] = video.xres;
-            r_.meterFrameSize[1] = video.yres;
-            r_.meterGeometryDirty = 1;
+            if (PpmMeter* meter = r_.ppmMeter.get()) meter->SetFrameSize(video.xres, video.yres);
             SetMeterChangeFlags(r_, kMeterChangePicture);
             videoTries = 0;
             ndi_.recv_free_video_v2(recv, &video);

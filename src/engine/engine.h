@@ -150,6 +150,7 @@ private:
     NDIlib_tally_t lastTally_{};
     int lastSecond_ = 0;
     int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
+    uint32_t placedGeometry_ = 0;    // MeterPicture::geometry of the picture placed last
     // The meter buffers still hold the meter at a placement since changed (current, spare).
     bool ppmStale_ = false, ppmSpareStale_ = false;
     // The first skipped frame of a connection has been shown (video thread or probe / audio).

@@ -84,7 +84,8 @@ bool Engine::UsableVideoFrame(NDIlib_recv_instance_t recv, NDIlib_video_frame_v2
 void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     RelayRecord& r = r_;
     PpmMeter* meter = r.ppmMeter.get();
-    if (!meter || !r.ppmEnabled || r.meterGeometryDirty ||
+    // While the meter sizes its pictures again, the old picture is not laid on the new frame.
+    if (!meter || !meter->ppmEnabled.load(std::memory_order_relaxed) ||
         meter->meterGeometryDirty.load(std::memory_order_acquire)) {
         return;
     }
@@ -95,25 +96,28 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
         return;
 
     const MeterSettings& ms = r.meterSettings;
-    auto load = [](const auto& field) {
-        return std::atomic_ref(field).load(std::memory_order_relaxed);
-    };
-    std::atomic_ref<uint8_t> flags(r.meterSettings.meterChangeFlags);
-    const bool replace = flags.load() & kMeterChangePicture;
+    std::atomic<uint8_t>& flags = r.meterLink.meterChangeFlags;
+    // A picture sized or laid out differently from the one placed last (a new layout chosen in
+    // the configuration window, a new frame size) is placed again even without bit 0: its place
+    // depends on its size.
+    const bool replace =
+        (flags.load() & kMeterChangePicture) || current->geometry != placedGeometry_;
     if (replace) {
         // The positions are percentages; whatever a file held, the product stays in range.
-        const int64_t h = std::clamp(load(ms.meterPosH), 0, 100);
-        const int64_t v = std::clamp(load(ms.meterPosV), 0, 100);
+        const int64_t h = std::clamp(LoadMeterSetting(ms.meterPosH), 0, 100);
+        const int64_t v = std::clamp(LoadMeterSetting(ms.meterPosV), 0, 100);
         meterX_ = static_cast<int>((f.xres - picture.width - 40) * h / 100 + 20);
         meterY_ = static_cast<int>((f.yres - picture.height - 40) * v / 100 + 20);
+        placedGeometry_ = current->geometry;
     }
-    const int layout = load(ms.meterLayout);
-    const bool vertical = layout == 1;
+    // Placed by the layout the picture was drawn for, which may still be the old one for a few
+    // frames after the layout was chosen.
+    const bool vertical = current->layout == 1;
     // The vertical meter stands at column x, centred down; the others lie at height y, centred
     // across.
     const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
     const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
-    if (r.ppmOverlayOn && load(ms.meterOnMainOutput)) {
+    if (r.ppmOverlayOn && LoadMeterSetting(ms.meterOnMainOutput)) {
         if (IsBGRA(f)) {
             picture.DrawOnto(x, y, anchor, kDrawCopy, f.p_data, kPixelBGRA, f.xres, f.yres,
                              f.line_stride_in_bytes);
@@ -125,7 +129,8 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     }
     const NDIlib_video_frame_v2_t& ppm = r.ppmFrame;
     const size_t ppmBytes = static_cast<size_t>(ppm.xres) * ppm.yres * 4;
-    if (load(ms.meterSeparateOutput) && ppmBytes <= r.ppmBuffer.size() && layout <= 2) {
+    if (LoadMeterSetting(ms.meterSeparateOutput) && ppmBytes <= r.ppmBuffer.size() &&
+        LoadMeterSetting(ms.meterLayout) <= 2) {
         // The other buffer still holds the meter at its old place: it is cleared when its turn
         // comes (it may be in the sender's hands now).
         if (replace) ppmSpareStale_ = true;
@@ -200,10 +205,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         r.videoFormatSeen = 1;
         SetUpOutput(f);
     } else if (f.xres != r.outputWidth || f.yres != r.outputHeight) {
-        r.meterFrameSize[0] = f.xres;
-        r.meterFrameSize[1] = f.yres;
+        if (PpmMeter* meter = r.ppmMeter.get()) meter->SetFrameSize(f.xres, f.yres);
         SetMeterChangeFlags(r, kMeterChangePicture);
-        r.meterGeometryDirty = 1;
         SetUpOutput(f);
     }
 
@@ -357,10 +360,9 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         if (keyThisFrame) ndi_.send_send_video_v2(keySender, &r.keyFrame);
         const NDIlib_send_instance_t ppm = r.ppmSender;
         const MeterSettings& ms = r.meterSettings;
-        if (ppm && r.ppmOverlayOn && r.ppmEnabled &&
-            std::atomic_ref<const uint8_t>(ms.meterSeparateOutput)
-                .load(std::memory_order_relaxed) &&
-            std::atomic_ref<const uint8_t>(ms.meterLayout).load(std::memory_order_relaxed) <= 2) {
+        const PpmMeter* meter = r.ppmMeter.get();
+        if (ppm && r.ppmOverlayOn && meter && meter->ppmEnabled.load(std::memory_order_relaxed) &&
+            LoadMeterSetting(ms.meterSeparateOutput) && LoadMeterSetting(ms.meterLayout) <= 2) {
             SendMeterFrame(ppm);
         }
     }

@@ -88,9 +88,6 @@ int ApplyLoadedConfig(RelayRecord& r, INotifier& notifier, ISettingsView& view,
     // 9. Meter settings, when their block was read.
     if (sections >= 3) {
         const int separate = r.meterSettings.meterSeparateOutput;
-        r.ppmEnabled = separate;
-        r.meterLink.meterMode = r.meterSettings.meterMode;
-        r.meterLink.meterLayout = r.meterSettings.meterLayout;
         if (PpmMeter* meter = r.ppmMeter.get()) {
             meter->SetOverlayEnabled(separate != 0);
             meter->vmixMode = r.meterSettings.meterMode;

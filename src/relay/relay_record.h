@@ -189,12 +189,13 @@ public:
     OverlayState overlaySetup;
     std::u16string remoteText;
     Shared<int32_t> ppmOverlayOn{0};
-    Shared<int32_t> ppmEnabled{0};
-    Shared<int32_t> meterGeometryDirty{0};
-    std::array<Shared<int32_t>, 2> meterFrameSize{};
-    MeterSettings meterSettings{};  // persisted; engine threads read it through std::atomic_ref
+    // The meter's state has one copy of each field: the stored choices here (engine threads read
+    // them through LoadMeterSetting), the run-time change bits and measurements in meterLink, and
+    // what the meter itself applies (mode, layout, enable flags, frame size, pictures) in
+    // ppmMeter.
+    MeterSettings meterSettings{};  // persisted
     // The PPM meter (made by the application with the platform's text rasteriser; none in tests
-    // that do not need it) and the main-window fields it reads on the audio thread.
+    // that do not need it).
     std::unique_ptr<PpmMeter> ppmMeter;
     MeterLink meterLink;
     PreviewState preview;
@@ -211,7 +212,6 @@ public:
     Shared<int32_t> ringSend{0};
     Shared<int32_t> mapDialogOpen{0};
     Shared<float> monitorLevel{1.0f};
-    Shared<float> meterScale{0.1f};
 
     // --- Setup windows' state ---
     GrabSetup grabSetup;
@@ -223,11 +223,10 @@ public:
     SettingsRecord settingsRecord{};
 };
 
-// Sets bits of meterSettings.meterChangeFlags. The window, the video thread and the audio thread
-// all change them, so every change is an atomic read-modify-write on the stored byte.
+// Sets bits of meterLink.meterChangeFlags. The window, the video thread and the audio thread all
+// change them, so every change is an atomic read-modify-write.
 inline void SetMeterChangeFlags(RelayRecord& record, uint8_t bits) {
-    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags)
-        .fetch_or(bits, std::memory_order_relaxed);
+    record.meterLink.meterChangeFlags.fetch_or(bits, std::memory_order_relaxed);
 }
 
 // The monitor level control: 0 Mute (0.0), 1 Dim (0.25), 2 Full (1.0). Any other stored value
