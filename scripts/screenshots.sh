@@ -3,8 +3,12 @@
 #   idle.png      the window just started, no source
 #   menu.png      the same with the Velmor menu open
 #   relaying.png  relaying velmor-testsrc: picture in the preview, PPM meter, magenta lamp
+#   procamp.png, group-settings.png, ppm-config.png
+#                 the setup windows, opened from the window by the setup windows' end-to-end
+#                 test (the proc amp with Monitor and WFM on, over the test source)
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)
-# Builds nothing: BUILD_DIR must hold velmor and velmor-testsrc. Needs Xvfb, xdotool, dbus-daemon
+# Builds nothing: BUILD_DIR must hold velmor, velmor-testsrc, velmor-sink and
+# velmor_window_e2e_tests. Needs Xvfb, xdotool, dbus-daemon
 # and ImageMagick's import (scripts/setup.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +16,8 @@ build=$(realpath "${1:-build}")
 out=$(realpath -m "${2:-docs/screenshots}")
 velmor="$build/src/app/velmor"
 testsrc="$build/tools/velmor-testsrc/velmor-testsrc"
-for f in "$velmor" "$testsrc"; do
+windows="$build/tests/app/window_e2e/velmor_window_e2e_tests"
+for f in "$velmor" "$testsrc" "$windows"; do
   [ -x "$f" ] || { echo "screenshots: $f is missing (build it first)" >&2; exit 1; }
 done
 for t in xdotool import; do
@@ -70,3 +75,13 @@ id=$(window_id)
 wait_log "$tmp/testsrc.log" 'short_name="NDI Velmor"'  # velmor's receiver has connected
 sleep 2  # the meter's needles rise and the preview fills
 shoot "$id" relaying.png
+
+# 3. The setup windows, drawn on this display and taken from it.
+VELMOR_SCREENSHOTS="$out" "$windows" >"$tmp/windows.log" 2>&1 || {
+  echo "screenshots: the setup windows' test failed" >&2
+  cat "$tmp/windows.log" >&2
+  exit 1
+}
+for f in procamp.png group-settings.png ppm-config.png; do
+  echo "screenshots: $out/$f"
+done

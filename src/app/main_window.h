@@ -26,6 +26,7 @@ class LevelPicture;
 class NDIcombobox;
 class NDIlistDialog;
 class PMeterButton;
+class ProcAmpDialog;
 class StatusLamp;
 class VidBox;
 
@@ -46,6 +47,9 @@ public:
     void ShowSourcesWindow() override;
     void CloseNdiWindows() override;
     NDIlistDialog* sourcesWindow() const { return sourcesWindow_; }
+    void RunProcAmp() override;
+    bool RunGroupSettings() override;
+    void RunMeterConfig() override;
     void OpenUrl(const std::string& url) override;
 
     // The keyboard filter of the window (F1, Enter as Tab, Escape, F12), for every key event of
@@ -101,6 +105,7 @@ private:
     QAction* onTopAction_ = nullptr;
     QAction* loadAction_ = nullptr;
     QAction* saveAction_ = nullptr;
+    ProcAmpDialog* procAmpDialog_ = nullptr;  // while the proc amp window is open
 };
 
 // Opens the main window and runs until the copy ends; returns the process's exit code.

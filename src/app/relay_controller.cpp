@@ -92,8 +92,8 @@ bool RelayController::Start() {
     tap_ = std::make_unique<MonitorAudioTap>(
         monitorQueue_, [this](float* left, float* right, int samples, float gain) {
             RelayRecord& rec = record_;
-            rec.meterLink.ebuMode = rec.ebuMode.load();
-            rec.ppmMeter->MeterBlock(rec.meterLink, left, right, samples, gain > 0.0f ? gain : 1.0);
+            rec.ppmMeter->MeterBlock(rec.meterLink, rec.meterSettings, rec.ebuMode.load(), left,
+                                     right, samples, gain > 0.0f ? gain : 1.0);
             return rec.meterLink.meterScale.load();
         });
     meterTimer_.start(kMeterPeriodMs);
@@ -236,14 +236,10 @@ void RelayController::RefreshMeterFlags() {
     PpmMeter& meter = *r.ppmMeter;
     meter.vmixMode = r.meterSettings.meterMode;
     if (r.ppmOverlayOn) {
-        r.ppmEnabled = 1;
         meter.SetOverlayEnabled(true);
         model_.SetButton(WindowButton::PpmOverlay, 1);
     } else {
-        if (!r.meterSettings.meterSeparateOutput) {
-            r.ppmEnabled = 0;
-            meter.SetOverlayEnabled(false);
-        }
+        if (!r.meterSettings.meterSeparateOutput) meter.SetOverlayEnabled(false);
         model_.SetButton(WindowButton::PpmOverlay, 0);
     }
     SetMeterChangeFlags(r, kMeterChangePicture);
@@ -252,11 +248,6 @@ void RelayController::RefreshMeterFlags() {
 void RelayController::MeterTick() {
     RelayRecord& r = record_;
     PpmMeter& meter = *r.ppmMeter;
-    // A new frame size: the meter rebuilds its pictures before they are drawn again.
-    if (r.meterGeometryDirty) {
-        meter.SetFrameSize(r.meterFrameSize[0], r.meterFrameSize[1]);
-        r.meterGeometryDirty = 0;
-    }
     const bool repaint1 = meter.MeterTick(1);
     const bool repaint2 = meter.MeterTick(2);
     if (repaint1 || repaint2) model_.MeterChanged();

@@ -65,6 +65,9 @@ public:
     void ShowPreviewOn(bool shown) {
         bridge_.SetRenderer(PreviewTarget::Main, shown ? &mainPreview_ : nullptr);
     }
+    // The proc amp window's monitor. It outlives every opening of the window, so the video thread
+    // may still be rendering into it when the window has just closed.
+    PreviewRenderer& procAmpPreview() { return procAmpPreview_; }
 
     // The parts the command set works on. Window thread.
     RelayRecord& record() { return record_; }
@@ -118,6 +121,7 @@ private:
     ModelBridge bridge_{record_, model_, calls_, *this};
     WindowThreadNotifier notifier_{side_, calls_};
     PreviewRenderer mainPreview_;
+    PreviewRenderer procAmpPreview_;
     NdiLoadResult ndi_;
     MonitorQueue monitorQueue_;
     MonitorDevice monitorDevice_;

@@ -185,6 +185,8 @@ void AudioPath::Run(NDIlib_recv_instance_t recv) {
         if (c_.tap) c_.tap->MonitorTap(r, *tap);
         c_.ndi.recv_free_audio_v2(recv, &frame);
     }
+    // No more blocks will lower the meter: without this the bars would stand at the last level.
+    if (PpmMeter* meter = r.ppmMeter.get()) meter->AudioEnded();
     c_.bridge.ShowMediaEnded(MediaKind::Audio);
 }
 

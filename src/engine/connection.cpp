@@ -152,9 +152,7 @@ void Connection::Probe(NDIlib_recv_instance_t recv) {
             r.deinterlaceMode = mode;
             c_.bridge.ShowDeinterlaceMode((mode >= 0 && mode < 4) ? mode : 0);
             r.audioReceiver = recv;
-            r.meterFrameSize[0] = video.xres;
-            r.meterFrameSize[1] = video.yres;
-            r.meterGeometryDirty = 1;
+            if (PpmMeter* meter = r.ppmMeter.get()) meter->SetFrameSize(video.xres, video.yres);
             SetMeterChangeFlags(r, kMeterChangePicture);
             videoTries = 0;
             c_.ndi.recv_free_video_v2(recv, &video);

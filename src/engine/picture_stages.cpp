@@ -10,11 +10,6 @@ namespace velmor {
 
 namespace {
 
-template <typename T>
-T Relaxed(const T& field) {
-    return std::atomic_ref<const T>(field).load(std::memory_order_relaxed);
-}
-
 // The DrawOnto kind of frames of `layout`; 0 for layouts pictures are not drawn onto.
 int DrawKind(PixelLayout layout) {
     switch (layout) {
@@ -86,7 +81,6 @@ bool MeterStage::Configure(StageChain& chain) {
     if (s.meterOnFrame && layout == PixelLayout::Bgra) onFrame_ = OnFrame::Copy;
     if (s.meterOnFrame && layout == PixelLayout::Uyvy) onFrame_ = OnFrame::Blend;
     separate_ = s.meterSeparate;
-    vertical_ = s.meterVertical;
     blend_ = &BlendRowsFor(BestKernelLevel());
     if (PpmMeter* meter = c_.r.ppmMeter.get())
         meter->uyvaWanted.store(s.meterOn && onFrame_ == OnFrame::Blend, std::memory_order_relaxed);
@@ -117,8 +111,8 @@ void MeterStage::DrawOnFrame(PathFrame& frame, const MeterPicture& current, int 
 void MeterStage::Run(PathFrame& frame) {
     RelayRecord& r = c_.r;
     PpmMeter* meter = r.ppmMeter.get();
-    if (!meter || r.meterGeometryDirty || meter->meterGeometryDirty.load(std::memory_order_acquire))
-        return;
+    // While the meter sizes its pictures again, the old picture is not laid on the new frame.
+    if (!meter || meter->meterGeometryDirty.load(std::memory_order_acquire)) return;
     const MeterPicture* current = meter->AcquireOverlayPicture();
     const ImageBuffer& picture = current->picture;
     const NDIlib_video_frame_v2_t& f = frame.out;
@@ -127,19 +121,26 @@ void MeterStage::Run(PathFrame& frame) {
         return;
 
     const MeterSettings& ms = r.meterSettings;
-    std::atomic_ref<uint8_t> flags(r.meterSettings.meterChangeFlags);
-    const bool replace = flags.load() & kMeterChangePicture;
+    std::atomic<uint8_t>& flags = r.meterLink.meterChangeFlags;
+    // A picture sized or laid out differently from the one placed last (a new layout chosen in
+    // the configuration window, a new frame size) is placed again even without bit 0: its place
+    // depends on its size.
+    const bool replace =
+        (flags.load() & kMeterChangePicture) || current->geometry != placedGeometry_;
     if (replace) {
         // The positions are percentages; whatever a file held, the product stays in range.
-        const int64_t h = std::clamp(Relaxed(ms.meterPosH), 0, 100);
-        const int64_t v = std::clamp(Relaxed(ms.meterPosV), 0, 100);
+        const int64_t h = std::clamp(LoadMeterSetting(ms.meterPosH), 0, 100);
+        const int64_t v = std::clamp(LoadMeterSetting(ms.meterPosV), 0, 100);
         meterX_ = static_cast<int>((f.xres - picture.width - 40) * h / 100 + 20);
         meterY_ = static_cast<int>((f.yres - picture.height - 40) * v / 100 + 20);
+        placedGeometry_ = current->geometry;
     }
-    // The vertical meter stands at column x, centred down; the others lie at height y, centred
-    // across.
-    const int x = vertical_ ? meterX_ : 0, y = vertical_ ? 0 : meterY_;
-    const int anchor = vertical_ ? kAnchorCentreDown : kAnchorCentreAcross;
+    // Placed by the layout the picture was drawn for, which may still be the old one for a few
+    // frames after the layout was chosen. The vertical meter stands at column x, centred down; the
+    // others lie at height y, centred across.
+    const bool vertical = current->layout == 1;
+    const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
+    const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
     if (onFrame_ != OnFrame::None) DrawOnFrame(frame, *current, x, y, anchor);
     const NDIlib_video_frame_v2_t& ppm = r.ppmFrame;
     const size_t ppmBytes = static_cast<size_t>(ppm.xres) * ppm.yres * 4;

@@ -10,34 +10,30 @@ namespace {
 
 constexpr uint32_t kCaptureTimeoutMs = 100;
 
-template <typename T>
-T Relaxed(const T& field) {
-    return std::atomic_ref<const T>(field).load(std::memory_order_relaxed);
-}
-
 }  // namespace
 
 VideoSettings ReadVideoSettings(RelayRecord& r) {
     VideoSettings s;
     const MeterSettings& ms = r.meterSettings;
-    const int layout = Relaxed(ms.meterLayout);
-    const bool separate = Relaxed(ms.meterSeparateOutput) != 0;
+    const int layout = LoadMeterSetting(ms.meterLayout);
+    const bool separate = LoadMeterSetting(ms.meterSeparateOutput) != 0;
     const ProcAmpState& pa = r.procAmp;
     const bool procAmp = pa.active != 0;
+    const PpmMeter* meter = r.ppmMeter.get();
+    const bool meterOn = meter && meter->ppmEnabled.load(std::memory_order_relaxed);
     s.deinterlaceMode = r.deinterlaceMode;
     s.procAmpOnOutput = procAmp && pa.applyToOutput;
     s.procAmpOnPreview = procAmp && !pa.applyToOutput;
     s.overlayOn = r.overlaySetup.overlayOn != 0;
-    s.meterOn = r.ppmEnabled != 0;
-    s.meterOnFrame = r.ppmOverlayOn && Relaxed(ms.meterOnMainOutput);
+    s.meterOn = meterOn;
+    s.meterOnFrame = r.ppmOverlayOn && LoadMeterSetting(ms.meterOnMainOutput);
     s.meterSeparate = separate && layout <= 2;
-    s.meterVertical = layout == 1;
     s.rotationMode = r.rotationMode;
     s.timecodeBurnIn = r.timecodeBurnIn != 0;
     s.keySplit = r.keyFillSplit && r.keySender;
     s.airSend = r.airSendOutput && r.airSend;
     s.commsReturn = r.commsReturn != 0;
-    s.meterSend = r.ppmSender && r.ppmOverlayOn && r.ppmEnabled && separate && layout <= 2;
+    s.meterSend = r.ppmSender && r.ppmOverlayOn && meterOn && separate && layout <= 2;
     s.monitorPreview = pa.monitorPreview != 0;
     s.previewOn = r.previewOn != 0;
     return s;
@@ -131,10 +127,8 @@ bool VideoPath::Bookkeeping(const NDIlib_video_frame_v2_t& f, float rate) {
         output_.SetUpOutput(f);
         setUp = true;
     } else if (f.xres != r.outputWidth || f.yres != r.outputHeight) {
-        r.meterFrameSize[0] = f.xres;
-        r.meterFrameSize[1] = f.yres;
+        if (PpmMeter* meter = r.ppmMeter.get()) meter->SetFrameSize(f.xres, f.yres);
         SetMeterChangeFlags(r, kMeterChangePicture);
-        r.meterGeometryDirty = 1;
         output_.SetUpOutput(f);
         setUp = true;
     }

@@ -42,10 +42,9 @@ struct VideoSettings {
     bool procAmpOnOutput = false;   // active and "Apply to o/p"
     bool procAmpOnPreview = false;  // active, not applied to the output
     bool overlayOn = false;
-    bool meterOn = false;        // ppmEnabled
+    bool meterOn = false;        // the meter's ppmEnabled
     bool meterOnFrame = false;   // "PPM overlay" on, drawn on the main output
     bool meterSeparate = false;  // drawn into the meter source's picture (layouts 0 to 2)
-    bool meterVertical = false;  // layout 1
     int32_t rotationMode = 0;
     bool timecodeBurnIn = false;
     bool keySplit = false;     // key+fill split on, and a key sender

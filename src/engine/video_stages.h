@@ -65,9 +65,9 @@ private:
     EngineContext& c_;
     enum class OnFrame { None, Copy, Blend } onFrame_ = OnFrame::None;
     bool separate_ = false;
-    bool vertical_ = false;
     const BlendRowKernels* blend_ = nullptr;
     int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
+    uint32_t placedGeometry_ = 0;    // MeterPicture::geometry of the picture placed last
 };
 
 class GeometryStage : public VideoStage {

@@ -83,9 +83,6 @@ void TakeStoredProcAmpAndGrab(RelayRecord& r) {
 
 void TakeStoredMeterSettings(RelayRecord& r) {
     const int separate = r.meterSettings.meterSeparateOutput;
-    r.ppmEnabled = separate;
-    r.meterLink.meterMode = r.meterSettings.meterMode;
-    r.meterLink.meterLayout = r.meterSettings.meterLayout;
     if (PpmMeter* meter = r.ppmMeter.get()) {
         meter->SetOverlayEnabled(separate != 0);
         meter->vmixMode = r.meterSettings.meterMode;

@@ -7,7 +7,6 @@
 // end go the other way: the window thread sets them, the video thread advances them.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -50,9 +49,6 @@ struct RecordEngineState {
     // Frames beyond the limits of engine/frame_limits.h, released unused (since start-up).
     std::atomic<int32_t> skippedVideoFrames{0};
     std::atomic<int32_t> skippedAudioFrames{0};
-    // The meter picture must be rebuilt for a new frame size (the meter timer clears it).
-    std::atomic<int32_t> meterGeometryDirty{0};
-    std::array<std::atomic<int32_t>, 2> meterFrameSize{};
 
     // --- Requests: set by the window thread, advanced by the video thread ---
     std::atomic<int32_t> freezeState{0};  // 0 live, 2 freeze requested, 1 freeze held

@@ -68,9 +68,9 @@ struct RecordSettings {
     // --- Overlays and meter ---
     OverlayState overlaySetup;
     Shared<int32_t> ppmOverlayOn{0};
-    Shared<int32_t> ppmEnabled{0};
     // Stored as its own configuration block and in effect as read; engine threads read it through
-    // std::atomic_ref.
+    // LoadMeterSetting. The meter's run-time bits are in meterLink, what it applies (mode, layout,
+    // enable flags, frame size, pictures) in ppmMeter (both beside the groups, relay_record.h).
     MeterSettings meterSettings{};
 
     // --- Audio ---
@@ -84,7 +84,6 @@ struct RecordSettings {
     Shared<uint8_t> audioDelayFrames{0};  // likewise
     Shared<int32_t> mapDialogOpen{0};     // the monitor hears the window's copy meanwhile
     Shared<float> monitorLevel{1.0f};
-    Shared<float> meterScale{0.1f};
 };
 
 }  // namespace velmor

@@ -63,7 +63,7 @@ bool RelayRecord::ApplyStartupDefaults() {
     meterSettings.meterPosV = 90;
     meterSettings.meterPosH = 10;
     monitorLevel = 1.0f;
-    meterScale = 0.1f;
+    meterLink.meterScale = 0.1f;
     ebuMode = 1;
 
     // Remaining defaults.

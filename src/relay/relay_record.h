@@ -82,17 +82,17 @@ public:
     // --- The meter and the preview: shared with their own rules ---
     // The PPM meter (made by the application with the platform's text rasteriser; none in tests
     // that do not need it): the audio thread measures, the window thread builds its pictures, the
-    // video thread draws them (ppm_meter.h). meterLink holds the fields it shares with the window.
+    // video thread draws them (ppm_meter.h). meterLink holds its run-time change bits and
+    // measurements; the stored choices are meterSettings (RecordSettings). One copy of each field.
     std::unique_ptr<PpmMeter> ppmMeter;
     MeterLink meterLink;
     PreviewState preview;
 };
 
-// Sets bits of meterSettings.meterChangeFlags. The window, the video thread and the audio thread
-// all change them, so every change is an atomic read-modify-write on the stored byte.
+// Sets bits of meterLink.meterChangeFlags. The window, the video thread and the audio thread all
+// change them, so every change is an atomic read-modify-write.
 inline void SetMeterChangeFlags(RelayRecord& record, uint8_t bits) {
-    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags)
-        .fetch_or(bits, std::memory_order_relaxed);
+    record.meterLink.meterChangeFlags.fetch_or(bits, std::memory_order_relaxed);
 }
 
 // The monitor level control: 0 Mute (0.0), 1 Dim (0.25), 2 Full (1.0). Any other stored value

@@ -31,10 +31,6 @@ int32_t& ParamRef(ProcAmpSettings& s, ProcAmpParam p) {
     return s.vLevelShift;
 }
 
-int32_t Param(const ProcAmpSettings& s, ProcAmpParam p) {
-    return ParamRef(const_cast<ProcAmpSettings&>(s), p);  // read only
-}
-
 // One contrast or gamma stage over an entry e of the 10-bit curve.
 inline int Stage(int e, int p, const uint16_t* up, const uint16_t* down) {
     if (p > 50) return ((p - 50) * down[e] + (100 - p) * e) / 50;
@@ -49,6 +45,10 @@ void BuildChroma(uint8_t* table, int offset, int k) {
 }
 
 }  // namespace
+
+int32_t ParamValue(const ProcAmpSettings& s, ProcAmpParam p) {
+    return ParamRef(const_cast<ProcAmpSettings&>(s), p);  // read only
+}
 
 void SetIdentity(ProcAmpByteTables& t) {
     for (int i = 0; i < 256; ++i) {
@@ -179,7 +179,7 @@ void FullRebuild(ProcAmpTables& t, const ProcAmpSettings& s) {
 
 std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s) {
     char text[32];
-    const int32_t v = Param(s, p);
+    const int32_t v = ParamValue(s, p);
     switch (p) {
         case ProcAmpParam::kGain:
             std::snprintf(text, sizeof text, "%.1f%%",

@@ -51,6 +51,9 @@ ProcAmpSettings LimitToSliderRanges(const ProcAmpSettings& s);
 
 enum class ProcAmpParam { kBlackLevel, kGain, kContrast, kGamma, kColourSat, kULevel, kVLevel };
 
+// The parameter's value in `s`.
+int32_t ParamValue(const ProcAmpSettings& s, ProcAmpParam p);
+
 // Display value of a slider's label, e.g. "+0", "100.0%", "-25".
 std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s);
 

@@ -162,7 +162,6 @@ TEST(HostileConfig, EveryStoredFieldIsBroughtIntoItsRange) {
          [](const RelayRecord& r, const RecordingView&) {
              EXPECT_EQ(r.meterSettings.meterMode, 0);
              EXPECT_EQ(r.meterSettings.meterLayout, 0);
-             EXPECT_EQ(r.meterLink.meterLayout, 0);
          }},
         {"preset slot values",
          [](auto& f) {

@@ -41,8 +41,7 @@ protected:
     }
     // After connecting: the meter is drawn from the next frame on.
     void StartMeter() {
-        record.meterGeometryDirty = 0;  // the meter has been rebuilt for this size
-        record.ppmEnabled = 1;
+        record.ppmMeter->BuildOverlayPicture();  // the meter is rebuilt for this size
         record.ppmOverlayOn = 1;
     }
 

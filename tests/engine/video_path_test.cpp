@@ -192,16 +192,17 @@ TEST_F(EngineTest, RateChangeKeepsTheOutputAndStopsTheAudioDelay) {
 }
 
 TEST_F(EngineTest, SizeChangeSetsUpTheOutputAgain) {
+    record.ppmMeter = std::make_unique<PpmMeter>();
     QueueLeadIn(kUyvy);
     ASSERT_TRUE(Connect());
-    record.meterGeometryDirty = 0;
+    record.ppmMeter->BuildOverlayPicture();  // the window rebuilt the meter for the first size
     const auto larger = VideoFormat(128, 72, NDIlib_FourCC_video_type_UYVY);
     ndi.QueueVideo(larger, Pattern(larger, 0));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(record.outputWidth, 128);
     EXPECT_EQ(record.keyFrame.xres, 128);
-    EXPECT_EQ(record.meterGeometryDirty, 1);
-    EXPECT_EQ(record.meterFrameSize[0], 128);
+    EXPECT_EQ(record.ppmMeter->meterGeometryDirty, 1);
+    EXPECT_EQ(record.ppmMeter->meterFrameWidth, 128);
     EXPECT_EQ(SentData(ndi, record.mainSender).back(), Pattern(larger, 0));
 }
 
@@ -316,7 +317,7 @@ TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
     void* ppm = record.ppmSender;
     ASSERT_NE(ppm, nullptr);
     StartMeter();
-    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+    SetMeterChangeFlags(record, kMeterChangePicture);
     const auto picture = Pattern(format, 3);
     ndi.QueueVideo(format, picture);
     ASSERT_TRUE(Drain());
@@ -336,7 +337,7 @@ TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
         drawn += meterFrame->data[i] != 0;
     EXPECT_GT(drawn, 0u) << "the meter source carries the meter picture";
     EXPECT_LT(drawn, 320u * 180u) << "and transparency around it";
-    EXPECT_EQ(record.meterSettings.meterChangeFlags & kMeterChangePicture, 0);
+    EXPECT_EQ(record.meterLink.meterChangeFlags & kMeterChangePicture, 0);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <functional>
 
 #include "dialogs/sources_found_dialog.h"
+#include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 #include "support/temp_dir.h"
 #include "tools/process.h"
@@ -50,10 +51,6 @@ const std::string& NdiDir() {
     }();
     return dir;
 }
-
-struct BoxSeen {
-    QString title, text;
-};
 
 class Window : public ::testing::Test {
 protected:
@@ -88,21 +85,6 @@ protected:
         }
         ADD_FAILURE() << "no control named " << name.toStdString();
         return nullptr;
-    }
-
-    // Runs `action`, answers the message box it opens with `answer`, returns what it showed.
-    BoxSeen AnswerBox(const std::function<void()>& action, QMessageBox::StandardButton answer) {
-        BoxSeen seen;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) return;
-            seen = {box->windowTitle(), box->text()};
-            box->button(answer)->click();
-        });
-        poll.start(10);
-        action();
-        return seen;
     }
 
     testing::TempDir dir_;
@@ -178,25 +160,25 @@ TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
     record().videoThreadRun = 1;
     auto* groups = Named<QPushButton>("Groups");
     ASSERT_NE(groups, nullptr);
-    const BoxSeen refused =
-        AnswerBox([&] { QTest::mouseClick(groups, Qt::LeftButton); }, QMessageBox::Cancel);
+    const testing::BoxShown refused =
+        testing::AnswerBox([&] { QTest::mouseClick(groups, Qt::LeftButton); }, QMessageBox::Cancel);
     EXPECT_EQ(refused.title, "NDI Group setup");
     EXPECT_EQ(refused.text, "You must disconnect the NDI Source first");
     EXPECT_EQ(record().videoThreadRun, 1) << "Cancel changes nothing";
 
-    const BoxSeen quit =
-        AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
-                  QMessageBox::Cancel);
+    const testing::BoxShown quit =
+        testing::AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
+                           QMessageBox::Cancel);
     EXPECT_EQ(quit.title, "Quit NDI Velmor");
     EXPECT_EQ(quit.text, "You must disconnect the NDI Source first");
 
     // Escape and the window's close button ask the same; disconnected, they ask to exit.
     record().videoThreadAlive = 0;
     record().videoThreadRun = 0;
-    const BoxSeen escape =
-        AnswerBox([&] { QTest::keyClick(window_.get(), Qt::Key_Escape); }, QMessageBox::Cancel);
+    const testing::BoxShown escape = testing::AnswerBox(
+        [&] { QTest::keyClick(window_.get(), Qt::Key_Escape); }, QMessageBox::Cancel);
     EXPECT_EQ(escape.text, "OK to exit?");
-    const BoxSeen close = AnswerBox([&] { window_->close(); }, QMessageBox::Ok);
+    const testing::BoxShown close = testing::AnswerBox([&] { window_->close(); }, QMessageBox::Ok);
     EXPECT_EQ(close.text, "OK to exit?");
     EXPECT_EQ(quitCode_, 0);
 }
