@@ -41,6 +41,8 @@ public:
                        MessageButtons buttons) override;
     bool RunGrabSettings() override;
     void RunAbout() override;
+    bool RunAudioMap() override;
+    void RunOverlaySetup(int outputWidth, int outputHeight) override;
     void OpenUrl(const std::string& url) override;
 
     // The keyboard filter of the window (F1, Enter as Tab, Escape, F12), for every key event of
