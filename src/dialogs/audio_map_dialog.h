@@ -21,6 +21,7 @@ class QRadioButton;
 namespace velmor {
 
 class NDIAudioMapperDialog : public QDialog {
+    Q_OBJECT
 public:
     // `mapper.mapperChannels` (1..32) channels.
     explicit NDIAudioMapperDialog(NDIAudioMapper& mapper, QWidget* parent = nullptr);

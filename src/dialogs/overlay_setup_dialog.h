@@ -32,6 +32,7 @@ class VidBox;
 class ThumbnailArea;
 
 class OLSetup : public QDialog {
+    Q_OBJECT
 public:
     // `notifier` shows the window's messages. The window switches the preview and the timers off
     // when it closes; the pictures it made stay in `state`.

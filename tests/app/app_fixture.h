@@ -26,6 +26,7 @@ public:
     int groupRuns = 0, aboutRuns = 0, grabSettingsRuns = 0;
     bool groupAnswer = false;
     std::function<bool()> audioMap;  // the Audio Map window: edits the mapper, answers OK
+    std::function<void(int, int)> overlaySetup;  // the Overlay window, given the output size
 
     void Log(const std::string& line) override { logs.push_back(line); }
     MessageAnswer Show(const std::string& text, const std::string& caption,
@@ -43,6 +44,9 @@ public:
         return true;
     }
     bool RunAudioMap() override { return audioMap ? audioMap() : false; }
+    void RunOverlaySetup(int w, int h) override {
+        if (overlaySetup) overlaySetup(w, h);
+    }
     void OpenUrl(const std::string& url) override { urls.push_back(url); }
 };
 
