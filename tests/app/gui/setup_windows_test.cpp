@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "dialogs/audio_map_dialog.h"
 #include "dialogs/overlay_setup_dialog.h"
+#include "support/modal_driver.h"
 #include "support/qt_widget_helpers.h"
 #include "support/temp_dir.h"
 #include "widgets/colour_button.h"
@@ -22,9 +23,9 @@
 namespace velmor {
 namespace {
 
-struct BoxSeen {
-    QString title, text;
-};
+using testing::BoxAnswerer;
+using testing::ClickNamed;
+using testing::RunModal;
 
 class SetupWindows : public ::testing::Test {
 protected:
@@ -43,14 +44,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         ASSERT_TRUE(window_->controller().Start());
         ASSERT_TRUE(QTest::qWaitFor([&] { return record().instanceProbe == 0; }));
-        // Every message box is answered OK and remembered.
-        QObject::connect(&answerer_, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) return;
-            boxes_.push_back({box->windowTitle(), box->text()});
-            box->button(QMessageBox::Ok)->click();
-        });
-        answerer_.start(10);
     }
     void TearDown() override { window_.reset(); }
     RelayRecord& record() { return window_->controller().record(); }
@@ -62,31 +55,14 @@ protected:
         ADD_FAILURE() << "no button " << caption.toStdString();
         return nullptr;
     }
-    // Clicks `caption` on the main window; `inside` runs once its modal window is open.
     template <typename Window>
     void RunWindow(const QString& caption, const std::function<void(Window&)>& inside) {
-        bool ran = false;
-        QTimer::singleShot(0, [&] {
-            ASSERT_TRUE(QTest::qWaitFor([] {
-                return qobject_cast<Window*>(QApplication::activeModalWidget()) != nullptr;
-            }));
-            inside(*qobject_cast<Window*>(QApplication::activeModalWidget()));
-            ran = true;
-        });
-        QTest::mouseClick(MainButton(caption), Qt::LeftButton);
-        EXPECT_TRUE(ran) << caption.toStdString() << " opened no window";
-    }
-    static void ClickNamed(QWidget& window, const QString& name) {
-        for (auto* b : window.findChildren<QAbstractButton*>()) {
-            if (testing::AccessibleName(b) == name) return QTest::mouseClick(b, Qt::LeftButton);
-        }
-        ADD_FAILURE() << "no control " << name.toStdString();
+        RunModal<Window>(MainButton(caption), inside);
     }
 
     testing::TempDir dir_;
     std::unique_ptr<MainWindow> window_;
-    QTimer answerer_;
-    std::vector<BoxSeen> boxes_;
+    BoxAnswerer boxes_;
 };
 
 TEST_F(SetupWindows, TheOverlayWindowAsksAboutASequenceAndReportsItsLength) {
@@ -99,16 +75,16 @@ TEST_F(SetupWindows, TheOverlayWindowAsksAboutASequenceAndReportsItsLength) {
     RunWindow<OLSetup>("Overlay", [&](OLSetup& setup) {
         setup.chooseFile = [&](const FileWindowRequest&) { return dir_.File("clip0007.png"); };
         ClickNamed(setup, "Load Overlay");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return boxes_.size() == 2; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return boxes_.seen.size() == 2; }));
         ClickNamed(setup, "On/Off");
         ClickNamed(setup, "OK");
     });
-    ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[0].title, "Sequence detection");
-    EXPECT_EQ(boxes_[0].text,
+    ASSERT_EQ(boxes_.seen.size(), 2u);
+    EXPECT_EQ(boxes_.seen[0].title, "Sequence detection");
+    EXPECT_EQ(boxes_.seen[0].text,
               "Sequence exists - ending with:\n\nclip0009.png\n\nLoad 2 more images?");
-    EXPECT_EQ(boxes_[1].title, "Sequence detection");
-    EXPECT_EQ(boxes_[1].text, "Final image number 9\n\nSequence length = 3");
+    EXPECT_EQ(boxes_.seen[1].title, "Sequence detection");
+    EXPECT_EQ(boxes_.seen[1].text, "Final image number 9\n\nSequence length = 3");
     const OverlayState& s = record().overlaySetup;
     EXPECT_EQ(s.sequenceMode, 1);
     EXPECT_EQ(PublishedNodes(s).size(), 3u);
