@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "engine/engine.h"
+#include "relay/overlay_state.h"
 #include "support/fake_ndi.h"
 #include "support/recording_bridge.h"
 #include "support/recording_fakes.h"
@@ -99,6 +100,78 @@ void BM_RelayFrame(benchmark::State& state) {
 BENCHMARK(BM_RelayFrame)
     ->ArgsProduct({{2, 4}, {kOff, kOn}})
     ->ArgNames({"bytes_per_pixel", "steps_on"})
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+
+// The image overlay's added cost: steps off, the overlay on with one full-frame picture with alpha,
+// or with a sequence of full-frame pictures (a new picture every frame, so none stays in cache).
+enum OverlayKind { kNoOverlay = 0, kPicture = 1, kSequence = 2 };
+constexpr int kSequenceLength = 8;
+
+OverlayNodePtr FullFramePicture(OverlayState& s, int seed) {
+    std::shared_ptr<OverlayNode> node = MakeOverlayNode(s);
+    node->bgra.FillColour(kWidth, kHeight, 0, 0, 0, 0);
+    uint8_t* p = node->bgra.pixels();
+    for (int64_t i = 0; i < int64_t{kWidth} * kHeight; ++i) {
+        p[i * 4 + 0] = static_cast<uint8_t>(i * 7 + seed);
+        p[i * 4 + 1] = static_cast<uint8_t>(i * 13 + seed);
+        p[i * 4 + 2] = static_cast<uint8_t>(i * 3 + seed);
+        p[i * 4 + 3] = static_cast<uint8_t>(i % kWidth * 255 / (kWidth - 1));  // every alpha
+    }
+    node->uyva.CopyRGBAdataFrom(node->bgra);
+    node->uyva.ConvertToUYVA();
+    CountOverlayNode(s, *node);
+    return node;
+}
+
+void BM_RelayFrameOverlay(benchmark::State& state) {
+    const bool bgra = state.range(0) == 4;
+    const auto kind = static_cast<OverlayKind>(state.range(1));
+    FakeNdi ndi;
+    ndi.recordVideoData = false;
+    testing::RecordingBridge bridge;
+    testing::RecordingNotifier notifier;
+    auto record = std::make_unique<RelayRecord>();
+    record->ApplyStartupDefaults();
+    OverlayState& overlay = record->overlaySetup;
+    if (kind != kNoOverlay) {
+        std::vector<OverlayNodePtr> nodes;
+        for (int i = 0; i < (kind == kSequence ? kSequenceLength : 1); ++i)
+            nodes.push_back(FullFramePicture(overlay, i));
+        PublishPictures(overlay, std::move(nodes));
+        overlay.sequenceMode = kind == kSequence ? 1 : 0;
+        overlay.overlayOn = 1;
+    }
+    Engine engine(*record, ndi.api(), bridge, notifier);
+    const auto format = testing::VideoFormat(
+        kWidth, kHeight, bgra ? NDIlib_FourCC_video_type_BGRA : NDIlib_FourCC_video_type_UYVY, 60,
+        1);
+    const auto picture = testing::Pattern(format, 1);
+    for (int i = 0; i < 4; ++i)
+        ndi.QueueVideo(format, picture);
+    if (!engine.ConnectTo(NDIlib_source_t{"BENCH (Source)", "127.0.0.1:1"})) {
+        state.SkipWithError("no connection");
+        return;
+    }
+    record->previewOn = 0;
+    ndi.WaitFor([&] { return ndi.VideoQueueSize() == 0; });
+    size_t sent = ndi.videoSentCount;
+    for (auto _ : state) {
+        ndi.QueueVideo(format, picture);
+        if (!ndi.WaitForVideoSent(++sent)) {
+            state.SkipWithError("frame not sent");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * picture.size()));
+    engine.Disconnect();
+    engine.StopAndWait();
+}
+BENCHMARK(BM_RelayFrameOverlay)
+    ->ArgsProduct({{2, 4}, {kNoOverlay, kPicture, kSequence}})
+    ->ArgNames({"bytes_per_pixel", "overlay"})
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
