@@ -3,8 +3,10 @@
 #   idle.png      the window just started, no source
 #   menu.png      the same with the Velmor menu open
 #   relaying.png  relaying velmor-testsrc: picture in the preview, PPM meter, magenta lamp
+#   overlay-setup.png  the "Overlay setup" window with a picture loaded, placed and switched on
+#   audio-map.png      the "NDI® Audio Map & Gain" window for four channels
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)
-# Builds nothing: BUILD_DIR must hold velmor and velmor-testsrc. Needs Xvfb, xdotool, dbus-daemon
+# Builds nothing: BUILD_DIR must hold velmor, velmor-testsrc and the dialog tests. Needs Xvfb, xdotool, dbus-daemon
 # and ImageMagick's import (scripts/setup.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +14,8 @@ build=$(realpath "${1:-build}")
 out=$(realpath -m "${2:-docs/screenshots}")
 velmor="$build/src/app/velmor"
 testsrc="$build/tools/velmor-testsrc/velmor-testsrc"
-for f in "$velmor" "$testsrc"; do
+dialogs="$build/tests/dialogs/velmor_dialogs_tests"
+for f in "$velmor" "$testsrc" "$dialogs"; do
   [ -x "$f" ] || { echo "screenshots: $f is missing (build it first)" >&2; exit 1; }
 done
 for t in xdotool import; do
@@ -70,3 +73,8 @@ id=$(window_id)
 wait_log "$tmp/testsrc.log" 'short_name="NDI Velmor"'  # velmor's receiver has connected
 sleep 2  # the meter's needles rise and the preview fills
 shoot "$id" relaying.png
+
+# 3. The setup windows, drawn on the same display by the dialog tests' screenshot cases.
+VELMOR_SCREENSHOT_DIR="$out" "$dialogs" --gtest_filter='*.Screenshot' >"$tmp/dialogs.log" 2>&1 ||
+  { cat "$tmp/dialogs.log" >&2; exit 1; }
+for f in overlay-setup.png audio-map.png; do echo "screenshots: $out/$f"; done
