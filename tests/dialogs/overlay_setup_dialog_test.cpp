@@ -97,6 +97,9 @@ TEST_F(OverlayWindow, LoadingOnePictureShowsItsThumbnailAndFacts) {
     Load(logo);
     EXPECT_TRUE(notifier_.shown.empty()) << "no sequence, no message";
     EXPECT_EQ(request_.title, "Load Overlay Image");
+    ASSERT_EQ(request_.filters.size(), 2u);
+    EXPECT_EQ(request_.filters[0].caption, "Image Files (*.bmp;*.gif;*.jpg;*.png;*.tif)");
+    EXPECT_EQ(request_.filters[1].pattern, "*.*");
     ASSERT_EQ(Published().size(), 1u);
     EXPECT_EQ(state_.sequenceMode, 0);
     EXPECT_EQ(state_.imageLoaded, 1);
