@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "support/modal_driver.h"
 #include "support/qt_widget_helpers.h"
 
 namespace velmor {
@@ -40,29 +41,9 @@ protected:
     }
     template <typename T = QWidget>
     T* Named(const QString& name) {
-        for (T* w : dialog_->findChildren<T*>()) {
-            if (AccessibleName(w) == name) return w;
-        }
-        ADD_FAILURE() << "no control named " << name.toStdString();
-        return nullptr;
+        return testing::FindNamed<T>(*dialog_, name);
     }
-    // Opens the gain menu with a real click and picks `text` in it.
-    void PickGain(const QString& text) {
-        QTimer::singleShot(50, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            ASSERT_NE(menu, nullptr) << "the gain menu is open";
-            for (QAction* a : menu->actions()) {
-                if (a->text() == text) {
-                    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
-                    return;
-                }
-            }
-            ADD_FAILURE() << "no step " << text.toStdString();
-            menu->close();
-        });
-        QTest::mouseClick(dialog_->gainButton(), Qt::LeftButton);
-        QTest::qWait(100);
-    }
+    void PickGain(const QString& text) { testing::PickFromMenu(dialog_->gainButton(), text); }
 
     NDIAudioMapper mapper_;
     std::unique_ptr<NDIAudioMapperDialog> dialog_;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include "support/modal_driver.h"
 #include "support/qt_widget_helpers.h"
 #include "support/recording_fakes.h"
 #include "support/temp_dir.h"
@@ -58,11 +59,7 @@ protected:
 
     template <typename T = QWidget>
     T* Named(const QString& name) {
-        for (T* w : dialog_->findChildren<T*>()) {
-            if (AccessibleName(w) == name) return w;
-        }
-        ADD_FAILURE() << "no control named " << name.toStdString();
-        return nullptr;
+        return testing::FindNamed<T>(*dialog_, name);
     }
     CColButton* Coloured(const char* caption) { return Named<CColButton>(caption); }
     void Click(const char* caption) {

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -16,6 +17,33 @@
 #include "support/qt_widget_helpers.h"
 
 namespace velmor::testing {
+
+// The control of `window` whose accessible name is `name` (a test failure when there is none).
+template <typename T = QWidget>
+T* FindNamed(QWidget& window, const QString& name) {
+    for (T* w : window.findChildren<T*>()) {
+        if (AccessibleName(w) == name) return w;
+    }
+    ADD_FAILURE() << "no control named " << name.toStdString();
+    return nullptr;
+}
+
+// Clicks `button`, whose menu opens in a loop of its own, and clicks the entry `text` in it.
+inline void PickFromMenu(QAbstractButton* button, const QString& text) {
+    ASSERT_NE(button, nullptr);
+    QTimer::singleShot(50, [text] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << "the menu is open";
+        for (QAction* a : menu->actions()) {
+            if (a->text() == text)
+                return QTest::mouseClick(menu, Qt::LeftButton, {},
+                                         menu->actionGeometry(a).center());
+        }
+        ADD_FAILURE() << "no entry " << text.toStdString();
+        menu->close();
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 // Clicks the button of `window` named `name`.
 inline void ClickNamed(QWidget& window, const QString& name) {
