@@ -1,12 +1,11 @@
-// Feeds arbitrary bytes to the start-up configuration load: the file reader and everything that
-// puts the loaded values into effect.
-#include <sys/mman.h>
-#include <unistd.h>
-
+// Feeds arbitrary bytes to the start-up configuration load: the reader and everything that puts
+// the loaded values into effect. The bytes are read from memory, as the file reader reads them
+// once it has the file's contents.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "persist/config_file.h"
 #include "persist/startup_load.h"
 
 namespace {
@@ -42,17 +41,11 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const int fd = memfd_create("velmor-config", 0);
-    if (fd < 0) return 0;
-    if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) {
-        close(fd);
-        return 0;
-    }
     // One record for every run (its constructor builds the proc amp tables); the constructor's
     // defaults are enough, the large output buffers play no part in a load.
     static velmor::RelayRecord record;
     NullSink sink;
-    velmor::RunStartupConfigLoad(record, sink, sink, sink, "/proc/self/fd/" + std::to_string(fd));
-    close(fd);
+    velmor::LoadConfigBytes(record, data, size, sink);
+    velmor::ApplyLoadedConfig(record, sink, sink, sink);
     return 0;
 }

@@ -3,10 +3,14 @@
 #   idle.png      the window just started, no source
 #   menu.png      the same with the Velmor menu open
 #   relaying.png  relaying velmor-testsrc: picture in the preview, PPM meter, magenta lamp
+#   procamp.png, group-settings.png, ppm-config.png
+#                 the setup windows, opened from the window by the setup windows' end-to-end
+#                 test (the proc amp with Monitor and WFM on, over the test source)
 #   overlay-setup.png  the "Overlay setup" window with a picture loaded, placed and switched on
 #   audio-map.png      the "NDI® Audio Map & Gain" window for four channels
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)
-# Builds nothing: BUILD_DIR must hold velmor, velmor-testsrc and the dialog tests. Needs Xvfb, xdotool, dbus-daemon
+# Builds nothing: BUILD_DIR must hold velmor, velmor-testsrc, velmor-sink,
+# velmor_window_e2e_tests and velmor_dialogs_tests. Needs Xvfb, xdotool, dbus-daemon
 # and ImageMagick's import (scripts/setup.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,8 +18,9 @@ build=$(realpath "${1:-build}")
 out=$(realpath -m "${2:-docs/screenshots}")
 velmor="$build/src/app/velmor"
 testsrc="$build/tools/velmor-testsrc/velmor-testsrc"
+windows="$build/tests/app/window_e2e/velmor_window_e2e_tests"
 dialogs="$build/tests/dialogs/velmor_dialogs_tests"
-for f in "$velmor" "$testsrc" "$dialogs"; do
+for f in "$velmor" "$testsrc" "$windows" "$dialogs"; do
   [ -x "$f" ] || { echo "screenshots: $f is missing (build it first)" >&2; exit 1; }
 done
 for t in xdotool import; do
@@ -74,7 +79,18 @@ wait_log "$tmp/testsrc.log" 'short_name="NDI Velmor"'  # velmor's receiver has c
 sleep 2  # the meter's needles rise and the preview fills
 shoot "$id" relaying.png
 
-# 3. The setup windows, drawn on the same display by the dialog tests' screenshot cases.
+# 3. The setup windows, drawn on this display and taken from it.
+VELMOR_SCREENSHOTS="$out" "$windows" >"$tmp/windows.log" 2>&1 || {
+  echo "screenshots: the setup windows' test failed" >&2
+  cat "$tmp/windows.log" >&2
+  exit 1
+}
+for f in procamp.png group-settings.png ppm-config.png; do
+  echo "screenshots: $out/$f"
+done
+
+# 4. The overlay and audio map windows, drawn on the same display by the dialog tests' screenshot
+# cases.
 VELMOR_SCREENSHOT_DIR="$out" "$dialogs" --gtest_filter='*.Screenshot' >"$tmp/dialogs.log" 2>&1 ||
   { cat "$tmp/dialogs.log" >&2; exit 1; }
 for f in overlay-setup.png audio-map.png; do echo "screenshots: $out/$f"; done

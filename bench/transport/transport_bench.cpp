@@ -1,7 +1,8 @@
-// Frames through the built-in transport over loopback, against memcpy of the same frames: one
-// sender and one receiver in this process, each frame sent and then captured before the next,
-// so the time per frame is also the send-to-capture latency. CPU time counts every thread of the
-// process (the transport's I/O thread does most of the work).
+// Frames through the built-in transport between a sender and a receiver of this process, on both
+// paths between programs of one machine (loopback TCP, and shared memory), against memcpy of the
+// same frames: each frame sent and then captured before the next, so the time per frame is also
+// the send-to-capture latency. CPU time counts every thread of the process (sender, receiver and
+// the transport's I/O thread).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +42,22 @@ int64_t Now100ns() {
            100;
 }
 
+// Whether `p` lies in a frame-slot mapping of this process (the picture was not copied).
+bool InSlot(const void* p) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    const auto a = reinterpret_cast<uintptr_t>(p);
+    while (std::getline(maps, line)) {
+        if (line.find("/memfd:velmor-ndi-slots") == std::string::npos) continue;
+        uintptr_t begin = 0, end = 0;
+        char dash = 0;
+        std::istringstream in(line);
+        in >> std::hex >> begin >> dash >> end;
+        if (a >= begin && a < end) return true;
+    }
+    return false;
+}
+
 std::vector<uint8_t> Frame(int w, int h) {
     std::vector<uint8_t> f(static_cast<size_t>(w) * h * 2);
     for (size_t i = 0; i < f.size(); ++i)
@@ -62,8 +81,13 @@ void BM_Memcpy(benchmark::State& state) {
 void BM_Transport(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     const int fps = static_cast<int>(state.range(2));
+    const bool shared = state.range(3) != 0;
     const auto& ndi = Ndi();
-    const std::string name = "bench " + std::to_string(w) + "x" + std::to_string(h);
+    // Read when the sender and the receiver are made: this pair takes the path asked for.
+    setenv("VELMOR_NDI_TCP", shared ? "0" : "1", 1);
+    state.SetLabel(shared ? "shared memory" : "TCP");
+    const std::string name =
+        "bench " + std::to_string(w) + "x" + std::to_string(h) + (shared ? " shared" : " tcp");
     NDIlib_send_create_t sc{name.c_str(), nullptr, false, false};
     auto sender = ndi.send_create(&sc);
     NDIlib_find_instance_t finder = ndi.find_create_v2(nullptr);
@@ -96,6 +120,25 @@ void BM_Transport(benchmark::State& state) {
     frame.timecode = NDIlib_send_timecode_synthesize;
     frame.p_data = pixels.data();
     frame.line_stride_in_bytes = w * 2;
+    // Until the path asked for carries the frames (the first ones go over TCP while the
+    // receiver joins the shared path).
+    bool inSlot = false;
+    for (int i = 0; i < 200 && inSlot != shared; ++i) {
+        ndi.send_send_video_v2(sender, &frame);
+        NDIlib_video_frame_v2_t v{};
+        NDIlib_frame_type_e type;
+        while ((type = ndi.recv_capture_v2(recv, &v, nullptr, nullptr, 100)) ==
+               NDIlib_frame_type_status_change) {
+        }
+        if (type == NDIlib_frame_type_video) {
+            inSlot = InSlot(v.p_data);
+            ndi.recv_free_video_v2(recv, &v);
+        }
+    }
+    // Nothing left over: each iteration captures the frame it sent.
+    for (NDIlib_video_frame_v2_t v{};
+         ndi.recv_capture_v2(recv, &v, nullptr, nullptr, 50) == NDIlib_frame_type_video;)
+        ndi.recv_free_video_v2(recv, &v);
     double latencySum = 0;
     int64_t frames = 0, lost = 0;
     for (auto _ : state) {
@@ -118,6 +161,7 @@ void BM_Transport(benchmark::State& state) {
     state.counters["latency_us"] = frames ? latencySum / static_cast<double>(frames) : 0;
     state.counters["lost"] = static_cast<double>(lost);
     state.counters["realtime_fps"] = fps;
+    state.counters["in_slots"] = inSlot;  // 1: the frames came through shared memory
     ndi.recv_destroy(recv);
     ndi.send_destroy(sender);
 }
@@ -126,8 +170,11 @@ void BM_Transport(benchmark::State& state) {
 
 BENCHMARK(BM_Memcpy)->Args({1920, 1080})->Args({3840, 2160})->MeasureProcessCPUTime();
 BENCHMARK(BM_Transport)
-    ->Args({1920, 1080, 60})
-    ->Args({3840, 2160, 30})
+    ->ArgNames({"w", "h", "fps", "shared"})
+    ->Args({1920, 1080, 60, 0})
+    ->Args({1920, 1080, 60, 1})
+    ->Args({3840, 2160, 30, 0})
+    ->Args({3840, 2160, 30, 1})
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

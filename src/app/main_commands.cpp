@@ -89,20 +89,18 @@ void MainCommands::PpmOverlayRightClick() {
     if (!guard.entered()) return;
     RelayRecord& r = c_.record();
     c_.side().RunMeterConfig();
-    MeterSettings& ms = r.meterSettings;
+    // The window changed the record while it was open; the meter takes the result up now.
+    const MeterSettings& ms = r.meterSettings;
+    std::atomic<uint8_t>& flags = r.meterLink.meterChangeFlags;
     if (PpmMeter* meter = r.ppmMeter.get()) {
         meter->vmixMode = ms.meterMode;
-        r.meterLink.meterMode = ms.meterMode;
-        r.meterLink.meterLayout = ms.meterLayout;
-        std::atomic_ref<uint8_t> flags(ms.meterChangeFlags);
         if (flags.load() & kMeterChangeLayout) {
-            flags.fetch_and(static_cast<uint8_t>(~kMeterChangeLayout));
-            meter->SetLayout(ms.meterLayout);
-            r.meterGeometryDirty = 1;
+            flags.fetch_and(static_cast<uint8_t>(~(kMeterChangeLayout | kMeterChangeBit7)));
+            meter->SetLayout(ms.meterLayout);  // rebuilds the pictures before they are drawn
+        } else {
+            meter->layout = ms.meterLayout;
         }
-        const bool enabled = ms.meterSeparateOutput || r.ppmOverlayOn;
-        r.ppmEnabled = enabled ? 1 : 0;
-        meter->SetOverlayEnabled(enabled);
+        meter->SetOverlayEnabled(ms.meterSeparateOutput || r.ppmOverlayOn);
     }
     if (r.ppmOverlayOn && !ms.meterSeparateOutput && !ms.meterOnMainOutput) {
         r.ppmOverlayOn = 0;

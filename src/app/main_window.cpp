@@ -24,7 +24,11 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/audio_map_dialog.h"
 #include "dialogs/grab_settings_dialog.h"
+#include "dialogs/group_settings_dialog.h"
+#include "dialogs/meter_config_dialog.h"
 #include "dialogs/overlay_setup_dialog.h"
+#include "dialogs/proc_amp_dialog.h"
+#include "dialogs/sources_found_dialog.h"
 #include "widgets/app_icon.h"
 #include "widgets/colour_button.h"
 #include "widgets/ip_field.h"
@@ -78,6 +82,7 @@ MainWindow::MainWindow(const RelayOptions& options) {
 }
 
 MainWindow::~MainWindow() {
+    delete sourcesWindow_;  // its workers go to probePark_
     qApp->removeEventFilter(this);
     controller_->model().onChange = nullptr;
     controller_->ShowPreviewOn(false);
@@ -432,6 +437,8 @@ void MainWindow::OnModelChange(const ModelChange& change) {
             if (static_cast<PreviewTarget>(change.index) == PreviewTarget::Main) {
                 preview_->setTallyState(controller_->record().preview.tallyState);
                 preview_->FrameArrived();
+            } else if (procAmpDialog_ != nullptr) {
+                procAmpDialog_->FrameArrived();
             }
             break;
         case ModelChange::Kind::Meter:
@@ -478,6 +485,46 @@ bool MainWindow::RunAudioMap() {
 
 void MainWindow::RunOverlaySetup(int outputWidth, int outputHeight) {
     OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, this);
+    dialog.exec();
+}
+
+void MainWindow::ShowSourcesWindow() {
+    if (!sourcesWindow_) {
+        RelayRecord& r = controller_->record();
+        probePark_.Reap();
+        sourcesWindow_ = new NDIlistDialog(controller_->ndi().api, *this, probePark_,
+                                           r.excludeLocal, r.extraIpText, &sourcesWindow_);
+        sourcesWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    sourcesWindow_->show();
+    sourcesWindow_->raise();
+    sourcesWindow_->activateWindow();
+}
+
+void MainWindow::CloseNdiWindows() {
+    delete sourcesWindow_;
+    // At exit only: each worker is at most one capture time-out from its end.
+    probePark_.JoinAll();
+}
+
+void MainWindow::RunProcAmp() {
+    RelayController& c = *controller_;
+    ProcAmpDialog dialog(c.record().procAmp, c.procAmpPreview(), *this, this);
+    procAmpDialog_ = &dialog;
+    c.bridge().SetRenderer(PreviewTarget::ProcAmpWindow, &c.procAmpPreview());
+    dialog.exec();
+    c.bridge().SetRenderer(PreviewTarget::ProcAmpWindow, nullptr);
+    procAmpDialog_ = nullptr;
+}
+
+bool MainWindow::RunGroupSettings() {
+    GroupSettingsDialog dialog(controller_->record().groupSetup, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void MainWindow::RunMeterConfig() {
+    RelayRecord& r = controller_->record();
+    MeterConfigDialog dialog(r.meterSettings, r.meterLink, this);
     dialog.exec();
 }
 

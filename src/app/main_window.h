@@ -11,6 +11,7 @@
 #include "app/main_commands.h"
 #include "app/relay_controller.h"
 #include "app/window_side.h"
+#include "discovery/probe_park.h"
 
 class QAction;
 class QCheckBox;
@@ -23,7 +24,9 @@ class CColButton;
 class IpField;
 class LevelPicture;
 class NDIcombobox;
+class NDIlistDialog;
 class PMeterButton;
+class ProcAmpDialog;
 class StatusLamp;
 class VidBox;
 
@@ -43,6 +46,12 @@ public:
     void RunAbout() override;
     bool RunAudioMap() override;
     void RunOverlaySetup(int outputWidth, int outputHeight) override;
+    void ShowSourcesWindow() override;
+    void CloseNdiWindows() override;
+    NDIlistDialog* sourcesWindow() const { return sourcesWindow_; }
+    void RunProcAmp() override;
+    bool RunGroupSettings() override;
+    void RunMeterConfig() override;
     void OpenUrl(const std::string& url) override;
 
     // The keyboard filter of the window (F1, Enter as Tab, Escape, F12), for every key event of
@@ -64,6 +73,9 @@ private:
 
     std::unique_ptr<RelayController> controller_;
     std::unique_ptr<MainCommands> commands_;
+    // Probe workers of closed Sources Found windows, joined before the NDI library goes.
+    ProbeThreadPark probePark_;
+    NDIlistDialog* sourcesWindow_ = nullptr;  // top-level, cleared when it closes
 
     // Controls, owned by Qt's parent chain.
     std::array<CColButton*, kWindowButtonCount> buttons_{};
@@ -95,6 +107,7 @@ private:
     QAction* onTopAction_ = nullptr;
     QAction* loadAction_ = nullptr;
     QAction* saveAction_ = nullptr;
+    ProcAmpDialog* procAmpDialog_ = nullptr;  // while the proc amp window is open
 };
 
 // Opens the main window and runs until the copy ends; returns the process's exit code.

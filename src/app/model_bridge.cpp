@@ -35,10 +35,6 @@ void ModelBridge::ShowEbuMode(bool ebu) {
     Text(Caption::Ebu, ebu ? "EBU o/p" : "SMPTE o/p");
 }
 
-void ModelBridge::WriteGrab() {
-    calls_.Call([this] { actions_.WriteGrab(); });
-}
-
 void ModelBridge::ShowTime(int32_t seconds) {
     calls_.Call([this, seconds] {
         if (seconds == 0) {

@@ -30,7 +30,6 @@ public:
     virtual void StartWatchdog() = 0;  // timer 5
     virtual void StopWatchdog() = 0;
     virtual void StartGrabBlink() = 0;  // timer 6, grabBlinks = 4
-    virtual void WriteGrab() = 0;       // the frame in grabImage goes to a file
 };
 
 class ModelBridge : public IWindowBridge, public ISettingsView, public IGrabLamps {
@@ -56,7 +55,9 @@ public:
     void EnableOutputButton(bool enabled) override;
     void ShowKeyFillLabel(bool shown) override;
     void ShowEbuMode(bool ebu) override;
-    void WriteGrab() override;
+    // The application hands the engine a grab sink (platform/grab_worker.h), which writes grabs
+    // on a thread of its own; an engine without one has nothing written here.
+    void WriteGrab() override {}
     void ShowTime(int32_t seconds) override;
     void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) override;
     void StartFreezeBlink() override;

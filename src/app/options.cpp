@@ -15,8 +15,9 @@ CommandLine ParseCommandLine(const QCoreApplication& app) {
     parser.addOption({"headless", "Run without windows (servers, services)."});
     parser.addOption(
         {"source",
-         "Connect to the source NAME when it is listed. NDI names read \"HOST (name)\", the host "
-         "in capitals as the finder lists it.",
+         "Connect to the source NAME when it is found. Names are \"MACHINE (source)\", the "
+         "machine name in capitals as NDI lists it (e.g. \"STUDIO-PC (Camera 1)\"), and must "
+         "match exactly; while seeking, the names on offer are logged.",
          "NAME"});
     parser.addOption(
         {"config", "Configuration file to load and save (default: last.vlm, lastN.vlm).", "FILE"});
@@ -34,8 +35,9 @@ CommandLine ParseCommandLine(const QCoreApplication& app) {
     parser.addOption(
         {"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
     parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
-    parser.addPositionalArgument("address", "Extra IP address(es) for discovery, comma-separated.",
-                                 "[address]");
+    parser.addPositionalArgument(
+        "address", "Extra IPv4 address(es) for discovery, comma-separated (e.g. 192.0.2.7).",
+        "[address]");
     parser.process(app);
 
     CommandLine line;

@@ -7,8 +7,9 @@
 #include "persist/config_file.h"
 #include "persist/startup_load.h"
 #include "platform/drawn_pictures.h"
-#include "platform/grab_writer.h"
+#include "relay/address_list.h"
 #include "relay/capture_apply.h"
+#include "relay/remote_commands.h"
 #include "relay/text_box.h"
 #include "relay/text_fields.h"
 #include "video/timecode_burn_in.h"
@@ -16,7 +17,6 @@
 namespace velmor {
 
 namespace {
-constexpr size_t kRemoteTextLimit = 1024;  // UTF-16 units
 constexpr int kBlinkPeriodMs = 250;
 constexpr int kWatchdogPeriodMs = 3500;
 constexpr int kMeterPeriodMs = 18;
@@ -91,8 +91,8 @@ bool RelayController::Start() {
     tap_ = std::make_unique<MonitorAudioTap>(
         monitorQueue_, [this](float* left, float* right, int samples, float gain) {
             RelayRecord& rec = record_;
-            rec.meterLink.ebuMode = rec.ebuMode.load();
-            rec.ppmMeter->MeterBlock(rec.meterLink, left, right, samples, gain > 0.0f ? gain : 1.0);
+            rec.ppmMeter->MeterBlock(rec.meterLink, rec.meterSettings, rec.ebuMode.load(), left,
+                                     right, samples, gain > 0.0f ? gain : 1.0);
             return rec.meterLink.meterScale.load();
         });
     meterTimer_.start(kMeterPeriodMs);
@@ -107,15 +107,40 @@ bool RelayController::Start() {
     };
     engine_ = std::make_unique<Engine>(r, ndi_.api, bridge_, notifier_, tap_.get(), picker_.get());
     engine_->SetWindowPoster([this](std::function<void()> task) { calls_.Post(std::move(task)); });
+    // Grabs are encoded and written off the video thread; the lamp is window state.
+    grabWorker_ = std::make_unique<GrabWorker>([this](bool ok, const std::string& path) {
+        calls_.Post([this, ok, path] {
+            side_.Log(ok ? "frame grab saved: " + path : "frame grab failed: " + path);
+            model_.SetLamp(LampId::Signal, ok ? Lamp::Green : Lamp::Red);
+            if (ok) StartGrabBlink();
+        });
+    });
+    engine_->SetGrabSink(grabWorker_.get());
+    // While a source is sought, the names on offer, so an operator sees why nothing connects.
+    picker_->onListedNamesChanged = [this](const std::vector<std::string>& names) {
+        std::string line = "sources listed:";
+        for (const std::string& name : names)
+            line += " \"" + name + "\"";
+        side_.Log(names.empty() ? "sources listed: none" : line);
+        const std::string other = SameNameInOtherCase(record_.picker.seekName, names);
+        if (!other.empty())
+            side_.Log("\"" + other + "\" differs from the sought \"" + record_.picker.seekName +
+                      "\" only in letter case; names must match exactly");
+    };
 
     if (options_.showLocal) r.excludeLocal = 0;
     model_.SetFlag(Flag::ExcludeLocal, r.excludeLocal != 0);
-    // The command-line address goes to the Extra IP field and the finder.
+    // The command-line addresses go to the Extra IP field and the finder; an entry that is no
+    // address is named and left out.
     if (!options_.extraIps.empty()) {
-        CopyToField(r.extraIpText, options_.extraIps);
-        model_.SetCaption(Caption::ExtraIp, FieldText(r.extraIpText));
-        model_.SetCaption(Caption::Source,
-                          "Command Line argument = >" + FieldText(r.extraIpText) + "<");
+        model_.SetCaption(Caption::Source, "Command Line argument = >" + options_.extraIps + "<");
+        const AddressListCheck check = CheckAddressList(options_.extraIps);
+        if (!check.ok())
+            side_.Show(AddressListMessage(check, "Command line"), "Command Line",
+                       MessageButtons::Ok);
+        CopyToField(r.extraIpText, check.Joined());
+        // The field holds one address; a list shows its first.
+        model_.SetCaption(Caption::ExtraIp, check.addresses.empty() ? "" : check.addresses[0]);
     }
     RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), nullptr);
 
@@ -209,14 +234,10 @@ void RelayController::RefreshMeterFlags() {
     PpmMeter& meter = *r.ppmMeter;
     meter.vmixMode = r.meterSettings.meterMode;
     if (r.ppmOverlayOn) {
-        r.ppmEnabled = 1;
         meter.SetOverlayEnabled(true);
         model_.SetButton(WindowButton::PpmOverlay, 1);
     } else {
-        if (!r.meterSettings.meterSeparateOutput) {
-            r.ppmEnabled = 0;
-            meter.SetOverlayEnabled(false);
-        }
+        if (!r.meterSettings.meterSeparateOutput) meter.SetOverlayEnabled(false);
         model_.SetButton(WindowButton::PpmOverlay, 0);
     }
     SetMeterChangeFlags(r, kMeterChangePicture);
@@ -225,11 +246,6 @@ void RelayController::RefreshMeterFlags() {
 void RelayController::MeterTick() {
     RelayRecord& r = record_;
     PpmMeter& meter = *r.ppmMeter;
-    // A new frame size: the meter rebuilds its pictures before they are drawn again.
-    if (r.meterGeometryDirty) {
-        meter.SetFrameSize(r.meterFrameSize[0], r.meterFrameSize[1]);
-        r.meterGeometryDirty = 0;
-    }
     const bool repaint1 = meter.MeterTick(1);
     const bool repaint2 = meter.MeterTick(2);
     if (repaint1 || repaint2) model_.MeterChanged();
@@ -248,37 +264,33 @@ void RelayController::OnSourceFound(int index) {
 }
 
 void RelayController::OnBusMessage(const BusMessage& m) {
-    RelayRecord& r = record_;
     if (!engine_) return;
-    if (m.message == RegisteredMessage::GrabFreeze) {
-        if (m.wParam != 0 && m.wParam != r.instanceIndex + 1) return;
-        if (m.lParam == 1) {
-            engine_->RequestGrab();
-        } else if (m.lParam == 2 && r.freezeState == 0) {
-            engine_->Freeze();
-        } else if (m.lParam == 4 && r.freezeState != 0) {
-            engine_->Freeze();
-        }
-    } else if (m.message == RegisteredMessage::TextBox) {
-        if (m.wParam == 8) {
-            r.remoteText.clear();
-        } else if (m.wParam == 9) {
-            // Any program on the bus can send these: a text box never grows past a screenful.
-            if (r.remoteText.size() < kRemoteTextLimit)
-                r.remoteText.push_back(static_cast<char16_t>(m.lParam));
-        } else if (m.wParam == 10) {
+    if (m.message != RegisteredMessage::GrabFreeze && m.message != RegisteredMessage::TextBox)
+        return;
+    // The decoding lives below the application (relay/remote_commands.h); these are its actions.
+    struct Actions : IRemoteActions {
+        RelayController& c;
+        explicit Actions(RelayController& controller) : c(controller) {}
+        void RequestGrab() override { c.engine_->RequestGrab(); }
+        void ToggleFreeze() override { c.engine_->Freeze(); }
+        void ShowTextBox(const std::string& text) override {
+            RelayRecord& r = c.record_;
             // Before any video the overlay only switches on (with whatever picture it had).
-            const std::string text = Utf16ToUtf8(r.remoteText);
             if (r.outputWidth != 0)
-                PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, rasteriser_);
+                PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, c.rasteriser_);
             r.overlaySetup.overlayOn = 1;
-            model_.SetButton(WindowButton::Overlay, 1);
-            side_.Log("remote text box: " + text);
-        } else if (m.wParam == 11) {
-            r.overlaySetup.overlayOn = 0;
-            model_.SetButton(WindowButton::Overlay, 3);
+            c.model_.SetButton(WindowButton::Overlay, 1);
+            c.side_.Log("remote text box: " + text);
         }
-    }
+        void HideTextBox() override {
+            c.record_.overlaySetup.overlayOn = 0;
+            c.model_.SetButton(WindowButton::Overlay, 3);
+        }
+    } actions(*this);
+    HandleRemoteMessage(record_,
+                        m.message == RegisteredMessage::GrabFreeze ? RemoteMessage::GrabFreeze
+                                                                   : RemoteMessage::TextBox,
+                        m.wParam, m.lParam, actions);
 }
 
 // --- Window timers ---
@@ -326,14 +338,6 @@ void RelayController::RunGrabBlinkTick() {
     r.grabBlinks = n - 1;
 }
 
-void RelayController::WriteGrab() {
-    // The video thread waits meanwhile, so grabImage stays as it is while it is written.
-    RelayRecord& r = record_;
-    const bool ok = velmor::WriteGrab(r.grabSetup, r.instanceIndex, r.grabImage, grabOutput_,
-                                      bridge_, std::time(nullptr));
-    side_.Log(ok ? "frame grab saved" : "frame grab failed");
-}
-
 // --- Exit ---
 
 void RelayController::ExitWhenDisconnected(std::function<void()> done) {
@@ -362,7 +366,10 @@ void RelayController::FinishExit(const std::function<void()>& done) {
     if (engine_) {
         engine_->ReapThreads();
         engine_->CloseOutputs();
+        engine_->SetGrabSink(nullptr);
     }
+    grabWorker_.reset();  // writes a grab still waiting
+    side_.CloseNdiWindows();
     picker_.reset();  // the finder goes before the library
     if (ndiStarted_) ndi_.api.destroy();
     ndiStarted_ = false;

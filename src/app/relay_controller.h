@@ -18,6 +18,7 @@
 #include "discovery/source_picker.h"
 #include "engine/engine.h"
 #include "ndi/ndi_library.h"
+#include "platform/grab_worker.h"
 #include "platform/instance_numbering.h"
 #include "platform/message_bus.h"
 #include "platform/monitor_audio_tap.h"
@@ -64,6 +65,9 @@ public:
     void ShowPreviewOn(bool shown) {
         bridge_.SetRenderer(PreviewTarget::Main, shown ? &mainPreview_ : nullptr);
     }
+    // The proc amp window's monitor. It outlives every opening of the window, so the video thread
+    // may still be rendering into it when the window has just closed.
+    PreviewRenderer& procAmpPreview() { return procAmpPreview_; }
 
     // The parts the command set works on. Window thread.
     RelayRecord& record() { return record_; }
@@ -99,7 +103,6 @@ private:
     void StartWatchdog() override;
     void StopWatchdog() override;
     void StartGrabBlink() override;
-    void WriteGrab() override;
     // IFinderControl (the start-up load and the apply step restart the finder through this)
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
                        const char* groups) override;
@@ -118,12 +121,14 @@ private:
     ModelBridge bridge_{record_, model_, calls_, *this};
     WindowThreadNotifier notifier_{side_, calls_};
     PreviewRenderer mainPreview_;
+    PreviewRenderer procAmpPreview_;
     NdiLoadResult ndi_;
     MonitorQueue monitorQueue_;
     MonitorDevice monitorDevice_;
     std::unique_ptr<MonitorAudioTap> tap_;
     std::unique_ptr<SourcePicker> picker_;
     std::unique_ptr<Engine> engine_;
+    std::unique_ptr<GrabWorker> grabWorker_;
     MessageBus bus_;
     std::unique_ptr<InstanceProtocol> instances_;
     QTimer pickerTimer_;
@@ -133,7 +138,6 @@ private:
     QTimer exitTimer_;
     QTimer meterTimer_;
     QtTextRasteriser rasteriser_;
-    ImageBuffer grabOutput_;
     bool ndiStarted_ = false;
     bool exited_ = false;
     bool menuChoicesChanged_ = false;

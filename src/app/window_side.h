@@ -25,6 +25,8 @@ public:
     virtual void RunMeterConfig() {}
     // The Sources Found window, made on first use and then shown again.
     virtual void ShowSourcesWindow() {}
+    // The NDI library closes next: windows with finders or receivers of their own end here.
+    virtual void CloseNdiWindows() {}
     // A page or file in the desktop's browser.
     virtual void OpenUrl(const std::string& /*url*/) {}
 };

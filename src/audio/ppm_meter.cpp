@@ -71,8 +71,9 @@ constexpr uint32_t kOpaqueBlack = 0xFF000000;
 
 }  // namespace
 
-void PpmMeter::MeterBlock(MeterLink& link, float* left, float* right, int samples, double mapGain) {
-    const bool ebu = link.ebuMode.load(std::memory_order_relaxed) != 0;
+void PpmMeter::MeterBlock(MeterLink& link, const MeterSettings& settings, int ebuMode, float* left,
+                          float* right, int samples, double mapGain) {
+    const bool ebu = ebuMode != 0;
     const float scale = ebu ? kEbuScale : kSmpteScale;
     link.meterScale.store(scale, std::memory_order_relaxed);
     smpteScale.store(ebu ? 0 : 1, std::memory_order_relaxed);
@@ -85,7 +86,7 @@ void PpmMeter::MeterBlock(MeterLink& link, float* left, float* right, int sample
     peakRight.store(r.peak, std::memory_order_relaxed);
 
     if (link.meterChangeFlags.load() & kMeterChangeMode) {
-        vmixMode.store(link.meterMode.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        vmixMode.store(LoadMeterSetting(settings.meterMode), std::memory_order_relaxed);
         link.meterChangeFlags.fetch_and(
             static_cast<uint8_t>(~(kMeterChangeMode | kMeterChangeBit7)));
     }
@@ -93,7 +94,7 @@ void PpmMeter::MeterBlock(MeterLink& link, float* left, float* right, int sample
     const int a = ToLevel(l.peak, scale);
     const int b = ToLevel(r.peak, scale);
     if (link.meterChangeFlags.load() & kMeterChangeLayout) {
-        layout.store(link.meterLayout.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        layout.store(LoadMeterSetting(settings.meterLayout), std::memory_order_relaxed);
         meterGeometryDirty.store(1, std::memory_order_release);
         SetLevels(a, b);
         link.meterChangeFlags.fetch_and(
@@ -203,6 +204,13 @@ bool PpmMeter::MeterTick(int timerId) {
         if (ppmEnabled.load(std::memory_order_relaxed)) BuildOverlayPicture();
     }
     return repaint;
+}
+
+void PpmMeter::AudioEnded() {
+    for (std::atomic<int>* hold : {&holdLeft, &holdRight})
+        hold->store(0, std::memory_order_relaxed);
+    for (std::atomic<float>* level : {&peakLeft, &peakRight, &segLevelLeft, &segLevelRight})
+        level->store(0.0f, std::memory_order_relaxed);
 }
 
 bool PpmMeter::TakeScreenOverload(int channel) {

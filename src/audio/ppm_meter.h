@@ -12,17 +12,17 @@
 namespace velmor {
 
 class ITextRasteriser;
+struct MeterSettings;
 
-// Main-window state that the measuring step reads and updates. Owned by the relay record;
-// every field may be touched by the window, audio and video threads.
+// The meter's run-time state beside the stored MeterSettings, one copy each, owned by the relay
+// record: the change bits that the window (configuration window, PPM overlay button), the audio
+// thread (MeterBlock) and the video thread (connection set-up, frame size, placement) set and
+// clear, and what the measuring step reports. Every field may be touched by all three threads.
 struct MeterLink {
-    std::atomic<int32_t> ebuMode{1};
     std::atomic<uint8_t> meterChangeFlags{0};  // bits of meter_settings.h (kMeterChange...)
-    std::atomic<uint8_t> meterMode{0};         // 0 Normal, 1 vMix
-    std::atomic<uint8_t> meterLayout{0};       // 0 horizontal, 1 vertical, 2 audio waveform
     std::atomic<int32_t> meterRefreshFrames{0};
     std::atomic<float> leftPeakPositive{0.0f};
-    std::atomic<float> meterScale{0.1f};
+    std::atomic<float> meterScale{0.1f};  // 10^(-16/20) for EBU, 0.1 for SMPTE
 };
 
 // One finished overlay picture as the video thread sees it: a BGRA picture of the layout it was
@@ -66,8 +66,10 @@ public:
 
     // Audio thread: measures one block. Planes may be null (that channel meters 0). While the
     // Audio Map dialog previews a gain above 1.0, pass it as `mapGain`: each sample is first
-    // multiplied by it and written back, as the monitor hears it.
-    void MeterBlock(MeterLink& link, float* left, float* right, int samples, double mapGain = 1.0);
+    // multiplied by it and written back, as the monitor hears it. `settings` gives the mode and
+    // layout taken up on bits 1 and 2; `ebuMode` the output standard of this block.
+    void MeterBlock(MeterLink& link, const MeterSettings& settings, int ebuMode, float* left,
+                    float* right, int samples, double mapGain = 1.0);
     // Audio thread: integer levels (0..32767 for full-scale audio) to bar positions and overloads.
     void SetLevels(int a, int b);
     // Window thread, every 18 ms for timers 1 and 2. Returns true when the control should be
@@ -89,11 +91,9 @@ public:
         segmentStyle.store(on, std::memory_order_relaxed);
         ppmEnabled.store(on, std::memory_order_relaxed);
     }
-    // The audio thread ends: the bars fall away.
-    void ZeroHolds() {
-        holdLeft.store(0, std::memory_order_relaxed);
-        holdRight.store(0, std::memory_order_relaxed);
-    }
+    // The audio thread ends: holds, peaks and segment levels go to 0, so both the on-screen bars
+    // and the overlay bars fall away instead of standing at the last level.
+    void AudioEnded();
     // Paint (window thread): whether the overload mark shows this repaint; counts one down.
     bool TakeScreenOverload(int channel);
 

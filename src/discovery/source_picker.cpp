@@ -98,6 +98,7 @@ void SourcePicker::RefillSourceList() {
         items_.push_back("No NDI sources detected");
         current_ = 0;
         ItemsChanged();
+        ReportListedNames();
         return;
     }
     if (p_.selectedItem < 1) {
@@ -118,6 +119,33 @@ void SourcePicker::RefillSourceList() {
     }
     if (p_.keepHeader == 0) SelectItemStartingWith(p_.chosenName);
     ItemsChanged();
+    ReportListedNames();
+}
+
+void SourcePicker::ReportListedNames() {
+    if (!(p_.seekArmed == 1 && p_.seekReported == 0) || !onListedNamesChanged) return;
+    std::vector<std::string> names;
+    for (uint32_t i = 0; p_.sources && i < p_.sourceCount; ++i)
+        names.emplace_back(p_.sources[i].p_ndi_name ? p_.sources[i].p_ndi_name : "");
+    if (listedReported_ && names == listedNames_) return;
+    listedNames_ = names;
+    listedReported_ = true;
+    onListedNamesChanged(listedNames_);
+}
+
+std::string SameNameInOtherCase(const std::string& sought, const std::vector<std::string>& names) {
+    const auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return s;
+    };
+    for (const std::string& name : names) {
+        if (name == sought) return {};
+    }
+    for (const std::string& name : names) {
+        if (lower(name) == lower(sought)) return name;
+    }
+    return {};
 }
 
 void SourcePicker::SelectItemStartingWith(const std::string& prefix) {

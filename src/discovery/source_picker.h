@@ -28,6 +28,9 @@ public:
     std::function<void(int index)> onSoughtSourceFound;
     // The items or the selected item changed (the list box shows them).
     std::function<void()> onItemsChanged;
+    // While a source is sought and not found yet: the names the finder lists, once per change (an
+    // operator then sees why nothing connects, e.g. a name typed with the wrong letter case).
+    std::function<void(const std::vector<std::string>& names)> onListedNamesChanged;
 
     // Replaces the finder and restarts fast polling.
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
@@ -55,14 +58,21 @@ private:
     void ItemsChanged() {
         if (onItemsChanged) onItemsChanged();
     }
+    void ReportListedNames();
 
     RelayRecord& r_;
     PickerState& p_;
     const NdiLibrary& ndi_;
     std::vector<std::string> items_{"No NDI sources detected"};
+    std::vector<std::string> listedNames_;  // as last reported to onListedNamesChanged
+    bool listedReported_ = false;
     int current_ = 0;
     int timerPeriodMs_ = 0;
 };
+
+// For a sought name that is not listed: a listed name that differs from it only in letter case
+// (NDI lists machine names in capitals), or empty.
+std::string SameNameInOtherCase(const std::string& sought, const std::vector<std::string>& names);
 
 // Cuts a UTF-8 text to at most `units` UTF-16 units, at a character boundary.
 std::string CutToUtf16Units(const std::string& text, size_t units);

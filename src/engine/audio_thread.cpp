@@ -1,12 +1,14 @@
 // The audio thread: capture, channel map, mono mix, gain, a delay of whole frames, send, monitor.
-#include <pthread.h>
-
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "engine/engine.h"
+#include "engine/frame_limits.h"
+#include "engine/thread_priority.h"
 
 namespace velmor {
 namespace {
@@ -20,12 +22,35 @@ std::string AudioCaption(const NDIlib_audio_frame_v2_t& f) {
     return text;
 }
 
-// Samples taken from the input: exact without gain, otherwise widened to double and scaled.
-inline float Scaled(float v, double gain, bool useGain) {
-    return useGain ? static_cast<float>(static_cast<double>(v) * gain) : v;
+// A scaled sample narrowed to a float that is always finite: a NaN input is silence, and a
+// product beyond the float range stays at its largest value.
+inline float Narrowed(double v) {
+    if (std::isnan(v)) return 0.0f;
+    return static_cast<float>(
+        std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
 }
 
+// Samples taken from the input: exact without gain, otherwise widened to double and scaled.
+inline float Scaled(float v, double gain, bool useGain) {
+    return useGain ? Narrowed(static_cast<double>(v) * gain) : v;
+}
+
+// Nice steps the audio thread asks for above the process.
+constexpr int kAudioPrioritySteps = 5;
+
 }  // namespace
+
+bool Engine::UsableAudioFrame(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& f) {
+    const std::string problem = AudioFrameProblem(f);
+    if (problem.empty()) return true;
+    ndi_.recv_free_audio_v2(recv, &f);
+    r_.skippedAudioFrames.fetch_add(1);
+    if (!audioSkipShown_) {
+        audioSkipShown_ = true;
+        bridge_.SetAudioCaption("Audio frames skipped: " + problem);
+    }
+    return false;
+}
 
 void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     RelayRecord& r = r_;
@@ -39,6 +64,7 @@ void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     bridge_.SetButton(WindowButton::AudioMap, r.mapActive ? 1 : 3, "");
     r.audioChannelCount = frame.no_channels;
 
+    // The frame passed the limits of frame_limits.h, so channels x samples stays small.
     const int channels = std::max(frame.no_channels, 0);
     const int samples = std::max(frame.no_samples, 0);
     for (int i = 0; i < kAudioRingSize; ++i) {
@@ -79,9 +105,14 @@ bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
     const int s = slot.no_samples;
     // A later frame may be shorter than the slot: read only what it holds, silence for the rest.
     const int available = std::clamp(frame.no_samples, 0, s);
+    // Input planes are the frame's channel stride apart (a receiver may pad them); a stride that
+    // would make planes overlap is a broken frame.
+    const int64_t stride = frame.channel_stride_in_bytes;
+    if (stride < int64_t{frame.no_samples} * 4 || stride % 4 != 0) return false;
+    const size_t planeFloats = static_cast<size_t>(stride / 4);
     const float* in = frame.p_data;
     float* out = slot.p_data;
-    auto input = [&](int k) { return in + static_cast<size_t>(k) * frame.no_samples; };
+    auto input = [&](int k) { return in + static_cast<size_t>(k) * planeFloats; };
     auto output = [&](int i) { return out + static_cast<size_t>(i) * s; };
     auto present = [&](int m) { return m >= 0 && m < n; };
 
@@ -98,12 +129,10 @@ bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
                 float v;
                 if (present(a) && present(b)) {
                     const float sum = input(a)[j] + input(b)[j];
-                    v = useGain ? static_cast<float>(static_cast<double>(sum) * gain * 0.5)
-                                : sum * 0.5f;
+                    v = useGain ? Narrowed(static_cast<double>(sum) * gain * 0.5) : sum * 0.5f;
                 } else if (present(a) || present(b)) {
                     const float x = input(present(a) ? a : b)[j];
-                    v = useGain ? static_cast<float>(static_cast<double>(x) * gain * 0.5)
-                                : x * 0.5f;
+                    v = useGain ? Narrowed(static_cast<double>(x) * gain * 0.5) : x * 0.5f;
                 } else {
                     v = 0.0f;
                 }
@@ -135,15 +164,14 @@ bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
 void Engine::AudioThread() {
     RelayRecord& r = r_;
     const NDIlib_recv_instance_t recv = r.audioReceiver;
-    // Above-normal priority where the system allows it; failure is harmless.
-    sched_param param{};
-    param.sched_priority = 0;
-    pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+    // A lower nice value than the process where the system allows it; otherwise as it is.
+    RaiseThreadPriority(kAudioPrioritySteps);
 
     NDIlib_audio_frame_v2_t& frame = r.audioCapture;
     while (r.audioThreadRun) {
         if (ndi_.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) !=
-            NDIlib_frame_type_audio)
+                NDIlib_frame_type_audio ||
+            !UsableAudioFrame(recv, frame))
             continue;
 
         // A new channel count: map entries that pointed at channels now gone follow themselves.
@@ -186,6 +214,8 @@ void Engine::AudioThread() {
         ndi_.recv_free_audio_v2(recv, &frame);
     }
 
+    // No more blocks will lower the meter: without this the bars would stand at the last level.
+    if (PpmMeter* meter = r.ppmMeter.get()) meter->AudioEnded();
     bridge_.SetAudioCaption("No audio");
     bridge_.SetSignalLamp(Lamp::Grey);  // the lamp as it was before any connection
     EndThread(r.audioThreadAlive, r.videoThreadAlive, recv);

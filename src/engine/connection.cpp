@@ -1,6 +1,7 @@
 // The connection procedure, the output set-up and the window-side actions of the engine.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -24,7 +25,10 @@ float FrameRateOf(const NDIlib_video_frame_v2_t& f) {
 }
 
 int32_t FrameDurationOf(float rate) {
-    return rate > 0.0f ? static_cast<int32_t>(10000000.0f / rate) : 0;
+    if (!(rate > 0.0f)) return 0;
+    // A rate such as 1/2147483647 from a broken source would not fit the 32-bit duration.
+    const double duration = 10000000.0 / static_cast<double>(rate);
+    return duration >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(10000000.0f / rate);
 }
 
 std::string VideoFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate) {
@@ -92,6 +96,7 @@ bool Engine::ConnectTo(const NDIlib_source_t& source) {
     r_.recvCreate.p_ndi_recv_name = nullptr;
 
     // 1-2. A connection still running or ending only closes.
+    videoSkipShown_ = audioSkipShown_ = false;
     r_.audioFormatSeen = 0;
     r_.videoFormatSeen = 0;
     if (IsConnected()) {
@@ -172,6 +177,7 @@ void Engine::Probe(NDIlib_recv_instance_t recv) {
             ndi_.recv_capture_v2(recv, wantVideo ? &video : nullptr, wantAudio ? &audio : nullptr,
                                  &meta, kProbeTimeoutMs);
         if (type == NDIlib_frame_type_video && wantVideo) {
+            if (!UsableVideoFrame(recv, video)) continue;  // as if nothing had arrived
             r_.videoFormatSeen = 1;
             SetUpOutput(video);
             const int mode = video.frame_format_type == NDIlib_frame_format_type_interleaved
@@ -182,13 +188,12 @@ void Engine::Probe(NDIlib_recv_instance_t recv) {
             bridge_.SetButton(WindowButton::Deinterlace, deinterlaceColours[shown],
                               kDeinterlaceNames[shown]);
             r_.audioReceiver = recv;
-            r_.meterFrameSize[0] = video.xres;
-            r_.meterFrameSize[1] = video.yres;
-            r_.meterGeometryDirty = 1;
+            if (PpmMeter* meter = r_.ppmMeter.get()) meter->SetFrameSize(video.xres, video.yres);
             SetMeterChangeFlags(r_, kMeterChangePicture);
             videoTries = 0;
             ndi_.recv_free_video_v2(recv, &video);
         } else if (type == NDIlib_frame_type_audio && wantAudio) {
+            if (!UsableAudioFrame(recv, audio)) continue;
             PrepareAudioRing(audio);
             r_.audioReceiver = recv;
             ndi_.recv_free_audio_v2(recv, &audio);
@@ -276,7 +281,7 @@ void Engine::CreateSenders(bool videoSeen) {
         r_.keySender = key;
         AddMetadata(key, SenderProductText());
     }
-    if (r_.meterSettings.meterSeparateOutput && !r_.ppmSender) {
+    if (r_.meterSettings.meterSeparateOutput && !r_.ppmSender && r_.AddMeterSpareBuffer()) {
         std::snprintf(name, sizeof name, "Korvo Velmor PPM %d", n);
         if (NDIlib_send_instance_t ppm = ndi_.send_create(&settings)) {
             r_.ppmSender = ppm;
@@ -305,11 +310,12 @@ void Engine::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
                                     frame.picture_aspect_ratio, false, 0, 0);
     }
 
-    // Frames larger than the key and meter buffers get larger buffers. The meter sender may still
-    // hold the old meter buffer: flush it first.
+    // The meter sender may still hold a meter buffer, which is cleared or replaced below: let it
+    // go first. Frames larger than the key and meter buffers get larger buffers.
+    if (NDIlib_send_instance_t ppm = r_.ppmSender) ndi_.send_send_video_async_v2(ppm, nullptr);
     const size_t pixels = static_cast<size_t>(std::max(frame.xres, 0)) * std::max(frame.yres, 0);
-    if (pixels * 4 > r_.ppmBuffer.size() || pixels * 2 > r_.keyBuffer.size()) {
-        if (NDIlib_send_instance_t ppm = r_.ppmSender) ndi_.send_send_video_async_v2(ppm, nullptr);
+    if (pixels * 4 > r_.ppmBuffer.size() || pixels * 2 > r_.keyBuffer.size() ||
+        (!r_.ppmBufferSpare.empty() && pixels * 4 > r_.ppmBufferSpare.size())) {
         r_.EnsureOutputBuffers(frame.xres, frame.yres);
     }
     const bool fits = pixels * 4 <= r_.ppmBuffer.size() && pixels * 2 <= r_.keyBuffer.size();
@@ -338,6 +344,9 @@ void Engine::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
         ppm.line_stride_in_bytes = 4 * frame.xres;
         ppm.p_data = r_.ppmBuffer.data();
         std::memset(r_.ppmBuffer.data(), 0, pixels * 4);
+        if (r_.ppmBufferSpare.size() >= pixels * 4)
+            std::memset(r_.ppmBufferSpare.data(), 0, pixels * 4);
+        ppmStale_ = ppmSpareStale_ = false;
     }
 
     // 8. EBU for 25 and 50 frames per second, SMPTE otherwise.
@@ -398,12 +407,21 @@ void Engine::Freeze() {
     bridge_.SetButton(WindowButton::Freeze, 1, "Restart");
     bridge_.SetFreezeLamp(Lamp::Red);
     r_.freezeBlinkPhase = 1;
-    if (r_.grabSetup.grabOnFreeze) r_.grabRequest = 1;
+    if (r_.grabSetup.grabOnFreeze) {
+        NoteGrabNaming();
+        r_.grabRequest = 1;
+    }
     bridge_.StartFreezeBlink();
 }
 
 void Engine::RequestGrab() {
-    if (videoThread_.joinable()) r_.grabRequest = 1;
+    if (!videoThread_.joinable()) return;
+    NoteGrabNaming();
+    r_.grabRequest = 1;
+}
+
+void Engine::NoteGrabNaming() {
+    if (grabSink_) grabSink_->SetNaming(r_.grabSetup, r_.instanceIndex);
 }
 
 void Engine::WatchdogTick() {

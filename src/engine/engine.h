@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "engine/grab_sink.h"
 #include "engine/window_bridge.h"
 #include "ndi/ndi_library.h"
 #include "relay/notifier.h"
@@ -46,6 +47,10 @@ public:
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
+
+    // Frame grabs go to `sink` (encoded and written on its own thread) instead of the window's
+    // synchronous WriteGrab. Set before connecting; the sink must outlive the engine threads.
+    void SetGrabSink(IGrabSink* sink) { grabSink_ = sink; }
 
     // --- Connection (window thread) ---
     // Runs a task on the window thread later, never waiting (the application's event loop).
@@ -106,6 +111,17 @@ private:
     void HandleMetadata(NDIlib_recv_instance_t recv);
     void ProcessVideoFrame(NDIlib_recv_instance_t recv);
     void CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& frame);
+    // Whether a grab can be handed over now (always, without a sink).
+    bool GrabReady();
+    // The amber lamp, then grabImage to the sink (or the window's WriteGrab).
+    void DeliverGrab();
+    // The naming of a requested grab, for the sink (window thread).
+    void NoteGrabNaming();
+    // A frame beyond the limits of frame_limits.h is released at once and counted; the first of a
+    // connection is shown in the caption. True when the frame may be used.
+    bool UsableVideoFrame(NDIlib_recv_instance_t recv, NDIlib_video_frame_v2_t& frame);
+    bool UsableAudioFrame(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& frame);
+    void SendMeterFrame(NDIlib_send_instance_t ppm);
     void DrawMeter(NDIlib_video_frame_v2_t& frame);
     void ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate);
     // The thread that ends last destroys the receiver it captured from.
@@ -120,6 +136,7 @@ private:
     INotifier& notifier_;
     IAudioTap* tap_;
     IPickerControl* picker_;
+    IGrabSink* grabSink_ = nullptr;
     std::thread videoThread_;
     std::thread audioThread_;
     std::thread probeThread_;
@@ -133,10 +150,15 @@ private:
     NDIlib_tally_t lastTally_{};
     int lastSecond_ = 0;
     int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
+    uint32_t placedGeometry_ = 0;    // MeterPicture::geometry of the picture placed last
+    // The meter buffers still hold the meter at a placement since changed (current, spare).
+    bool ppmStale_ = false, ppmSpareStale_ = false;
+    // The first skipped frame of a connection has been shown (video thread or probe / audio).
+    bool videoSkipShown_ = false, audioSkipShown_ = false;
 };
 
 // A frame's rate as a float (0 for a source without a sensible rate), and one frame in 100-ns
-// units, truncated (0 without a rate).
+// units, truncated (0 without a rate; at most the largest int32 for a vanishingly small rate).
 float FrameRateOf(const NDIlib_video_frame_v2_t& frame);
 int32_t FrameDurationOf(float rate);
 

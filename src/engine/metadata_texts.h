@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "ndi/ndi_types.h"
 
 namespace velmor {
 
@@ -12,5 +15,13 @@ const std::string& ReceiverFormatHint();
 const std::string& ReceiverProductText();
 // The product description added to every sender (not to the main sender in comms-return mode).
 const std::string& SenderProductText();
+
+// The text of a received metadata frame, never read past its length or its terminator (at most
+// 1 MiB when the frame gives no length).
+std::string MetadataFrameText(const NDIlib_metadata_frame_t& frame);
+
+// The preview's tally border a tally echo from downstream asks for: 1 program, 2 preview, 0 none;
+// -1 for a text that is not a tally echo (the border stays as it is).
+int TallyEchoState(std::string_view utf8Text);
 
 }  // namespace velmor

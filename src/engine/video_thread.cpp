@@ -5,6 +5,8 @@
 
 #include "engine/air_send.h"
 #include "engine/engine.h"
+#include "engine/frame_limits.h"
+#include "engine/metadata_texts.h"
 #include "relay/text_fields.h"
 #include "video/frame_transforms.h"
 #include "video/key_split.h"
@@ -23,13 +25,6 @@ bool IsUYVY(const NDIlib_video_frame_v2_t& f) {
     return f.FourCC == NDIlib_FourCC_video_type_UYVY;
 }
 
-// The text of a metadata frame, never read past its length or its terminator.
-std::string MetadataText(const NDIlib_metadata_frame_t& m) {
-    if (!m.p_data) return {};
-    const size_t limit = m.length > 0 ? static_cast<size_t>(m.length) : 1u << 20;
-    return std::string(m.p_data, strnlen(m.p_data, limit));
-}
-
 }  // namespace
 
 void Engine::ShowFormatCaption(const NDIlib_video_frame_v2_t& frame, float rate) {
@@ -40,18 +35,8 @@ void Engine::HandleMetadata(NDIlib_recv_instance_t recv) {
     NDIlib_metadata_frame_t& m = r_.metadataFrame;
     if (NDIlib_send_instance_t main = r_.mainSender) ndi_.send_send_metadata(main, &m);
     // A tally echo from downstream sets the preview's border.
-    const std::u16string text = Utf8ToUtf16(MetadataText(m));
-    static const std::u16string kEcho = u"<ndi_tally_echo ";
-    static const std::u16string kProgram = u"<ndi_tally_echo on_program=\"true";
-    if (text.compare(0, 12, kEcho, 0, 12) == 0) {
-        if (text.compare(0, 31, kProgram, 0, 31) == 0) {
-            r_.preview.tallyState = 1;
-        } else if (text.find(u"on_preview=\"true") != std::u16string::npos) {
-            r_.preview.tallyState = 2;
-        } else {
-            r_.preview.tallyState = 0;
-        }
-    }
+    const int tally = TallyEchoState(MetadataFrameText(m));
+    if (tally >= 0) r_.preview.tallyState = tally;
     ndi_.recv_free_metadata(recv, &m);
 }
 
@@ -71,10 +56,36 @@ void Engine::CopyFrameToGrabImage(const NDIlib_video_frame_v2_t& f) {
     }
 }
 
+bool Engine::GrabReady() {
+    return !grabSink_ || grabSink_->Ready();
+}
+
+void Engine::DeliverGrab() {
+    bridge_.SetSignalLamp(Lamp::Amber);
+    if (grabSink_) {
+        grabSink_->Submit(r_.grabImage);
+    } else {
+        bridge_.WriteGrab();
+    }
+}
+
+bool Engine::UsableVideoFrame(NDIlib_recv_instance_t recv, NDIlib_video_frame_v2_t& f) {
+    const std::string problem = VideoFrameProblem(f);
+    if (problem.empty()) return true;
+    ndi_.recv_free_video_v2(recv, &f);
+    r_.skippedVideoFrames.fetch_add(1);
+    if (!videoSkipShown_) {
+        videoSkipShown_ = true;
+        bridge_.SetVideoCaption("Video frames skipped: " + problem);
+    }
+    return false;
+}
+
 void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     RelayRecord& r = r_;
     PpmMeter* meter = r.ppmMeter.get();
-    if (!meter || !r.ppmEnabled || r.meterGeometryDirty ||
+    // While the meter sizes its pictures again, the old picture is not laid on the new frame.
+    if (!meter || !meter->ppmEnabled.load(std::memory_order_relaxed) ||
         meter->meterGeometryDirty.load(std::memory_order_acquire)) {
         return;
     }
@@ -85,22 +96,28 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
         return;
 
     const MeterSettings& ms = r.meterSettings;
-    auto load = [](const auto& field) {
-        return std::atomic_ref(field).load(std::memory_order_relaxed);
-    };
-    std::atomic_ref<uint8_t> flags(r.meterSettings.meterChangeFlags);
-    const bool replace = flags.load() & kMeterChangePicture;
+    std::atomic<uint8_t>& flags = r.meterLink.meterChangeFlags;
+    // A picture sized or laid out differently from the one placed last (a new layout chosen in
+    // the configuration window, a new frame size) is placed again even without bit 0: its place
+    // depends on its size.
+    const bool replace =
+        (flags.load() & kMeterChangePicture) || current->geometry != placedGeometry_;
     if (replace) {
-        meterX_ = (f.xres - picture.width - 40) * load(ms.meterPosH) / 100 + 20;
-        meterY_ = (f.yres - picture.height - 40) * load(ms.meterPosV) / 100 + 20;
+        // The positions are percentages; whatever a file held, the product stays in range.
+        const int64_t h = std::clamp(LoadMeterSetting(ms.meterPosH), 0, 100);
+        const int64_t v = std::clamp(LoadMeterSetting(ms.meterPosV), 0, 100);
+        meterX_ = static_cast<int>((f.xres - picture.width - 40) * h / 100 + 20);
+        meterY_ = static_cast<int>((f.yres - picture.height - 40) * v / 100 + 20);
+        placedGeometry_ = current->geometry;
     }
-    const int layout = load(ms.meterLayout);
-    const bool vertical = layout == 1;
+    // Placed by the layout the picture was drawn for, which may still be the old one for a few
+    // frames after the layout was chosen.
+    const bool vertical = current->layout == 1;
     // The vertical meter stands at column x, centred down; the others lie at height y, centred
     // across.
     const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
     const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
-    if (r.ppmOverlayOn && load(ms.meterOnMainOutput)) {
+    if (r.ppmOverlayOn && LoadMeterSetting(ms.meterOnMainOutput)) {
         if (IsBGRA(f)) {
             picture.DrawOnto(x, y, anchor, kDrawCopy, f.p_data, kPixelBGRA, f.xres, f.yres,
                              f.line_stride_in_bytes);
@@ -112,8 +129,13 @@ void Engine::DrawMeter(NDIlib_video_frame_v2_t& f) {
     }
     const NDIlib_video_frame_v2_t& ppm = r.ppmFrame;
     const size_t ppmBytes = static_cast<size_t>(ppm.xres) * ppm.yres * 4;
-    if (load(ms.meterSeparateOutput) && ppmBytes <= r.ppmBuffer.size() && layout <= 2) {
-        if (replace) std::memset(r.ppmBuffer.data(), 0, ppmBytes);
+    if (LoadMeterSetting(ms.meterSeparateOutput) && ppmBytes <= r.ppmBuffer.size() &&
+        LoadMeterSetting(ms.meterLayout) <= 2) {
+        // The other buffer still holds the meter at its old place: it is cleared when its turn
+        // comes (it may be in the sender's hands now).
+        if (replace) ppmSpareStale_ = true;
+        if (replace || ppmStale_) std::memset(r.ppmBuffer.data(), 0, ppmBytes);
+        ppmStale_ = false;
         picture.DrawOnto(x, y, anchor, kDrawCopy, r.ppmBuffer.data(), kPixelBGRA, ppm.xres,
                          ppm.yres);
     }
@@ -135,7 +157,7 @@ void Engine::VideoThread() {
             ndi_.recv_capture_v2(recv, &r.videoFrame, nullptr, &r.metadataFrame, kCaptureTimeoutMs);
         if (type == NDIlib_frame_type_metadata) {
             HandleMetadata(recv);
-        } else if (type == NDIlib_frame_type_video) {
+        } else if (type == NDIlib_frame_type_video && UsableVideoFrame(recv, r.videoFrame)) {
             ProcessVideoFrame(recv);
         }
     }
@@ -183,10 +205,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         r.videoFormatSeen = 1;
         SetUpOutput(f);
     } else if (f.xres != r.outputWidth || f.yres != r.outputHeight) {
-        r.meterFrameSize[0] = f.xres;
-        r.meterFrameSize[1] = f.yres;
+        if (PpmMeter* meter = r.ppmMeter.get()) meter->SetFrameSize(f.xres, f.yres);
         SetMeterChangeFlags(r, kMeterChangePicture);
-        r.meterGeometryDirty = 1;
         SetUpOutput(f);
     }
 
@@ -196,12 +216,12 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         ndi_.recv_free_video_v2(recv, &f);
         return;
     }
-    // 6. A held freeze sends nothing; one grab of the held picture is allowed.
+    // 6. A held freeze sends nothing; one grab of the held picture is allowed. While the grab
+    // sink is busy the request waits for a later frame.
     if (r.freezeState == 1) {
-        if (r.grabRequest) {
+        if (r.grabRequest && (r.freezeGrabDone || GrabReady())) {
             if (!r.freezeGrabDone) {
-                bridge_.SetSignalLamp(Lamp::Amber);
-                bridge_.WriteGrab();
+                DeliverGrab();
                 r.freezeGrabDone = 1;
             }
             r.grabRequest = 0;
@@ -275,20 +295,17 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     if (r.freezeState == 2) {
         CopyFrameToGrabImage(f);
         r.freezeState = 1;
-        if (r.grabRequest) {
-            if (!r.freezeGrabDone) {
-                bridge_.SetSignalLamp(Lamp::Amber);
-                bridge_.WriteGrab();
-            }
+        // A request the busy sink cannot take yet is taken by the held freeze (step 6).
+        if (r.grabRequest && (r.freezeGrabDone || GrabReady())) {
+            if (!r.freezeGrabDone) DeliverGrab();
             r.grabRequest = 0;
             r.freezeGrabDone = 1;
         }
     }
-    // 8. Grab.
-    if (r.grabRequest) {
-        bridge_.SetSignalLamp(Lamp::Amber);
+    // 8. Grab: the video thread only copies the frame; the sink encodes and writes it.
+    if (r.grabRequest && r.freezeState == 0 && GrabReady()) {
         CopyFrameToGrabImage(f);
-        bridge_.WriteGrab();
+        DeliverGrab();
         r.grabRequest = 0;
     }
     // 9. Key+fill split.
@@ -299,13 +316,15 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         key.xres = f.xres;
         key.yres = f.yres;
         key.picture_aspect_ratio = f.picture_aspect_ratio;
-        key.line_stride_in_bytes = f.line_stride_in_bytes / 2;
+        // Packed rows, whatever padding the source's rows carry: the key buffer, sized by the
+        // output set-up, then always holds the key, and is never grown here.
+        key.line_stride_in_bytes = f.xres * 2;
+        // A downstream keyer pairs key and fill by their timecodes.
+        key.timecode = f.timecode;
         if (!IsBGRA(f)) {
             r.keyFillSplit = 0;
             bridge_.ShowKeyFillLabel(false);
-        } else {
-            const size_t need = static_cast<size_t>(key.line_stride_in_bytes) * key.yres;
-            if (need > r.keyBuffer.size()) r.keyBuffer.resize(need, 0x80);  // a padded source
+        } else if (static_cast<size_t>(key.line_stride_in_bytes) * key.yres <= r.keyBuffer.size()) {
             key.p_data = r.keyBuffer.data();
             MakeKeyFromAlpha(f.p_data, f.xres, f.yres, f.line_stride_in_bytes, key.p_data,
                              key.line_stride_in_bytes);
@@ -323,17 +342,17 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         } else if (IsBGRA(f)) {
             AirSend_add_frame_bgra(air, f.p_data);
         }
-    } else if (!r.airSendOutput && !r.commsReturn) {
+    } else if (!r.commsReturn) {
+        // Also with the AirSend output chosen but not created: the video then goes out on NDI.
         if (keyThisFrame) f.FourCC = NDIlib_FourCC_video_type_BGRX;
         if (NDIlib_send_instance_t main = r.mainSender) ndi_.send_send_video_v2(main, &f);
         if (keyThisFrame) ndi_.send_send_video_v2(keySender, &r.keyFrame);
         const NDIlib_send_instance_t ppm = r.ppmSender;
         const MeterSettings& ms = r.meterSettings;
-        if (ppm && r.ppmOverlayOn && r.ppmEnabled &&
-            std::atomic_ref<const uint8_t>(ms.meterSeparateOutput)
-                .load(std::memory_order_relaxed) &&
-            std::atomic_ref<const uint8_t>(ms.meterLayout).load(std::memory_order_relaxed) <= 2) {
-            ndi_.send_send_video_async_v2(ppm, &r.ppmFrame);
+        const PpmMeter* meter = r.ppmMeter.get();
+        if (ppm && r.ppmOverlayOn && meter && meter->ppmEnabled.load(std::memory_order_relaxed) &&
+            LoadMeterSetting(ms.meterSeparateOutput) && LoadMeterSetting(ms.meterLayout) <= 2) {
+            SendMeterFrame(ppm);
         }
     }
     // 11. Preview.
@@ -372,6 +391,19 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
             lastSecond_ = seconds % 60;
         }
     }
+}
+
+void Engine::SendMeterFrame(NDIlib_send_instance_t ppm) {
+    RelayRecord& r = r_;
+    NDIlib_video_frame_v2_t& frame = r.ppmFrame;
+    const size_t bytes = static_cast<size_t>(frame.xres) * frame.yres * 4;
+    // Without its second buffer the meter would be drawn into the one being sent: no meter then.
+    if (r.ppmBufferSpare.size() < bytes || r.ppmBuffer.size() < bytes) return;
+    frame.p_data = r.ppmBuffer.data();
+    ndi_.send_send_video_async_v2(ppm, &frame);
+    // That buffer is the sender's until the next call on it; the next meter goes into the other.
+    r.ppmBuffer.swap(r.ppmBufferSpare);
+    std::swap(ppmStale_, ppmSpareStale_);
 }
 
 }  // namespace velmor

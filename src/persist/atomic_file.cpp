@@ -19,7 +19,12 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open() {
-    std::string pattern = path_ + ".XXXXXX";
+    // The temporary name is short and in the target's folder (rename stays on one file system),
+    // so a target name near the file-name limit still gets one.
+    const size_t slash = path_.rfind('/');
+    std::string pattern =
+        (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) +
+        ".velmor-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());

@@ -10,6 +10,7 @@
 
 #include "persist/atomic_file.h"
 #include "persist/file_io.h"
+#include "relay/stored_ranges.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -17,11 +18,6 @@ namespace {
 
 constexpr char kMagic[7] = {'Q', 'W', 'V', 'L', 'M', 'X', 'F'};
 constexpr const char* kSaveCaption = "Save File";
-
-// Reads exactly `size` bytes; false when fewer arrive.
-bool ReadExactly(std::FILE* f, void* out, size_t size) {
-    return std::fread(out, 1, size, f) == size;
-}
 
 }  // namespace
 
@@ -79,28 +75,38 @@ int LoadConfig(RelayRecord& record, const std::string& path, INotifier& notifier
     record.configSectionsRead = 0;
     UniqueFile f(std::fopen(path.c_str(), "rb"));
     if (!f) return 0;  // a first start has no file
+    // Only the first kConfigFileSize bytes matter; a longer file loads like a full one.
+    std::array<unsigned char, kConfigFileSize> bytes;
+    const size_t size = std::fread(bytes.data(), 1, bytes.size(), f.get());
+    f.reset();
+    return LoadConfigBytes(record, bytes.data(), size, notifier);
+}
+
+int LoadConfigBytes(RelayRecord& record, const unsigned char* data, size_t size,
+                    INotifier& notifier) {
+    record.configSectionsRead = 0;
+    ByteReader in{data, size};
 
     unsigned char header[kConfigHeaderSize];
-    if (!ReadExactly(f.get(), header, sizeof header) ||
-        std::memcmp(header, kMagic, sizeof kMagic) != 0) {
-        f.reset();
+    if (!in.Read(header, sizeof header) || std::memcmp(header, kMagic, sizeof kMagic) != 0) {
         notifier.Show("Unrecognised file type", "Load File", MessageButtons::Ok);
         return 0;
     }
 
-    // Each block is read aside and copied in only when complete.
+    // Each block is read aside, brought into its valid ranges and copied in only when complete.
     SettingsRecord settings;
-    if (!ReadExactly(f.get(), &settings, sizeof settings)) {
+    if (!in.Read(&settings, sizeof settings)) {
         notifier.Show(
             "Something went wrong - config file too small\n\n(e.g. from an earlier version)",
             "Load Config File", MessageButtons::Ok);
         return 0;
     }
+    LimitStoredSettings(settings);
     record.settingsRecord = settings;
     record.configSectionsRead = 1;
 
     unsigned char reserved[kConfigReservedSize];
-    if (!ReadExactly(f.get(), reserved, sizeof reserved)) {
+    if (!in.Read(reserved, sizeof reserved)) {
         notifier.Show("Version transition occurred - \nconfig file not fully read", "Load File",
                       MessageButtons::Ok);
         return 0;
@@ -108,17 +114,19 @@ int LoadConfig(RelayRecord& record, const std::string& path, INotifier& notifier
     record.configSectionsRead = 2;
 
     MeterSettings meter;
-    if (!ReadExactly(f.get(), &meter, sizeof meter)) return 0;
+    if (!in.Read(&meter, sizeof meter)) return 0;
+    LimitStoredMeterSettings(meter);
     record.meterSettings = meter;
     record.configSectionsRead = 3;
 
     std::array<ProcAmpPreset, 6> presets;
-    if (!ReadExactly(f.get(), presets.data(), sizeof presets)) return 0;
+    if (!in.Read(presets.data(), sizeof presets)) return 0;
+    LimitStoredPresets(presets);
     record.procAmp.presets = presets;
     record.configSectionsRead = 4;
 
     char name[sizeof record.sourceName];
-    if (!ReadExactly(f.get(), name, sizeof name)) return 0;
+    if (!in.Read(name, sizeof name)) return 0;
     // A name without its terminator is cut to fit, at a character boundary.
     CopyToField(record.sourceName, FieldText(name));
     record.configSectionsRead = 5;
@@ -129,7 +137,7 @@ bool StoreMenuChoices(const std::string& path, int8_t loadOnStartup, int8_t save
     std::vector<uint8_t> bytes(kConfigFileSize);
     {
         UniqueFile f(std::fopen(path.c_str(), "rb"));
-        if (!f || !ReadExactly(f.get(), bytes.data(), bytes.size())) return false;
+        if (!f || std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return false;
         if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
     }
     bytes[kConfigHeaderSize + offsetof(SettingsRecord, loadOnStartupSetting)] =

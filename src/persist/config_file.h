@@ -34,6 +34,11 @@ bool StoreMenuChoices(const std::string& path, int8_t loadOnStartup, int8_t save
 
 // Reads the file into the record; returns 1 when all five blocks were read. configSectionsRead
 // tells how many blocks were read completely; a block read short leaves its member unchanged.
+// Every value read is brought into its valid range first (relay/stored_ranges.h); the file itself
+// keeps what it holds until the next save.
 int LoadConfig(RelayRecord& record, const std::string& path, INotifier& notifier);
+// The same from the bytes of a file held in memory (`size` bytes at `data`).
+int LoadConfigBytes(RelayRecord& record, const unsigned char* data, size_t size,
+                    INotifier& notifier);
 
 }  // namespace velmor

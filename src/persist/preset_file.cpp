@@ -6,6 +6,7 @@
 
 #include "persist/atomic_file.h"
 #include "persist/file_io.h"
+#include "relay/stored_ranges.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -19,24 +20,26 @@ PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path,
                                 INotifier& notifier) {
     UniqueFile f(std::fopen(path.c_str(), "rb"));
     if (!f) return PresetLoadResult::NotOpened;
+    unsigned char bytes[kPresetFileSize];
+    const size_t size = std::fread(bytes, 1, sizeof bytes, f.get());
+    f.reset();
+    return LoadPresetBytes(procAmp, bytes, size, notifier);
+}
 
+PresetLoadResult LoadPresetBytes(ProcAmpState& procAmp, const unsigned char* data, size_t size,
+                                 INotifier& notifier) {
+    ByteReader in{data, size};
     unsigned char header[8];
-    if (std::fread(header, 1, sizeof header, f.get()) != sizeof header ||
-        std::memcmp(header, kMagic, sizeof kMagic) != 0) {
-        f.reset();
+    if (!in.Read(header, sizeof header) || std::memcmp(header, kMagic, sizeof kMagic) != 0) {
         notifier.Show("Unrecognised file type", "LoadPreset", MessageButtons::Ok);
         return PresetLoadResult::Rejected;
     }
     ProcAmpPreset preset;
-    if (std::fread(&preset, 1, sizeof preset, f.get()) != sizeof preset) {
-        f.reset();
+    if (!in.Read(&preset, sizeof preset)) {
         notifier.Show("Something went wrong - file too small", "Load Preset", MessageButtons::Ok);
         return PresetLoadResult::Rejected;
     }
-    f.reset();
-    // A name without its terminator is cut to fit rather than read past the record.
-    const std::u16string name = FieldText(preset.name);
-    CopyToField(preset.name, name);
+    LimitStoredPreset(preset);
     const int slot =
         (procAmp.currentPreset >= 0 && procAmp.currentPreset < 6) ? procAmp.currentPreset : 0;
     procAmp.presets[slot] = preset;
@@ -45,10 +48,17 @@ PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path,
 }
 
 std::string PresetFileName(const std::string& presetName) {
+    // The name is typed by the operator but becomes a file in the current folder: no folder
+    // separators, no control characters, no leading dot (no hidden file, no "." or ".."), and
+    // never an empty base.
     std::string base;
     for (char c : presetName) {
-        if (c != ' ') base += c;
+        const auto u = static_cast<unsigned char>(c);
+        if (c == ' ') continue;
+        base += (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) ? '_' : c;
     }
+    if (!base.empty() && base.front() == '.') base.front() = '_';
+    if (base.empty()) base = "Preset";
     constexpr size_t kExtension = 4;  // ".pap"
     base.resize(Utf8PrefixLength(base, kPresetPathLimit - kExtension));
     return base + ".pap";

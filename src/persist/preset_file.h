@@ -16,10 +16,16 @@ enum class PresetLoadResult { Loaded, NotOpened, Rejected };
 // Reads a preset file into the current slot and recalls it into the settings. A file that cannot
 // be opened changes nothing silently; a wrong magic or a short record gets its message and changes
 // nothing.
+// Every value read is brought into its valid range first (relay/stored_ranges.h).
 PresetLoadResult LoadPresetFile(ProcAmpState& procAmp, const std::string& path,
                                 INotifier& notifier);
+// The same from a file's bytes held in memory.
+PresetLoadResult LoadPresetBytes(ProcAmpState& procAmp, const unsigned char* data, size_t size,
+                                 INotifier& notifier);
 
-// The file name a save uses: presetName without spaces, cut to fit, plus ".pap".
+// The file name a save uses, always a plain name in the folder: presetName without spaces, with
+// "/", "\\" and control characters replaced by "_", a leading "." replaced by "_", "Preset" for an
+// empty result, cut at a character boundary to 246 bytes, plus ".pap".
 std::string PresetFileName(const std::string& presetName);
 
 // Stores the current settings into the current slot (stored flag unchanged) and writes that slot

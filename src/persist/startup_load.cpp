@@ -12,9 +12,14 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
                          IFinderControl& finder, const std::string& path, bool applyAnyway) {
     // 1. Load; nothing more when nothing was read.
     LoadConfig(r, path.empty() ? FieldText(r.configFileName) : path, notifier);
+    if (applyAnyway && r.configSectionsRead > 0) r.settingsRecord.loadOnStartupSetting = 1;
+    return ApplyLoadedConfig(r, notifier, view, finder);
+}
+
+int ApplyLoadedConfig(RelayRecord& r, INotifier& notifier, ISettingsView& view,
+                      IFinderControl& finder) {
     const int sections = r.configSectionsRead;
     if (sections == 0) return 0;
-    if (applyAnyway) r.settingsRecord.loadOnStartupSetting = 1;
 
     // 2. A partial file is reported with its count.
     if (sections < 5) {
@@ -83,9 +88,6 @@ int RunStartupConfigLoad(RelayRecord& r, INotifier& notifier, ISettingsView& vie
     // 9. Meter settings, when their block was read.
     if (sections >= 3) {
         const int separate = r.meterSettings.meterSeparateOutput;
-        r.ppmEnabled = separate;
-        r.meterLink.meterMode = r.meterSettings.meterMode;
-        r.meterLink.meterLayout = r.meterSettings.meterLayout;
         if (PpmMeter* meter = r.ppmMeter.get()) {
             meter->SetOverlayEnabled(separate != 0);
             meter->vmixMode = r.meterSettings.meterMode;

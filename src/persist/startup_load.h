@@ -19,4 +19,9 @@ int RunStartupConfigLoad(RelayRecord& record, INotifier& notifier, ISettingsView
                          IFinderControl& finder, const std::string& path = "",
                          bool applyAnyway = false);
 
+// Everything after the file was read (configSectionsRead tells how much): the steps above from
+// the partial-data message on. Returns configSectionsRead.
+int ApplyLoadedConfig(RelayRecord& record, INotifier& notifier, ISettingsView& view,
+                      IFinderControl& finder);
+
 }  // namespace velmor

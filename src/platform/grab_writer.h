@@ -1,9 +1,10 @@
 // Writing a frame grab: conversion of the copied frame, the file name from the grab settings, the
-// encoding by extension and the signal lamp feedback. Runs on the window thread while the video
-// thread waits for it.
+// encoding by extension and the signal lamp feedback. The grab worker (grab_worker.h) runs it on a
+// thread of its own; the window's synchronous WriteGrab remains for a bridge without a worker.
 #pragma once
 
 #include <ctime>
+#include <string>
 
 #include "platform/drawn_pictures.h"
 #include "video/frame_grab.h"
@@ -27,5 +28,10 @@ public:
 // encoder error): red lamp and nothing else. Returns success.
 bool WriteGrab(const GrabNaming& naming, int instanceIndex, const ImageBuffer& grabImage,
                ImageBuffer& outputImage, IGrabLamps& lamps, std::time_t now);
+
+// The file part of WriteGrab, without the lamps: converts, encodes and writes; `path` (when
+// given) receives the file's path. Any thread, with pictures no other thread touches meanwhile.
+bool WriteGrabFile(const GrabNaming& naming, int instanceIndex, const ImageBuffer& grabImage,
+                   ImageBuffer& outputImage, std::time_t now, std::string* path = nullptr);
 
 }  // namespace velmor

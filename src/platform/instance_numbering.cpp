@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "ndi/builtin/discovery.h"
+
 namespace velmor {
 
 InstanceLock::~InstanceLock() {
@@ -34,12 +36,14 @@ void InstanceLock::Release() {
 }
 
 std::string InstanceLock::Directory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = runtime != nullptr && runtime[0] == '/'
-                          ? std::string(runtime) + "/velmor"
-                          : "/tmp/velmor-" + std::to_string(::getuid());
+    // Beside the built-in transport's announcements: copies that announce into one folder see each
+    // other's sources, so they must draw their numbers from one place too, whatever
+    // $XDG_RUNTIME_DIR each session has (a desktop and an ssh or service session differ).
+    const std::string announcements = discovery::AnnouncementDir();
+    if (announcements.empty()) return {};
+    const std::string dir = announcements + "/instance-locks";
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    // Under /tmp anyone could have made the folder first: use it only when it is ours and private.
+    // Under /tmp anyone could have made a folder first: use it only when it is ours and private.
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
         (st.st_mode & 0077) != 0)

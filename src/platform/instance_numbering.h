@@ -2,10 +2,11 @@
 //
 // Copies announce themselves on the message bus and running copies reply with their index; 100 ms
 // after the announcement the copy decides. Replies alone let two copies started in the same instant
-// take the same number, so each number is also claimed with an exclusive lock on its own file under
-// $XDG_RUNTIME_DIR/velmor: a copy takes the lowest number that no reply reported and whose lock it
-// gets. The system drops the lock when the process ends, however it ends. Without a bus the locks
-// alone decide.
+// take the same number, so each number is also claimed with an exclusive lock on its own file in
+// one folder per user that does not depend on the session's environment (beside the built-in
+// transport's announcements): a copy takes the lowest number that no reply reported and whose lock
+// it gets. The system drops the lock when the process ends, however it ends. Without a bus the
+// locks alone decide.
 #pragma once
 
 #include <QObject>
@@ -32,8 +33,9 @@ public:
     InstanceLock(InstanceLock&& other) noexcept;
     InstanceLock& operator=(InstanceLock&& other) noexcept;
 
-    // Directory for the lock files: $XDG_RUNTIME_DIR/velmor, else /tmp/velmor-<uid>. Empty when it
-    // cannot be made private to this user.
+    // Directory for the lock files: "instance-locks" in the built-in transport's announcement
+    // folder (/run/user/<uid>/velmor-ndi, else /tmp/velmor-ndi-<uid>; $VELMOR_NDI_DIR overrides;
+    // one per network namespace). Empty when it cannot be made private to this user.
     static std::string Directory();
     // Tries to claim index (0-based) without waiting.
     static InstanceLock TryClaim(int index);

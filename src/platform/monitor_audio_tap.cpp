@@ -1,6 +1,8 @@
 // The engine's audio tap; see monitor_audio_tap.h.
 #include "platform/monitor_audio_tap.h"
 
+#include "engine/frame_limits.h"
+
 namespace velmor {
 
 void MonitorAudioTap::MonitorTap(RelayRecord& record, const NDIlib_audio_frame_v2_t& frame) {
@@ -13,6 +15,9 @@ void MonitorAudioTap::MonitorTap(RelayRecord& record, const NDIlib_audio_frame_v
     settings.mapGain =
         static_cast<float>(record.audioMapper.mapperGain.load(std::memory_order_relaxed));
 
+    // The scratch buffer follows the block's length: a block longer than any frame Velmor takes
+    // (the audio thread never passes one on) is not played.
+    if (frame.no_samples > kMaxFrameSamples) return;
     AudioBlockView block{frame.p_data, frame.no_channels, frame.no_samples, 0};
     // Planes are channel_stride_in_bytes apart. A stride too small for the samples (or not a whole
     // number of floats) would make planes overlap or run past the block: hear nothing then.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "relay/stored_ranges.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -60,17 +61,17 @@ void CaptureSettings(RelayRecord& r) {
 }
 
 void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) {
+    // The stored copies may come from a file: bring them into range before anything uses them.
+    LimitStoredSettings(r.settingsRecord);
     const SettingsRecord& s = r.settingsRecord;
 
     // 1. Preview.
     r.previewOn = s.previewSetting;
 
-    // 2. Rotation, with the button's colour and caption. A stored mode outside the known ones
-    // shows as "Rotate 0" so that the button never indexes past its tables.
+    // 2. Rotation, with the button's colour and caption.
     r.rotationMode = s.rotationSetting;
     const int mode = r.rotationMode;
-    const int shown = (mode >= 0 && mode < static_cast<int>(rotateColours.size())) ? mode : 0;
-    view.ShowRotation(rotateColours[shown], kRotationNames[shown]);
+    view.ShowRotation(rotateColours[mode], kRotationNames[mode]);
 
     // 3. Key+fill split.
     r.keyFillSplit = s.keyFillSetting;
@@ -81,13 +82,11 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     r.procAmp.applyToOutput = s.procAmpApplySetting;
     r.deinterlaceMode = s.deinterlaceSetting;
     const int deint = r.deinterlaceMode;
-    const int deintShown =
-        (deint >= 0 && deint < static_cast<int>(deinterlaceColours.size())) ? deint : 0;
-    view.ShowDeinterlace(deinterlaceColours[deintShown], kDeinterlaceNames[deintShown]);
+    view.ShowDeinterlace(deinterlaceColours[deint], kDeinterlaceNames[deint]);
     r.airSendOutput = s.airSendSetting;
     view.ShowOutputChoice(r.airSendOutput != 0);
 
-    // 5. Monitor level (a stored value other than 0, 1, 2 changes nothing).
+    // 5. Monitor level.
     if (SetMonitorLevel(r, s.monitorLevelSetting)) view.ShowMonitorLevel(s.monitorLevelSetting);
 
     // 6. EBU/SMPTE and the gain, live and in the audio map window.

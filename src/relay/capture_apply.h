@@ -11,9 +11,10 @@ namespace velmor {
 // bytes for the Extra IP). Window thread, just before the configuration file is written.
 void CaptureSettings(RelayRecord& record);
 
-// Copies the persisted values back to the live members, sign-extending bytes, and refreshes the
-// controls that show them, in a fixed order (see the .cpp). Restarts the finder when the stored
-// "Exclude local" differs from the live one.
+// Brings the persisted values into their valid ranges (relay/stored_ranges.h, in place, so the
+// next save writes them so), copies them back to the live members, sign-extending bytes, and
+// refreshes the controls that show them, in a fixed order (see the .cpp). Restarts the finder when
+// the stored "Exclude local" differs from the live one.
 void ApplySettings(RelayRecord& record, ISettingsView& view, IFinderControl& finder);
 
 }  // namespace velmor

@@ -66,7 +66,7 @@ bool RelayRecord::ApplyStartupDefaults() {
     meterSettings.meterPosV = 90;
     meterSettings.meterPosH = 10;
     monitorLevel = 1.0f;
-    meterScale = 0.1f;
+    meterLink.meterScale = 0.1f;
     ebuMode = 1;
 
     // Remaining defaults.
@@ -83,6 +83,7 @@ bool RelayRecord::ApplyStartupDefaults() {
     // The key and meter output buffers, once.
     keyBuffer.clear();
     ppmBuffer.clear();
+    ppmBufferSpare.clear();
     return EnsureOutputBuffers(kKeyBufferWidth, kKeyBufferHeight);
 }
 
@@ -92,17 +93,31 @@ bool RelayRecord::EnsureOutputBuffers(int width, int height) {
     const int h = std::max(height, keyFrame.yres);
     const size_t keyBytes = static_cast<size_t>(w) * h * 2;
     const size_t ppmBytes = static_cast<size_t>(w) * h * 4;
-    if (keyBuffer.size() < keyBytes || ppmBuffer.size() < ppmBytes) {
+    const bool spareNeeded = !ppmBufferSpare.empty() && ppmBufferSpare.size() < ppmBytes;
+    if (keyBuffer.size() < keyBytes || ppmBuffer.size() < ppmBytes || spareNeeded) {
         try {
             std::vector<uint8_t> key(keyBytes, 0x80);
             std::vector<uint8_t> ppm(ppmBytes, 0);
+            std::vector<uint8_t> spare(ppmBufferSpare.empty() ? 0 : ppmBytes, 0);
             keyBuffer.swap(key);
             ppmBuffer.swap(ppm);
+            ppmBufferSpare.swap(spare);
         } catch (const std::bad_alloc&) {
             return false;
         }
         keyFrame = OutputDescriptor(NDIlib_FourCC_video_type_UYVY, w, h, 2, keyBuffer.data());
         ppmFrame = OutputDescriptor(NDIlib_FourCC_video_type_BGRA, w, h, 4, ppmBuffer.data());
+    }
+    return true;
+}
+
+bool RelayRecord::AddMeterSpareBuffer() {
+    if (ppmBufferSpare.size() >= ppmBuffer.size()) return true;
+    try {
+        ppmBufferSpare.assign(ppmBuffer.size(), 0);
+    } catch (const std::bad_alloc&) {
+        ppmBufferSpare = {};
+        return false;
     }
     return true;
 }

@@ -68,9 +68,13 @@ public:
     bool ApplyStartupDefaults();
 
     // Key and meter buffers for a frame of width x height: grown (never shrunk) when a frame is
-    // larger than what they hold, with the descriptors updated. Window thread, while no engine
-    // thread is alive. Returns false when memory runs out (the buffers stay as they were).
+    // larger than what they hold, with the descriptors updated; the meter's spare buffer only once
+    // it exists (a meter sender was made). Window thread during a connection's probe, or the video
+    // thread on a format change once the meter sender let go of its buffer. Returns false when
+    // memory runs out (the buffers stay as they were).
     bool EnsureOutputBuffers(int width, int height);
+    // The meter's second buffer, as large as ppmBuffer. False when memory runs out.
+    bool AddMeterSpareBuffer();
 
     // --- Instance and window ---
     int32_t instanceIndex = 0;
@@ -123,10 +127,17 @@ public:
     NDIlib_video_frame_v2_t keyFrame{};
     NDIlib_video_frame_v2_t ppmFrame{};
     std::vector<uint8_t> keyBuffer;
+    // The meter output goes out with the asynchronous send, whose buffer the sender may read until
+    // the next send on it: the meter is drawn into ppmBuffer, and after each send the two buffers
+    // change places, so the one being read is never drawn into.
     std::vector<uint8_t> ppmBuffer;
+    std::vector<uint8_t> ppmBufferSpare;  // made with the meter sender (AddMeterSpareBuffer)
     NDIlib_audio_frame_v2_t audioCapture{};
     std::array<NDIlib_audio_frame_v2_t, kAudioRingSize> audioRing{};
     std::array<std::vector<float>, kAudioRingSize> audioRingBuffers;
+    // Frames beyond the limits of engine/frame_limits.h, released unused (since start-up).
+    Shared<int32_t> skippedVideoFrames{0};
+    Shared<int32_t> skippedAudioFrames{0};
     Shared<int32_t> videoFormatSeen{0};
     Shared<int32_t> audioFormatSeen{0};
     Shared<int32_t> outputWidth{0};
@@ -140,7 +151,9 @@ public:
     // the video thread owns videoFrame.
     Shared<uint32_t> outputFourCC{0};
     ImageBuffer rotateImage;  // video thread: quarter turns
-    ImageBuffer grabImage;    // video thread fills it; the window writes it while the thread waits
+    // Video thread fills it; a grab hands it to the grab sink (or the window writes it while the
+    // thread waits).
+    ImageBuffer grabImage;
     ImageBuffer meterScratch;
     ImageBuffer digitImages[kDigitImageCount];  // timecode glyphs, loaded at start-up
 
@@ -159,12 +172,13 @@ public:
     OverlayState overlaySetup;
     std::u16string remoteText;
     Shared<int32_t> ppmOverlayOn{0};
-    Shared<int32_t> ppmEnabled{0};
-    Shared<int32_t> meterGeometryDirty{0};
-    std::array<Shared<int32_t>, 2> meterFrameSize{};
-    MeterSettings meterSettings{};  // persisted; engine threads read it through std::atomic_ref
+    // The meter's state has one copy of each field: the stored choices here (engine threads read
+    // them through LoadMeterSetting), the run-time change bits and measurements in meterLink, and
+    // what the meter itself applies (mode, layout, enable flags, frame size, pictures) in
+    // ppmMeter.
+    MeterSettings meterSettings{};  // persisted
     // The PPM meter (made by the application with the platform's text rasteriser; none in tests
-    // that do not need it) and the main-window fields it reads on the audio thread.
+    // that do not need it).
     std::unique_ptr<PpmMeter> ppmMeter;
     MeterLink meterLink;
     PreviewState preview;
@@ -181,7 +195,6 @@ public:
     Shared<int32_t> ringSend{0};
     Shared<int32_t> mapDialogOpen{0};
     Shared<float> monitorLevel{1.0f};
-    Shared<float> meterScale{0.1f};
 
     // --- Setup windows' state ---
     GrabSetup grabSetup;
@@ -193,11 +206,10 @@ public:
     SettingsRecord settingsRecord{};
 };
 
-// Sets bits of meterSettings.meterChangeFlags. The window, the video thread and the audio thread
-// all change them, so every change is an atomic read-modify-write on the stored byte.
+// Sets bits of meterLink.meterChangeFlags. The window, the video thread and the audio thread all
+// change them, so every change is an atomic read-modify-write.
 inline void SetMeterChangeFlags(RelayRecord& record, uint8_t bits) {
-    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags)
-        .fetch_or(bits, std::memory_order_relaxed);
+    record.meterLink.meterChangeFlags.fetch_or(bits, std::memory_order_relaxed);
 }
 
 // The monitor level control: 0 Mute (0.0), 1 Dim (0.25), 2 Full (1.0). Any other stored value

@@ -10,8 +10,10 @@ namespace velmor {
 
 // Builds `outputImage` (opaque BGRA, alpha 255 everywhere, so no alpha reaches the file) from
 // `grabImage`: kind 1 rows are copied, any other kind is read as packed UYVY and converted with
-// BT.709 studio-range coefficients. Returns false, leaving outputImage empty, when grabImage is
-// empty or memory runs out. Window thread, while the video thread waits.
+// BT.709 studio-range coefficients; rows are packed, and in a row of an odd width the last
+// pixel (which has no V byte of its own) repeats the pixel before it. Returns false, leaving
+// outputImage empty, when grabImage is empty or memory runs out. Window thread, while the video
+// thread waits.
 bool FrameToImage(const ImageBuffer& grabImage, ImageBuffer& outputImage);
 
 struct GrabNaming {

@@ -303,6 +303,35 @@ struct UYVYTurn {
 
 }  // namespace
 
+namespace {
+
+// The quarter turns work in 2 x 2 blocks (a macropixel by a row pair), so an odd side leaves the
+// last output column (half a macropixel: its U and Y) or row unwritten. They repeat the column or
+// row before them; a picture one pixel across has none and gets black.
+void FillOddEdges(uint8_t* out, int width, int height, int64_t stride) {
+    if (width % 2 != 0) {
+        const int64_t last = int64_t{width - 1} * 2;
+        for (int y = 0; y < height - height % 2; ++y) {
+            uint8_t* row = out + y * stride;
+            row[last] = width > 1 ? row[last - 4] : 128;     // U of the macropixel before
+            row[last + 1] = width > 1 ? row[last - 1] : 16;  // its second luma
+        }
+    }
+    if (height % 2 != 0) {
+        uint8_t* row = out + int64_t{height - 1} * stride;
+        if (height > 1) {
+            std::memcpy(row, row - stride, static_cast<size_t>(width) * 2);
+        } else {
+            for (int x = 0; x < width; ++x) {
+                row[2 * x] = 128;
+                row[2 * x + 1] = 16;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
                 int srcStride) {
     const int W = width, H = height;
@@ -318,6 +347,7 @@ bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageB
     } else {
         UYVYTurn<2>{W / 2, H / 2, sStride, oStride, src, rotateImage.pixels()}.Run(avx2);
     }
+    FillOddEdges(rotateImage.pixels(), H, W, oStride);
     return true;
 }
 

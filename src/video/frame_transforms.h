@@ -2,7 +2,7 @@
 //
 // All functions run on the video thread, once per frame, in one pass without allocation (the
 // quarter turns reuse `rotateImage` while the frame size stays the same). The caller owns every
-// buffer. UYVY pictures have an even width and height.
+// buffer.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,9 @@ int Deinterlace(int mode, int width, int height, int stride, uint8_t* data);
 // Quarter turns into `rotateImage` (which ends up describing the turned picture: width = height,
 // height = width). `srcStride` 0 means packed source rows. Return false and leave rotateImage
 // empty when its buffer cannot be allocated.
-// UYVY: direction 1 anticlockwise, 2 clockwise. Chroma of each 2 x 2 block is averaged.
+// UYVY: direction 1 anticlockwise, 2 clockwise. Chroma of each 2 x 2 block is averaged. An odd
+// side leaves a last output column or row outside the 2 x 2 blocks: it repeats the column or row
+// before it (black when the picture is one pixel across), so no stale bytes are left.
 bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
                 int srcStride = 0);
 // BGRA: direction 1 clockwise, 3 anticlockwise (the same rotationMode turns the two layouts in

@@ -31,10 +31,6 @@ int32_t& ParamRef(ProcAmpSettings& s, ProcAmpParam p) {
     return s.vLevelShift;
 }
 
-int32_t Param(const ProcAmpSettings& s, ProcAmpParam p) {
-    return ParamRef(const_cast<ProcAmpSettings&>(s), p);  // read only
-}
-
 // One contrast or gamma stage over an entry e of the 10-bit curve.
 inline int Stage(int e, int p, const uint16_t* up, const uint16_t* down) {
     if (p > 50) return ((p - 50) * down[e] + (100 - p) * e) / 50;
@@ -49,6 +45,10 @@ void BuildChroma(uint8_t* table, int offset, int k) {
 }
 
 }  // namespace
+
+int32_t ParamValue(const ProcAmpSettings& s, ProcAmpParam p) {
+    return ParamRef(const_cast<ProcAmpSettings&>(s), p);  // read only
+}
 
 void SetIdentity(ProcAmpByteTables& t) {
     for (int i = 0; i < 256; ++i) {
@@ -80,7 +80,14 @@ ProcAmpSettings LimitToSliderRanges(const ProcAmpSettings& s) {
     return r;
 }
 
-void BuildShapeCurves(ProcAmpTables& t) {
+namespace {
+
+// The gamma and contrast shape curves, which depend on no setting.
+struct ShapeCurves {
+    uint16_t lift[1024], lower[1024], up[1024], down[1024];
+};
+
+void ComputeShapeCurves(ShapeCurves& t) {
     for (int x = 0; x < 1024; ++x) {
         int lift, lower, up;
         if (x < 64) {
@@ -96,25 +103,40 @@ void BuildShapeCurves(ProcAmpTables& t) {
             lower = x;
             up = 940;
         }
-        t.gammaLiftCurve[x] = static_cast<uint16_t>(lift);
-        t.gammaLowerCurve[x] = static_cast<uint16_t>(lower);
-        t.contrastUpCurve[x] = static_cast<uint16_t>(up);
+        t.lift[x] = static_cast<uint16_t>(lift);
+        t.lower[x] = static_cast<uint16_t>(lower);
+        t.up[x] = static_cast<uint16_t>(up);
     }
     for (int x = 0; x < 1024; ++x) {
         int v;
         if (x < 64) {
             v = 64;
         } else if (x <= 501) {
-            v = t.contrastUpCurve[x + 438] - 438;
+            v = t.up[x + 438] - 438;
         } else if (x <= 511) {
             v = 502;
         } else if (x <= 949) {
-            v = t.contrastUpCurve[x - 438] + 438;
+            v = t.up[x - 438] + 438;
         } else {
             v = x;
         }
-        t.contrastDownCurve[x] = static_cast<uint16_t>(v);
+        t.down[x] = static_cast<uint16_t>(v);
     }
+}
+
+}  // namespace
+
+void BuildShapeCurves(ProcAmpTables& t) {
+    // Computed once, copied afterwards.
+    static const ShapeCurves shapes = [] {
+        ShapeCurves c{};
+        ComputeShapeCurves(c);
+        return c;
+    }();
+    std::memcpy(t.gammaLiftCurve, shapes.lift, sizeof t.gammaLiftCurve);
+    std::memcpy(t.gammaLowerCurve, shapes.lower, sizeof t.gammaLowerCurve);
+    std::memcpy(t.contrastUpCurve, shapes.up, sizeof t.contrastUpCurve);
+    std::memcpy(t.contrastDownCurve, shapes.down, sizeof t.contrastDownCurve);
 }
 
 void BuildLumaTables(ProcAmpTables& t, const ProcAmpSettings& raw) {
@@ -157,7 +179,7 @@ void FullRebuild(ProcAmpTables& t, const ProcAmpSettings& s) {
 
 std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s) {
     char text[32];
-    const int32_t v = Param(s, p);
+    const int32_t v = ParamValue(s, p);
     switch (p) {
         case ProcAmpParam::kGain:
             std::snprintf(text, sizeof text, "%.1f%%",
@@ -254,6 +276,7 @@ void ProcAmp::Publish() {
 }
 
 void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
+    refreshedFrom_.reset();
     ParamRef(settings, p) = value;
     const bool linked = settings.uvLinking == 1 || settings.uvLinking == 2;
     switch (p) {
@@ -287,6 +310,7 @@ void ProcAmp::SetParam(ProcAmpParam p, int32_t value) {
 }
 
 void ProcAmp::SetFxOrder(int32_t order) {
+    refreshedFrom_.reset();
     settings.fxOrder = order;
     BuildLumaTables(*work_, settings);
     Publish();
@@ -298,9 +322,16 @@ void ProcAmp::SetUvLinking(int32_t mode) {
 }
 
 void ProcAmp::Refresh() {
+    // Settings replaced by the values the tables were built from (a reload, a recall of equal
+    // values) leave the tables as they are: a rebuild and its pair tables cost far more than this.
+    if (refreshedFrom_ && *refreshedFrom_ == settings) {
+        UpdateActive();
+        return;
+    }
     FullRebuild(*work_, settings);
     UpdateActive();
     Publish();
+    refreshedFrom_ = settings;
 }
 
 void ProcAmp::PressBypass() {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "video/frame_view.h"
@@ -50,6 +51,9 @@ ProcAmpSettings LimitToSliderRanges(const ProcAmpSettings& s);
 
 enum class ProcAmpParam { kBlackLevel, kGain, kContrast, kGamma, kColourSat, kULevel, kVLevel };
 
+// The parameter's value in `s`.
+int32_t ParamValue(const ProcAmpSettings& s, ProcAmpParam p);
+
 // Display value of a slider's label, e.g. "+0", "100.0%", "-25".
 std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s);
 
@@ -94,6 +98,7 @@ private:
     // Large (the pair tables): kept on the heap so a ProcAmp can live anywhere.
     std::unique_ptr<ProcAmpTables> work_;
     std::unique_ptr<TripleBuffer<ProcAmpByteTables>> published_;
+    std::optional<ProcAmpSettings> refreshedFrom_;  // what the last Refresh built the tables from
 };
 
 }  // namespace velmor

@@ -25,7 +25,10 @@ public:
     MessageAnswer answer = MessageAnswer::Ok;
     int groupRuns = 0, aboutRuns = 0, grabSettingsRuns = 0;
     bool groupAnswer = false;
-    std::function<bool()> audioMap;  // the Audio Map window: edits the mapper, answers OK
+    std::function<void()> groupEdits;   // what the operator does in the group window
+    std::function<bool()> audioMap;     // the Audio Map window: edits the mapper, answers OK
+    std::function<void()> procAmp;      // the proc amp window, open
+    std::function<void()> meterConfig;  // the PPM Config window, open
     std::function<void(int, int)> overlaySetup;  // the Overlay window, given the output size
 
     void Log(const std::string& line) override { logs.push_back(line); }
@@ -36,7 +39,14 @@ public:
     }
     bool RunGroupSettings() override {
         ++groupRuns;
+        if (groupEdits) groupEdits();
         return groupAnswer;
+    }
+    void RunProcAmp() override {
+        if (procAmp) procAmp();
+    }
+    void RunMeterConfig() override {
+        if (meterConfig) meterConfig();
     }
     void RunAbout() override { ++aboutRuns; }
     bool RunGrabSettings() override {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_fixture.h"
+#include "audio/meter_config.h"
 #include "persist/config_file.h"
 #include "relay/capture_apply.h"
 #include "relay/text_fields.h"
@@ -209,13 +210,109 @@ TEST_F(Commands, OutputAndMeterButtonsFollowTheirGuards) {
     r.meterSettings.meterOnMainOutput = 1;
     commands().PpmOverlay();
     EXPECT_EQ(r.ppmOverlayOn, 1);
-    EXPECT_EQ(r.ppmEnabled, 1);
+    EXPECT_EQ(r.ppmMeter->ppmEnabled, 1);
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 1);
     commands().PpmOverlay();
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 0);
 
     commands().ToggleEbu();
     EXPECT_EQ(model().caption(Caption::Ebu), r.ebuMode ? "EBU o/p" : "SMPTE o/p");
+}
+
+// "Is the source BGRA" comes from the output set-up, never from the frame the video thread owns.
+TEST_F(Commands, ProcAmpKnowsAlphaFromTheOutputSetUp) {
+    RelayRecord& r = record();
+    r.outputFourCC = static_cast<uint32_t>(NDIlib_FourCC_video_type_BGRA);
+    r.procAmp.applyToOutput = 1;
+    commands().ProcAmp();
+    EXPECT_EQ(r.procAmp.alphaMode, 1);
+    EXPECT_EQ(r.procAmp.monitorPreview, 0);
+    EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 1);
+    r.outputFourCC = static_cast<uint32_t>(NDIlib_FourCC_video_type_UYVY);
+    r.procAmp.applyToOutput = 0;
+    commands().ProcAmp();
+    EXPECT_EQ(r.procAmp.alphaMode, 0);
+    EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 3);
+}
+
+TEST_F(Commands, GroupsCancelKeepsTheEditsAndOnlyOkRestartsTheFinder) {
+    RelayRecord& r = record();
+    GroupSetup& g = r.groupSetup;
+    g.detectPublicCheck = 1;
+    g.BuildReceiveGroups();
+    commands().ExcludeLocal(true);  // the finder now looks in "Public"
+    EXPECT_EQ(r.picker.finderGroups, "Public");
+    side_.groupEdits = [&] {
+        g.detectPublicCheck = 0;  // "Public" unchecked: the window rebuilds the text at once
+        g.BuildReceiveGroups();
+    };
+    side_.groupAnswer = false;
+    commands().Groups();
+    EXPECT_EQ(r.settingsRecord.groupSettings.detectPublic, 0);
+    EXPECT_STREQ(g.receiveGroups, "");
+    EXPECT_EQ(r.picker.finderGroups, "Public") << "Cancel restarts nothing";
+    side_.groupEdits = [&] {
+        g.detectExtraText = "Studio A";
+        g.BuildReceiveGroups();
+    };
+    side_.groupAnswer = true;
+    commands().Groups();
+    EXPECT_EQ(r.picker.finderGroups, "Studio A");
+    EXPECT_EQ(side_.groupRuns, 2);
+}
+
+TEST_F(Commands, ProcAmpSetsTheAlphaModeAndShowsWhetherItIsApplied) {
+    RelayRecord& r = record();
+    r.outputFourCC = NDIlib_FourCC_video_type_BGRA;
+    int alphaSeen = -1;
+    side_.procAmp = [&] {
+        alphaSeen = r.procAmp.alphaMode;
+        r.procAmp.applyToOutput = 1;
+        r.procAmp.monitorPreview = 1;
+    };
+    commands().ProcAmp();
+    EXPECT_EQ(alphaSeen, 1);
+    EXPECT_EQ(r.procAmp.monitorPreview, 0) << "the video thread feeds the main preview again";
+    EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 1);
+    r.outputFourCC = NDIlib_FourCC_video_type_UYVY;
+    side_.procAmp = [&] {
+        alphaSeen = r.procAmp.alphaMode;
+        r.procAmp.applyToOutput = 0;
+    };
+    commands().ProcAmp();
+    EXPECT_EQ(alphaSeen, 0);
+    EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 3);
+}
+
+TEST_F(Commands, ClosingPpmConfigHandsModeAndLayoutToTheMeter) {
+    RelayRecord& r = record();
+    PpmMeter& meter = *r.ppmMeter;
+    r.meterSettings.meterOnMainOutput = 1;
+    commands().PpmOverlay();
+    ASSERT_EQ(r.ppmOverlayOn, 1);
+    meter.BuildOverlayPicture();  // the meter is up to date
+    r.meterLink.meterChangeFlags = 0;
+    side_.meterConfig = [&] {
+        MeterConfig config(r.meterSettings, r.meterLink);
+        config.ChooseMode(1);
+        config.ChooseLayout(1);
+        config.SetOnMainOutput(false);  // both outputs off while the overlay is on
+    };
+    commands().PpmOverlayRightClick();
+    EXPECT_EQ(meter.vmixMode, 1);
+    EXPECT_EQ(meter.layout, 1);
+    EXPECT_EQ(meter.meterGeometryDirty, 1) << "the pictures are rebuilt at once";
+    EXPECT_EQ(r.meterLink.meterChangeFlags & kMeterChangeLayout, 0)
+        << "the audio path no longer sees bit 2";
+    EXPECT_EQ(r.ppmOverlayOn, 0) << "neither output is on: the overlay goes off";
+    EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 0);
+    EXPECT_EQ(meter.ppmEnabled, 0);
+
+    // The separate output alone keeps the meter pictures built.
+    side_.meterConfig = [&] { MeterConfig(r.meterSettings, r.meterLink).SetSeparateOutput(true); };
+    commands().PpmOverlayRightClick();
+    EXPECT_EQ(meter.ppmEnabled, 1);
+    EXPECT_EQ(r.ppmOverlayOn, 0);
 }
 
 TEST_F(Commands, AudioMapOpensOnlyWithChannelsAndAppliesOnOk) {

@@ -18,16 +18,11 @@ TEST(MeterLevels, IntegerDbAndPositions) {
     struct Case {
         int level, dB, position;
     } cases[] = {
-        {0, 0, 0},
-        {1, 0, 0},
-        {2, 6, 1},
-        {256, 53, 15},
-        {257, 54, 96},
-        {512, 59, 136},
-        {3276, 76, 272},
-        {16385, 90, 384},
-        {32768, 95, 384},
-        {INT32_MAX, 186 + 5, 384},  // beyond full scale: stays at the top
+        {0, 0, 0},        {1, 0, 0},
+        {2, 6, 1},        {256, 53, 15},
+        {257, 54, 96},    {512, 59, 136},
+        {3276, 76, 272},  {16385, 90, 384},
+        {32768, 95, 384}, {INT32_MAX, 186 + 5, 384},  // beyond full scale: stays at the top
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PpmMeter::LevelToDb(c.level), c.dB) << c.level;
@@ -44,20 +39,21 @@ TEST(MeterLevels, SegmentLevels) {
     EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(100.0f, 0.0f), 8.0f);
 }
 
-float Block(PpmMeter& m, MeterLink& link, float peak) {
+// One block of silence but for one sample of `peak` on the left and of -peak on the right.
+float Block(PpmMeter& m, MeterLink& link, float peak, int ebuMode = 1,
+            const MeterSettings& settings = {}) {
     std::vector<float> l(64, 0.0f), r(64, 0.0f);
     l[10] = peak;
     r[20] = -peak;
-    m.MeterBlock(link, l.data(), r.data(), 64);
+    m.MeterBlock(link, settings, ebuMode, l.data(), r.data(), 64);
     return l[10];
 }
 
 TEST(MeterBlock, SmpteFullScaleReachesTheYellowThreshold) {
     PpmMeter m;
     MeterLink link;
-    link.ebuMode = 0;
     m.SetOverlayEnabled(true);
-    Block(m, link, 1.0f);
+    Block(m, link, 1.0f, /*ebuMode=*/0);
     EXPECT_EQ(m.smpteScale.load(), 1);
     EXPECT_FLOAT_EQ(link.meterScale.load(), 0.1f);
     EXPECT_EQ(m.holdLeft.load(), 272);
@@ -72,7 +68,8 @@ TEST(MeterBlock, MissingPlanesGainAndBadSamples) {
     PpmMeter m;
     MeterLink link;
     std::vector<float> l = {0.25f, -0.5f};
-    m.MeterBlock(link, l.data(), nullptr, 2, 2.0);
+    const MeterSettings settings{};
+    m.MeterBlock(link, settings, 1, l.data(), nullptr, 2, 2.0);
     EXPECT_FLOAT_EQ(l[0], 0.5f) << "the gain is written back";
     EXPECT_FLOAT_EQ(m.peakLeft.load(), 1.0f);
     EXPECT_FLOAT_EQ(m.peakRight.load(), 0.0f);
@@ -80,20 +77,21 @@ TEST(MeterBlock, MissingPlanesGainAndBadSamples) {
 
     std::vector<float> bad = {std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity(), -1e30f};
-    m.MeterBlock(link, bad.data(), bad.data(), 3);
+    m.MeterBlock(link, settings, 1, bad.data(), bad.data(), 3);
     EXPECT_EQ(m.holdLeft.load(), 384);
-    m.MeterBlock(link, nullptr, nullptr, 100);
+    m.MeterBlock(link, settings, 1, nullptr, nullptr, 100);
     EXPECT_FLOAT_EQ(m.peakLeft.load(), 0.0f);
 }
 
 TEST(MeterBlock, ChangeFlags) {
     PpmMeter m;
     MeterLink link;
-    link.meterMode = 1;
-    link.meterLayout = 1;
+    MeterSettings settings{};
+    settings.meterMode = 1;
+    settings.meterLayout = 1;
     link.meterChangeFlags = kMeterChangeMode | kMeterChangeLayout | kMeterChangeBit7;
     m.meterGeometryDirty = 0;
-    Block(m, link, 0.1f);
+    Block(m, link, 0.1f, 1, settings);
     EXPECT_EQ(m.vmixMode.load(), 1);
     EXPECT_EQ(m.layout.load(), 1);
     EXPECT_EQ(m.meterGeometryDirty.load(), 1);
@@ -132,11 +130,11 @@ TEST(MeterOverload, Thresholds) {
     // vMix mode: a peak above +14.5 (SMPTE) lights the overlay mark without a high level.
     PpmMeter v;
     MeterLink link;
-    link.ebuMode = 0;
-    link.meterMode = 1;
+    MeterSettings vmix{};
+    vmix.meterMode = 1;
     link.meterChangeFlags = kMeterChangeMode;
     v.SetOverlayEnabled(true);
-    Block(v, link, 1.0f);  // L = 0 + 16
+    Block(v, link, 1.0f, /*ebuMode=*/0, vmix);  // L = 0 + 16
     EXPECT_EQ(v.overloadOverlayLeft.load(), 18);
     EXPECT_EQ(v.overloadScreenLeft.load(), 0);
 }

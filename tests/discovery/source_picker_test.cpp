@@ -122,6 +122,38 @@ TEST_F(PickerTest, SeekReportsTheSoughtSourceOnce) {
     EXPECT_EQ(found.size(), 1u);
 }
 
+TEST_F(PickerTest, WhileSeekingTheListedNamesAreReportedOncePerChange) {
+    std::vector<std::vector<std::string>> reported;
+    picker->onListedNamesChanged = [&](const std::vector<std::string>& names) {
+        reported.push_back(names);
+    };
+    finder.names = {"MYHOST (Camera 1)"};
+    picker->RestartFinder(true, "", nullptr);
+    EXPECT_TRUE(reported.empty()) << "nothing is sought";
+
+    record.picker.seekName = "myhost (Camera 1)";
+    record.picker.seekArmed = 1;
+    record.picker.seekReported = 0;
+    for (int i = 0; i < 4; ++i)
+        picker->RefillSourceList();
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0], std::vector<std::string>{"MYHOST (Camera 1)"});
+    EXPECT_EQ(SameNameInOtherCase(record.picker.seekName, reported[0]), "MYHOST (Camera 1)");
+
+    finder.names = {"MYHOST (Camera 1)", "OTHER (Cam)"};
+    picker->PollFinder();
+    picker->PollFinder();
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_EQ(reported[1].size(), 2u);
+    finder.names = {};
+    picker->PollFinder();
+    ASSERT_EQ(reported.size(), 3u);
+    EXPECT_TRUE(reported[2].empty());
+
+    EXPECT_EQ(SameNameInOtherCase("A (x)", {"A (x)", "a (X)"}), "") << "listed as sought";
+    EXPECT_EQ(SameNameInOtherCase("A (x)", {"B (x)"}), "");
+}
+
 TEST_F(PickerTest, OpeningTheListShowsNoSourceSelected) {
     finder.names = {"A (1)"};
     picker->RestartFinder(true, "", nullptr);

@@ -34,6 +34,8 @@ protected:
     static void SetUpTestSuite() {
         dir_ = "/tmp/velmor-engine-transport-" + std::to_string(getpid());
         setenv("VELMOR_NDI_DIR", dir_.c_str(), 1);
+        // Asynchronous sends read the caller's buffer only at the next call, as the runtime may.
+        setenv("VELMOR_NDI_STRICT_ASYNC", "1", 1);
         library_ = new NdiLoadResult(LoadNdiLibrary(NdiChoice::Builtin));
         ASSERT_TRUE(library_->ok) << library_->error;
         ASSERT_TRUE(library_->api.initialize());
@@ -55,7 +57,8 @@ protected:
     }
 
     // Finds the source whose name ends with `name` ("(name)") with a finder of this process.
-    bool Find(const std::string& name, NDIlib_source_t& found, std::string& fullName, std::string& address) {
+    bool Find(const std::string& name, NDIlib_source_t& found, std::string& fullName,
+              std::string& address) {
         NDIlib_find_create_t settings{true, nullptr, nullptr};
         NDIlib_find_instance_t finder = api_.find_create_v2(&settings);
         const auto end = std::chrono::steady_clock::now() + 10s;
@@ -116,8 +119,8 @@ protected:
 
 TEST_F(EngineOverTransport, FreezeFormatAndOneReceiverDestruction) {
     record_.settingsRecord.deinterlaceSetting = 1;
-    Process src(VELMOR_TESTSRC, {"--name", "Field", "--size", "320x180", "--rate", "25/1", "--interlaced",
-                                 "--seconds", "30"});
+    Process src(VELMOR_TESTSRC, {"--name", "Field", "--size", "320x180", "--rate", "25/1",
+                                 "--interlaced", "--seconds", "30"});
     NDIlib_source_t source;
     ASSERT_TRUE(Find("(Field)", source, inName_, inAddress_));
     const int destroyedBefore = g_destroyed;
@@ -145,7 +148,8 @@ TEST_F(EngineOverTransport, FreezeFormatAndOneReceiverDestruction) {
 }
 
 TEST_F(EngineOverTransport, MonoMixWithGainOnRealAudio) {
-    Process src(VELMOR_TESTSRC, {"--name", "Voices", "--size", "160x90", "--rate", "25/1", "--seconds", "30"});
+    Process src(VELMOR_TESTSRC,
+                {"--name", "Voices", "--size", "160x90", "--rate", "25/1", "--seconds", "30"});
     NDIlib_source_t source;
     ASSERT_TRUE(Find("(Voices)", source, inName_, inAddress_));
     record_.mapActive = 2;
@@ -158,10 +162,12 @@ TEST_F(EngineOverTransport, MonoMixWithGainOnRealAudio) {
     const auto end = std::chrono::steady_clock::now() + 5s;
     while (blocks < 5 && std::chrono::steady_clock::now() < end) {
         NDIlib_audio_frame_v2_t a{};
-        if (api_.recv_capture_v2(out, nullptr, &a, nullptr, 100) != NDIlib_frame_type_audio) continue;
+        if (api_.recv_capture_v2(out, nullptr, &a, nullptr, 100) != NDIlib_frame_type_audio)
+            continue;
         ASSERT_EQ(a.no_channels, 2);
         const float* left = a.p_data;
-        const float* right = reinterpret_cast<const float*>(reinterpret_cast<const uint8_t*>(a.p_data) + a.channel_stride_in_bytes);
+        const float* right = reinterpret_cast<const float*>(
+            reinterpret_cast<const uint8_t*>(a.p_data) + a.channel_stride_in_bytes);
         float peak = 0;
         for (int j = 0; j < a.no_samples; ++j) {
             ASSERT_EQ(left[j], right[j]) << "both outputs carry the mix";

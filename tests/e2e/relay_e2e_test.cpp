@@ -12,7 +12,7 @@
 #include "persist/config_file.h"
 #include "relay/capture_apply.h"
 #include "relay/text_fields.h"
-#include "support/ndi_names.h"
+#include "relay_fixture.h"
 #include "support/recording_fakes.h"
 #include "support/wav_reading.h"
 #include "tools/process.h"
@@ -28,11 +28,6 @@ using testsrc::TestPattern;
 using velmor::testing::CrossingsPerSecond;
 using velmor::testing::LocalSourceName;
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The frame number whose test picture equals `bytes`, or -1.
 int MatchingFrame(const TestPattern& pattern, const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> picture;
@@ -42,40 +37,6 @@ int MatchingFrame(const TestPattern& pattern, const std::vector<uint8_t>& bytes)
     }
     return -1;
 }
-
-// Each test gets its own discovery folder, runtime folder (instance locks) and working folder, so
-// copies of other tests or of a person on this machine never meet these.
-class Relay : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("velmor-e2e-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "run");
-        std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
-        env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(),
-                "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
-                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string()};
-        setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::unique_ptr<Process> Run(const char* program, std::vector<std::string> args) {
-        return std::make_unique<Process>(program, args, env_);
-    }
-    std::vector<std::filesystem::path> Saved(const std::string& folder) {
-        std::vector<std::filesystem::path> files;
-        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder))
-            files.push_back(e.path());
-        std::sort(files.begin(), files.end());
-        return files;
-    }
-    std::filesystem::path dir_;
-    std::vector<std::string> env_;
-};
 
 TEST_F(Relay, PassthroughIsBitExactWithNamesMetadataAndTally) {
     const std::string gap(14, ' ');
@@ -216,43 +177,16 @@ TEST_F(Relay, StoredAudioMapSwapsTheChannels) {
     EXPECT_NEAR(right, 500.0, 25.0) << "output 2 carries the 250 Hz tone of input 1";
 }
 
-// Waits until `process` has printed `text`.
-bool WaitForOutput(const Process& process, const std::string& text,
-                   std::chrono::milliseconds limit = 15s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (process.OutputHas(text)) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 TEST_F(Relay, RemoteTextBoxAndGrabOverTheMessageBus) {
-    // A private session bus for this test only.
-    auto bus = Run("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(WaitForOutput(*bus, "unix:", 5s)) << "no dbus-daemon";
-    std::string address = bus->Output();
-    address = address.substr(0, address.find('\n'));
-    env_.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
-
+    auto bus = StartPrivateBus();
+    ASSERT_TRUE(bus) << "no dbus-daemon";
     // Grabs go to a folder of the test, as PNG, named without date and time.
-    RelayRecord stored;
-    stored.ApplyStartupDefaults();
-    stored.excludeLocal = 0;
-    stored.grabSetup.addDate = 0;
-    stored.grabSetup.addTime = 0;
-    stored.grabSetup.grabFolder = (dir_ / "grabs").string();
-    CaptureSettings(stored);
-    stored.settingsRecord.loadOnStartupSetting = 1;
-    velmor::testing::RecordingNotifier notifier;
-    const std::string config = (dir_ / "ctl.vlm").string();
-    ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
-    std::filesystem::create_directories(dir_ / "grabs");
+    const std::string config = SaveGrabConfig("ctl.vlm");
 
     auto src = Run(VELMOR_TESTSRC,
                    {"--name", "Desk", "--size", "320x180", "--rate", "25/1", "--seconds", "30"});
     auto relay =
-        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", LocalSourceName("Desk")});
+        Run(VELMOR_BIN, {"--headless", "--config", config, "--source", Host() + " (Desk)"});
     ASSERT_TRUE(WaitForOutput(*relay, "signal lamp: magenta")) << relay->Output();
 
     auto text = Run(VELMOR_CTL, {"text", "ON AIR"});

@@ -30,6 +30,21 @@ protected:
             ndi.QueueVideo(format, Pattern(format, 100 + i));
     }
 
+    // A meter built for width x height pictures, with its separate output on.
+    void PrepareMeter(int width, int height) {
+        record.meterSettings.meterSeparateOutput = 1;
+        record.ppmMeter = std::make_unique<PpmMeter>();
+        PpmMeter& meter = *record.ppmMeter;
+        meter.SetFrameSize(width, height);
+        meter.SetOverlayEnabled(true);
+        meter.BuildOverlayPicture();
+    }
+    // After connecting: the meter is drawn from the next frame on.
+    void StartMeter() {
+        record.ppmMeter->BuildOverlayPicture();  // the meter is rebuilt for this size
+        record.ppmOverlayOn = 1;
+    }
+
     // Waits until every queued video frame was captured and released.
     bool Drain() {
         return ndi.WaitFor([&] { return ndi.videoFreed.load() >= ndi.videoQueued.load(); });

@@ -192,16 +192,17 @@ TEST_F(EngineTest, RateChangeKeepsTheOutputAndStopsTheAudioDelay) {
 }
 
 TEST_F(EngineTest, SizeChangeSetsUpTheOutputAgain) {
+    record.ppmMeter = std::make_unique<PpmMeter>();
     QueueLeadIn(kUyvy);
     ASSERT_TRUE(Connect());
-    record.meterGeometryDirty = 0;
+    record.ppmMeter->BuildOverlayPicture();  // the window rebuilt the meter for the first size
     const auto larger = VideoFormat(128, 72, NDIlib_FourCC_video_type_UYVY);
     ndi.QueueVideo(larger, Pattern(larger, 0));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(record.outputWidth, 128);
     EXPECT_EQ(record.keyFrame.xres, 128);
-    EXPECT_EQ(record.meterGeometryDirty, 1);
-    EXPECT_EQ(record.meterFrameSize[0], 128);
+    EXPECT_EQ(record.ppmMeter->meterGeometryDirty, 1);
+    EXPECT_EQ(record.ppmMeter->meterFrameWidth, 128);
     EXPECT_EQ(SentData(ndi, record.mainSender).back(), Pattern(larger, 0));
 }
 
@@ -309,21 +310,14 @@ namespace {
 
 TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
     const auto format = VideoFormat(320, 180, NDIlib_FourCC_video_type_BGRA);
-    record.meterSettings.meterSeparateOutput = 1;
+    PrepareMeter(320, 180);
     record.meterSettings.meterOnMainOutput = 1;
-    record.ppmMeter = std::make_unique<PpmMeter>();
-    PpmMeter& meter = *record.ppmMeter;
-    meter.SetFrameSize(320, 180);
-    meter.SetOverlayEnabled(true);
-    meter.BuildOverlayPicture();
     QueueLeadIn(format);
     ASSERT_TRUE(Connect());
     void* ppm = record.ppmSender;
     ASSERT_NE(ppm, nullptr);
-    record.meterGeometryDirty = 0;  // the meter has been rebuilt for this size
-    record.ppmEnabled = 1;
-    record.ppmOverlayOn = 1;
-    std::atomic_ref<uint8_t>(record.meterSettings.meterChangeFlags).fetch_or(kMeterChangePicture);
+    StartMeter();
+    SetMeterChangeFlags(record, kMeterChangePicture);
     const auto picture = Pattern(format, 3);
     ndi.QueueVideo(format, picture);
     ASSERT_TRUE(Drain());
@@ -343,7 +337,7 @@ TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
         drawn += meterFrame->data[i] != 0;
     EXPECT_GT(drawn, 0u) << "the meter source carries the meter picture";
     EXPECT_LT(drawn, 320u * 180u) << "and transparency around it";
-    EXPECT_EQ(record.meterSettings.meterChangeFlags & kMeterChangePicture, 0);
+    EXPECT_EQ(record.meterLink.meterChangeFlags & kMeterChangePicture, 0);
 }
 
 }  // namespace
@@ -360,7 +354,8 @@ public:
     bool RasteriseLine(std::string_view, int width, int height, int, uint8_t* bgra) override {
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const bool text = x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
+                const bool text =
+                    x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
                 uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
                 p[0] = p[1] = p[2] = text ? 255 : 0;
                 p[3] = 0;

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,6 +69,45 @@ inline std::vector<std::string> SourceNames(const NdiLibrary& ndi, NDIlib_find_i
 inline bool Lists(const NdiLibrary& ndi, NDIlib_find_instance_t f, const std::string& full) {
     for (const auto& n : SourceNames(ndi, f))
         if (n == full) return true;
+    return false;
+}
+
+// The suite runs twice: as it comes (same-machine path between the sender and receivers of this
+// process) and with VELMOR_NDI_TCP=1 (see CMakeLists.txt).
+inline bool SharedPathExpected() {
+    const char* v = std::getenv("VELMOR_NDI_TCP");
+    return !(v && std::string(v) == "1");
+}
+
+// The frame-slot mappings of a process (memfds named "velmor-ndi-slots"), from its memory map.
+struct SlotMapping {
+    uintptr_t begin = 0, end = 0;
+};
+inline std::vector<SlotMapping> SlotMappings(pid_t pid = 0) {
+    std::ifstream maps(pid ? "/proc/" + std::to_string(pid) + "/maps" : "/proc/self/maps");
+    std::vector<SlotMapping> out;
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find("/memfd:velmor-ndi-slots") == std::string::npos) continue;
+        SlotMapping m;
+        char dash = 0;
+        std::istringstream in(line);
+        in >> std::hex >> m.begin >> dash >> m.end;
+        out.push_back(m);
+    }
+    return out;
+}
+inline uint64_t SlotBytes(pid_t pid = 0) {
+    uint64_t n = 0;
+    for (const auto& m : SlotMappings(pid))
+        n += m.end - m.begin;
+    return n;
+}
+// Whether a captured picture lies in a slot (was handed over without a copy).
+inline bool InSlot(const void* p) {
+    const auto a = reinterpret_cast<uintptr_t>(p);
+    for (const auto& m : SlotMappings())
+        if (a >= m.begin && a < m.end) return true;
     return false;
 }
 

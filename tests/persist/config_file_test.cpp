@@ -77,12 +77,13 @@ TEST(ConfigFile, FixtureValuesLandInTheirMembers) {
     auto put16 = [&](size_t at, int16_t v) { std::memcpy(&f[at], &v, 2); };
     const size_t block1 = 8;
     put16(block1 + 4, -20);   // gain
-    put16(block1 + 2, -3);    // black level
+    put16(block1 + 2, 3);     // black level
     put16(block1 + 1648, 5);  // rotation
     const double gain = 0.25;
     std::memcpy(&f[block1 + 1664], &gain, 8);
-    f[block1 + 1686] = 0xFF;  // channel map entry 0 = -1
+    f[block1 + 1686] = 0x01;  // channel map: swapped
     f[block1 + 1687] = 0x00;
+    f[block1 + 1719] = 2;  // for two channels
     const char16_t name[] = u"R\u00e9sum\u00e9";
     std::memcpy(&f[block1 + 40], name, sizeof name);
     std::memcpy(&f[block1 + 1120 + 16], "Studio A", 8);
@@ -98,10 +99,11 @@ TEST(ConfigFile, FixtureValuesLandInTheirMembers) {
     ASSERT_EQ(LoadConfig(r, dir.File("f.vlm"), notifier), 1);
     const SettingsRecord& s = r.settingsRecord;
     EXPECT_EQ(s.procAmpValuesSetting[2], -20);
-    EXPECT_EQ(s.procAmpValuesSetting[1], -3);
+    EXPECT_EQ(s.procAmpValuesSetting[1], 3);
     EXPECT_EQ(s.rotationSetting, 5);
     EXPECT_DOUBLE_EQ(s.gainSetting, 0.25);
-    EXPECT_EQ(s.channelMapSetting[0], -1);
+    EXPECT_EQ(s.channelMapSetting[0], 1);
+    EXPECT_EQ(s.channelMapSetting[1], 0);
     EXPECT_EQ(FieldText(s.procAmpPresetNameSetting), u"R\u00e9sum\u00e9");
     EXPECT_EQ(FieldText(s.groupSettings.detectExtraGroups), "Studio A");
     EXPECT_EQ(s.groupSettings.detectPublic, 1);

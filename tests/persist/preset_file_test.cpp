@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "relay/text_fields.h"
 #include "support/recording_fakes.h"
@@ -112,13 +113,50 @@ TEST(PresetFile, UnterminatedNameIsCutInsideTheRecord) {
 
 TEST(PresetFile, FileNameFitsTheLimitAtACharacterBoundary) {
     EXPECT_EQ(PresetFileName("a b c"), "abc.pap");
-    EXPECT_EQ(PresetFileName(""), ".pap");
+    EXPECT_EQ(PresetFileName(""), "Preset.pap");
     std::string longName;
     for (int i = 0; i < 200; ++i)
         longName += "\xC3\xA9";  // 400 bytes
     const std::string name = PresetFileName(longName);
     EXPECT_LE(name.size(), kPresetPathLimit);
     EXPECT_EQ(name.size(), 246u + 4u);
+}
+
+TEST(PresetFile, NamesThatLookLikePathsStayInTheFolder) {
+    struct Case {
+        std::string typed;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"../../escape", "_._.._escape.pap"},
+        {"a/b", "a_b.pap"},
+        {"..", "_..pap"},
+        {".hidden", "_hidden.pap"},
+        {"/etc/passwd", "_etc_passwd.pap"},
+        {"back\\slash", "back_slash.pap"},
+        {"tab\there", "tab_here.pap"},
+        {"   ", "Preset.pap"},
+        {std::string(600, 'n'), std::string(246, 'n') + ".pap"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        TempDir dir;
+        std::filesystem::create_directories(dir.path() / "work");
+        ProcAmpState pa;
+        pa.presetName = c.typed;
+        RecordingNotifier n;
+        ASSERT_TRUE(SavePresetFile(pa, n, dir.File("work")));
+        // Exactly one file, in the folder itself, and nothing anywhere else.
+        std::vector<std::string> found;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
+            if (e.is_regular_file()) found.push_back(e.path().lexically_relative(dir.path()));
+        EXPECT_EQ(found, std::vector<std::string>{"work/" + c.file});
+        EXPECT_EQ(n.shown.back().text, c.file + "\n\nPreset file saved");
+        // The name inside the file stays as typed (up to its 123 characters).
+        ProcAmpState loaded;
+        ASSERT_EQ(LoadPresetFile(loaded, dir.File("work/" + c.file), n), PresetLoadResult::Loaded);
+        EXPECT_EQ(loaded.presetName, c.typed.substr(0, 123));
+    }
 }
 
 TEST(PresetFile, UnwritableFolderReportsIt) {

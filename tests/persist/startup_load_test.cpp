@@ -36,6 +36,7 @@ protected:
     // Runs the start-up load of "last.vlm" in the test's folder.
     void Load(const std::string& /*path of last.vlm*/) {
         record.ApplyStartupDefaults();
+        record.ppmMeter = std::make_unique<PpmMeter>();
         RunStartupConfigLoad(record, notifier, view, view, dir.File("last.vlm"));
     }
     TempDir dir;
@@ -71,8 +72,8 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
     EXPECT_EQ(record.grabSetup.baseName, "Studio");
     EXPECT_EQ(record.grabSetup.addTime, 0);
     EXPECT_EQ(record.rotationMode, 1);
-    EXPECT_EQ(record.ppmEnabled, 1);
-    EXPECT_EQ(record.meterLink.meterLayout, 2);
+    EXPECT_EQ(record.ppmMeter->ppmEnabled, 1);
+    EXPECT_EQ(record.ppmMeter->layout, 2);
     EXPECT_STREQ(record.groupSetup.receiveGroups, "Public,Studio A");
     EXPECT_STREQ(record.groupSetup.sendGroups, "Korvo Velmor");
     EXPECT_EQ(record.seekPending, 1);
@@ -135,7 +136,7 @@ TEST_F(StartupLoad, PartialFileReportsBothMessagesWithTheCount) {
     };
     EXPECT_EQ(notifier.shown, expected);
     EXPECT_EQ(record.rotationMode, 5);
-    EXPECT_EQ(record.ppmEnabled, 0);  // the meter block was not read
+    EXPECT_EQ(record.ppmMeter->ppmEnabled, 0);  // the meter block was not read
     EXPECT_EQ(record.seekPending, 0);
 }
 

@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -25,19 +26,20 @@ using testing::EnsureQtApp;
 using testing::PrivateBus;
 using testing::WaitFor;
 
-// Points the lock files at a fresh folder for the test's lifetime.
+// Points the lock files (which live beside the transport's announcements) at a fresh folder for
+// the test's lifetime.
 class RuntimeDir {
 public:
     RuntimeDir() {
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        const char* old = std::getenv("VELMOR_NDI_DIR");
         if (old != nullptr) saved_ = old, hadOld_ = true;
-        ::setenv("XDG_RUNTIME_DIR", dir_.path().toUtf8().constData(), 1);
+        ::setenv("VELMOR_NDI_DIR", dir_.path().toUtf8().constData(), 1);
     }
     ~RuntimeDir() {
         if (hadOld_)
-            ::setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+            ::setenv("VELMOR_NDI_DIR", saved_.c_str(), 1);
         else
-            ::unsetenv("XDG_RUNTIME_DIR");
+            ::unsetenv("VELMOR_NDI_DIR");
     }
     QString path() const { return dir_.path(); }
 
@@ -157,10 +159,14 @@ TEST(InstanceNumbering, RepliesOnTheBusMarkNumbersTakenAndOnlyDecidedCopiesReply
 
 class Copy {
 public:
-    Copy(const QString& busAddress, const QString& runtimeDir, qint64 startAtMs) {
+    // `ndiDir` is the copies' shared announcement folder; `sessionRuntime`, when given, the
+    // copy's own $XDG_RUNTIME_DIR (a desktop and an ssh session have different ones).
+    Copy(const QString& busAddress, const QString& ndiDir, qint64 startAtMs,
+         const QString& sessionRuntime = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
-        env.insert("XDG_RUNTIME_DIR", runtimeDir);
+        env.insert("VELMOR_NDI_DIR", ndiDir);
+        if (!sessionRuntime.isEmpty()) env.insert("XDG_RUNTIME_DIR", sessionRuntime);
         env.insert("VELMOR_START_AT_MS", QString::number(startAtMs));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         process_.setProcessEnvironment(env);
@@ -252,6 +258,22 @@ TEST(Copies, StartedInTheSameInstantTakeDistinctNumbersAndObeyVelmorCtl) {
 
     Copy ninth(daemon.address(), runtime.path(), 0);
     EXPECT_TRUE(ninth.WaitForLine("all-taken"));
+}
+
+TEST(Copies, SessionsWithDifferentRuntimeFoldersStillTakeDistinctNumbers) {
+    EnsureQtApp();
+    RuntimeDir ndi;
+    QTemporaryDir sessions;
+    QDir(sessions.path()).mkpath("desktop");
+    QDir(sessions.path()).mkpath("ssh");
+    // No bus reaches both (each would be its session's own): the lock files alone decide.
+    const QString noBus = "unix:path=" + sessions.path() + "/no-bus";
+    Copy desktop(noBus, ndi.path(), 0, sessions.path() + "/desktop");
+    ASSERT_TRUE(WaitFor([&] { return desktop.Number() != 0; }, 5000));
+    Copy ssh(noBus, ndi.path(), 0, sessions.path() + "/ssh");
+    ASSERT_TRUE(WaitFor([&] { return ssh.Number() != 0; }, 5000));
+    EXPECT_EQ(desktop.Number(), 1);
+    EXPECT_EQ(ssh.Number(), 2);
 }
 
 }  // namespace

@@ -68,6 +68,19 @@ TEST(MonitorAudioTap, TakesPlanesByStrideAndTheMapDialogChannels) {
     frame.channel_stride_in_bytes = 1000 * 4;  // planes would overlap: play silence
     tap.MonitorTap(*record, frame);
     EXPECT_EQ(out.heard, std::vector<int16_t>(2 * samples, 0));
+
+    // A block longer than any frame Velmor takes is not played (nor its scratch buffer grown).
+    std::vector<float> huge(2 * 100000, 0.5f);
+    NDIlib_audio_frame_v2_t tooLong = frame;
+    tooLong.no_channels = 2;
+    tooLong.no_samples = 100000;
+    tooLong.channel_stride_in_bytes = 100000 * 4;
+    tooLong.p_data = huge.data();
+    out.heard.clear();
+    seenGain = -1;
+    tap.MonitorTap(*record, tooLong);
+    EXPECT_TRUE(out.heard.empty());
+    EXPECT_EQ(seenGain, -1) << "not metered either";
 }
 
 }  // namespace

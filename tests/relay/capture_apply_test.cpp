@@ -90,9 +90,11 @@ TEST(ApplySettings, RestoresLiveMembersInOrder) {
     saved.settingsRecord.mapChannelsSetting = 4;
     saved.settingsRecord.monoMixSetting = 1;
     saved.settingsRecord.monitorLevelSetting = 1;
+    // A map for 4 channels: outputs take inputs 3, 2, 1 and Mute (4); rows from 4 on name columns
+    // of their own.
     for (int j = 0; j < 32; ++j)
-        saved.settingsRecord.channelMapSetting[j] = static_cast<int8_t>(31 - j);
-    saved.settingsRecord.channelMapSetting[0] = -1;
+        saved.settingsRecord.channelMapSetting[j] = static_cast<int8_t>(j < 4 ? 3 - j : 31 - j);
+    saved.settingsRecord.channelMapSetting[3] = 4;
     CaptureSettings(saved);
 
     RelayRecord r;
@@ -119,8 +121,9 @@ TEST(ApplySettings, RestoresLiveMembersInOrder) {
     EXPECT_EQ(r.audioChannelCount, 4);
     EXPECT_EQ(r.monoMix, 1);
     EXPECT_EQ(r.audioMapper.mapperMonoMix, 1);
-    EXPECT_EQ(r.channelMap[0], -1);  // sign-extended
-    EXPECT_EQ(r.audioMapper.mapperMap[0], -1);
+    EXPECT_EQ(r.channelMap[0], 3);
+    EXPECT_EQ(r.audioMapper.mapperMap[0], 3);
+    EXPECT_EQ(r.channelMap[3], 4);
     EXPECT_EQ(r.channelMap[5], 26);
     EXPECT_STREQ(r.extraIpText, "192.0.2.7");
     EXPECT_EQ(r.excludeLocal, 0);
@@ -146,16 +149,17 @@ TEST(ApplySettings, UnchangedExcludeLocalLeavesTheFinderAlone) {
     RelayRecord r;
     r.ApplyStartupDefaults();
     r.settingsRecord.excludeLocalSetting = 1;
-    r.settingsRecord.monitorLevelSetting = 9;  // not a level: nothing changes
-    r.settingsRecord.rotationSetting = 77;     // not a mode: the button shows "Rotate 0"
+    r.settingsRecord.monitorLevelSetting = 9;  // not a level: Full, as at start-up
+    r.settingsRecord.rotationSetting = 77;     // not a mode: "Rotate 0", as at start-up
     RecordingView view;
     ApplySettings(r, view, view);
     const std::vector<std::string> expected = {
-        "rotation 0 Rotate 0", "keyfill off", "deinterlace 0 DeInt OFF", "output NDI",
+        "rotation 0 Rotate 0", "keyfill off", "deinterlace 0 DeInt OFF", "output NDI", "monitor 2",
         "SMPTE o/p",           "delay 0",     "audio delay off",         "extra ip "};
     EXPECT_EQ(view.calls, expected);
     EXPECT_FLOAT_EQ(r.monitorLevel, 1.0f);
-    EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 9);
+    EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 2);
+    EXPECT_EQ(r.rotationMode, 0);
 }
 
 }  // namespace

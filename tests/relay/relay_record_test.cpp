@@ -21,7 +21,7 @@ TEST(RelayRecord, StartupDefaults) {
     EXPECT_EQ(r.meterSettings.meterPosV, 90);
     EXPECT_EQ(r.meterSettings.meterPosH, 10);
     EXPECT_FLOAT_EQ(r.monitorLevel, 1.0f);
-    EXPECT_FLOAT_EQ(r.meterScale, 0.1f);
+    EXPECT_FLOAT_EQ(r.meterLink.meterScale, 0.1f);
     EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 2);
     EXPECT_EQ(r.grabSetup.formatIndex, 3);
     EXPECT_EQ(r.grabSetup.baseName, "VelmorGrab");

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/thread_priority.h"
+
 namespace velmor::testing {
 namespace {
 
@@ -98,6 +100,7 @@ NDIlib_send_instance_t SendCreate(const NDIlib_send_create_t* s) {
 void SendDestroy(NDIlib_send_instance_t s) {
     std::lock_guard lock(g_fake->mutex);
     g_fake->destroyedSenders.push_back(s);
+    g_fake->asyncHeld_.erase(s);
 }
 void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
     if (!f) return;
@@ -121,8 +124,28 @@ void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
     }
     g_fake->Notify();
 }
+// As the NDI runtime, a sender may read the buffer of its last asynchronous frame until the next
+// video call on it: every such call compares that buffer with what it held when it was handed
+// over, and counts a buffer that was written to in between.
+void ReleaseAsync(NDIlib_send_instance_t s) {
+    std::lock_guard lock(g_fake->mutex);
+    auto it = g_fake->asyncHeld_.find(s);
+    if (it == g_fake->asyncHeld_.end()) return;
+    const auto& [pointer, bytes] = it->second;
+    if (std::memcmp(pointer, bytes.data(), bytes.size()) != 0) g_fake->asyncBufferRewrites++;
+    g_fake->asyncHeld_.erase(it);
+}
 void SendVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
+    ReleaseAsync(s);
     RecordVideo(s, f);
+}
+void SendVideoAsync(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
+    ReleaseAsync(s);
+    RecordVideo(s, f);
+    if (!f || !f->p_data) return;
+    const size_t size = static_cast<size_t>(f->line_stride_in_bytes) * f->yres;
+    std::lock_guard lock(g_fake->mutex);
+    g_fake->asyncHeld_[s] = {f->p_data, std::vector<uint8_t>(f->p_data, f->p_data + size)};
 }
 void SendAudio(NDIlib_send_instance_t s, const NDIlib_audio_frame_v2_t* f) {
     SentAudio sent{s, *f, {}};
@@ -182,7 +205,7 @@ FakeNdi::FakeNdi() {
     api_.send_create = SendCreate;
     api_.send_destroy = SendDestroy;
     api_.send_send_video_v2 = SendVideo;
-    api_.send_send_video_async_v2 = SendVideo;
+    api_.send_send_video_async_v2 = SendVideoAsync;
     api_.send_send_audio_v2 = SendAudio;
     api_.send_send_metadata = SendMetadata;
     api_.send_add_connection_metadata = SendAddMetadata;
@@ -228,6 +251,7 @@ void FakeNdi::SetTally(bool program, bool preview) {
 
 NDIlib_frame_type_e FakeNdi::Capture(NDIlib_video_frame_v2_t* v, NDIlib_audio_frame_v2_t* a,
                                      NDIlib_metadata_frame_t* m, uint32_t timeout) {
+    if (a) audioCaptureNice = ThreadNiceValue();
     std::unique_lock lock(mutex);
     const auto ready = [&] {
         return (v && !videoQueue_.empty()) || (a && !audioQueue_.empty()) ||

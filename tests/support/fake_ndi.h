@@ -72,6 +72,10 @@ public:
     std::atomic<int> videoFreed{0}, audioFreed{0}, metadataFreed{0};
     std::atomic<int> videoQueued{0};
     bool failReceiverCreate = false;
+    // Asynchronous frames whose buffer was written to before the sender let go of it.
+    std::atomic<int> asyncBufferRewrites{0};
+    // The nice value of the thread that last captured audio.
+    std::atomic<int> audioCaptureNice{0};
     // Benchmarks turn this off: sent frames are then counted, not copied.
     std::atomic<bool> recordVideoData{true};
     std::atomic<size_t> videoSentCount{0};
@@ -98,6 +102,7 @@ public:
     std::deque<std::pair<NDIlib_audio_frame_v2_t, std::vector<float>>> audioQueue_;
     std::deque<std::string> metaQueue_;
     std::map<const void*, std::unique_ptr<Held>> held_;
+    std::map<const void*, std::pair<const uint8_t*, std::vector<uint8_t>>> asyncHeld_;
     bool tallyPending_ = false;
     NDIlib_tally_t tally_{};
     int nextHandle_ = 1;

@@ -18,9 +18,11 @@ namespace velmor::test {
 class Process {
 public:
     // `env` entries ("NAME=value") are added to the test's environment; a non-empty `cwd` is the
-    // child's working folder.
+    // child's working folder. `niceValue` below 0 asks for more processor than the machine's other
+    // work (where the system permits it; otherwise the process runs as usual).
     Process(const std::string& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& env = {}, const std::string& cwd = {}) {
+            const std::vector<std::string>& env = {}, const std::string& cwd = {},
+            int niceValue = 0) {
         static int serial = 0;
         out_ = "/tmp/velmor-tool-" + std::to_string(getpid()) + "-" + std::to_string(++serial) +
                ".out";
@@ -34,6 +36,8 @@ public:
             for (const auto& e : env)
                 putenv(const_cast<char*>(e.c_str()));
             if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+            if (niceValue != 0) [[maybe_unused]]
+                const int ignored = nice(niceValue);
             std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
@@ -83,6 +87,7 @@ public:
         s << in.rdbuf();
         return s.str();
     }
+    pid_t pid() const { return pid_; }
     bool OutputHas(const std::string& text) const {
         return Output().find(text) != std::string::npos;
     }

@@ -93,6 +93,39 @@ TEST_F(Tools, TheSinkListsConnectsByAddressAndSavesFramesAndAudio) {
     EXPECT_EQ(dataBytes % (3 * 4), 0u);
 }
 
+TEST_F(Tools, TheSinkProbesEverySourceItListsAndPrintsTheirFormats) {
+    const std::string alpha = Name("probe-alpha");
+    const std::string fields = Name("probe-fields");
+    Process a(VELMOR_TESTSRC, {"--name", alpha, "--size", "64x36", "--rate", "25/1", "--format",
+                               "bgra", "--audio-channels", "0", "--seconds", "60"});
+    Process b(VELMOR_TESTSRC, {"--name", fields, "--size", "128x96", "--rate", "30000/1001",
+                               "--interlaced", "--seconds", "60"});
+    // Both listed first, so that one scan takes both.
+    for (int i = 0; i < 100; ++i) {
+        Process list(VELMOR_SINK, {"--list", "--find-timeout", "0"});
+        list.Wait(10s);
+        if (list.OutputHas(alpha) && list.OutputHas(fields)) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    Process sink(VELMOR_SINK, {"--list", "--probe", "--find-timeout", "10"});
+    ASSERT_EQ(sink.Wait(60s), 0) << sink.Output();
+    const std::string out = sink.Output();
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex("NDI Name +Resolution +FPS +Aspect +Alpha\\? +Audio +IP Address\n")))
+        << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex("\\(" + alpha +
+                                                  "\\) +64 x 36 +25\\.00p +1\\.78:1 +\\+Alpha "
+                                                  "+127\\.0\\.0\\.1:[0-9]+\n")))
+        << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex("\\(" + fields +
+                                                  "\\) +128 x 96 +59\\.94i +1\\.33:1 +2 Ch - "
+                                                  "48\\.0 KHz +127\\.0\\.0\\.1:[0-9]+\n")))
+        << out;
+
+    Process bad(VELMOR_SINK, {"--probe"});
+    EXPECT_EQ(bad.Wait(5s), 1) << "--probe goes with --list";
+}
+
 TEST_F(Tools, TallyAndConnectionMetadataTravelBothWays) {
     const std::string name = Name("tally");
     Process src(VELMOR_TESTSRC,

@@ -178,6 +178,41 @@ TEST(RotateUYVY, EverySizeAroundTheBlockSize) {
     }
 }
 
+TEST(RotateUYVY, OddSidesRepeatTheLastColumnOrRowAndLeaveNothingStale) {
+    // Source sides of every parity: the output is H wide and W high.
+    for (int W : {1, 2, 3, 5, 9}) {
+        for (int H : {1, 2, 3, 7}) {
+            // Packed rows of 2 x W bytes, none of them 0xEE.
+            std::vector<uint8_t> src(static_cast<size_t>(W) * H * 2);
+            for (size_t i = 0; i < src.size(); ++i)
+                src[i] = static_cast<uint8_t>(i % 200);
+            for (int direction : {1, 2}) {
+                SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H) + " dir " +
+                             std::to_string(direction));
+                ImageBuffer out;
+                ASSERT_TRUE(out.Reshape(H, W, kPixelUYVY));
+                std::memset(out.pixels(), 0xEE, static_cast<size_t>(out.byteSize));
+                ASSERT_TRUE(RotateUYVY(direction, W, H, src.data(), out));
+                const uint8_t* o = out.pixels();
+                const int64_t stride = int64_t{H} * 2;
+                for (int i = 0; i < out.byteSize; ++i)
+                    ASSERT_NE(o[i], 0xEE) << "stale byte " << i;
+                if (H % 2 && H > 1) {
+                    for (int y = 0; y < W - W % 2; ++y) {
+                        const uint8_t* row = o + y * stride;
+                        EXPECT_EQ(row[2 * (H - 1)], row[2 * (H - 1) - 4]) << "U, row " << y;
+                        EXPECT_EQ(row[2 * (H - 1) + 1], row[2 * (H - 1) - 1]) << "Y, row " << y;
+                    }
+                }
+                if (W % 2 && W > 1) {
+                    EXPECT_EQ(0, std::memcmp(o + (W - 1) * stride, o + (W - 2) * stride,
+                                             static_cast<size_t>(stride)));
+                }
+            }
+        }
+    }
+}
+
 std::vector<uint32_t> NumberedRGBA(int w, int h) {
     std::vector<uint32_t> f(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < f.size(); ++i)

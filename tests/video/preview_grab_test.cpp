@@ -297,6 +297,36 @@ TEST(FrameGrab, UYVYColours) {
     }
 }
 
+TEST(FrameGrab, OddUyvyWidthsRepeatTheLastPixelRowByRow) {
+    // Three pixels a row: one macropixel, then half of one (U, Y and no V).
+    ImageBuffer grab;
+    ASSERT_TRUE(grab.Reshape(3, 2, kPixelUYVY));
+    const uint8_t rows[12] = {128, 16,  128, 235, 128, 126,  // black, white, (U 128, Y 126)
+                              128, 235, 128, 16,  90,  60};
+    std::memcpy(grab.pixels(), rows, sizeof rows);
+    ImageBuffer out;
+    ASSERT_TRUE(out.Reshape(3, 2, kPixelBGRA));
+    std::memset(out.pixels(), 0xEE, static_cast<size_t>(out.byteSize));
+    ASSERT_TRUE(FrameToImage(grab, out));
+    auto pixel = [&](int x, int y) {
+        const uint8_t* p = out.pixels() + (y * 3 + x) * 4;
+        return std::vector<int>{p[0], p[1], p[2], p[3]};
+    };
+    EXPECT_EQ(pixel(0, 0), (std::vector<int>{0, 0, 0, 255}));
+    EXPECT_EQ(pixel(1, 0), (std::vector<int>{255, 255, 255, 255}));
+    EXPECT_EQ(pixel(2, 0), pixel(1, 0)) << "the last column repeats the one before it";
+    EXPECT_EQ(pixel(0, 1), (std::vector<int>{255, 255, 255, 255})) << "rows start afresh";
+    EXPECT_EQ(pixel(1, 1), (std::vector<int>{0, 0, 0, 255}));
+    EXPECT_EQ(pixel(2, 1), pixel(1, 1));
+
+    ASSERT_TRUE(grab.Reshape(1, 1, kPixelUYVY));
+    grab.pixels()[0] = 128;
+    grab.pixels()[1] = 126;
+    ASSERT_TRUE(FrameToImage(grab, out));
+    EXPECT_EQ(std::vector<int>(out.pixels(), out.pixels() + 4),
+              (std::vector<int>{129, 128, 128, 255}));
+}
+
 TEST(FrameGrab, BGRAAlphaIsDroppedAndEmptyFails) {
     ImageBuffer grab;
     ASSERT_TRUE(grab.FillColour(2, 2, 10, 20, 30, 0));

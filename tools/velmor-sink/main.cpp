@@ -1,8 +1,10 @@
 // velmor-sink: finds an NDI source by name (or address), receives it and reports what arrives:
 // format changes, per-second statistics, gaps in the test source's frame counter, tally and
 // metadata. It can save frames and audio, and exits with a status that scripts can test.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "ndi/ndi_library.h"
+#include "probe_list.h"
 
 namespace {
 
@@ -27,6 +30,10 @@ Receives one NDI source and reports what arrives.
   --hide-local             do not list sources of this machine
   --find-timeout S         give up when the source is not found within S seconds (default 10)
   --list                   print the sources found after --find-timeout seconds and exit
+  --probe                  with --list: probe every source found (as Velmor's "NDI Sources
+                           Found" window does) and print its resolution, rate, aspect, alpha,
+                           audio and address; waits up to --find-timeout for a first source
+  --probe-timeout short|long  how long one source may take: 2.5 s (default) or 7.5 s
   --color-format N         0 BGRX/BGRA, 1 UYVY/BGRA (default), 2 RGBX/RGBA, 3 UYVY/RGBA, 100 as sent
   --progressive            ask for progressive frames only
   --tally program|preview|both|none   tally to set on the source once connected
@@ -39,6 +46,10 @@ Receives one NDI source and reports what arrives.
   --frames N               exit after N video frames
   --seconds S              exit after S seconds
   --expect-no-drops        fail when the frame counter of velmor-testsrc shows a gap
+                           (SIGINT or SIGTERM end the run early, with the closing line)
+
+The closing "total:" line also gives the largest time between two video frames after the
+first 30, as they arrived and as their timestamps (the sender's send times) say.
   --help                   show this text
 
 VELMOR_NDI=auto|runtime|builtin chooses the NDI library; the paths tried are printed at start.
@@ -107,11 +118,18 @@ void WriteWavHeader(std::ofstream& out, int rate, int channels, uint32_t dataByt
 
 }  // namespace
 
+// SIGINT and SIGTERM end the run as --frames and --seconds do, with the closing line.
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
+}
+
 int main(int argc, char** argv) {
     std::string source, address, groups, extraIps, tallyText = "none", connectionMetadata,
                                                    saveDir = ".";
     bool hideLocal = false, list = false, progressive = false, printMetadata = false,
-         printChecksums = false, saveAudio = false, expectNoDrops = false;
+         printChecksums = false, saveAudio = false, expectNoDrops = false, probe = false,
+         longProbe = false;
     long findTimeout = 10, colorFormat = 1, saveFrames = 0, maxFrames = -1, maxSeconds = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -140,6 +158,12 @@ int main(int argc, char** argv) {
             ok = ParseCount(value(), findTimeout);
         } else if (arg == "--list") {
             list = true;
+        } else if (arg == "--probe") {
+            probe = true;
+        } else if (arg == "--probe-timeout") {
+            const std::string t = value();
+            ok = t == "short" || t == "long";
+            longProbe = t == "long";
         } else if (arg == "--color-format") {
             ok = ParseCount(value(), colorFormat) &&
                  (colorFormat <= 3 || colorFormat == 100 || colorFormat == 101);
@@ -176,6 +200,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (probe && !list) {
+        std::fprintf(stderr, "velmor-sink: --probe goes with --list\n");
+        return 1;
+    }
     if (source.empty() && address.empty() && !list) {
         std::fprintf(stderr, "velmor-sink: give --source NAME, --address IP:PORT or --list\n");
         return 1;
@@ -190,6 +218,13 @@ int main(int argc, char** argv) {
     }
     const velmor::NdiLibrary& ndi = lib.api;
     if (!ndi.initialize()) return 2;
+    if (probe) {
+        const velmor::sink::ProbeListOptions options{groups, extraIps, hideLocal, longProbe,
+                                                     findTimeout};
+        const int status = velmor::sink::PrintProbedSources(ndi, options);
+        ndi.destroy();
+        return status;
+    }
 
     // Find the source: by full name, or by the part in parentheses.
     std::string foundName, foundUrl = address;
@@ -313,10 +348,21 @@ int main(int argc, char** argv) {
     auto secondStart = start;
     long long frames = 0, secondFrames = 0, secondMeta = 0, lastAudio = 0;
     long long lastCounter = -1, drops = 0, gaps = 0, secondDrops = 0, secondGaps = 0;
+    // The longest time between two video frames, once the first frames (connection set-up) are in.
+    constexpr long long kGapSettleFrames = 30;
+    std::chrono::steady_clock::time_point lastArrival{};
+    double largestGapMs = 0.0;
+    // The same between the frames' timestamps, the times the sender sent them: what the sender
+    // did, without this program's own scheduling or the network in between.
+    int64_t lastTimestamp = 0;
+    double largestSendGapMs = 0.0;
     int lastW = 0, lastH = 0, lastN = 0, lastD = 0, lastType = -1;
     uint32_t lastFourCC = 0;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     while (true) {
         const auto now = std::chrono::steady_clock::now();
+        if (g_interrupted) break;
         if (maxFrames >= 0 && frames >= maxFrames) break;
         if (maxSeconds >= 0 && now - start >= std::chrono::seconds(maxSeconds)) break;
         if (now - secondStart >= std::chrono::seconds(1)) {
@@ -347,6 +393,17 @@ int main(int argc, char** argv) {
         if (type != NDIlib_frame_type_video) continue;
         ++frames;
         ++secondFrames;
+        const auto arrival = std::chrono::steady_clock::now();
+        if (frames > kGapSettleFrames) {
+            largestGapMs =
+                std::max(largestGapMs,
+                         std::chrono::duration<double, std::milli>(arrival - lastArrival).count());
+        }
+        lastArrival = arrival;
+        if (frames > kGapSettleFrames && v.timestamp > lastTimestamp)
+            largestSendGapMs =
+                std::max(largestSendGapMs, static_cast<double>(v.timestamp - lastTimestamp) / 1e4);
+        lastTimestamp = v.timestamp;
         if (v.xres != lastW || v.yres != lastH || static_cast<uint32_t>(v.FourCC) != lastFourCC ||
             v.frame_rate_N != lastN || v.frame_rate_D != lastD || v.frame_format_type != lastType) {
             char fourCC[5];
@@ -400,8 +457,10 @@ int main(int argc, char** argv) {
     ndi.recv_destroy(recv);
     ndi.destroy();
 
-    std::printf("total: %lld frames, %lld dropped, %lld gaps, %lld audio samples\n", frames, drops,
-                gaps, audioSamples.load());
+    std::printf(
+        "total: %lld frames, %lld dropped, %lld gaps, %lld audio samples, largest gap %.1f ms "
+        "(%.1f ms between send times)\n",
+        frames, drops, gaps, audioSamples.load(), largestGapMs, largestSendGapMs);
     if (frames == 0 || (maxFrames >= 0 && frames < maxFrames)) return 3;
     if (expectNoDrops && drops > 0) return 4;
     return 0;

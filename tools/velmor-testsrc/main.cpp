@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ndi/ndi_library.h"
@@ -32,6 +33,7 @@ Publishes an NDI test source: colour bars, a moving box and a burnt-in frame cou
   --connection-metadata T  XML sent to every receiver when it connects
   --print-tally            print tally changes reported by receivers
   --print-metadata         print metadata sent upstream by receivers
+  --silent                 publish the source but send nothing (receivers see no frames)
   --frames N               stop after N frames
   --seconds S              stop after S seconds
   --help                   show this text
@@ -67,7 +69,7 @@ int main(int argc, char** argv) {
     std::string name = "Velmor Test Source", groups, connectionMetadata;
     int width = 1920, height = 1080, rateN = 60, rateD = 1;
     bool interlaced = false, bgra = false, metadata = false, printTally = false,
-         printMetadata = false;
+         printMetadata = false, silent = false;
     long channels = 2, sampleRate = 48000, maxFrames = -1, maxSeconds = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -109,6 +111,8 @@ int main(int argc, char** argv) {
             printTally = true;
         } else if (arg == "--print-metadata") {
             printMetadata = true;
+        } else if (arg == "--silent") {
+            silent = true;
         } else if (arg == "--frames") {
             ok = ParseCount(value(), maxFrames, 1L << 40);
         } else if (arg == "--seconds") {
@@ -154,6 +158,17 @@ int main(int argc, char** argv) {
                 interlaced ? "interlaced" : "progressive", channels, sampleRate);
     std::fflush(stdout);
 
+    if (silent) {
+        const auto start = std::chrono::steady_clock::now();
+        while (!g_stop && (maxSeconds < 0 || std::chrono::steady_clock::now() - start <
+                                                 std::chrono::seconds(maxSeconds)))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ndi.send_destroy(sender);
+        ndi.destroy();
+        std::printf("sent 0 frames\n");
+        return 0;
+    }
+
     const velmor::testsrc::TestPattern pattern(width, height, bgra);
     std::vector<uint8_t> buffers[2];
     std::vector<float> audio;
@@ -162,15 +177,18 @@ int main(int argc, char** argv) {
     NDIlib_tally_t lastTally{};
     const auto start = std::chrono::steady_clock::now();
     uint64_t frame = 0;
+    std::string frameMetas[2];
     for (; !g_stop; ++frame) {
         if (maxFrames >= 0 && frame >= static_cast<uint64_t>(maxFrames)) break;
         if (maxSeconds >= 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::seconds(maxSeconds))
             break;
-        // Two buffers: the async send keeps the previous one until this call returns.
+        // Two buffers: the async send keeps the previous one until this call returns, and with it
+        // the previous frame's metadata text.
         auto& buf = buffers[frame % 2];
         pattern.Render(frame, buf);
-        const std::string frameMeta = "<velmor_frame n=\"" + std::to_string(frame) + "\"/>";
+        std::string& frameMeta = frameMetas[frame % 2];
+        frameMeta = "<velmor_frame n=\"" + std::to_string(frame) + "\"/>";
         NDIlib_video_frame_v2_t v{};
         v.xres = width;
         v.yres = height;

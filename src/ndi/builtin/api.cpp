@@ -1,5 +1,10 @@
 // The exported NDI C functions of the built-in transport. Handles are heap boxes around the
 // objects' shared pointers, so work still queued on the I/O thread outlives a destroyed handle.
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+
 #include "ndi/builtin/transport.h"
 
 #define VELMOR_EXPORT extern "C" __attribute__((visibility("default")))
@@ -44,6 +49,40 @@ void Unbox(void* handle) {
     auto* box = static_cast<std::shared_ptr<T>*>(handle);
     (*box)->Destroy();
     delete box;
+}
+
+// Strict asynchronous sends, for tests (VELMOR_NDI_STRICT_ASYNC=1, read once): the NDI runtime may
+// read the buffer of an asynchronous frame until the next video call on that sender, so here that
+// frame is only read then. A caller that reuses the buffer too early sends what it wrote since.
+bool StrictAsync() {
+    static const bool strict = [] {
+        const char* v = std::getenv("VELMOR_NDI_STRICT_ASYNC");
+        return v != nullptr && std::string(v) == "1";
+    }();
+    return strict;
+}
+
+std::mutex g_heldMutex;
+std::map<void*, NDIlib_video_frame_v2_t> g_heldAsync;  // sender handle -> the caller's frame
+
+// The next video call on `handle` (or its flush): the held frame is read and sent now.
+void SendHeldAsync(void* handle, Sender* sender) {
+    if (!StrictAsync()) return;
+    NDIlib_video_frame_v2_t held;
+    {
+        std::lock_guard lock(g_heldMutex);
+        auto it = g_heldAsync.find(handle);
+        if (it == g_heldAsync.end()) return;
+        held = it->second;
+        g_heldAsync.erase(it);
+    }
+    if (sender) sender->SendVideo(held);
+}
+
+void DropHeldAsync(void* handle) {
+    if (!StrictAsync()) return;
+    std::lock_guard lock(g_heldMutex);
+    g_heldAsync.erase(handle);  // the caller's buffer may be gone by now
 }
 
 }  // namespace
@@ -134,20 +173,33 @@ VELMOR_EXPORT NDIlib_send_instance_t NDIlib_send_create(const NDIlib_send_create
     return Guard<void*>(nullptr, [&]() -> void* { return s ? Box(Sender::Create(*s)) : nullptr; });
 }
 VELMOR_EXPORT void NDIlib_send_destroy(NDIlib_send_instance_t s) {
-    Guard([&] { Unbox<Sender>(s); });
+    Guard([&] {
+        DropHeldAsync(s);
+        Unbox<Sender>(s);
+    });
 }
 VELMOR_EXPORT void NDIlib_send_send_video_v2(NDIlib_send_instance_t s,
                                              const NDIlib_video_frame_v2_t* v) {
     Guard([&] {
-        if (auto* sender = Get<Sender>(s); sender && v) sender->SendVideo(*v);
+        auto* sender = Get<Sender>(s);
+        SendHeldAsync(s, sender);
+        if (sender && v) sender->SendVideo(*v);
     });
 }
 // The frame is copied before this returns, so the caller's buffer is already free when the next
-// call (or a null frame) asks for it back.
+// call (or a null frame) asks for it back; in strict mode it is read only then (see above).
 VELMOR_EXPORT void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t s,
                                                    const NDIlib_video_frame_v2_t* v) {
     Guard([&] {
-        if (auto* sender = Get<Sender>(s); sender && v) sender->SendVideo(*v);
+        auto* sender = Get<Sender>(s);
+        SendHeldAsync(s, sender);
+        if (!sender || !v) return;
+        if (StrictAsync()) {
+            std::lock_guard lock(g_heldMutex);
+            g_heldAsync[s] = *v;
+        } else {
+            sender->SendVideo(*v);
+        }
     });
 }
 VELMOR_EXPORT void NDIlib_send_send_audio_v2(NDIlib_send_instance_t s,

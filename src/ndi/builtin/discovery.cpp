@@ -238,6 +238,7 @@ std::vector<Announcement> ScanLocal(const std::string& dir) {
         }
         if (ProcessStartTime(a.pid) != a.startTime) {
             fs::remove(path, ec);
+            fs::remove(fs::path(path).replace_extension(".sock"), ec);  // its shared-memory socket
             continue;
         }
         found.push_back(std::move(a));

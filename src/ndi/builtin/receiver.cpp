@@ -1,10 +1,12 @@
 // A built-in transport receiver: finds its source by name (or address), keeps a TCP connection to
 // it, reconnecting when the sender goes away and comes back, and queues what arrives for
-// NDIlib_recv_capture_v2 in bounded queues.
+// NDIlib_recv_capture_v2 in bounded queues. On the sender's machine the frames come through the
+// same-machine path instead (receiver_shared.cpp), read from its Unix socket by the same code.
 #include <chrono>
 #include <cstring>
 
 #include "ndi/builtin/convert.h"
+#include "ndi/builtin/slots.h"
 #include "ndi/builtin/transport.h"
 
 namespace velmor::builtin {
@@ -25,6 +27,7 @@ std::shared_ptr<Receiver> Receiver::Create(const NDIlib_recv_create_v3_t& settin
     r->colorFormat_ = settings.color_format;
     r->bandwidth_ = settings.bandwidth;
     r->allowFields_ = settings.allow_video_fields;
+    r->forceTcp_ = ForcedTcp();
     asio::post(rt.io(), [r] { r->Connect(); });
     return r;
 }
@@ -37,10 +40,12 @@ void Receiver::Destroy() {
         self->timer_.cancel();
         std::error_code ignored;
         self->socket_.close(ignored);
-        self->writes_.clear();
+        self->writes_[0].clear();
+        self->ResetShared();
     });
     std::lock_guard lock(mu_);
     holds_.clear();
+    sharedHolds_ = 0;
     video_.clear();
     audio_.clear();
     metadata_.clear();
@@ -84,7 +89,8 @@ void Receiver::ConnectTo(const asio::ip::tcp::endpoint& ep) {
     const uint64_t gen = ++generation_;
     std::error_code ignored;
     socket_.close(ignored);
-    socket_.async_connect(ep, [self = shared_from_this(), gen](std::error_code ec) {
+    ResetShared();
+    socket_.async_connect(ep, [self = shared_from_this(), gen, ep](std::error_code ec) {
         if (gen != self->generation_ || self->stopping_) return;
         self->connecting_ = false;
         if (ec) return self->ScheduleReconnect();
@@ -97,6 +103,16 @@ void Receiver::ConnectTo(const asio::ip::tcp::endpoint& ep) {
         hello.bandwidth = self->bandwidth_;
         hello.allowFields = self->allowFields_;
         hello.name = self->recvName_;
+        // Only a sender on loopback is on this machine; everyone else gets the version 1 hello,
+        // which senders built before the same-machine path understand. So does a local sender
+        // that hung up on the last version 2 hello without a word: an older one.
+        self->askedShared_ =
+            self->AsksShared() && !self->plainHelloNext_ && ep.address().is_loopback();
+        self->plainHelloNext_ = false;
+        self->heard_ = false;
+        hello.version = self->askedShared_ ? wire::kVersion : 1;
+        hello.shared = self->askedShared_;
+        hello.bootId = BootId();
         self->Write(wire::EncodeHello(hello));
         std::vector<std::string> meta;
         NDIlib_tally_t tally{};
@@ -113,7 +129,7 @@ void Receiver::ConnectTo(const asio::ip::tcp::endpoint& ep) {
         for (const auto& m : meta)
             self->Write(wire::EncodeMetadata(m, Now100ns()));
         if (tallySet) self->Write(wire::EncodeTally(tally.on_program, tally.on_preview));
-        self->ReadHeader();
+        self->ReadHeader(Channel::Tcp);
     });
 }
 
@@ -131,7 +147,8 @@ void Receiver::Disconnected(uint64_t gen) {
     ++generation_;
     std::error_code ignored;
     socket_.close(ignored);
-    writes_.clear();
+    writes_[0].clear();
+    ResetShared();
     connected_ = false;
     {
         std::lock_guard lock(mu_);
@@ -142,101 +159,161 @@ void Receiver::Disconnected(uint64_t gen) {
     ScheduleReconnect();
 }
 
-void Receiver::Write(wire::Message m) {
+void Receiver::Write(wire::Message m, Channel ch) {
     if (!connected_ || !m) return;
-    if (writes_.size() > 256) return Disconnected(generation_);
-    writes_.push_back(std::move(m));
-    if (writes_.size() == 1) WriteNext();
+    auto& queue = writes_[static_cast<int>(ch)];
+    if (queue.size() > 256) return Disconnected(generation_);
+    queue.push_back(std::move(m));
+    if (queue.size() == 1) WriteNext(ch);
 }
 
-void Receiver::WriteNext() {
-    if (writes_.empty()) return;
+void Receiver::WriteNext(Channel ch) {
+    auto& queue = writes_[static_cast<int>(ch)];
+    if (queue.empty()) return;
     const uint64_t gen = generation_;
-    asio::async_write(socket_, asio::buffer(*writes_.front()),
-                      [self = shared_from_this(), gen](std::error_code ec, size_t) {
-                          if (gen != self->generation_) return;
-                          if (ec) return self->Disconnected(gen);
-                          self->writes_.pop_front();
-                          self->WriteNext();
-                      });
+    auto done = [self = shared_from_this(), gen, ch](std::error_code ec, size_t) {
+        if (gen != self->generation_) return;
+        if (ec) return self->Disconnected(gen);
+        self->writes_[static_cast<int>(ch)].pop_front();
+        self->WriteNext(ch);
+    };
+    if (ch == Channel::Tcp)
+        asio::async_write(socket_, asio::buffer(*queue.front()), done);
+    else
+        asio::async_write(unix_, asio::buffer(*queue.front()), done);
 }
 
-void Receiver::ReadHeader() {
+void Receiver::ReadExact(Channel ch, uint8_t* data, size_t size,
+                         std::function<void(std::error_code)> done) {
+    if (ch == Channel::Tcp) {
+        asio::async_read(socket_, asio::buffer(data, size),
+                         [d = std::move(done)](std::error_code ec, size_t) { d(ec); });
+    } else {
+        AsyncReadWithFds(unix_, data, size, fds_, std::move(done));
+    }
+}
+
+namespace {
+
+// What each side of a connection may carry towards a receiver.
+bool Carries(bool unixSide, wire::MessageType t) {
+    switch (t) {
+        case wire::MessageType::Video:
+        case wire::MessageType::Audio:
+        case wire::MessageType::Metadata:
+            return true;
+        case wire::MessageType::SharedOffer:
+        case wire::MessageType::SharedStart:
+            return !unixSide;
+        case wire::MessageType::SharedSlots:
+        case wire::MessageType::SharedVideo:
+            return unixSide;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void Receiver::ReadHeader(Channel ch) {
     const uint64_t gen = generation_;
-    asio::async_read(socket_, asio::buffer(header_),
-                     [self = shared_from_this(), gen](std::error_code ec, size_t) {
-                         if (gen != self->generation_) return;
-                         wire::Header h;
-                         if (ec || !wire::ParseHeader(self->header_, h) ||
-                             h.type == wire::MessageType::Hello ||
-                             h.type == wire::MessageType::Tally)
-                             return self->Disconnected(gen);
-                         self->ReadPayload(h);
-                     });
+    uint8_t* header = header_[static_cast<int>(ch)];
+    ReadExact(
+        ch, header, wire::kHeaderSize,
+        [self = shared_from_this(), gen, ch, header](std::error_code ec) {
+            if (gen != self->generation_) return;
+            wire::Header h;
+            if (ec || !wire::ParseHeader(header, h) || !Carries(ch == Channel::Unix, h.type)) {
+                // An older sender hangs up on a version 2 hello before saying anything.
+                const bool hungUp = ec == asio::error::eof || ec == asio::error::connection_reset;
+                if (ch == Channel::Tcp && hungUp && self->askedShared_ && !self->heard_)
+                    self->plainHelloNext_ = true;
+                return self->Disconnected(gen);
+            }
+            self->ReadPayload(ch, h);
+        });
 }
 
-void Receiver::ReadPayload(wire::Header h) {
+void Receiver::ReadPayload(Channel ch, wire::Header h) {
     const uint64_t gen = generation_;
     const size_t prefix = wire::PrefixSize(h);
-    if (prefix == 0) return ReadRest(h, std::make_shared<wire::Bytes>(h.length));
+    if (prefix == 0) return ReadRest(ch, h, std::make_shared<wire::Bytes>(h.length));
     // Big messages: read and check the fixed fields before making room for the rest.
     auto head = std::make_shared<std::vector<uint8_t>>(prefix);
-    asio::async_read(socket_, asio::buffer(*head),
-                     [self = shared_from_this(), gen, h, head](std::error_code ec, size_t) {
-                         if (gen != self->generation_) return;
-                         if (ec || !wire::PrefixAgrees(h, head->data()))
-                             return self->Disconnected(gen);
-                         auto payload = std::make_shared<wire::Bytes>(h.length);
-                         std::memcpy(payload->data(), head->data(), head->size());
-                         self->ReadRest(h, payload, head->size());
-                     });
+    ReadExact(ch, head->data(), head->size(),
+              [self = shared_from_this(), gen, ch, h, head](std::error_code ec) {
+                  if (gen != self->generation_) return;
+                  if (ec || !wire::PrefixAgrees(h, head->data())) return self->Disconnected(gen);
+                  auto payload = std::make_shared<wire::Bytes>(h.length);
+                  std::memcpy(payload->data(), head->data(), head->size());
+                  self->ReadRest(ch, h, payload, head->size());
+              });
 }
 
-void Receiver::ReadRest(wire::Header h, std::shared_ptr<wire::Bytes> payload, size_t have) {
+void Receiver::ReadRest(Channel ch, wire::Header h, std::shared_ptr<wire::Bytes> payload,
+                        size_t have) {
     const uint64_t gen = generation_;
-    asio::async_read(socket_, asio::buffer(payload->data() + have, payload->size() - have),
-                     [self = shared_from_this(), gen, h, payload](std::error_code ec, size_t) {
-                         if (gen != self->generation_) return;
-                         if (ec) return self->Disconnected(gen);
-                         Item item;
-                         item.type = h.type;
-                         item.payload = payload;
-                         const uint8_t* p = payload->data();
-                         const size_t n = payload->size();
-                         bool ok = false;
-                         switch (h.type) {
-                             case wire::MessageType::Video:
-                                 ok = wire::ParseVideo(p, n, item.video);
-                                 break;
-                             case wire::MessageType::Audio:
-                                 ok = wire::ParseAudio(p, n, item.audio);
-                                 break;
-                             case wire::MessageType::Metadata:
-                                 ok = wire::ParseMetadata(p, n, item.metadata);
-                                 break;
-                             default:
-                                 break;
-                         }
-                         if (!ok) return self->Disconnected(gen);
-                         self->Deliver(std::move(item));
-                         self->ReadHeader();
-                     });
+    auto done = [self = shared_from_this(), gen, ch, h, payload](std::error_code ec) {
+        if (gen != self->generation_) return;
+        // A descriptor may come only with the message that claims it.
+        if (ec || !self->Handle(ch, h, payload) || (ch == Channel::Unix && !self->fds_.empty()))
+            return self->Disconnected(gen);
+        if (gen == self->generation_) self->ReadHeader(ch);
+    };
+    if (have == payload->size()) return done({});
+    ReadExact(ch, payload->data() + have, payload->size() - have, std::move(done));
+}
+
+bool Receiver::Handle(Channel, const wire::Header& h, const std::shared_ptr<wire::Bytes>& payload) {
+    heard_ = true;
+    const uint8_t* p = payload->data();
+    const size_t n = payload->size();
+    Item item;
+    item.type = h.type;
+    item.payload = payload;
+    switch (h.type) {
+        case wire::MessageType::Video:
+            item.bytes = n;
+            if (!wire::ParseVideo(p, n, item.video)) return false;
+            break;
+        case wire::MessageType::Audio:
+            if (!wire::ParseAudio(p, n, item.audio)) return false;
+            break;
+        case wire::MessageType::Metadata:
+            if (!wire::ParseMetadata(p, n, item.metadata)) return false;
+            break;
+        case wire::MessageType::SharedOffer:
+            return OnOffer(p, n);
+        case wire::MessageType::SharedStart:
+            return OnSharedStart(p, n);
+        case wire::MessageType::SharedSlots:
+            return OnSlots(p, n);
+        case wire::MessageType::SharedVideo:
+            return OnSharedVideo(payload);
+        default:
+            return false;
+    }
+    Deliver(std::move(item));
+    return true;
 }
 
 void Receiver::Deliver(Item item) {
     std::lock_guard lock(mu_);
     item.seq = nextSeq_++;
     switch (item.type) {
-        case wire::MessageType::Video:
-            videoBytes_ += item.payload->size();
+        case wire::MessageType::Video: {
+            // A frame in a slot sends the slot back as it is dropped.
+            const size_t limit =
+                item.shared ? SharedQueueLimit(item.shared->mapping->info().count) : kVideoQueue;
+            videoBytes_ += item.bytes;
             video_.push_back(std::move(item));
-            while (video_.size() > 1 &&
-                   (video_.size() > kVideoQueue || videoBytes_ > kVideoQueueBytes)) {
-                videoBytes_ -= video_.front().payload->size();
+            while (video_.size() > 1 && (video_.size() > limit || videoBytes_ > kVideoQueueBytes)) {
+                videoBytes_ -= video_.front().bytes;
                 video_.pop_front();
                 ++droppedVideo_;
             }
             break;
+        }
         case wire::MessageType::Audio:
             audio_.push_back(std::move(item));
             if (audio_.size() > kAudioQueue) audio_.pop_front();
@@ -267,9 +344,11 @@ NDIlib_frame_type_e Receiver::Capture(NDIlib_video_frame_v2_t* video,
         if (from) {
             Item item = std::move(from->front());
             from->pop_front();
-            if (item.type == wire::MessageType::Video) videoBytes_ -= item.payload->size();
+            if (item.type == wire::MessageType::Video) videoBytes_ -= item.bytes;
+            const bool direct =
+                item.shared && sharedHolds_ < SharedHoldLimit(item.shared->mapping->info().count);
             lock.unlock();
-            return Take(item, video, audio, metadata);
+            return Take(item, direct, video, audio, metadata);
         }
         // A status change is reported to the video/metadata side; the audio side ignores it.
         if (statusChange_ && (video || metadata)) {
@@ -285,7 +364,7 @@ NDIlib_frame_type_e Receiver::Capture(NDIlib_video_frame_v2_t* video,
     }
 }
 
-NDIlib_frame_type_e Receiver::Take(Item& item, NDIlib_video_frame_v2_t* video,
+NDIlib_frame_type_e Receiver::Take(Item& item, bool direct, NDIlib_video_frame_v2_t* video,
                                    NDIlib_audio_frame_v2_t* audio,
                                    NDIlib_metadata_frame_t* metadata) {
     auto hold = std::make_unique<Hold>();
@@ -312,6 +391,16 @@ NDIlib_frame_type_e Receiver::Take(Item& item, NDIlib_video_frame_v2_t* video,
                 yres *= 2;
             }
             format = NDIlib_frame_format_type_progressive;
+        }
+        if (pic == v.data && item.shared) {
+            // The slot itself, unless the application already holds its share of them: then a
+            // copy, and the slot goes back when the item does.
+            if (direct) {
+                hold->shared = item.shared;
+            } else {
+                hold->converted.assign(v.data, v.data + v.dataSize);
+                pic = hold->converted.data();
+            }
         }
         *video = NDIlib_video_frame_v2_t{};
         video->xres = v.xres;
@@ -361,6 +450,7 @@ NDIlib_frame_type_e Receiver::Take(Item& item, NDIlib_video_frame_v2_t* video,
         type = NDIlib_frame_type_metadata;
     }
     std::lock_guard lock(mu_);
+    sharedHolds_ += hold->shared != nullptr;
     holds_[key] = std::move(hold);
     return type;
 }
@@ -372,6 +462,7 @@ void Receiver::Free(const void* data) {
     auto it = holds_.find(data);
     if (it == holds_.end()) return;
     gone = std::move(it->second);
+    sharedHolds_ -= gone->shared != nullptr;
     holds_.erase(it);
 }
 

@@ -3,11 +3,15 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/random.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <future>
+#include <random>
 
 #include "ndi/builtin/transport.h"
 
@@ -197,6 +201,47 @@ std::shared_ptr<Multicast>& MulticastInstance() {
 }
 
 }  // namespace
+
+void Log(const std::string& line) {
+    static std::mutex mu;
+    std::lock_guard lock(mu);
+    std::fprintf(stderr, "NDI built-in transport: %s\n", line.c_str());
+}
+
+bool ForcedTcp() {
+    const char* v = std::getenv("VELMOR_NDI_TCP");
+    const bool forced = v && std::string(v) == "1";
+    static std::atomic<bool> said{false};
+    if (forced && !said.exchange(true))
+        Log("VELMOR_NDI_TCP=1: frames between programs of this machine go over TCP");
+    return forced;
+}
+
+const std::string& BootId() {
+    static const std::string id = [] {
+        std::ifstream in("/proc/sys/kernel/random/boot_id");
+        std::string text;
+        std::getline(in, text);
+        return text.size() <= wire::kMaxBootId ? text : std::string();
+    }();
+    return id;
+}
+
+wire::Token RandomToken() {
+    wire::Token t{};
+    size_t have = 0;
+    while (have < t.size()) {
+        const ssize_t n = getrandom(t.data() + have, t.size() - have, 0);
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+    }
+    if (have < t.size()) {
+        std::random_device rd;  // getrandom is missing or refused: the library's own source
+        for (auto& b : t)
+            b = static_cast<uint8_t>(rd());
+    }
+    return t;
+}
 
 int64_t Now100ns() {
     using namespace std::chrono;

@@ -1,6 +1,7 @@
 // A built-in transport sender: announces itself, accepts receivers over TCP, and fans every frame
 // out to them. Each connection has its own bounded queue, so a stalled receiver loses its oldest
-// video frames instead of holding up the caller or the other receivers.
+// video frames instead of holding up the caller or the other receivers; receivers on the
+// same-machine path get their video through slots of their own (shared_link.h).
 #include <unistd.h>
 
 #include <atomic>
@@ -10,147 +11,10 @@
 #include <fstream>
 #include <thread>
 
+#include "ndi/builtin/sender_connection.h"
 #include "ndi/builtin/transport.h"
 
 namespace velmor::builtin {
-
-class SenderConnection : public std::enable_shared_from_this<SenderConnection> {
-public:
-    SenderConnection(asio::ip::tcp::socket s, std::weak_ptr<Sender> owner)
-        : socket_(std::move(s)), owner_(std::move(owner)) {
-        std::error_code ignored;
-        socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
-    }
-
-    void Start() { ReadHeader(); }
-
-    // Frames a connection may hold back before its oldest queued frame of that kind is dropped.
-    // Audio frames are small, so more of them wait; metadata is never dropped.
-    static constexpr size_t kVideoBacklog = 6;
-    static constexpr size_t kAudioBacklog = 64;
-    static constexpr size_t kOtherBacklog = 512;
-
-    // Frames go only to receivers that have said hello: their bandwidth is known by then, and
-    // the connection metadata is the first thing they get.
-    bool ready() const { return ready_ && !closed_; }
-
-    void Enqueue(const wire::Message& m, wire::MessageType type) {
-        if (!ready()) return;
-        if (type == wire::MessageType::Video && (bandwidth_ == NDIlib_recv_bandwidth_audio_only ||
-                                                 bandwidth_ == NDIlib_recv_bandwidth_metadata_only))
-            return;
-        if (type == wire::MessageType::Audio && bandwidth_ == NDIlib_recv_bandwidth_metadata_only)
-            return;
-        if (type == wire::MessageType::Video || type == wire::MessageType::Audio) {
-            // Behind the front (which is being written), drop the oldest frame of this kind.
-            const size_t limit = type == wire::MessageType::Video ? kVideoBacklog : kAudioBacklog;
-            size_t same = 0;
-            for (size_t i = 1; i < queue_.size(); ++i)
-                same += queue_[i].second == type;
-            if (same >= limit) {
-                for (size_t i = 1; i < queue_.size(); ++i) {
-                    if (queue_[i].second == type) {
-                        queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(i));
-                        break;
-                    }
-                }
-            }
-        } else if (queue_.size() > kOtherBacklog) {
-            // Metadata must not be lost silently: a receiver this far behind starts afresh.
-            Close();
-            return;
-        }
-        queue_.emplace_back(m, type);
-        if (queue_.size() == 1) WriteNext();
-    }
-
-    void Close() {
-        if (closed_) return;
-        closed_ = true;
-        std::error_code ignored;
-        socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-        socket_.close(ignored);
-        queue_.clear();
-        if (auto owner = owner_.lock()) owner->OnConnectionClosed(shared_from_this());
-    }
-
-    NDIlib_tally_t tally{};
-
-private:
-    void WriteNext() {
-        if (queue_.empty() || closed_) return;
-        const auto& msg = queue_.front().first;
-        asio::async_write(socket_, asio::buffer(*msg),
-                          [self = shared_from_this()](std::error_code ec, size_t) {
-                              if (ec || self->closed_) return self->Close();
-                              self->queue_.pop_front();
-                              self->WriteNext();
-                          });
-    }
-
-    void ReadHeader() {
-        asio::async_read(socket_, asio::buffer(header_),
-                         [self = shared_from_this()](std::error_code ec, size_t) {
-                             if (ec) return self->Close();
-                             wire::Header h;
-                             if (!wire::ParseHeader(self->header_, h) ||
-                                 h.type == wire::MessageType::Video ||
-                                 h.type == wire::MessageType::Audio)
-                                 return self->Close();
-                             self->payload_.resize(h.length);
-                             asio::async_read(self->socket_, asio::buffer(self->payload_),
-                                              [self, h](std::error_code e, size_t) {
-                                                  if (e) return self->Close();
-                                                  if (!self->Handle(h)) return self->Close();
-                                                  self->ReadHeader();
-                                              });
-                         });
-    }
-
-    bool Handle(const wire::Header& h) {
-        auto owner = owner_.lock();
-        if (!owner) return false;
-        const uint8_t* p = payload_.data();
-        const size_t n = payload_.size();
-        switch (h.type) {
-            case wire::MessageType::Hello: {
-                wire::Hello hello;
-                if (!wire::ParseHello(p, n, hello) || ready_) return false;
-                bandwidth_ = hello.bandwidth;
-                ready_ = true;
-                for (auto& m : owner->ConnectionMetadataMessages())
-                    Enqueue(m, wire::MessageType::Metadata);
-                owner->OnConnectionChange();
-                return true;
-            }
-            case wire::MessageType::Metadata: {
-                wire::MetadataView m;
-                if (!wire::ParseMetadata(p, n, m)) return false;
-                owner->OnUpstreamMetadata(std::string(m.text), m.timecode);
-                return true;
-            }
-            case wire::MessageType::Tally: {
-                wire::TallyView t;
-                if (!wire::ParseTally(p, n, t)) return false;
-                tally.on_program = t.onProgram;
-                tally.on_preview = t.onPreview;
-                owner->OnConnectionChange();
-                return true;
-            }
-            default:
-                return false;
-        }
-    }
-
-    asio::ip::tcp::socket socket_;
-    std::weak_ptr<Sender> owner_;
-    std::deque<std::pair<wire::Message, wire::MessageType>> queue_;
-    uint8_t header_[wire::kHeaderSize] = {};
-    std::vector<uint8_t> payload_;
-    int32_t bandwidth_ = NDIlib_recv_bandwidth_highest;
-    bool ready_ = false;
-    bool closed_ = false;
-};
 
 namespace {
 std::atomic<uint64_t> g_senderSerial{0};
@@ -192,16 +56,25 @@ std::shared_ptr<Sender> Sender::Create(const NDIlib_send_create_t& settings) {
     ec.clear();
     const std::string base = rt.options().announcementDir + "/" + std::to_string(a.pid) + "-" +
                              std::to_string(++g_senderSerial);
+    // The socket of the same-machine path is there before anyone can read the announcement.
+    if (!ForcedTcp()) s->ListenShared(base);
+    auto fail = [&] {
+        if (!s->socketFile_.empty()) std::filesystem::remove(s->socketFile_, ec);
+        return nullptr;
+    };
     {
         std::ofstream out(base + ".tmp", std::ios::trunc);
         out << discovery::FormatAnnouncement(a);
-        if (!out) return nullptr;
+        if (!out) return fail();
     }
     std::filesystem::rename(base + ".tmp", base + ".src", ec);
-    if (ec) return nullptr;
+    if (ec) return fail();
     s->announcementFile_ = base + ".src";
     if (rt.options().lan) StartLanServices();
-    rt.RunSync([s] { s->Accept(); });
+    rt.RunSync([s] {
+        s->Accept();
+        s->AcceptShared();
+    });
     return s;
 }
 
@@ -210,10 +83,13 @@ Sender::~Sender() = default;
 void Sender::Destroy() {
     std::error_code ec;
     if (!announcementFile_.empty()) std::filesystem::remove(announcementFile_, ec);
+    if (!socketFile_.empty()) std::filesystem::remove(socketFile_, ec);
     auto self = shared_from_this();
     Runtime::Get().RunSync([self] {
         std::error_code ignored;
         self->acceptor_.close(ignored);
+        self->sharedAcceptor_.close(ignored);
+        self->offers_.clear();
         auto conns = self->connections_;
         for (auto& c : conns)
             c->Close();
@@ -232,6 +108,10 @@ void Sender::Accept() {
         if (!ec) {
             auto c = std::make_shared<SenderConnection>(std::move(socket), self->weak_from_this());
             self->connections_.insert(c);
+            {
+                std::lock_guard lock(self->linksMu_);
+                ++self->plainConnections_;
+            }
             c->Start();
         }
         self->Accept();
@@ -239,7 +119,20 @@ void Sender::Accept() {
 }
 
 void Sender::OnConnectionClosed(const std::shared_ptr<SenderConnection>& c) {
-    connections_.erase(c);
+    if (connections_.erase(c) == 0) return;
+    for (auto it = offers_.begin(); it != offers_.end();) {
+        if (it->second.lock() == c || it->second.expired())
+            it = offers_.erase(it);
+        else
+            ++it;
+    }
+    {
+        std::lock_guard lock(linksMu_);
+        if (c->link())
+            std::erase(links_, c->link());
+        else
+            --plainConnections_;
+    }
     OnConnectionChange();
 }
 
@@ -285,6 +178,41 @@ void Sender::Broadcast(wire::Message m, wire::MessageType type) {
     });
 }
 
+void Sender::BroadcastVideo(wire::Message m, std::vector<std::shared_ptr<SharedLink>> served) {
+    if (!m) return;
+    asio::post(Runtime::Get().io(), [self = shared_from_this(), m, served = std::move(served)] {
+        auto conns = self->connections_;
+        for (auto& c : conns) {
+            // A receiver that joined after the caller looked still gets this frame, inline.
+            if (c->link() && std::find(served.begin(), served.end(), c->link()) != served.end())
+                continue;
+            c->Enqueue(m, wire::MessageType::Video);
+        }
+    });
+}
+
+bool Sender::Publish(const NDIlib_video_frame_v2_t& frame, int64_t timecode, int64_t timestamp) {
+    const size_t bytes = wire::SendableVideoBytes(frame);
+    if (bytes == 0) return false;
+    std::vector<std::shared_ptr<SharedLink>> links;
+    int plain = 0;
+    {
+        std::lock_guard lock(linksMu_);
+        links = links_;
+        plain = plainConnections_;
+    }
+    std::vector<std::shared_ptr<SharedLink>> served;
+    bool inline_ = plain > 0 || links.empty();
+    for (auto& link : links) {
+        if (link->Send(frame, bytes, timecode, timestamp) == SharedLink::Result::NoMemory)
+            inline_ = true;
+        else
+            served.push_back(link);
+    }
+    if (inline_) BroadcastVideo(wire::EncodeVideo(frame, timecode, timestamp), std::move(served));
+    return true;
+}
+
 void Sender::Pace(int64_t& next, int64_t period) {
     if (period <= 0) return;
     const int64_t now = Now100ns();
@@ -296,9 +224,9 @@ void Sender::Pace(int64_t& next, int64_t period) {
 void Sender::SendVideo(const NDIlib_video_frame_v2_t& frame) {
     const int64_t now = Now100ns();
     const int64_t tc = frame.timecode == NDIlib_send_timecode_synthesize ? now : frame.timecode;
-    auto msg = wire::EncodeVideo(frame, tc, now);
-    if (!msg) return;
-    Broadcast(std::move(msg), wire::MessageType::Video);
+    // A send that reads the caller's buffer later (at the next call) would keep the frame here
+    // and publish it then; the published copy is what every receiver gets.
+    if (!Publish(frame, tc, now)) return;
     if (clockVideo_) {
         std::lock_guard lock(videoPaceMu_);
         Pace(nextVideo_, FramePeriod100ns(frame.frame_rate_N, frame.frame_rate_D));

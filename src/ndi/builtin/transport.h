@@ -3,14 +3,9 @@
 // variables, so a slow peer never blocks a caller.
 #pragma once
 
-#ifndef ASIO_STANDALONE
-#define ASIO_STANDALONE 1
-#endif
-#ifndef ASIO_NO_DEPRECATED
-#define ASIO_NO_DEPRECATED 1
-#endif
-#include <asio.hpp>
+#include "ndi/builtin/asio_setup.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -24,12 +19,25 @@
 #include <vector>
 
 #include "ndi/builtin/discovery.h"
+#include "ndi/builtin/shared_wire.h"
+#include "ndi/builtin/unix_socket.h"
 #include "ndi/builtin/wire.h"
 #include "ndi/ndi_types.h"
 
 namespace velmor::builtin {
 
 int64_t Now100ns();  // wall clock in the 100 ns units NDI timestamps use
+
+// One line on standard error: the built-in transport has no other way to tell why it does what
+// it does (the same-machine path not set up, say).
+void Log(const std::string& line);
+
+// The same-machine path is used unless VELMOR_NDI_TCP=1, read when a sender or receiver is made
+// (so one process can compare both paths).
+bool ForcedTcp();
+// This machine's boot id (empty when it cannot be read): the same for every process of one boot.
+const std::string& BootId();
+wire::Token RandomToken();
 
 // Settings read from the environment once per process.
 struct Options {
@@ -71,6 +79,8 @@ void StartLanServices();
 bool ParseUrl(const std::string& url, asio::ip::address& host, uint16_t& port);
 
 class SenderConnection;
+class SharedLink;
+class SlotMapping;
 
 class Sender : public std::enable_shared_from_this<Sender> {
 public:
@@ -95,12 +105,23 @@ public:
     void OnConnectionChange();
     void OnConnectionClosed(const std::shared_ptr<SenderConnection>& c);
     std::vector<wire::Message> ConnectionMetadataMessages();
+    // The same-machine path (shared_listener.cpp): the offer for a receiver that said `hello`
+    // (null when it cannot have one), and the receiver's arrival on it.
+    wire::Message OfferShared(const std::shared_ptr<SenderConnection>& c, const wire::Hello& hello);
+    void OnShared(const std::shared_ptr<SenderConnection>& c);
 
 private:
-    explicit Sender(asio::io_context& io) : acceptor_(io) {}
+    explicit Sender(asio::io_context& io) : acceptor_(io), sharedAcceptor_(io) {}
     void Accept();
     void Broadcast(wire::Message m, wire::MessageType type);
+    // Video goes to every receiver on the same-machine path through its slots (on the caller's
+    // thread) and, encoded once, to the others. False for a frame the transport cannot carry.
+    bool Publish(const NDIlib_video_frame_v2_t& frame, int64_t timecode, int64_t timestamp);
+    void BroadcastVideo(wire::Message m, std::vector<std::shared_ptr<SharedLink>> served);
     void Pace(int64_t& next, int64_t period);
+    void ListenShared(const std::string& base);
+    void AcceptShared();
+    void Join(std::shared_ptr<UnixSocket> socket);
 
     std::string name_;
     std::string groups_;
@@ -108,6 +129,18 @@ private:
     std::string announcementFile_;
     asio::ip::tcp::acceptor acceptor_;
     std::set<std::shared_ptr<SenderConnection>> connections_;  // I/O thread only
+
+    // The same-machine path: the Unix socket beside the announcement, the offers not yet taken up
+    // and joins not yet read (I/O thread only).
+    asio::local::stream_protocol::acceptor sharedAcceptor_;
+    std::string socketFile_, socketName_;
+    std::map<wire::Token, std::weak_ptr<SenderConnection>> offers_;
+    int pendingJoins_ = 0;
+    // What the caller's thread needs to know of the receivers: the ones with slots, and how many
+    // others (TCP, or not yet joined) want the encoded message.
+    std::mutex linksMu_;
+    std::vector<std::shared_ptr<SharedLink>> links_;
+    int plainConnections_ = 0;
 
     std::mutex mu_;
     std::condition_variable cv_;
@@ -142,12 +175,29 @@ public:
     static constexpr size_t kAudioQueue = 32;
     static constexpr size_t kMetadataQueue = 64;
     static constexpr size_t kVideoQueueBytes = size_t(512) << 20;
+    // On the same-machine path the queue rides out as much as the slots allow: all but one for
+    // the application and the sender's spare (the oldest frame goes first, its slot back to the
+    // sender). The application holds at most half of them directly; frames it captures beyond
+    // that are copied out and their slots returned at once.
+    static size_t SharedQueueLimit(uint32_t slots) { return std::max<size_t>(1, slots - 2); }
+    static size_t SharedHoldLimit(uint32_t slots) { return std::max<size_t>(1, slots / 2); }
 
 private:
+    // A frame's slot, from its arrival until the application frees the frame or it is dropped
+    // on the way; letting go of it sends the slot back to the sender.
+    struct SharedFrame {
+        std::shared_ptr<SlotMapping> mapping;
+        wire::SlotRef ref;
+        std::weak_ptr<Receiver> receiver;
+        uint64_t generation = 0;
+        ~SharedFrame();
+    };
     struct Item {
         uint64_t seq = 0;
         wire::MessageType type{};
         std::shared_ptr<wire::Bytes> payload;
+        std::shared_ptr<SharedFrame> shared;  // video on the same-machine path
+        size_t bytes = 0;                     // what it costs the video queue's byte bound
         wire::VideoView video;
         wire::AudioView audio;
         wire::MetadataView metadata;
@@ -155,37 +205,65 @@ private:
     // What a captured frame points into, kept until the application frees the frame.
     struct Hold {
         std::shared_ptr<wire::Bytes> payload;
+        std::shared_ptr<SharedFrame> shared;
         std::vector<uint8_t> converted, doubled;
         std::vector<float> audio;
         std::string metadata;
     };
+    enum class Channel { Tcp, Unix };
 
-    explicit Receiver(asio::io_context& io) : socket_(io), timer_(io) {}
+    explicit Receiver(asio::io_context& io) : socket_(io), unix_(io), timer_(io) {}
     void Connect();
     void ConnectTo(const asio::ip::tcp::endpoint& ep);
     void ScheduleReconnect();
-    void ReadHeader();
-    void ReadPayload(wire::Header header);
-    void ReadRest(wire::Header header, std::shared_ptr<wire::Bytes> payload, size_t have = 0);
+    void ReadExact(Channel ch, uint8_t* data, size_t size,
+                   std::function<void(std::error_code)> done);
+    void ReadHeader(Channel ch);
+    void ReadPayload(Channel ch, wire::Header header);
+    void ReadRest(Channel ch, wire::Header header, std::shared_ptr<wire::Bytes> payload,
+                  size_t have = 0);
+    bool Handle(Channel ch, const wire::Header& header, const std::shared_ptr<wire::Bytes>& p);
     void Disconnected(uint64_t generation);
-    void Write(wire::Message m);
-    void WriteNext();
+    void Write(wire::Message m, Channel ch = Channel::Tcp);
+    void WriteNext(Channel ch);
     void Deliver(Item item);
-    NDIlib_frame_type_e Take(Item& item, NDIlib_video_frame_v2_t* video,
+    NDIlib_frame_type_e Take(Item& item, bool direct, NDIlib_video_frame_v2_t* video,
                              NDIlib_audio_frame_v2_t* audio, NDIlib_metadata_frame_t* metadata);
+
+    // The same-machine path (receiver_shared.cpp).
+    bool AsksShared() const;
+    bool OnOffer(const uint8_t* p, size_t n);
+    bool OnSharedStart(const uint8_t* p, size_t n);
+    bool OnSlots(const uint8_t* p, size_t n);
+    bool OnSharedVideo(const std::shared_ptr<wire::Bytes>& payload);
+    void ReleaseSlot(uint64_t generation, wire::SlotRef ref);
+    void ResetShared();
+    void LogShared(const std::string& why);
 
     std::string sourceName_, sourceUrl_, recvName_;
     int32_t colorFormat_ = 1, bandwidth_ = 100;
     bool allowFields_ = true;
 
+    bool forceTcp_ = false;
+
     // I/O thread only.
     asio::ip::tcp::socket socket_;
+    UnixSocket unix_;  // the same-machine path of the current connection, once offered
     asio::steady_timer timer_;
-    uint8_t header_[wire::kHeaderSize] = {};
-    std::deque<wire::Message> writes_;
+    uint8_t header_[2][wire::kHeaderSize] = {};  // by channel
+    std::deque<wire::Message> writes_[2];
     bool connecting_ = false, connected_ = false, stopping_ = false;
     int attempts_ = 0;
-    uint64_t generation_ = 0;  // bumped per connection; callbacks of an older one do nothing
+    uint64_t generation_ = 0;    // bumped per connection; callbacks of an older one do nothing
+    std::vector<UniqueFd> fds_;  // descriptors read from unix_, not yet claimed by a message
+    wire::SlotBook book_;
+    std::shared_ptr<SlotMapping> mapping_;  // of the current set
+    bool askedShared_ = false;     // this connection's hello asked for the same-machine path
+    bool heard_ = false;           // something came from the sender on this connection
+    bool plainHelloNext_ = false;  // the sender hung up on our version 2 hello unanswered
+    bool offered_ = false, joined_ = false, sharedStarted_ = false;
+    bool preferTcp_ = false;  // the shared path failed here once; this receiver stays on TCP
+    std::string loggedShared_;
 
     std::mutex mu_;
     std::condition_variable cv_;
@@ -199,6 +277,7 @@ private:
     NDIlib_tally_t tally_{};
     std::vector<std::string> connectionMetadata_;
     std::map<const void*, std::unique_ptr<Hold>> holds_;
+    size_t sharedHolds_ = 0;  // holds that point into a slot
 };
 
 class Finder : public std::enable_shared_from_this<Finder> {

@@ -6,99 +6,20 @@
 #include <cstring>
 #include <limits>
 
+#include "ndi/builtin/shared_wire.h"
+#include "ndi/builtin/wire_codec.h"
+
 namespace velmor::wire {
 namespace {
 
-// Little-endian reader that refuses to run past its end; once it fails it stays failed.
-class Reader {
-public:
-    Reader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
-    bool ok() const { return ok_; }
-    size_t left() const { return ok_ ? n_ - pos_ : 0; }
-    const uint8_t* here() const { return p_ + pos_; }
+constexpr size_t kAudioFixed = 4 * 3 + 8 * 2;
 
-    template <typename T>
-    T get() {
-        T v{};
-        if (!ok_ || n_ - pos_ < sizeof(T)) {
-            ok_ = false;
-            return v;
-        }
-        std::memcpy(&v, p_ + pos_, sizeof(T));
-        pos_ += sizeof(T);
-        return v;
-    }
-    std::string_view text(size_t maxLen) {
-        const uint32_t len = get<uint32_t>();
-        if (!ok_ || len > maxLen || len > n_ - pos_) {
-            ok_ = false;
-            return {};
-        }
-        std::string_view s(reinterpret_cast<const char*>(p_ + pos_), len);
-        pos_ += len;
-        return s;
-    }
-    const uint8_t* bytes(size_t len) {
-        if (!ok_ || len > n_ - pos_) {
-            ok_ = false;
-            return nullptr;
-        }
-        const uint8_t* b = p_ + pos_;
-        pos_ += len;
-        return b;
-    }
+}  // namespace
 
-private:
-    const uint8_t* p_;
-    size_t n_;
-    size_t pos_ = 0;
-    bool ok_ = true;
-};
-
-// Writes one message into a buffer of exactly the size the encoder computed; a mismatch is a bug
-// in this file and yields no message rather than a short or overlong one.
-class Writer {
-public:
-    Writer(MessageType type, size_t payload)
-        : buf_(std::make_shared<Bytes>(kHeaderSize + payload)) {
-        put<uint32_t>(kMagic);
-        put<uint32_t>(static_cast<uint32_t>(type));
-        put<uint32_t>(static_cast<uint32_t>(payload));
-    }
-    template <typename T>
-    void put(T v) {
-        bytes(reinterpret_cast<const uint8_t*>(&v), sizeof(T));
-    }
-    void text(std::string_view s) {
-        put<uint32_t>(static_cast<uint32_t>(s.size()));
-        bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-    }
-    void bytes(const uint8_t* p, size_t n) {
-        if (n > buf_->size() - pos_) {
-            ok_ = false;
-            return;
-        }
-        if (n) std::memcpy(buf_->data() + pos_, p, n);
-        pos_ += n;
-    }
-    Message finish() { return ok_ && pos_ == buf_->size() ? buf_ : nullptr; }
-
-private:
-    std::shared_ptr<Bytes> buf_;
-    size_t pos_ = 0;
-    bool ok_ = true;
-};
-
-// Metadata handed to us by the application through a plain C string.
 std::string_view CText(const char* s) {
     if (!s) return {};
     return std::string_view(s, strnlen(s, kMaxMetadata));
 }
-
-constexpr size_t kVideoFixed = 4 * 7 + 8 * 2;
-constexpr size_t kAudioFixed = 4 * 3 + 8 * 2;
-
-}  // namespace
 
 bool IsSupportedFourCC(uint32_t f) {
     switch (f) {
@@ -149,6 +70,18 @@ size_t MaxPayload(MessageType type) {
             return 8 + 4 + kMaxMetadata;
         case MessageType::Tally:
             return 2;
+        case MessageType::SharedOffer:
+            return kTokenSize + 4 + kMaxSocketName;
+        case MessageType::SharedStart:
+            return 0;
+        case MessageType::SharedJoin:
+            return kTokenSize;
+        case MessageType::SharedSlots:
+            return 4 + 4 + 8;
+        case MessageType::SharedVideo:
+            return 4 + 4 + kVideoFixed + 4 + kMaxMetadata;
+        case MessageType::SharedRelease:
+            return 4 + 4;
     }
     return 0;
 }
@@ -158,7 +91,7 @@ bool ParseHeader(const uint8_t* bytes, Header& out) {
     if (r.get<uint32_t>() != kMagic) return false;
     const uint32_t type = r.get<uint32_t>();
     const uint32_t length = r.get<uint32_t>();
-    if (type < 1 || type > 5) return false;
+    if (type < 1 || type > kLastMessageType) return false;
     out.type = static_cast<MessageType>(type);
     out.length = length;
     return length <= MaxPayload(out.type);
@@ -209,11 +142,18 @@ bool ParseHello(const uint8_t* p, size_t n, Hello& out) {
     const uint8_t fields = r.get<uint8_t>();
     out.allowFields = fields != 0;
     out.name = std::string(r.text(kMaxName));
-    return r.ok() && r.left() == 0 && out.version >= 1 && fields <= 1;
+    uint8_t shared = 0;
+    if (out.version >= 2) {
+        shared = r.get<uint8_t>();
+        out.shared = shared != 0;
+        out.bootId = std::string(r.text(kMaxBootId));
+    }
+    // A later version may say more after what this one knows.
+    const bool complete = r.left() == 0 || out.version > kVersion;
+    return r.ok() && complete && out.version >= 1 && fields <= 1 && shared <= 1;
 }
 
-bool ParseVideo(const uint8_t* p, size_t n, VideoView& v) {
-    Reader r(p, n);
+bool ReadVideoFields(Reader& r, VideoView& v) {
     v.xres = r.get<int32_t>();
     v.yres = r.get<int32_t>();
     v.fourCC = r.get<uint32_t>();
@@ -231,7 +171,12 @@ bool ParseVideo(const uint8_t* p, size_t n, VideoView& v) {
         return false;
     if (!(v.aspect >= 0.0f && v.aspect <= 100.0f)) return false;  // also refuses NaN
     v.dataSize = PictureBytes(v.fourCC, v.xres, v.yres);
-    if (v.dataSize == 0 || r.left() != v.dataSize) return false;
+    return v.dataSize != 0;
+}
+
+bool ParseVideo(const uint8_t* p, size_t n, VideoView& v) {
+    Reader r(p, n);
+    if (!ReadVideoFields(r, v) || r.left() != v.dataSize) return false;
     v.data = r.bytes(v.dataSize);
     return r.ok();
 }
@@ -273,34 +218,60 @@ bool ParseTally(const uint8_t* p, size_t n, TallyView& t) {
 
 Message EncodeHello(const Hello& h) {
     const std::string_view name = std::string_view(h.name).substr(0, kMaxName);
-    Writer w(MessageType::Hello, 17 + name.size());
+    const std::string_view boot = std::string_view(h.bootId).substr(0, kMaxBootId);
+    const bool v2 = h.version >= 2;
+    Writer w(MessageType::Hello, 17 + name.size() + (v2 ? 5 + boot.size() : 0));
     w.put<uint32_t>(h.version);
     w.put<int32_t>(h.colorFormat);
     w.put<int32_t>(h.bandwidth);
     w.put<uint8_t>(h.allowFields ? 1 : 0);
     w.text(name);
+    if (v2) {
+        w.put<uint8_t>(h.shared ? 1 : 0);
+        w.text(boot);
+    }
     return w.finish();
 }
 
-Message EncodeVideo(const NDIlib_video_frame_v2_t& f, int64_t timecode, int64_t timestamp) {
+size_t SendableVideoBytes(const NDIlib_video_frame_v2_t& f) {
     const uint32_t fourCC = static_cast<uint32_t>(f.FourCC);
     const size_t bytes = PictureBytes(fourCC, f.xres, f.yres);
-    if (bytes == 0 || !f.p_data || f.frame_rate_N <= 0 || f.frame_rate_D <= 0) return nullptr;
+    if (bytes == 0 || !f.p_data || f.frame_rate_N <= 0 || f.frame_rate_D <= 0) return 0;
     if (f.frame_format_type < NDIlib_frame_format_type_interleaved ||
         f.frame_format_type > NDIlib_frame_format_type_field_1)
-        return nullptr;
+        return 0;
+    if (f.line_stride_in_bytes > 0 &&
+        static_cast<size_t>(f.line_stride_in_bytes) < BytesPerRow(fourCC, f.xres))
+        return 0;
+    return bytes;
+}
+
+void CopyPicture(const NDIlib_video_frame_v2_t& f, uint8_t* to) {
+    const uint32_t fourCC = static_cast<uint32_t>(f.FourCC);
     const size_t row = BytesPerRow(fourCC, f.xres);
     const size_t stride =
         f.line_stride_in_bytes > 0 ? static_cast<size_t>(f.line_stride_in_bytes) : row;
-    if (stride < row) return nullptr;
-    const std::string_view meta = CText(f.p_metadata);
+    if (stride == row) {
+        std::memcpy(to, f.p_data, row * f.yres);
+    } else {
+        for (int y = 0; y < f.yres; ++y)
+            std::memcpy(to + row * y, f.p_data + stride * y, row);
+    }
+    if (fourCC == NDIlib_FourCC_video_type_UYVA) {
+        // The alpha plane follows the UYVY plane, one byte per pixel.
+        std::memcpy(to + row * f.yres, f.p_data + stride * f.yres,
+                    static_cast<size_t>(f.xres) * f.yres);
+    }
+}
+
+void PutVideoFields(Writer& w, const NDIlib_video_frame_v2_t& f, int64_t timecode,
+                    int64_t timestamp, std::string_view meta) {
     const float aspect = (f.picture_aspect_ratio >= 0.0f && f.picture_aspect_ratio <= 100.0f)
                              ? f.picture_aspect_ratio
                              : 0.0f;
-    Writer w(MessageType::Video, kVideoFixed + 4 + meta.size() + bytes);
     w.put<int32_t>(f.xres);
     w.put<int32_t>(f.yres);
-    w.put<uint32_t>(fourCC);
+    w.put<uint32_t>(static_cast<uint32_t>(f.FourCC));
     w.put<int32_t>(f.frame_rate_N);
     w.put<int32_t>(f.frame_rate_D);
     w.put<float>(aspect);
@@ -308,17 +279,15 @@ Message EncodeVideo(const NDIlib_video_frame_v2_t& f, int64_t timecode, int64_t 
     w.put<int64_t>(timecode);
     w.put<int64_t>(timestamp);
     w.text(meta);
-    if (stride == row) {
-        w.bytes(f.p_data, row * f.yres);
-    } else {
-        for (int y = 0; y < f.yres; ++y)
-            w.bytes(f.p_data + stride * y, row);
-    }
-    if (fourCC == NDIlib_FourCC_video_type_UYVA) {
-        // The alpha plane follows the UYVY plane, one byte per pixel.
-        const uint8_t* alpha = f.p_data + stride * f.yres;
-        w.bytes(alpha, static_cast<size_t>(f.xres) * f.yres);
-    }
+}
+
+Message EncodeVideo(const NDIlib_video_frame_v2_t& f, int64_t timecode, int64_t timestamp) {
+    const size_t bytes = SendableVideoBytes(f);
+    if (bytes == 0) return nullptr;
+    const std::string_view meta = CText(f.p_metadata);
+    Writer w(MessageType::Video, kVideoFixed + 4 + meta.size() + bytes);
+    PutVideoFields(w, f, timecode, timestamp, meta);
+    if (uint8_t* to = w.reserve(bytes)) CopyPicture(f, to);
     return w.finish();
 }
 

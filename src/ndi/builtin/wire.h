@@ -17,7 +17,7 @@
 namespace velmor::wire {
 
 inline constexpr uint32_t kMagic = 0x574E4456;  // "VDNW" in the byte order it goes on the wire
-inline constexpr uint32_t kVersion = 1;
+inline constexpr uint32_t kVersion = 2;         // 2: the hello may ask for the shared-memory path
 inline constexpr size_t kHeaderSize = 12;
 
 inline constexpr int kMaxPictureSide = 8192;
@@ -33,7 +33,16 @@ enum class MessageType : uint32_t {
     Audio = 3,     // sender -> receiver
     Metadata = 4,  // both ways
     Tally = 5,     // receiver -> sender
+    // The same-machine path (shared_wire.h): offered and started on the TCP connection, then
+    // carried on a Unix-domain socket beside it.
+    SharedOffer = 6,     // sender -> receiver (TCP): where to join, with a one-time token
+    SharedStart = 7,     // sender -> receiver (TCP): everything after it comes on the Unix socket
+    SharedJoin = 8,      // receiver -> sender (Unix): the token
+    SharedSlots = 9,     // sender -> receiver (Unix): a new set of frame slots, its memfd attached
+    SharedVideo = 10,    // sender -> receiver (Unix): a video frame's header and its slot
+    SharedRelease = 11,  // receiver -> sender (Unix): a slot the receiver is done with
 };
+inline constexpr uint32_t kLastMessageType = 11;
 
 struct Header {
     MessageType type{};
@@ -46,7 +55,12 @@ struct Hello {
     int32_t bandwidth = NDIlib_recv_bandwidth_highest;
     bool allowFields = true;
     std::string name;
+    // Version 2: the receiver would take frames through shared memory, and the boot id of its
+    // machine, so that a sender offers it only to a receiver on its own machine.
+    bool shared = false;
+    std::string bootId;
 };
+inline constexpr size_t kMaxBootId = 64;
 
 // Views into a received payload; the pointers stay valid while the payload buffer lives.
 struct VideoView {
@@ -121,6 +135,13 @@ struct UninitializedAllocator : std::allocator<T> {
     }
 };
 using Bytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
+// The packed picture bytes of a frame the transport can carry (PictureBytes of its size and FourCC,
+// with a rate, field type, stride and data that are usable), or 0 for a frame it drops.
+size_t SendableVideoBytes(const NDIlib_video_frame_v2_t& frame);
+// Copies the frame's picture, rows packed (and for UYVA the alpha plane after the UYVY plane), to
+// `to`, which has room for SendableVideoBytes(frame).
+void CopyPicture(const NDIlib_video_frame_v2_t& frame, uint8_t* to);
 
 // Whole messages, header included, ready to be written to any number of sockets.
 using Message = std::shared_ptr<const Bytes>;

@@ -98,8 +98,6 @@ public:
     void StartWatchdog() override {}
     void StopWatchdog() override {}
     void StartGrabBlink() override {}
-    void WriteGrab() override { ++grabs; }
-    int grabs = 0;
 };
 
 // The real video thread renders every frame into the preview and the window thread paints from

@@ -12,16 +12,24 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
+#include "dialogs/sources_found_dialog.h"
+#include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 #include "support/temp_dir.h"
+#include "tools/process.h"
 #include "widgets/colour_button.h"
 #include "widgets/level_picture.h"
 #include "widgets/source_combo.h"
@@ -29,16 +37,27 @@
 namespace velmor {
 namespace {
 
-struct BoxSeen {
-    QString title, text;
-};
+// The built-in transport takes its announcement folder once per process, when it first starts:
+// one folder serves every test of this process, and the test sources are started in it.
+const std::string& NdiDir() {
+    static const std::string dir = "/tmp/velmor-window-ndi-" + std::to_string(::getpid());
+    // Registered after `dir` is made, so it runs before `dir` goes.
+    [[maybe_unused]] static const bool removedAtExit = [] {
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        });
+        return true;
+    }();
+    return dir;
+}
 
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(dir_.path() / "run");
         std::filesystem::permissions(dir_.path() / "run", std::filesystem::perms::owner_all);
-        ::setenv("VELMOR_NDI_DIR", dir_.File("ndi").c_str(), 1);
+        ::setenv("VELMOR_NDI_DIR", NdiDir().c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", dir_.File("run").c_str(), 1);
         ::setenv("VELMOR_MONITOR_WAV", dir_.File("monitor.wav").c_str(), 1);
         RelayOptions options;
@@ -66,21 +85,6 @@ protected:
         }
         ADD_FAILURE() << "no control named " << name.toStdString();
         return nullptr;
-    }
-
-    // Runs `action`, answers the message box it opens with `answer`, returns what it showed.
-    BoxSeen AnswerBox(const std::function<void()>& action, QMessageBox::StandardButton answer) {
-        BoxSeen seen;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) return;
-            seen = {box->windowTitle(), box->text()};
-            box->button(answer)->click();
-        });
-        poll.start(10);
-        action();
-        return seen;
     }
 
     testing::TempDir dir_;
@@ -156,25 +160,25 @@ TEST_F(Window, RefusalsAndTheExitConfirmationAreMessageBoxes) {
     record().videoThreadRun = 1;
     auto* groups = Named<QPushButton>("Groups");
     ASSERT_NE(groups, nullptr);
-    const BoxSeen refused =
-        AnswerBox([&] { QTest::mouseClick(groups, Qt::LeftButton); }, QMessageBox::Cancel);
+    const testing::BoxShown refused =
+        testing::AnswerBox([&] { QTest::mouseClick(groups, Qt::LeftButton); }, QMessageBox::Cancel);
     EXPECT_EQ(refused.title, "NDI Group setup");
     EXPECT_EQ(refused.text, "You must disconnect the NDI Source first");
     EXPECT_EQ(record().videoThreadRun, 1) << "Cancel changes nothing";
 
-    const BoxSeen quit =
-        AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
-                  QMessageBox::Cancel);
+    const testing::BoxShown quit =
+        testing::AnswerBox([&] { QTest::mouseClick(Named<QPushButton>("Exit"), Qt::LeftButton); },
+                           QMessageBox::Cancel);
     EXPECT_EQ(quit.title, "Quit NDI Velmor");
     EXPECT_EQ(quit.text, "You must disconnect the NDI Source first");
 
     // Escape and the window's close button ask the same; disconnected, they ask to exit.
     record().videoThreadAlive = 0;
     record().videoThreadRun = 0;
-    const BoxSeen escape =
-        AnswerBox([&] { QTest::keyClick(window_.get(), Qt::Key_Escape); }, QMessageBox::Cancel);
+    const testing::BoxShown escape = testing::AnswerBox(
+        [&] { QTest::keyClick(window_.get(), Qt::Key_Escape); }, QMessageBox::Cancel);
     EXPECT_EQ(escape.text, "OK to exit?");
-    const BoxSeen close = AnswerBox([&] { window_->close(); }, QMessageBox::Ok);
+    const testing::BoxShown close = testing::AnswerBox([&] { window_->close(); }, QMessageBox::Ok);
     EXPECT_EQ(close.text, "OK to exit?");
     EXPECT_EQ(quitCode_, 0);
 }
@@ -197,6 +201,68 @@ TEST_F(Window, TheTimeMessageShowsOnThePreview) {
     window_->controller().bridge().ShowTime(3600 + 2 * 60 + 5);
     EXPECT_EQ(window_->controller().model().caption(Caption::TimeText), "01:02:05:--");
     EXPECT_TRUE(window_->controller().model().flag(Flag::TimeTextShown));
+}
+
+TEST_F(Window, StatsOpensTheSourcesWindowWithEveryProbedSource) {
+    const std::vector<std::string> env = {"VELMOR_NDI_DIR=" + NdiDir()};
+    test::Process key(VELMOR_TESTSRC,
+                      {"--name", "Key", "--size", "320x180", "--rate", "25/1", "--format", "bgra",
+                       "--audio-channels", "0", "--seconds", "120"},
+                      env);
+    test::Process fields(VELMOR_TESTSRC,
+                         {"--name", "Fields", "--size", "720x576", "--rate", "25/1", "--interlaced",
+                          "--seconds", "120"},
+                         env);
+    // Sources of this machine show with "Exclude local" off; the picker lists both first, so
+    // the window's first scan takes both.
+    QTest::mouseClick(Named<QCheckBox>("Exclude local"), Qt::LeftButton);
+    ASSERT_EQ(record().excludeLocal, 0);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window_->controller().model().pickerItems().size() == 3; }, 20000))
+        << ::testing::PrintToString(window_->controller().model().pickerItems());
+
+    QTest::mouseClick(Named<QPushButton>("Stats"), Qt::LeftButton);
+    QPointer<NDIlistDialog> sources = window_->sourcesWindow();
+    ASSERT_FALSE(sources.isNull());
+    EXPECT_TRUE(sources->isVisible());
+    EXPECT_TRUE(sources->isWindow());
+    EXPECT_EQ(sources->parentWidget(), nullptr) << "a window of its own";
+    EXPECT_EQ(sources->windowTitle(), QString::fromUtf8("NDI\u00ae Sources Found"));
+
+    auto row = [&](const QString& name) -> QTreeWidgetItem* {
+        for (int i = 0; i < sources->list()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = sources->list()->topLevelItem(i);
+            if (item->text(kColumnName).endsWith("(" + name + ")")) return item;
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return row("Key") && row("Fields") && !row("Key")->text(kColumnResolution).isEmpty() &&
+                   !row("Fields")->text(kColumnAudio).isEmpty();
+        },
+        20000));
+    const QStringList keyCells = {"320 x 180", "25.00p", "1.78:1", "+Alpha", ""};
+    const QStringList fieldCells = {"720 x 576", "50.00i", "1.25:1", "", "2 Ch - 48.0 KHz"};
+    for (int c = kColumnResolution; c <= kColumnAudio; ++c) {
+        EXPECT_EQ(row("Key")->text(c), keyCells[c - 1]) << c;
+        EXPECT_EQ(row("Fields")->text(c), fieldCells[c - 1]) << c;
+    }
+    EXPECT_TRUE(row("Key")->text(kColumnAddress).startsWith("127.0.0.1:"));
+
+    // Menu 256 shows the same window again.
+    sources->hide();
+    window_->commands().MenuCommand(kMenuSourceStats);
+    EXPECT_EQ(window_->sourcesWindow(), sources.data());
+    EXPECT_TRUE(sources->isVisible());
+
+    // Closed, it is gone, and "Stats" makes a new one.
+    sources->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sources.isNull(); }));
+    EXPECT_EQ(window_->sourcesWindow(), nullptr);
+    QTest::mouseClick(Named<QPushButton>("Stats"), Qt::LeftButton);
+    ASSERT_NE(window_->sourcesWindow(), nullptr);
+    EXPECT_TRUE(window_->sourcesWindow()->isVisible());
 }
 
 // Every control of the main window is found in the accessibility tree by its caption.

@@ -1,0 +1,38 @@
+// "PPM Config": where the meter picture sits on the output (two position sliders with their
+// label), its reference mode, its layout, and where it goes (a separate NDI output with alpha,
+// the main output, or both). A view of MeterConfig (audio/meter_config.h): the settings change
+// while the window is open; it has only OK, and what the meter takes up when the window closes is
+// the main window's part.
+#pragma once
+
+#include <QDialog>
+
+#include "audio/meter_config.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QSlider;
+
+namespace velmor {
+
+class MeterConfigDialog : public QDialog {
+    Q_OBJECT
+public:
+    MeterConfigDialog(MeterSettings& settings, MeterLink& link, QWidget* parent = nullptr);
+    ~MeterConfigDialog() override;
+
+private:
+    void TakePositions();
+
+    MeterConfig config_;
+    QSlider* vertical_;    // 1098
+    QSlider* horizontal_;  // 1099
+    QLabel* position_;     // 1107
+    QButtonGroup* mode_;
+    QButtonGroup* layout_;
+    QCheckBox* separate_;
+    QCheckBox* onMain_;
+};
+
+}  // namespace velmor
