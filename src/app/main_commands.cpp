@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -71,6 +72,7 @@ void MainCommands::Overlay() {
     if (!guard.entered()) return;
     RelayRecord& r = c_.record();
     c_.side().RunOverlaySetup(r.outputWidth, r.outputHeight);
+    r.overlaySetup.dialogOpen = 0;
     c_.model().SetButton(WindowButton::Overlay, r.overlaySetup.overlayOn ? 1 : 3);
 }
 
@@ -130,21 +132,23 @@ void MainCommands::DelayMinus() {
 
 void MainCommands::AudioMap() {
     RelayRecord& r = c_.record();
-    if (r.frameRateMismatch || r.audioChannelCount == 0) return;
+    // The window lays out at most 32 channels; the audio path maps no more either.
+    const int count = std::min<int>(r.audioChannelCount, kMaxAudioChannels);
+    if (r.frameRateMismatch || count <= 0) return;
     Guard guard(inDialog_);
     if (!guard.entered()) return;
     NDIAudioMapper& m = r.audioMapper;
-    const int count = r.audioChannelCount;
     m.mapperMonoMix = r.monoMix;
     m.mapperChannels = count;
-    for (int i = 0; i < kMaxAudioChannels; ++i) {
+    // Outputs beyond this source's channels keep the window's own entries.
+    for (int i = 0; i < count; ++i) {
         const int entry = r.channelMap[i];
         m.mapperMap[i] = entry < count ? entry : i;
     }
     r.mapDialogOpen = 1;
     if (c_.side().RunAudioMap()) {
         bool remapped = false;
-        for (int i = 0; i < count && i < kMaxAudioChannels; ++i)
+        for (int i = 0; i < count; ++i)
             remapped = remapped || m.mapperMap[i] != i;
         const bool active = m.mapperMonoMix != 0 || m.mapperGainItem != 0 || remapped;
         SettingsRecord& s = r.settingsRecord;

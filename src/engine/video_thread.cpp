@@ -241,19 +241,8 @@ void Engine::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     ProcAmpState& pa = r.procAmp;
     const ProcAmpByteTables* tables = pa.AcquireTables();
     if (pa.active && pa.applyToOutput) ApplyProcAmp(ViewOf(f), *tables);
-    // 3. Image or text-box overlay.
-    if (r.overlaySetup.overlayOn) {
-        const OverlayPicture* overlay = r.overlaySetup.pictures.Acquire();
-        if (IsUYVY(f)) {
-            overlay->uyva.DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor,
-                                   kDrawBlend, f.p_data, kPixelUYVY, f.xres, f.yres,
-                                   f.line_stride_in_bytes);
-        } else if (IsBGRA(f) || f.FourCC == NDIlib_FourCC_video_type_BGRX) {
-            overlay->bgra.DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor,
-                                   kDrawBlend, f.p_data, kPixelBGRA, f.xres, f.yres,
-                                   f.line_stride_in_bytes);
-        }
-    }
+    // 3. Image, sequence or text-box overlay.
+    DrawImageOverlay(r.overlaySetup, ViewOf(f));
     // 4. Meter overlay and meter output.
     DrawMeter(f);
 

@@ -20,6 +20,7 @@
 #include "relay/audio_mapper.h"
 #include "relay/grab_setup.h"
 #include "relay/group_setup.h"
+#include "relay/overlay_state.h"
 #include "relay/picker_state.h"
 #include "relay/proc_amp_state.h"
 #include "relay/settings_record.h"
@@ -44,24 +45,6 @@ inline constexpr std::array<const char*, 6> kRotationNames = {
     "Rotate 0", "Rotate 90", "Rotate 180", "Rotate -90", "H-Flip", "V-Flip"};
 inline constexpr std::array<const char*, 4> kDeinterlaceNames = {"DeInt OFF", "Blend fields",
                                                                  "Field 1", "Field 2"};
-
-// One overlay picture as the video thread draws it: the BGRA picture for BGRA frames, its UYVA
-// copy for UYVY frames, and where it goes.
-struct OverlayPicture {
-    ImageBuffer bgra;
-    ImageBuffer uyva;
-    int32_t overlayX = 0;
-    int32_t overlayY = 0;
-    int32_t overlayAnchor = 0;
-};
-
-// State of the overlay setup window that the video thread reads. A new picture is built aside on
-// the window thread and published whole; the video thread draws the newest one.
-struct OverlayState {
-    Shared<int32_t> overlayOn{0};
-    Shared<int32_t> sequenceMode{0};
-    TripleBuffer<OverlayPicture> pictures;
-};
 
 // State of the main preview that the window paints and the video thread feeds.
 struct PreviewState {
