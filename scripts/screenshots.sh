@@ -6,9 +6,11 @@
 #   procamp.png, group-settings.png, ppm-config.png
 #                 the setup windows, opened from the window by the setup windows' end-to-end
 #                 test (the proc amp with Monitor and WFM on, over the test source)
+#   overlay-setup.png  the "Overlay setup" window with a picture loaded, placed and switched on
+#   audio-map.png      the "NDI® Audio Map & Gain" window for four channels
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)
-# Builds nothing: BUILD_DIR must hold velmor, velmor-testsrc, velmor-sink and
-# velmor_window_e2e_tests. Needs Xvfb, xdotool, dbus-daemon
+# Builds nothing: BUILD_DIR must hold velmor, velmor-testsrc, velmor-sink,
+# velmor_window_e2e_tests and velmor_dialogs_tests. Needs Xvfb, xdotool, dbus-daemon
 # and ImageMagick's import (scripts/setup.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +19,8 @@ out=$(realpath -m "${2:-docs/screenshots}")
 velmor="$build/src/app/velmor"
 testsrc="$build/tools/velmor-testsrc/velmor-testsrc"
 windows="$build/tests/app/window_e2e/velmor_window_e2e_tests"
-for f in "$velmor" "$testsrc" "$windows"; do
+dialogs="$build/tests/dialogs/velmor_dialogs_tests"
+for f in "$velmor" "$testsrc" "$windows" "$dialogs"; do
   [ -x "$f" ] || { echo "screenshots: $f is missing (build it first)" >&2; exit 1; }
 done
 for t in xdotool import; do
@@ -85,3 +88,9 @@ VELMOR_SCREENSHOTS="$out" "$windows" >"$tmp/windows.log" 2>&1 || {
 for f in procamp.png group-settings.png ppm-config.png; do
   echo "screenshots: $out/$f"
 done
+
+# 4. The overlay and audio map windows, drawn on the same display by the dialog tests' screenshot
+# cases.
+VELMOR_SCREENSHOT_DIR="$out" "$dialogs" --gtest_filter='*.Screenshot' >"$tmp/dialogs.log" 2>&1 ||
+  { cat "$tmp/dialogs.log" >&2; exit 1; }
+for f in overlay-setup.png audio-map.png; do echo "screenshots: $out/$f"; done

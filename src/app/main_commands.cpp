@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -72,6 +73,7 @@ void MainCommands::Overlay() {
     if (!guard.entered()) return;
     RelayRecord& r = c_.record();
     c_.side().RunOverlaySetup(r.outputWidth, r.outputHeight);
+    r.overlaySetup.dialogOpen = 0;
     c_.bridge().ShowOverlayOn(r.overlaySetup.overlayOn != 0);
 }
 
@@ -131,11 +133,12 @@ void MainCommands::DelayMinus() {
 
 void MainCommands::AudioMap() {
     RelayRecord& r = c_.record();
-    if (r.frameRateMismatch || r.audioChannelCount == 0) return;
+    // The window lays out at most 32 channels; the audio path maps no more either.
+    const int count = std::min<int>(r.audioChannelCount, kMaxAudioChannels);
+    if (r.frameRateMismatch || count <= 0) return;
     Guard guard(inDialog_);
     if (!guard.entered()) return;
     NDIAudioMapper& m = r.audioMapper;
-    const int count = r.audioChannelCount;
     m.mapperMonoMix = r.monoMix;
     m.mapperChannels = count;
     OpenAudioMapCopy(r, count);

@@ -22,11 +22,13 @@
 #include "app/options.h"
 #include "app/quit_signals.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/audio_map_dialog.h"
 #include "dialogs/grab_settings_dialog.h"
-#include "dialogs/sources_found_dialog.h"
 #include "dialogs/group_settings_dialog.h"
 #include "dialogs/meter_config_dialog.h"
+#include "dialogs/overlay_setup_dialog.h"
 #include "dialogs/proc_amp_dialog.h"
+#include "dialogs/sources_found_dialog.h"
 #include "widgets/app_icon.h"
 #include "widgets/colour_button.h"
 #include "widgets/ip_field.h"
@@ -473,6 +475,16 @@ void MainWindow::RunAbout() {
     const RelayRecord& r = controller_->record();
     AboutDialog dialog(Q(r.versionText), Q(r.buildMonthText),
                        Q(NdiVersionNumber(controller_->ndi().versionText)), this);
+    dialog.exec();
+}
+
+bool MainWindow::RunAudioMap() {
+    NDIAudioMapperDialog dialog(controller_->record().audioMapper, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void MainWindow::RunOverlaySetup(int outputWidth, int outputHeight) {
+    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, this);
     dialog.exec();
 }
 

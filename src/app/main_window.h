@@ -44,6 +44,8 @@ public:
                        MessageButtons buttons) override;
     bool RunGrabSettings() override;
     void RunAbout() override;
+    bool RunAudioMap() override;
+    void RunOverlaySetup(int outputWidth, int outputHeight) override;
     void ShowSourcesWindow() override;
     void CloseNdiWindows() override;
     NDIlistDialog* sourcesWindow() const { return sourcesWindow_; }

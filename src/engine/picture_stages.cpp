@@ -55,21 +55,18 @@ void ProcAmpStage::Run(PathFrame& frame) {
     apply_(frame.view(), *frame.tables);
 }
 
-// The image, sequence or text-box overlay, blended at its place: its UYVA copy onto UYVY frames,
-// its BGRA picture otherwise.
+// The image, sequence or text-box overlay (relay/overlay_state.h): the current picture of the list
+// blended at its place, its UYVA copy onto UYVY frames, its BGRA picture onto BGRA and BGRX ones,
+// and a sequence stepped on by one picture. Frames of other kinds are not drawn on, but a sequence
+// still steps, so it keeps time with the frames.
 bool OverlayStage::Configure(StageChain& chain) {
     kind_ = DrawKind(chain.format.layout());
-    uyva_ = kind_ == kPixelUYVY;
     blend_ = &BlendRowsFor(BestKernelLevel());
-    return chain.settings.overlayOn && kind_ != 0;
+    return chain.settings.overlayOn;
 }
 
 void OverlayStage::Run(PathFrame& frame) {
-    const OverlayPicture* overlay = c_.r.overlaySetup.pictures.Acquire();
-    const NDIlib_video_frame_v2_t& f = frame.out;
-    (uyva_ ? overlay->uyva : overlay->bgra)
-        .DrawOnto(overlay->overlayX, overlay->overlayY, overlay->overlayAnchor, kDrawBlend,
-                  f.p_data, kind_, f.xres, f.yres, f.line_stride_in_bytes, *blend_);
+    DrawImageOverlay(c_.r.overlaySetup, frame.view(), kind_, *blend_);
 }
 
 // The meter overlay and the meter source's picture. The meter's own pictures change with the

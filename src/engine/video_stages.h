@@ -48,8 +48,7 @@ public:
 
 private:
     EngineContext& c_;
-    bool uyva_ = false;  // the picture's UYVA copy onto UYVY frames
-    int kind_ = 0;
+    int kind_ = 0;  // DrawOnto kind of the frames, 0 for kinds not drawn on
     const BlendRowKernels* blend_ = nullptr;
 };
 

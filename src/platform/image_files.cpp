@@ -57,29 +57,41 @@ bool FromQImage(const QImage& image, ImageBuffer& picture) {
     return true;
 }
 
-bool LoadFromFile(ImageBuffer& picture, const std::string& path) {
+PictureLoad LoadPictureFile(ImageBuffer& picture, const std::string& path) {
     const size_t slash = path.find_last_of('/');
     picture.name = slash == std::string::npos ? path : path.substr(slash + 1);
     picture.path = path;
 
+    PictureLoad load;
     QImageReader reader(QString::fromStdString(path));
     reader.setAutoTransform(false);
+    // Refused from the header, before anything is decoded; room for the largest allowed picture.
+    reader.setAllocationLimit(320);
+    const QSize announced = reader.size();
+    auto tooLarge = [&](int w, int h) {
+        load.width = w;
+        load.height = h;
+        if (w <= kMaxOverlayPictureSide && h <= kMaxOverlayPictureSide) return false;
+        load.result = PictureLoad::TooLarge;
+        return true;
+    };
+    if (announced.isValid() && tooLarge(announced.width(), announced.height())) return load;
     // The reader's own format says what the file stored (Qt hands GIF frames over as RGB32).
     const QImage::Format stored = reader.imageFormat();
     const bool gif = reader.format() == "gif";
     QImage decoded = reader.read();
-    if (decoded.isNull()) return false;
+    if (decoded.isNull() || tooLarge(decoded.width(), decoded.height())) return load;
     const bool hasAlpha = decoded.hasAlphaChannel();
 
     // Decode aside so that a picture that cannot be taken leaves the old pixels in place.
     ImageBuffer fresh;
-    if (!FromQImage(decoded, fresh)) return false;
+    if (!FromQImage(decoded, fresh)) return load;
     if (!hasAlpha) {
         uint8_t* p = fresh.pixels();
         for (int64_t i = 0; i < int64_t{fresh.width} * fresh.height; ++i)
             p[i * 4 + 3] = 0;
     }
-    if (!picture.Reshape(fresh.width, fresh.height, kPixelBGRA)) return false;
+    if (!picture.Reshape(fresh.width, fresh.height, kPixelBGRA)) return load;
     std::memcpy(picture.pixels(), fresh.pixels(), static_cast<size_t>(fresh.byteSize));
     picture.bitsPerPixel = 32;
     picture.decodedWidth = decoded.width();
@@ -92,7 +104,16 @@ bool LoadFromFile(ImageBuffer& picture, const std::string& path) {
         picture.decodedBitDepth = 8;
     else if (hasAlpha && picture.decodedBitDepth < 32 && stored != QImage::Format_Indexed8)
         picture.decodedBitDepth = 32;
-    return true;
+    load.result = PictureLoad::Loaded;
+    return load;
+}
+
+bool LoadFromFile(ImageBuffer& picture, const std::string& path) {
+    return LoadPictureFile(picture, path).ok();
+}
+
+PictureLoad QtPictureDecoder::Load(ImageBuffer& picture, const std::string& path) {
+    return LoadPictureFile(picture, path);
 }
 
 QString QtNameFilters(const FileWindowRequest& request) {

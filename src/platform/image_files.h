@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "video/image_buffer.h"
+#include "video/picture_decoder.h"
 
 namespace velmor {
 
@@ -18,8 +19,16 @@ namespace velmor {
 // a BGRA picture, top row first. The file's alpha is kept; a file without alpha gives alpha 0
 // everywhere (the overlay window's "Make solid" makes it visible). decodedWidth, decodedHeight and
 // decodedBitDepth describe the file's picture. On failure returns false and leaves the pixels as
-// they were.
+// they were. Pictures wider or taller than kMaxOverlayPictureSide are refused (TooLarge), from the
+// file's header when it tells the size.
+PictureLoad LoadPictureFile(ImageBuffer& picture, const std::string& path);
 bool LoadFromFile(ImageBuffer& picture, const std::string& path);
+
+// The overlay's decoder: LoadPictureFile.
+class QtPictureDecoder : public IPictureDecoder {
+public:
+    PictureLoad Load(ImageBuffer& picture, const std::string& path) override;
+};
 
 // What the overlay window's file-open window offers; the window itself belongs to the dialogs.
 struct FileWindowRequest {

@@ -6,7 +6,8 @@ namespace velmor {
 
 void OpenAudioMapCopy(RelayRecord& r, int channels) {
     NDIAudioMapper& m = r.audioMapper;
-    for (int i = 0; i < kMaxAudioChannels; ++i) {
+    // Outputs beyond this source's channels keep the window's own entries.
+    for (int i = 0; i < std::min(channels, kMaxAudioChannels); ++i) {
         const int entry = r.channelMap[i];
         m.mapperMap[i] = entry < channels ? entry : i;
     }

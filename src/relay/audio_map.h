@@ -11,8 +11,9 @@
 
 namespace velmor {
 
-// Window thread, as the window opens for a source of `channels` channels: the copy takes the map,
-// an entry that names no channel of this source its own index (the window shows no "Mute" then).
+// Window thread, as the window opens for a source of `channels` channels: the copy takes the map
+// of the source's channels, an entry that names no channel of this source its own index (the
+// window shows no "Mute" then); outputs beyond them keep the window's own entries.
 void OpenAudioMapCopy(RelayRecord& record, int channels);
 // Window thread, when it closed with OK: the copy becomes the map in force (and its stored copy).
 // Returns whether the map routes anything away from its own channel for `channels` channels.

@@ -15,9 +15,8 @@
 #include <string>
 
 #include "audio/meter_settings.h"
+#include "relay/overlay_state.h"
 #include "relay/proc_amp_state.h"
-#include "video/image_buffer.h"
-#include "video/publisher.h"
 
 namespace velmor {
 
@@ -25,24 +24,6 @@ template <typename T>
 using Shared = std::atomic<T>;
 
 inline constexpr int kMaxAudioChannels = 32;
-
-// One overlay picture as the video thread draws it: the BGRA picture for BGRA frames, its UYVA
-// copy for UYVY frames, and where it goes.
-struct OverlayPicture {
-    ImageBuffer bgra;
-    ImageBuffer uyva;
-    int32_t overlayX = 0;
-    int32_t overlayY = 0;
-    int32_t overlayAnchor = 0;
-};
-
-// State of the overlay setup window that the video thread reads. A new picture is built aside on
-// the window thread and published whole; the video thread draws the newest one.
-struct OverlayState {
-    Shared<int32_t> overlayOn{0};
-    Shared<int32_t> sequenceMode{0};
-    TripleBuffer<OverlayPicture> pictures;
-};
 
 struct RecordSettings {
     // --- Discovery (window thread only) ---

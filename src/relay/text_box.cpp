@@ -5,17 +5,22 @@ namespace velmor {
 bool PublishTextBox(OverlayState& overlay, std::string_view utf8, int frameWidth, int frameHeight,
                     ITextRasteriser& rasteriser) {
     if (frameWidth <= 0 || frameHeight <= 0) return false;
-    OverlayPicture& picture = overlay.pictures.Back();
-    if (!picture.bgra.FillColour(frameWidth * 7 / 8, frameHeight / 6, 0, 0, 0, 255) ||
-        !picture.bgra.RenderText(utf8, 175, rasteriser) || !picture.uyva.CopyRGBAdataFrom(picture.bgra)) {
+    const std::shared_ptr<OverlayNode> node = MakeOverlayNode(overlay);
+    if (!node->bgra.FillColour(frameWidth * 7 / 8, frameHeight / 6, 0, 0, 0, 255) ||
+        !node->bgra.RenderText(utf8, 175, rasteriser) || !node->uyva.CopyRGBAdataFrom(node->bgra)) {
         return false;
     }
-    picture.uyva.ConvertToUYVA();
-    picture.overlayAnchor = kAnchorBottomCentre;
-    picture.overlayX = 0;
-    picture.overlayY = frameHeight / 12;
+    node->uyva.ConvertToUYVA();
+    CountOverlayNode(overlay, *node);
+    // The box replaces the whole list, a sequence still loading included.
+    overlay.sequenceLoading = 0;
+    overlay.loadingNodes.clear();
+    overlay.sequenceCount = 1;
     overlay.sequenceMode = 0;
-    overlay.pictures.Publish();
+    overlay.imageLoaded = 1;
+    overlay.placement.overlayAnchor = kAnchorBottomCentre;
+    overlay.placement.overlayY = frameHeight / 12;
+    PublishPictures(overlay, {node});
     return true;
 }
 

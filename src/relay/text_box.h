@@ -4,15 +4,16 @@
 
 #include <string_view>
 
-#include "relay/relay_record.h"
+#include "relay/overlay_state.h"
 #include "video/text_rasteriser.h"
 
 namespace velmor {
 
 // Window thread. Builds the text box for a frame of frameWidth x frameHeight (band frameWidth*7/8
 // by frameHeight/6, background alpha 175, anchor 5, frameHeight/12 above the bottom) aside and
-// publishes it as the overlay picture. False (and nothing published) while the frame size is not
-// known or the picture cannot be made.
+// publishes it as the whole overlay list (imageLoaded set, sequenceMode cleared, a sequence still
+// loading ended). False (and nothing published) while the frame size is not known or the picture
+// cannot be made.
 bool PublishTextBox(OverlayState& overlay, std::string_view utf8, int frameWidth, int frameHeight,
                     ITextRasteriser& rasteriser);
 

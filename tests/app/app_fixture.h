@@ -29,6 +29,7 @@ public:
     std::function<bool()> audioMap;     // the Audio Map window: edits the mapper, answers OK
     std::function<void()> procAmp;      // the proc amp window, open
     std::function<void()> meterConfig;  // the PPM Config window, open
+    std::function<void(int, int)> overlaySetup;  // the Overlay window, given the output size
 
     void Log(const std::string& line) override { logs.push_back(line); }
     MessageAnswer Show(const std::string& text, const std::string& caption,
@@ -53,6 +54,9 @@ public:
         return true;
     }
     bool RunAudioMap() override { return audioMap ? audioMap() : false; }
+    void RunOverlaySetup(int w, int h) override {
+        if (overlaySetup) overlaySetup(w, h);
+    }
     void OpenUrl(const std::string& url) override { urls.push_back(url); }
 };
 

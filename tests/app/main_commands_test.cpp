@@ -340,6 +340,47 @@ TEST_F(Commands, AudioMapOpensOnlyWithChannelsAndAppliesOnOk) {
     EXPECT_EQ(Button(WindowButton::AudioMap).colour, 1);
 }
 
+TEST_F(Commands, AudioMapLeavesOutputsBeyondTheSourceAndLaysOutAtMost32) {
+    RelayRecord& r = record();
+    r.audioMapper.mapperMap[4] = 7;  // the window's own entry for an output this source lacks
+    r.channelMap[4] = 4;
+    int channels = 0;
+    side_.audioMap = [&] {
+        channels = r.audioMapper.mapperChannels;
+        return false;
+    };
+    r.audioChannelCount = 2;
+    commands().AudioMap();
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(r.audioMapper.mapperMap[4], 7);
+    r.audioChannelCount = 40;
+    commands().AudioMap();
+    EXPECT_EQ(channels, 32);
+    EXPECT_EQ(r.mapActive, 0) << "cancelled";
+    EXPECT_EQ(Button(WindowButton::AudioMap).colour, 3);
+}
+
+TEST_F(Commands, OverlayGivesTheOutputSizeAndShowsWhetherTheOverlayIsOn) {
+    RelayRecord& r = record();
+    r.outputWidth = 1280;
+    r.outputHeight = 720;
+    int shownWidth = 0, shownHeight = 0;
+    side_.overlaySetup = [&](int w, int h) {
+        shownWidth = w;
+        shownHeight = h;
+        r.overlaySetup.dialogOpen = 1;
+        r.overlaySetup.overlayOn = 1;
+    };
+    commands().Overlay();
+    EXPECT_EQ(shownWidth, 1280);
+    EXPECT_EQ(shownHeight, 720);
+    EXPECT_EQ(r.overlaySetup.dialogOpen, 0) << "cleared once the window is closed";
+    EXPECT_EQ(Button(WindowButton::Overlay).colour, 1);
+    side_.overlaySetup = [&](int, int) { r.overlaySetup.overlayOn = 0; };
+    commands().Overlay();
+    EXPECT_EQ(Button(WindowButton::Overlay).colour, 3);
+}
+
 TEST_F(Commands, MenuCommandsToggleAndCompareOnlyTheUpperBits) {
     RelayRecord& r = record();
     commands().MenuCommand(kMenuSplitKeyFill | 0x7);

@@ -14,6 +14,7 @@
 #include "relay/text_fields.h"
 #include "relay_fixture.h"
 #include "support/recording_fakes.h"
+#include "support/wav_reading.h"
 #include "tools/process.h"
 #include "tools/velmor-testsrc/test_pattern.h"
 
@@ -23,6 +24,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::Process;
 using testsrc::TestPattern;
+
+using velmor::testing::CrossingsPerSecond;
 using velmor::testing::LocalSourceName;
 
 // The frame number whose test picture equals `bytes`, or -1.
@@ -142,22 +145,6 @@ TEST_F(Relay, KeyAndFillFromAStoredConfiguration) {
     EXPECT_EQ(std::string(reloaded.sourceName), LocalSourceName("Graphics"));
     EXPECT_EQ(reloaded.settingsRecord.keyFillSetting, 1);
     EXPECT_EQ(std::filesystem::file_size(config), 3776u);
-}
-
-// Zero crossings per second of channel `c` of a 32-bit float WAV file written by velmor-sink.
-double CrossingsPerSecond(const std::vector<uint8_t>& wav, int channels, int rate, int c) {
-    const size_t header = 44;
-    if (wav.size() <= header) return 0;
-    const size_t frames = (wav.size() - header) / (4 * channels);
-    int crossings = 0;
-    float last = 0;
-    for (size_t i = 0; i < frames; ++i) {
-        float v;
-        std::memcpy(&v, &wav[header + (i * channels + c) * 4], 4);
-        if (i > 0 && ((last < 0) != (v < 0))) ++crossings;
-        last = v;
-    }
-    return frames ? crossings * static_cast<double>(rate) / frames : 0;
 }
 
 TEST_F(Relay, StoredAudioMapSwapsTheChannels) {

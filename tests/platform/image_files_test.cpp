@@ -113,6 +113,69 @@ TEST_F(ImageFiles, FailedLoadKeepsThePreviousPixels) {
     }
 }
 
+// A PNG file whose header says w x h, followed by a few bytes of pixel data that decode to nothing.
+QByteArray PngWithoutPixels(uint32_t w, uint32_t h) {
+    auto be32 = [](QByteArray& out, uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.append(static_cast<char>((v >> shift) & 0xFF));
+    };
+    QByteArray file("\x89PNG\r\n\x1a\n", 8);
+    auto chunk = [&](const char* type, const QByteArray& data) {
+        QByteArray body(type);
+        body.append(data);
+        uint32_t crc = 0xFFFFFFFFu;
+        for (char c : body) {
+            crc ^= static_cast<uint8_t>(c);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        be32(file, static_cast<uint32_t>(data.size()));
+        file.append(body);
+        be32(file, ~crc);
+    };
+    QByteArray header;
+    be32(header, w);
+    be32(header, h);
+    header.append("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, no interlace
+    chunk("IHDR", header);
+    chunk("IDAT", QByteArray("\x78\x9c\x03\x00", 4));
+    chunk("IEND", QByteArray());
+    return file;
+}
+
+TEST_F(ImageFiles, HugeAndEmptyPicturesAreRefusedBeforeTheyAreDecoded) {
+    struct Case {
+        const char* name;
+        uint32_t w, h;
+        PictureLoad::Result result;
+    };
+    for (const Case& c : {Case{"wide.png", 20000, 10, PictureLoad::TooLarge},
+                          Case{"tall.png", 8, 8193, PictureLoad::TooLarge},
+                          Case{"enormous.png", 100000, 100000, PictureLoad::TooLarge},
+                          Case{"empty.png", 0, 0, PictureLoad::Unreadable},
+                          Case{"nopixels.png", 64, 64, PictureLoad::Unreadable}}) {
+        SCOPED_TRACE(c.name);
+        QFile f(QString::fromStdString(Path(c.name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(PngWithoutPixels(c.w, c.h));
+        f.close();
+        ImageBuffer picture;
+        ASSERT_TRUE(picture.FillColour(4, 4, 1, 2, 3, 4));
+        const PictureLoad load = LoadPictureFile(picture, Path(c.name));
+        EXPECT_EQ(load.result, c.result);
+        if (c.result == PictureLoad::TooLarge) {
+            EXPECT_EQ(load.width, static_cast<int>(c.w));
+        }
+        EXPECT_EQ(picture.width, 4) << "the previous pixels stay";
+    }
+    // The largest side allowed still loads.
+    ASSERT_TRUE(
+        QImage(8192, 2, QImage::Format_ARGB32).save(QString::fromStdString(Path("edge.png"))));
+    ImageBuffer edge;
+    EXPECT_TRUE(LoadPictureFile(edge, Path("edge.png")).ok());
+    EXPECT_EQ(edge.width, 8192);
+}
+
 TEST_F(ImageFiles, FileWindowOffersTheOverlayFormatsAndCancelChangesNothing) {
     ImageBuffer picture;
     ASSERT_TRUE(picture.FillColour(2, 2, 9, 9, 9, 9));

@@ -1,9 +1,11 @@
 #include "video/publisher.h"
+#include "video/snapshot_publisher.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace velmor {
@@ -54,6 +56,79 @@ TEST(TripleBuffer, WriterCanReadWhatItPublishedLast) {
     b.Publish();
     EXPECT_EQ(*b.Acquire(), 8);
     EXPECT_EQ(*b.Acquire(), 8) << "no new value: the reader keeps the one it has";
+}
+
+// Counts live values, so a test sees exactly when the writer frees one.
+struct Counted {
+    explicit Counted(int v, std::atomic<int>& live) : value(v), live_(live) { ++live_; }
+    ~Counted() { --live_; }
+    int value;
+    std::atomic<int>& live_;
+};
+
+TEST(SnapshotPublisher, AReplacedValueIsFreedOnceTheReaderHasLetGoOfIt) {
+    std::atomic<int> live{0};
+    {
+        SnapshotPublisher<Counted> p;
+        EXPECT_EQ(p.Acquire(), nullptr) << "nothing published yet";
+        p.Release();
+        p.Publish(std::make_unique<Counted>(1, live));
+        const Counted* held = p.Acquire();
+        ASSERT_NE(held, nullptr);
+        EXPECT_EQ(held->value, 1);
+        p.Publish(std::make_unique<Counted>(2, live));
+        EXPECT_EQ(live, 2) << "the reader still draws value 1";
+        EXPECT_EQ(held->value, 1);
+        EXPECT_EQ(p.Latest()->value, 2);
+        p.Publish(std::make_unique<Counted>(3, live));
+        EXPECT_EQ(live, 2) << "value 2 was never taken: freed at once, value 1 kept";
+        p.Release();
+        EXPECT_EQ(p.Collect(), 0u);
+        EXPECT_EQ(live, 1);
+        EXPECT_EQ(p.Acquire()->value, 3);
+        p.Publish(nullptr);
+        EXPECT_EQ(live, 1) << "value 3 is in use";
+        p.Release();
+    }
+    EXPECT_EQ(live, 0) << "the publisher frees what it still holds";
+}
+
+TEST(SnapshotPublisher, TheReaderNeverSeesAFreedValue) {
+    // The writer publishes and frees values as fast as it can; a value freed while the reader
+    // uses it would show a cleared or changed number.
+    struct Value {
+        std::array<int, 256> numbers;
+        ~Value() { numbers.fill(-1); }
+    };
+    SnapshotPublisher<Value> p;
+    constexpr int kValues = 20000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int v = 1; v <= kValues; ++v) {
+            auto value = std::make_unique<Value>();
+            value->numbers.fill(v);
+            p.Publish(std::move(value));
+        }
+        done = true;
+    });
+    bool changed = false;
+    int last = 0;
+    while (!done.load() && !changed) {
+        const Value* seen = p.Acquire();
+        if (seen) {
+            const int v = seen->numbers[0];
+            for (int k = 0; k < 50 && !changed; ++k)
+                for (int e : seen->numbers)
+                    changed |= e != v;
+            changed |= v < last;
+            last = v;
+        }
+        p.Release();
+    }
+    writer.join();
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(p.Acquire()->numbers[0], kValues);
+    p.Release();
 }
 
 }  // namespace

@@ -1,0 +1,98 @@
+// The "Overlay setup" window: loads a picture or a numbered sequence, makes a text box, places it
+// by corner and offsets, previews it (and plays a sequence) in its own preview, and switches the
+// overlay on the output on and off. A view of the relay record's OverlayState through an
+// OverlayEditor: each control calls one of the editor's operations and then shows its state.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/image_files.h"
+#include "platform/qt_text_rasteriser.h"
+#include "relay/overlay_editor.h"
+#include "video/preview_render.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace velmor {
+
+class CColButton;
+class VidBox;
+
+// The thumbnail area: paints the thumbnail, reports clicks (corner choice) in its own pixels.
+class ThumbnailArea;
+
+class OLSetup : public QDialog {
+    Q_OBJECT
+public:
+    // `notifier` shows the window's messages. The window switches the preview and the timers off
+    // when it closes; the pictures it made stay in `state`.
+    OLSetup(OverlayState& state, int frameWidth, int frameHeight, INotifier& notifier,
+            QWidget* parent = nullptr);
+    ~OLSetup() override;
+
+    // The file window of "Load Overlay": the chosen path, or nullopt when cancelled. Defaults to
+    // the desktop's file-open window "Load Overlay Image" with its filters; tests put their own.
+    std::function<std::optional<std::string>(const FileWindowRequest&)> chooseFile;
+
+    OverlayEditor& editor() { return editor_; }
+    VidBox* preview() const { return preview_; }
+    // Timer periods (the loading steps and the preview player).
+    static constexpr int kLoadStepMs = 10;
+    static constexpr int kPlayTickMs = 40;
+
+    void accept() override;
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void Build();
+    void LoadOverlay();
+    void LoadStep();
+    void DropFiles(const QStringList& paths);
+    void StartPlaying();
+    void Refresh();  // every control from the editor
+    CColButton* Button(OverlayButton b) const { return buttons_[static_cast<size_t>(b)]; }
+
+    QtPictureDecoder decoder_;
+    QtTextRasteriser rasteriser_;
+    OverlayEditor editor_;
+    PreviewRenderer previewRenderer_;
+    QTimer loadTimer_;
+    QTimer playTimer_;
+    uint64_t thumbnailShown_ = 0;
+    uint64_t previewShown_ = 0;
+    bool textEdited_ = false;  // typed since the text edit took the focus
+    bool closed_ = false;
+
+    std::array<CColButton*, kOverlayButtonCount> buttons_{};
+    ThumbnailArea* thumbnail_ = nullptr;
+    QLabel* fileText_ = nullptr;       // 1029
+    QLabel* pixelSizeText_ = nullptr;  // 1031
+    QLabel* overlayText_ = nullptr;    // 1032
+    QPushButton* makeSolid_ = nullptr;
+    QSpinBox* offsetX_ = nullptr;
+    QSpinBox* offsetY_ = nullptr;
+    QLabel* positionText_ = nullptr;  // 1046
+    QLineEdit* text_ = nullptr;       // 1036
+    QLabel* statusText_ = nullptr;    // 1043
+    QProgressBar* progress_ = nullptr;
+    VidBox* preview_ = nullptr;
+    QPushButton* ok_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
+
+}  // namespace velmor

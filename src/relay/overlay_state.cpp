@@ -1,0 +1,97 @@
+#include "relay/overlay_state.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace velmor {
+
+namespace {
+
+const std::vector<OverlayNodePtr> kNoNodes;
+
+void Publish(OverlayState& state, std::vector<OverlayNodePtr> nodes, uint64_t nodesId) {
+    auto list = std::make_unique<OverlayList>();
+    list->nodes = std::move(nodes);
+    list->placement = state.placement;
+    list->nodesId = nodesId;
+    state.pictures.Publish(std::move(list));
+}
+
+}  // namespace
+
+OverlayState::OverlayState()
+    : memoryLimit(DefaultOverlayMemoryLimit()),
+      heldBytes(std::make_shared<std::atomic<int64_t>>(0)) {}
+
+int64_t DefaultOverlayMemoryLimit() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return int64_t{2} << 30;
+    return static_cast<int64_t>(pages) * pageSize / 2;
+}
+
+std::shared_ptr<OverlayNode> MakeOverlayNode(OverlayState& state) {
+    OverlayBytes held = state.heldBytes;
+    // The deleter gives the node's bytes back to the count when the last list holding it goes
+    // (on the window thread: the video thread never holds a reference).
+    return std::shared_ptr<OverlayNode>(new OverlayNode, [held](OverlayNode* node) {
+        held->fetch_sub(node->countedBytes);
+        delete node;
+    });
+}
+
+void CountOverlayNode(OverlayState& state, OverlayNode& node) {
+    const int64_t bytes = int64_t{node.bgra.byteSize} + node.uyva.byteSize;
+    state.heldBytes->fetch_add(bytes - node.countedBytes);
+    node.countedBytes = bytes;
+}
+
+void PublishPictures(OverlayState& state, std::vector<OverlayNodePtr> nodes) {
+    Publish(state, std::move(nodes), ++state.lastNodesId);
+}
+
+void PublishPlacement(OverlayState& state) {
+    const OverlayList* latest = state.pictures.Latest();
+    if (!latest) return;
+    Publish(state, latest->nodes, latest->nodesId);
+}
+
+void ReplacePictures(OverlayState& state, std::vector<OverlayNodePtr> nodes) {
+    const OverlayList* latest = state.pictures.Latest();
+    Publish(state, std::move(nodes), latest ? latest->nodesId : ++state.lastNodesId);
+}
+
+const std::vector<OverlayNodePtr>& PublishedNodes(const OverlayState& state) {
+    const OverlayList* latest = state.pictures.Latest();
+    return latest ? latest->nodes : kNoNodes;
+}
+
+void CollectOverlayLists(OverlayState& state) {
+    state.pictures.Collect();
+}
+
+void DrawImageOverlay(OverlayState& state, const FrameView& f, int kind,
+                      const BlendRowKernels& blend) {
+    const OverlayList* list = state.pictures.Acquire();
+    const int count = list ? static_cast<int>(list->nodes.size()) : 0;
+    if (count > 0) {
+        int current = state.nextImage;
+        const bool sequence = state.sequenceMode.load(std::memory_order_relaxed) != 0;
+        if (!sequence || list->nodesId != state.drawnNodesId || current < 0 || current >= count)
+            current = 0;
+        const OverlayNode& node = *list->nodes[static_cast<size_t>(current)];
+        const OverlayPlacement& at = list->placement;
+        if (kind != 0) {
+            (kind == kPixelUYVY ? node.uyva : node.bgra)
+                .DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data, kind,
+                          f.width, f.height, f.stride, blend);
+        }
+        state.currentImage.store(current, std::memory_order_relaxed);
+        state.drawnNodesId = list->nodesId;
+        state.nextImage = sequence ? (current + 1) % count : 0;
+    }
+    state.pictures.Release();
+}
+
+}  // namespace velmor

@@ -1,0 +1,31 @@
+// The platform service that decodes picture files (BMP, GIF, JPEG, PNG, TIFF) into BGRA pictures
+// for the overlay; Qt implements it in platform/.
+#pragma once
+
+#include <string>
+
+#include "video/image_buffer.h"
+
+namespace velmor {
+
+// Larger pictures are refused before they are decoded: one such picture already takes 512 MiB
+// in its two overlay copies.
+inline constexpr int kMaxOverlayPictureSide = 8192;
+
+struct PictureLoad {
+    enum Result { Loaded, Unreadable, TooLarge };
+    Result result = Unreadable;
+    int width = 0, height = 0;  // the file's picture size when it was read (TooLarge too)
+    bool ok() const { return result == Loaded; }
+};
+
+class IPictureDecoder {
+public:
+    virtual ~IPictureDecoder() = default;
+    // Decodes `path` into `picture` (kind BGRA, the file's alpha, alpha 0 for a file without
+    // alpha; `name`, `path` and the decoded size set). On failure the pixels stay as they were.
+    // Window thread.
+    virtual PictureLoad Load(ImageBuffer& picture, const std::string& path) = 0;
+};
+
+}  // namespace velmor
