@@ -220,15 +220,8 @@ constexpr BlendRowKernels kBlendRows = {BlendRowBGRA<L>, BlendRowUYVY<L>};
 }  // namespace
 
 const BlendRowKernels& BlendRowsFor(KernelLevel level) {
-    switch (level) {
-        case KernelLevel::Avx2:
-            return kBlendRows<KernelLevel::Avx2>;
-        case KernelLevel::Sse2:
-            return kBlendRows<KernelLevel::Sse2>;
-        case KernelLevel::Reference:
-            break;
-    }
-    return kBlendRows<KernelLevel::Reference>;
+    return *ByLevel(level, &kBlendRows<KernelLevel::Reference>, &kBlendRows<KernelLevel::Sse2>,
+                    &kBlendRows<KernelLevel::Avx2>);
 }
 
 }  // namespace velmor

@@ -20,6 +20,13 @@ KernelLevel BestKernelLevel();
 std::span<const KernelLevel> SupportedKernelLevels();
 const char* KernelLevelName(KernelLevel level);
 
+// The version for `level` of a family that has one of each.
+template <typename T>
+constexpr T ByLevel(KernelLevel level, T reference, T sse2, T avx2) {
+    if (level == KernelLevel::Avx2) return avx2;
+    return level == KernelLevel::Sse2 ? sse2 : reference;
+}
+
 // One function per level, for a family's table.
 template <typename Fn>
 struct KernelSet {

@@ -336,15 +336,8 @@ OpaqueRgb32Fn OpaqueRgb32For(KernelLevel level) {
 }
 
 const PreviewRows& PreviewRowsFor(KernelLevel level) {
-    switch (level) {
-        case KernelLevel::Avx2:
-            return kPreviewRows<KernelLevel::Avx2>;
-        case KernelLevel::Sse2:
-            return kPreviewRows<KernelLevel::Sse2>;
-        case KernelLevel::Reference:
-            break;
-    }
-    return kPreviewRows<KernelLevel::Reference>;
+    return *ByLevel(level, &kPreviewRows<KernelLevel::Reference>, &kPreviewRows<KernelLevel::Sse2>,
+                    &kPreviewRows<KernelLevel::Avx2>);
 }
 
 int PreviewRenderer::Render(const uint8_t* data, int width, int height, int stride, uint32_t fourCC,

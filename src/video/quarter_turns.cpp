@@ -13,6 +13,24 @@ namespace {
 
 constexpr uint32_t kChroma = 0x00FF00FFu;  // U and V of a little-endian UYVY macropixel
 
+// The 4 x 4 blocks of columns [x0, x1) by rows [y0, y1) (both ranges multiples of 4), tile x tile
+// at a time so that both the source rows and the output rows stay in the cache; inside a tile the
+// columns go outermost so each output row is written front to back. (The AVX2 versions walk their
+// 8 x 8 blocks themselves: a helper outside their target could not take their blocks inline.)
+template <typename Block>
+void ForEachBlock4(int x0, int x1, int y0, int y1, int tile, const Block& block) {
+    for (int ty = y0; ty < y1; ty += tile) {
+        for (int tx = x0; tx < x1; tx += tile) {
+            const int yEnd = std::min(y1, ty + tile);
+            const int xEnd = std::min(x1, tx + tile);
+            for (int x = tx; x < xEnd; x += 4) {
+                for (int y = ty; y < yEnd; y += 4)
+                    block(x, y);
+            }
+        }
+    }
+}
+
 #if VELMOR_X86
 // Rows i and i + 4 of an 8 x 8 block of 32-bit units, each 128-bit half four units wide.
 VELMOR_AVX2 inline __m256i LoadHalves(const uint8_t* upper, const uint8_t* lower) {
@@ -173,17 +191,7 @@ struct UYVYTurn {
     // Columns [m0, m1) by row pairs [j0, j1) in 4 x 4 blocks (both ranges multiples of 4).
     void Blocks4(int m0, int m1, int j0, int j1) const {
 #if VELMOR_X86
-        constexpr int kTurnTile = 16;
-        for (int tj = j0; tj < j1; tj += kTurnTile) {
-            for (int tm = m0; tm < m1; tm += kTurnTile) {
-                const int jEnd = std::min(j1, tj + kTurnTile);
-                const int mEnd = std::min(m1, tm + kTurnTile);
-                for (int m = tm; m < mEnd; m += 4) {
-                    for (int j = tj; j < jEnd; j += 4)
-                        Block(m, j);
-                }
-            }
-        }
+        ForEachBlock4(m0, m1, j0, j1, 16, [this](int m, int j) { Block(m, j); });
 #else
         (void)m0, (void)m1, (void)j0, (void)j1;
 #endif
@@ -331,21 +339,9 @@ struct RGBATurn {
 #endif
 
     // Source columns [x0, x1) by rows [y0, y1) in 4 x 4 blocks (both ranges multiples of 4).
-    // 32 x 32 tiles keep both the source rows and the output rows in the cache; inside a tile
-    // the source columns go outermost so each output row is written front to back.
     void Blocks4(int x0, int x1, int y0, int y1) const {
 #if VELMOR_X86
-        constexpr int kRotTile = 32;
-        for (int ty = y0; ty < y1; ty += kRotTile) {
-            for (int tx = x0; tx < x1; tx += kRotTile) {
-                const int yEnd = std::min(y1, ty + kRotTile);
-                const int xEnd = std::min(x1, tx + kRotTile);
-                for (int sx = tx; sx < xEnd; sx += 4) {
-                    for (int sy = ty; sy < yEnd; sy += 4)
-                        Block4(sx, sy);
-                }
-            }
-        }
+        ForEachBlock4(x0, x1, y0, y1, 32, [this](int sx, int sy) { Block4(sx, sy); });
 #else
         (void)x0, (void)x1, (void)y0, (void)y1;
 #endif
@@ -398,15 +394,9 @@ QuarterTurnFn TurnAt(bool uyvy, int rotationMode) {
 
 QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level) {
     if (rotationMode != 1 && rotationMode != 3) return nullptr;
-    switch (level) {
-        case KernelLevel::Avx2:
-            return TurnAt<KernelLevel::Avx2>(uyvy, rotationMode);
-        case KernelLevel::Sse2:
-            return TurnAt<KernelLevel::Sse2>(uyvy, rotationMode);
-        case KernelLevel::Reference:
-            break;
-    }
-    return TurnAt<KernelLevel::Reference>(uyvy, rotationMode);
+    return ByLevel(level, TurnAt<KernelLevel::Reference>(uyvy, rotationMode),
+                   TurnAt<KernelLevel::Sse2>(uyvy, rotationMode),
+                   TurnAt<KernelLevel::Avx2>(uyvy, rotationMode));
 }
 
 bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
