@@ -1,6 +1,8 @@
 // Picture decoding and encoding with Qt, GIF encoding with giflib; see image_files.h.
 #include "platform/image_files.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QSaveFile>
@@ -57,13 +59,60 @@ bool FromQImage(const QImage& image, ImageBuffer& picture) {
     return true;
 }
 
+namespace {
+
+// Larger than any allowed picture stored uncompressed (8192 x 8192 at 16 bits per channel).
+constexpr qint64 kMaxPictureFileBytes = qint64{1} << 30;
+
+uint32_t BigEndian32(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+}
+
+// Whether every chunk of a PNG file fits in the file. libpng sets aside the length a chunk claims
+// before it reads it, so a few hundred bytes claiming a gigabyte-long chunk would take a gigabyte.
+// Files that are not PNG pass.
+bool PngChunksFit(const QByteArray& bytes) {
+    static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
+    if (bytes.size() < 8 || std::memcmp(bytes.constData(), kSignature, 8) != 0) return true;
+    qint64 at = 8;
+    while (bytes.size() - at >= 12) {
+        const qint64 length = BigEndian32(bytes.constData() + at);
+        if (length > bytes.size() - at - 12) return false;
+        if (std::memcmp(bytes.constData() + at + 4, "IEND", 4) == 0) break;
+        at += 12 + length;
+    }
+    return true;
+}
+
+std::string LowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+}  // namespace
+
 PictureLoad LoadPictureFile(ImageBuffer& picture, const std::string& path) {
     const size_t slash = path.find_last_of('/');
     picture.name = slash == std::string::npos ? path : path.substr(slash + 1);
     picture.path = path;
 
     PictureLoad load;
-    QImageReader reader(QString::fromStdString(path));
+    // Read whole first, so that what the decoders see is bounded by a file of sane size.
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxPictureFileBytes) return load;
+    QByteArray bytes = file.readAll();
+    if (!PngChunksFit(bytes)) return load;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const QByteArray extension = QByteArray::fromStdString(LowerExtension(path));
+    QImageReader reader(&buffer, extension.startsWith('.') ? extension.mid(1) : extension);
+    reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     // Refused from the header, before anything is decoded; room for the largest allowed picture.
     reader.setAllocationLimit(320);
@@ -160,16 +209,6 @@ QImage ToQImage(const ImageBuffer& picture, bool keepAlpha) {
 }
 
 namespace {
-
-std::string LowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
-}
 
 int WriteToSaveFile(GifFileType* gif, const GifByteType* data, int length) {
     auto* file = static_cast<QSaveFile*>(gif->UserData);

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "support/modal_driver.h"
+#include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 
 namespace velmor {

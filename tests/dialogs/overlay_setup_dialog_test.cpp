@@ -21,7 +21,7 @@
 #include <functional>
 #include <memory>
 
-#include "support/modal_driver.h"
+#include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 #include "support/recording_fakes.h"
 #include "support/temp_dir.h"

@@ -344,26 +344,10 @@ TEST_F(EngineTest, MeterOverlayOnTheOutputAndTheMeterSource) {
 }  // namespace velmor::testing
 
 #include "relay/text_box.h"
+#include "support/block_rasteriser.h"
 
 namespace velmor::testing {
 namespace {
-
-// Draws every glyph cell as a filled block, so the text's place is predictable.
-class BlockRasteriser : public ITextRasteriser {
-public:
-    bool RasteriseLine(std::string_view, int width, int height, int, uint8_t* bgra) override {
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const bool text =
-                    x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
-                uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
-                p[0] = p[1] = p[2] = text ? 255 : 0;
-                p[3] = 0;
-            }
-        }
-        return true;
-    }
-};
 
 TEST_F(EngineTest, TextBoxOverlayIsBlendedNearTheBottom) {
     const auto format = VideoFormat(320, 180, NDIlib_FourCC_video_type_BGRA);

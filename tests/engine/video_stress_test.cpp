@@ -15,6 +15,7 @@
 #include "audio/meter_config.h"
 #include "engine_fixture.h"
 #include "relay/text_box.h"
+#include "support/block_rasteriser.h"
 
 namespace velmor::testing {
 namespace {
@@ -83,15 +84,6 @@ public:
 
 private:
     SizeChecks& checks_;
-};
-
-// Solid blocks for the text box: where the text lies does not matter here.
-class BlockRasteriser : public ITextRasteriser {
-public:
-    bool RasteriseLine(std::string_view, int width, int height, int, uint8_t* bgra) override {
-        std::memset(bgra, 255, static_cast<size_t>(width) * height * 4);
-        return true;
-    }
 };
 
 // Glyphs for the timecode, as start-up draws them (a plain block each).

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "ndi/builtin/shared_wire.h"
+#include "ndi/builtin/unix_socket.h"
 #include "tools/process.h"
 #include "transport_fixture.h"
 
@@ -55,16 +56,8 @@ bool Send(int fd, const wire::Message& m, int passFd = -1) {
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    if (passFd >= 0) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
-    }
+    builtin::OneFdControl control;
+    if (passFd >= 0) builtin::AttachFd(msg, control, passFd);
     return sendmsg(fd, &msg, MSG_NOSIGNAL) == static_cast<ssize_t>(m->size());
 }
 

@@ -1,6 +1,7 @@
 // Decoding fixtures of every offered format, encoding grabs by extension, the grab file name and
 // lamps, the thumbnail rule, text rendering and the drawn pictures.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QFile>
 #include <QFontInfo>
@@ -174,6 +175,31 @@ TEST_F(ImageFiles, HugeAndEmptyPicturesAreRefusedBeforeTheyAreDecoded) {
     ImageBuffer edge;
     EXPECT_TRUE(LoadPictureFile(edge, Path("edge.png")).ok());
     EXPECT_EQ(edge.width, 8192);
+}
+
+// A few hundred bytes claiming a picture of 100000 x 100000 and a chunk of 1.7 GB: the decoder
+// would set the chunk's length aside before finding the file short (1.8 GB for a 290-byte file
+// the fuzzer found).
+TEST_F(ImageFiles, AChunkLongerThanItsFileIsRefusedWithoutTakingItsLength) {
+    QByteArray file = PngWithoutPixels(100000, 100000);
+    const int afterHeader = file.indexOf("IDAT") - 4;  // read with the header
+    QByteArray text("\x6a\x70\x67\x00tEXtdate:create", 19);
+    text.append(QByteArray(64, 'x'));
+    file.insert(afterHeader, text);
+    QFile f(QString::fromStdString(Path("long-chunk.png")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    ImageBuffer picture;
+    ASSERT_TRUE(picture.FillColour(4, 4, 1, 2, 3, 4));
+    EXPECT_EQ(LoadPictureFile(picture, Path("long-chunk.png")).result, PictureLoad::Unreadable);
+    EXPECT_EQ(picture.width, 4) << "the previous pixels stay";
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kilobytes more at the peak";
 }
 
 TEST_F(ImageFiles, FileWindowOffersTheOverlayFormatsAndCancelChangesNothing) {

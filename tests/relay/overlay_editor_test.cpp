@@ -9,12 +9,14 @@
 #include <fstream>
 #include <map>
 
+#include "support/block_rasteriser.h"
 #include "support/recording_fakes.h"
 #include "support/temp_dir.h"
 
 namespace velmor {
 namespace {
 
+using testing::BlockRasteriser;
 using testing::RecordingNotifier;
 using testing::ShownMessage;
 using testing::TempDir;
@@ -50,23 +52,6 @@ public:
         p.decodedBitDepth = f.bitDepth;
         result.result = PictureLoad::Loaded;
         return result;
-    }
-};
-
-// Text as a white block in the middle half of the box.
-class BlockRasteriser : public ITextRasteriser {
-public:
-    bool RasteriseLine(std::string_view, int width, int height, int, uint8_t* bgra) override {
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const bool text =
-                    x >= width / 4 && x < width * 3 / 4 && y >= height / 4 && y < height * 3 / 4;
-                uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
-                p[0] = p[1] = p[2] = text ? 255 : 0;
-                p[3] = 0;
-            }
-        }
-        return true;
     }
 };
 

@@ -57,16 +57,8 @@ struct FdWrite : std::enable_shared_from_this<FdWrite> {
             msghdr msg{};
             msg.msg_iov = &iov;
             msg.msg_iovlen = 1;
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-            if (sent == 0 && fd >= 0) {
-                msg.msg_control = control;
-                msg.msg_controllen = sizeof control;
-                cmsghdr* c = CMSG_FIRSTHDR(&msg);
-                c->cmsg_level = SOL_SOCKET;
-                c->cmsg_type = SCM_RIGHTS;
-                c->cmsg_len = CMSG_LEN(sizeof(int));
-                std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
-            }
+            OneFdControl control;
+            if (sent == 0 && fd >= 0) AttachFd(msg, control, fd);
             const ssize_t n = sendmsg(socket.native_handle(), &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))

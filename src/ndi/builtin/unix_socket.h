@@ -4,6 +4,9 @@
 
 #include "ndi/builtin/asio_setup.h"
 
+#include <sys/socket.h>
+
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,6 +48,22 @@ void AsyncWriteWithFd(UnixSocket& socket, wire::Message message, int fd,
 // asio::error::invalid_argument. `socket`, `data` and `fds` must outlive the call of `done`.
 void AsyncReadWithFds(UnixSocket& socket, uint8_t* data, size_t size, std::vector<UniqueFd>& fds,
                       std::function<void(std::error_code)> done);
+
+// Room for one descriptor in a message's control data.
+struct OneFdControl {
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(int))] = {};
+};
+
+// Attaches `fd` to `msg` (SCM_RIGHTS), its control data held in `control`.
+inline void AttachFd(msghdr& msg, OneFdControl& control, int fd) {
+    msg.msg_control = control.bytes;
+    msg.msg_controllen = sizeof control.bytes;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
+}
 
 // Whether the process at the other end of a connected Unix socket runs as this user.
 bool PeerIsThisUser(int fd);

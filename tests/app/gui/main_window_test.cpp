@@ -33,63 +33,18 @@
 #include "widgets/colour_button.h"
 #include "widgets/level_picture.h"
 #include "widgets/source_combo.h"
+#include "window_fixture.h"
 
 namespace velmor {
 namespace {
 
-// The built-in transport takes its announcement folder once per process, when it first starts:
-// one folder serves every test of this process, and the test sources are started in it.
-const std::string& NdiDir() {
-    static const std::string dir = "/tmp/velmor-window-ndi-" + std::to_string(::getpid());
-    // Registered after `dir` is made, so it runs before `dir` goes.
-    [[maybe_unused]] static const bool removedAtExit = [] {
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(dir, ec);
-        });
-        return true;
-    }();
-    return dir;
-}
-
-class Window : public ::testing::Test {
+class Window : public testing::WindowTest {
 protected:
-    void SetUp() override {
-        std::filesystem::create_directories(dir_.path() / "run");
-        std::filesystem::permissions(dir_.path() / "run", std::filesystem::perms::owner_all);
-        ::setenv("VELMOR_NDI_DIR", NdiDir().c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", dir_.File("run").c_str(), 1);
-        ::setenv("VELMOR_MONITOR_WAV", dir_.File("monitor.wav").c_str(), 1);
-        RelayOptions options;
-        options.ndiChoice = NdiChoice::Builtin;
-        options.configPath = dir_.File("last.vlm");
-        options.busAddress = "unix:path=" + dir_.File("no-bus");
-        window_ = std::make_unique<MainWindow>(options);
-        window_->controller().onQuit = [this](int code) { quitCode_ = code; };
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(window_->controller().Start());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return record().instanceProbe == 0; }));
-    }
     void TearDown() override {
         record().videoThreadAlive = 0;
         record().videoThreadRun = 0;
-        window_.reset();
+        WindowTest::TearDown();
     }
-    RelayRecord& record() { return window_->controller().record(); }
-
-    template <typename T = QWidget>
-    T* Named(const QString& name) {
-        for (T* w : window_->findChildren<T*>()) {
-            if (testing::AccessibleName(w) == name) return w;
-        }
-        ADD_FAILURE() << "no control named " << name.toStdString();
-        return nullptr;
-    }
-
-    testing::TempDir dir_;
-    std::unique_ptr<MainWindow> window_;
-    int quitCode_ = -1;
 };
 
 TEST_F(Window, ClicksChangeTheRecordAndWhatTheControlsShow) {
@@ -204,7 +159,7 @@ TEST_F(Window, TheTimeMessageShowsOnThePreview) {
 }
 
 TEST_F(Window, StatsOpensTheSourcesWindowWithEveryProbedSource) {
-    const std::vector<std::string> env = {"VELMOR_NDI_DIR=" + NdiDir()};
+    const std::vector<std::string> env = {"VELMOR_NDI_DIR=" + testing::NdiDir()};
     test::Process key(VELMOR_TESTSRC,
                       {"--name", "Key", "--size", "320x180", "--rate", "25/1", "--format", "bgra",
                        "--audio-channels", "0", "--seconds", "120"},

@@ -15,10 +15,11 @@
 #include "app/main_window.h"
 #include "dialogs/audio_map_dialog.h"
 #include "dialogs/overlay_setup_dialog.h"
-#include "support/modal_driver.h"
+#include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 #include "support/temp_dir.h"
 #include "widgets/colour_button.h"
+#include "window_fixture.h"
 
 namespace velmor {
 namespace {
@@ -27,41 +28,13 @@ using testing::BoxAnswerer;
 using testing::ClickNamed;
 using testing::RunModal;
 
-class SetupWindows : public ::testing::Test {
+class SetupWindows : public testing::WindowTest {
 protected:
-    void SetUp() override {
-        std::filesystem::create_directories(dir_.path() / "run");
-        std::filesystem::permissions(dir_.path() / "run", std::filesystem::perms::owner_all);
-        ::setenv("VELMOR_NDI_DIR", dir_.File("ndi").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", dir_.File("run").c_str(), 1);
-        ::setenv("VELMOR_MONITOR_WAV", dir_.File("monitor.wav").c_str(), 1);
-        RelayOptions options;
-        options.ndiChoice = NdiChoice::Builtin;
-        options.configPath = dir_.File("last.vlm");
-        options.busAddress = "unix:path=" + dir_.File("no-bus");
-        window_ = std::make_unique<MainWindow>(options);
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(window_->controller().Start());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return record().instanceProbe == 0; }));
-    }
-    void TearDown() override { window_.reset(); }
-    RelayRecord& record() { return window_->controller().record(); }
-
-    CColButton* MainButton(const QString& caption) {
-        for (auto* b : window_->findChildren<CColButton*>()) {
-            if (testing::AccessibleName(b) == caption) return b;
-        }
-        ADD_FAILURE() << "no button " << caption.toStdString();
-        return nullptr;
-    }
     template <typename Window>
     void RunWindow(const QString& caption, const std::function<void(Window&)>& inside) {
         RunModal<Window>(MainButton(caption), inside);
     }
 
-    testing::TempDir dir_;
-    std::unique_ptr<MainWindow> window_;
     BoxAnswerer boxes_;
 };
 

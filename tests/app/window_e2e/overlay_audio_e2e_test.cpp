@@ -1,9 +1,6 @@
-// The setup windows end to end: velmor-testsrc publishes, the main window (in this process,
-// offscreen) relays it, velmor-sink receives the output in its own process, over the built-in
-// transport. The overlay and audio map windows are operated like an operator would, and what
-// arrives at the sink is checked by pixel values and tone frequencies.
+// The overlay and audio map windows end to end (window_e2e_fixture.h): operated as an operator
+// would, with what arrives at velmor-sink checked by pixel values and tone frequencies.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <QLineEdit>
@@ -11,36 +8,25 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
-#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include "app/main_window.h"
 #include "dialogs/audio_map_dialog.h"
 #include "dialogs/overlay_setup_dialog.h"
-#include "support/modal_driver.h"
-#include "support/ndi_names.h"
+#include "support/modal_helpers.h"
 #include "support/wav_reading.h"
-#include "tools/process.h"
 #include "tools/velmor-testsrc/test_pattern.h"
-#include "widgets/colour_button.h"
+#include "window_e2e_fixture.h"
 
 namespace velmor {
 namespace {
 
-using namespace std::chrono_literals;
-using test::Process;
 using testing::ClickNamed;
 using testing::RunModal;
 using testsrc::TestPattern;
 
 constexpr int kW = 320, kH = 180;
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct Rect {
     int x, y, w, h;
@@ -69,57 +55,12 @@ int FrameOutside(const TestPattern& pattern, const std::vector<uint8_t>& bytes, 
     return -1;
 }
 
-class WindowRelay : public ::testing::Test {
+class WindowRelay : public testing::WindowE2E {
 protected:
-    // The transport in this process reads its discovery folder once: one for all the tests.
-    static std::string Discovery() {
-        return (std::filesystem::temp_directory_path() /
-                ("velmor-window-e2e-ndi-" + std::to_string(getpid())))
-            .string();
-    }
-    static void TearDownTestSuite() {
-        std::error_code ec;
-        std::filesystem::remove_all(Discovery(), ec);
-    }
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("velmor-window-e2e-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "run");
-        std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
-        const std::string discovery = Discovery();
-        env_ = {"VELMOR_NDI_DIR=" + discovery, "XDG_RUNTIME_DIR=" + (dir_ / "run").string()};
-        ::setenv("VELMOR_NDI_DIR", discovery.c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-        ::setenv("VELMOR_MONITOR_WAV", (dir_ / "monitor.wav").c_str(), 1);
-    }
-    void TearDown() override {
-        if (window_) {
-            window_->commands().Disconnect();
-            EXPECT_TRUE(QTest::qWaitFor(
-                [&] { return !record().videoThreadAlive && !record().audioThreadAlive; }));
-            // Outputs closed: the next test's copy, number 1 again, is the only one listed.
-            window_->controller().FinishExit([] {});
-        }
-        window_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
     // The test source, then the window relaying it; returns once video and audio flow.
     void StartRelay(const std::string& name, bool bgra) {
-        src_ = Run(VELMOR_TESTSRC, {"--name", name, "--size", "320x180", "--rate", "25/1",
-                                    "--format", bgra ? "bgra" : "uyvy", "--seconds", "120"});
-        RelayOptions options;
-        options.ndiChoice = NdiChoice::Builtin;
-        options.configPath = (dir_ / "last.vlm").string();
-        options.busAddress = "unix:path=" + (dir_ / "no-bus").string();
-        options.seekSource = testing::LocalSourceName(name);
-        options.showLocal = true;
-        window_ = std::make_unique<MainWindow>(options);
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-        ASSERT_TRUE(window_->controller().Start());
+        src_ = Source(name, bgra ? "bgra" : "uyvy");
+        OpenWindow(name);
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
                 return record().videoFormatSeen && record().audioChannelCount == 2 &&
@@ -127,40 +68,6 @@ protected:
             },
             20000))
             << src_->Output();
-    }
-    std::unique_ptr<Process> Run(const char* program, std::vector<std::string> args) {
-        return std::make_unique<Process>(program, args, env_);
-    }
-    // Runs velmor-sink on the relay's output while the window keeps working; its saved frames or
-    // audio land in `folder`.
-    void Receive(const std::string& folder, std::vector<std::string> args) {
-        args.insert(args.begin(), {"--source", "Korvo Velmor 1", "--save-dir",
-                                   (dir_ / folder).string(), "--seconds", "20"});
-        auto sink = Run(VELMOR_SINK, args);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return sink->OutputHas("total:"); }, 30000))
-            << sink->Output();
-        EXPECT_EQ(sink->Wait(5s), 0) << sink->Output();
-    }
-    std::vector<std::vector<uint8_t>> SavedFrames(const std::string& folder) {
-        std::vector<std::filesystem::path> files;
-        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder))
-            files.push_back(e.path());
-        // frame_<n>_...: in the order received.
-        std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-            return std::stoi(a.filename().string().substr(6)) <
-                   std::stoi(b.filename().string().substr(6));
-        });
-        std::vector<std::vector<uint8_t>> frames;
-        for (const auto& f : files)
-            frames.push_back(ReadFile(f));
-        return frames;
-    }
-    RelayRecord& record() { return window_->controller().record(); }
-    CColButton* MainButton(const QString& caption) {
-        for (auto* b : window_->findChildren<CColButton*>()) {
-            if (testing::AccessibleName(b) == caption) return b;
-        }
-        return nullptr;
     }
     // Loads `path` in the overlay window, places it and switches it on.
     void ShowOverlay(const std::string& path, int x, int y, bool lowerRight) {
@@ -182,10 +89,7 @@ protected:
         });
     }
 
-    std::filesystem::path dir_;
-    std::vector<std::string> env_;
-    std::unique_ptr<Process> src_;
-    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<test::Process> src_;
     testing::BoxAnswerer boxes_;
 };
 
@@ -196,16 +100,15 @@ TEST_F(WindowRelay, APictureWithAlphaIsBlendedAtTheChosenCornerUntilCancel) {
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 40; ++x)
             logo.setPixelColor(x, y, QColor(200, y * 12, 90, x * 6));
-    const std::string path = (dir_ / "logo.png").string();
+    const std::string path = dir_.File("logo.png");
     ASSERT_TRUE(logo.save(QString::fromStdString(path)));
     ShowOverlay(path, 12, 8, true);
     EXPECT_TRUE(boxes_.seen.empty()) << "one picture, no question";
 
-    Receive("picture", {"--frames", "3", "--save-frames", "3", "--color-format", "100"});
     const TestPattern pattern(kW, kH, true);
     // Lower right, 12 from the right edge and 8 from the bottom.
     const Rect at{kW - 40 - 12, kH - 20 - 8, 40, 20};
-    const auto frames = SavedFrames("picture");
+    const auto frames = ReceiveFrames("picture", 3);
     ASSERT_EQ(frames.size(), 3u);
     std::vector<uint8_t> source;
     for (const auto& frame : frames) {
@@ -229,8 +132,7 @@ TEST_F(WindowRelay, APictureWithAlphaIsBlendedAtTheChosenCornerUntilCancel) {
 
     // Cancel takes the overlay off the output.
     RunModal<OLSetup>(MainButton("Overlay"), [](OLSetup& setup) { ClickNamed(setup, "Cancel"); });
-    Receive("cancelled", {"--frames", "2", "--save-frames", "2", "--color-format", "100"});
-    for (const auto& frame : SavedFrames("cancelled"))
+    for (const auto& frame : ReceiveFrames("cancelled", 2))
         EXPECT_GE(FrameOutside(pattern, frame, Rect{0, 0, 0, 0}), 0) << "the source unchanged";
 }
 
@@ -239,20 +141,19 @@ TEST_F(WindowRelay, ASequenceShowsOnePictureAfterTheOtherOnConsecutiveFrames) {
     for (int i = 1; i <= 3; ++i) {
         QImage member(16, 16, QImage::Format_ARGB32);
         member.fill(QColor(i * 60, 0, 0, 255));
-        ASSERT_TRUE(member.save(
-            QString::fromStdString((dir_ / ("seq0" + std::to_string(i) + ".png")).string())));
+        ASSERT_TRUE(
+            member.save(QString::fromStdString(dir_.File("seq0" + std::to_string(i) + ".png"))));
     }
-    ShowOverlay((dir_ / "seq01.png").string(), 0, 0, false);
+    ShowOverlay(dir_.File("seq01.png"), 0, 0, false);
     ASSERT_EQ(boxes_.seen.size(), 2u);
     EXPECT_EQ(boxes_.seen[1].text, "Final image number 3\n\nSequence length = 3");
 
-    Receive("sequence", {"--frames", "16", "--save-frames", "16", "--color-format", "100"});
     const TestPattern pattern(kW, kH, true);
     const Rect at{0, 0, 16, 16};
     int checked = 0;
     int lastN = -10, lastPicture = -1;
     std::vector<int> seen(4, 0);
-    for (const auto& frame : SavedFrames("sequence")) {
+    for (const auto& frame : ReceiveFrames("sequence", 16)) {
         const int n = FrameOutside(pattern, frame, at);
         ASSERT_GE(n, 0);
         const int picture = frame[2] / 60;  // red of the top-left pixel: 1, 2 or 3
@@ -280,12 +181,11 @@ TEST_F(WindowRelay, ATypedTextBoxShowsAtTheBottomCentre) {
         ClickNamed(setup, "On/Off");
         ClickNamed(setup, "OK");
     });
-    Receive("text", {"--frames", "2", "--save-frames", "2", "--color-format", "100"});
     // The band: 280 x 30, centred across, its bottom 15 lines above the frame's bottom.
     const Rect band{20, 135, 280, 30};
     const TestPattern pattern(kW, kH, true);
     std::vector<uint8_t> source;
-    for (const auto& frame : SavedFrames("text")) {
+    for (const auto& frame : ReceiveFrames("text", 2)) {
         const int n = FrameOutside(pattern, frame, band);
         ASSERT_GE(n, 0) << "only the band differs from the source";
         pattern.Render(n, source);
@@ -303,7 +203,7 @@ TEST_F(WindowRelay, ATypedTextBoxShowsAtTheBottomCentre) {
 
 TEST_F(WindowRelay, TheAudioMapIsHeardAtOnceAndSentOnUse) {
     StartRelay("Tones", false);  // input 1 is a 250 Hz tone, input 2 a 500 Hz tone, both 0.25
-    const std::filesystem::path monitor = dir_ / "monitor.wav";
+    const std::filesystem::path monitor = dir_.path() / "monitor.wav";
     // The last half second the operator heard, all of it recorded from now on.
     auto monitorLeft = [&] {
         const auto start =
@@ -314,7 +214,7 @@ TEST_F(WindowRelay, TheAudioMapIsHeardAtOnceAndSentOnUse) {
                        std::filesystem::file_size(monitor) >= start + 30000 * 4;
             },
             10000));
-        return testing::WavChannel(ReadFile(monitor), 2, 0, 2, 24000);
+        return testing::WavChannel(testing::ReadBytes(monitor.string()), 2, 0, 2, 24000);
     };
     const std::vector<float> before = monitorLeft();
     EXPECT_NEAR(testing::CrossingsPerSecond(before, 48000), 500.0, 30.0);
@@ -332,12 +232,12 @@ TEST_F(WindowRelay, TheAudioMapIsHeardAtOnceAndSentOnUse) {
         EXPECT_NEAR(testing::Peak(open) / testing::Peak(before), 1.0, 0.05);
         // ...while the output keeps the live map until "Use".
         Receive("while-open", {"--frames", "40", "--save-audio"});
-        const auto wav = ReadFile(dir_ / "while-open" / "audio.wav");
+        const auto wav = testing::ReadBytes(dir_.File("while-open/audio.wav"));
         EXPECT_NEAR(testing::CrossingsPerSecond(wav, 2, 48000, 0), 500.0, 30.0);
         ClickNamed(map, "Use");
     });
     Receive("used", {"--frames", "40", "--save-audio"});
-    const auto wav = ReadFile(dir_ / "used" / "audio.wav");
+    const auto wav = testing::ReadBytes(dir_.File("used/audio.wav"));
     const std::vector<float> left = testing::WavChannel(wav, 2, 0, 4);
     const std::vector<float> right = testing::WavChannel(wav, 2, 1, 4);
     EXPECT_NEAR(testing::CrossingsPerSecond(left, 48000), 1000.0, 50.0) << "input 2 on output 1";
