@@ -15,53 +15,58 @@
 
 namespace velmor {
 
+// A stage of this engine: every stage works on the engine's record, library and window.
+class EngineStage : public VideoStage {
+public:
+    explicit EngineStage(EngineContext& c) : c_(c) {}
+
+protected:
+    EngineContext& c_;
+};
+
 // --- The picture (picture_stages.cpp) ---
 
-class DeinterlaceStage : public VideoStage {
+class DeinterlaceStage : public EngineStage {
 public:
-    explicit DeinterlaceStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     int mode_ = 0;
     const DeinterlaceRows* rows_ = nullptr;
 };
 
-class ProcAmpStage : public VideoStage {
+class ProcAmpStage : public EngineStage {
 public:
-    explicit ProcAmpStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     ProcAmpFrameFn apply_ = nullptr;
 };
 
-class OverlayStage : public VideoStage {
+class OverlayStage : public EngineStage {
 public:
-    explicit OverlayStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     int kind_ = 0;  // DrawOnto kind of the frames, 0 for kinds not drawn on
     const BlendRowKernels* blend_ = nullptr;
 };
 
-class MeterStage : public VideoStage {
+class MeterStage : public EngineStage {
 public:
-    explicit MeterStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
     void DrawOnFrame(PathFrame& frame, const MeterPicture& current, int x, int y, int anchor);
 
-    EngineContext& c_;
     enum class OnFrame { None, Copy, Blend } onFrame_ = OnFrame::None;
     bool separate_ = false;
     const BlendRowKernels* blend_ = nullptr;
@@ -69,36 +74,34 @@ private:
     uint32_t placedGeometry_ = 0;    // MeterPicture::geometry of the picture placed last
 };
 
-class GeometryStage : public VideoStage {
+class GeometryStage : public EngineStage {
 public:
-    explicit GeometryStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     QuarterTurnFn turn_ = nullptr;
     InPlaceFn inPlace_ = nullptr;
     StreamFormat turned_;  // what a quarter turn produces
 };
 
-class TimecodeStage : public VideoStage {
+class TimecodeStage : public EngineStage {
 public:
-    explicit TimecodeStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     TimecodeGlyphSet glyphs_;
     const BlendRowKernels* blend_ = nullptr;
 };
 
 // --- The outputs (output_stages.cpp) ---
 
-class FreezeGrabStage : public VideoStage {
+class FreezeGrabStage : public EngineStage {
 public:
-    explicit FreezeGrabStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
     // While a freeze is held (before the stages run): the one grab of the held picture.
@@ -109,82 +112,73 @@ private:
     bool GrabReady();
     void DeliverGrab();
 
-    EngineContext& c_;
     bool packedUyvy_ = false;  // the grab is a UYVY picture, else 4 bytes a pixel
 };
 
-class KeySplitStage : public VideoStage {
+class KeySplitStage : public EngineStage {
 public:
-    explicit KeySplitStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     enum class Action { SwitchOff, MakeKey, NoRoom } action_ = Action::NoRoom;
     KeyRowFn row_ = nullptr;
 };
 
-class SendStage : public VideoStage {
+class SendStage : public EngineStage {
 public:
-    explicit SendStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
     void SendMeterFrame(NDIlib_send_instance_t ppm);
 
-    EngineContext& c_;
     enum class Output { AirSendYCbCr, AirSendBGRA, AirSendNothing, Ndi } output_ = Output::Ndi;
     bool key_ = false;
     bool meter_ = false;
 };
 
-class PreviewStage : public VideoStage {
+class PreviewStage : public EngineStage {
 public:
-    explicit PreviewStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    EngineContext& c_;
     PreviewTarget target_ = PreviewTarget::Main;
     ProcAmpFrameFn procAmp_ = nullptr;  // the tables on the preview only
 };
 
 // --- Back to the receiver (return_stages.cpp) ---
 
-class ReleaseStage : public VideoStage {
+class ReleaseStage : public EngineStage {
 public:
-    explicit ReleaseStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain&) override { return true; }
     void Run(PathFrame& frame) override;
-
-private:
-    EngineContext& c_;
 };
 
-class TallyStage : public VideoStage {
+class TallyStage : public EngineStage {
 public:
-    explicit TallyStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain&) override { return true; }
     void Run(PathFrame& frame) override;
     void Reset() { last_ = {}; }
 
 private:
-    EngineContext& c_;
     NDIlib_tally_t last_{};
 };
 
-class TimeDisplayStage : public VideoStage {
+class TimeDisplayStage : public EngineStage {
 public:
-    explicit TimeDisplayStage(EngineContext& c) : c_(c) {}
+    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override { return chain.settings.previewOn; }
     void Run(PathFrame& frame) override;
     void Reset() { lastSecond_ = 0; }
 
 private:
-    EngineContext& c_;
     int lastSecond_ = 0;
 };
 
