@@ -11,9 +11,11 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "audio/meter_config.h"
 #include "engine_fixture.h"
+#include "relay/overlay_state.h"
 #include "relay/text_box.h"
 #include "support/block_rasteriser.h"
 
@@ -107,6 +109,23 @@ protected:
         engine.reset();  // before the bridge it reports to
     }
 
+    // A sequence of `count` small pictures, one per frame, as the overlay window loads one.
+    void PublishSequence(OverlayState& overlay, int count) {
+        std::vector<OverlayNodePtr> nodes;
+        for (int i = 0; i < count; ++i) {
+            std::shared_ptr<OverlayNode> node = MakeOverlayNode(overlay);
+            node->imageNumber = i;
+            if (!node->bgra.FillColour(64 + 16 * i, 36, 40 * i, 80, 160, 200) ||
+                !node->uyva.CopyRGBAdataFrom(node->bgra))
+                return;
+            node->uyva.ConvertToUYVA();
+            CountOverlayNode(overlay, *node);
+            nodes.push_back(std::move(node));
+        }
+        PublishPictures(overlay, std::move(nodes));
+        overlay.sequenceMode = 1;
+    }
+
     // One change the window could make, chosen by `rng`.
     void ChangeSomething(std::mt19937& rng, MeterConfig& meterConfig, BlockRasteriser& text) {
         const auto pick = [&](int n) { return static_cast<int>(rng() % n); };
@@ -124,11 +143,19 @@ protected:
                 record.procAmp.applyToOutput = pick(2);
                 record.procAmp.monitorPreview = pick(2);
                 break;
-            case 4:
-                record.overlaySetup.overlayOn = pick(2);
-                if (pick(4) == 0)
-                    PublishTextBox(record.overlaySetup, "On air", kWidth, kHeight, text);
+            case 4: {
+                OverlayState& overlay = record.overlaySetup;
+                overlay.overlayOn = pick(2);
+                const int what = pick(4);
+                if (what == 0) PublishTextBox(overlay, "On air", kWidth, kHeight, text);
+                if (what == 1) PublishSequence(overlay, 1 + pick(4));
+                if (what == 2) {
+                    overlay.placement = {pick(kWidth), pick(kHeight), pick(12)};
+                    PublishPlacement(overlay);  // a sequence steps on where it was
+                }
+                CollectOverlayLists(overlay);
                 break;
+            }
             case 5:
                 record.keyFillSplit = pick(2);
                 break;
