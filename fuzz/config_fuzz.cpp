@@ -1,12 +1,13 @@
 // Feeds arbitrary bytes to the start-up configuration load: the reader and everything that puts
-// the loaded values into effect. The bytes are read from memory, as the file reader reads them
-// once it has the file's contents.
+// the loaded values into effect on the record (the application's start-up adds only the finder
+// restarts, the messages and the seek around these). The bytes are read from memory, as the file
+// reader reads them once it has the file's contents.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "persist/config_file.h"
-#include "persist/startup_load.h"
+#include "relay/capture_apply.h"
 
 namespace {
 
@@ -18,17 +19,17 @@ public:
                                velmor::MessageButtons) override {
         return velmor::MessageAnswer::Ok;
     }
-    void ShowRotation(int, const std::string& caption) override { sink += caption.size(); }
-    void ShowDeinterlace(int, const std::string& caption) override { sink += caption.size(); }
+    void ShowRotation(int mode) override { sink += static_cast<size_t>(mode); }
+    void ShowDeinterlace(int mode) override { sink += static_cast<size_t>(mode); }
     void ShowOutputChoice(bool) override {}
     void ShowAudioDelay(bool) override {}
     void ShowEbuMode(bool) override {}
     void ShowExtraIp(const std::string& text) override { sink += text.size(); }
     void ShowKeyFillSplit(bool) override {}
     void ShowMonitorLevel(int) override {}
-    void ShowDelayFrames(const std::string& text) override { sink += text.size(); }
+    void ShowDelayFrames(int frames) override { sink += static_cast<size_t>(frames); }
     void ShowExcludeLocal(bool) override {}
-    void ShowProcAmpButton(int) override {}
+    void ShowProcAmpButton(bool) override {}
     void ShowLoadOnStartup(bool) override {}
     void ShowSaveOnExit(bool) override {}
     void ShowSourceCaption(const std::string& text) override { sink += text.size(); }
@@ -46,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static velmor::RelayRecord record;
     NullSink sink;
     velmor::LoadConfigBytes(record, data, size, sink);
-    velmor::ApplyLoadedConfig(record, sink, sink, sink);
+    if (record.configSectionsRead == 0) return 0;
+    record.groupSetup.LoadGroupControls();
+    record.groupSetup.BuildReceiveGroups();
+    record.groupSetup.BuildSendGroups();
+    velmor::TakeStoredProcAmpAndGrab(record);
+    velmor::ApplySettings(record, sink, sink);
+    if (record.configSectionsRead >= 3) velmor::TakeStoredMeterSettings(record);
     return 0;
 }

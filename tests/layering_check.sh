@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fails when a source file includes a header from a higher layer, when a layer below the platform
+# Fails when a source file includes a header from a higher layer, when it includes a header of a
+# folder on its own layer that the map does not let it use, when a layer below the platform
 # includes Qt, or when a layer below the widgets includes a Qt Widgets header. Layers, lowest
 # first, as in docs/ARCHITECTURE.md.
 # usage: layering_check.sh SRC_DIR [QT_WIDGETS_INCLUDE_DIR]
@@ -8,6 +9,10 @@ src=${1:?usage: layering_check.sh SRC_DIR [QT_WIDGETS_INCLUDE_DIR]}
 widgets_dir=${2:-}
 declare -A level=([ndi]=0 [video]=1 [audio]=1 [relay]=2 [persist]=2 [engine]=3 [discovery]=3
                   [platform]=4 [widgets]=5 [dialogs]=6 [app]=7)
+# Edges within one layer that the map forbids: engine/ and discovery/ are independent, relay/
+# lies below persist/, and only audio/ may use video/ (for its picture type).
+declare -A forbidden=([engine:discovery]=1 [discovery:engine]=1 [relay:persist]=1
+                      [video:audio]=1)
 status=0
 
 # The names of Qt Widgets' headers (QWidget, QLabel, ...), from its include folder.
@@ -31,6 +36,10 @@ for dir in "${!level[@]}"; do
     inc=$(sed -E 's/.*#include[[:space:]]*"([^"/]+)\/.*/\1/' <<<"$line")
     if [ -n "${level[$inc]+x}" ] && [ "${level[$inc]}" -gt "${level[$dir]}" ]; then
       echo "layering: $file includes $inc/ (layer ${level[$inc]}) from $dir/ (layer ${level[$dir]})"
+      status=1
+    fi
+    if [ -n "${forbidden[$dir:$inc]+x}" ]; then
+      echo "layering: $file includes $inc/ from $dir/, which the map keeps apart"
       status=1
     fi
   done < <(grep -rnE '#include[[:space:]]*"[a-z_]+/' "$src/$dir" --include='*.h' --include='*.cpp' | sed -E 's/^([^:]+):[0-9]+:/\1:/')

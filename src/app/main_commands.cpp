@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "relay/audio_map.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -73,7 +74,7 @@ void MainCommands::Overlay() {
     RelayRecord& r = c_.record();
     c_.side().RunOverlaySetup(r.outputWidth, r.outputHeight);
     r.overlaySetup.dialogOpen = 0;
-    c_.model().SetButton(WindowButton::Overlay, r.overlaySetup.overlayOn ? 1 : 3);
+    c_.bridge().ShowOverlayOn(r.overlaySetup.overlayOn != 0);
 }
 
 void MainCommands::PpmOverlay() {
@@ -115,7 +116,7 @@ void MainCommands::FrameGrab() {
 void MainCommands::ToggleEbu() {
     RelayRecord& r = c_.record();
     r.ebuMode = r.ebuMode ? 0 : 1;
-    c_.model().SetCaption(Caption::Ebu, r.ebuMode ? "EBU o/p" : "SMPTE o/p");
+    c_.bridge().ShowEbuMode(r.ebuMode != 0);
 }
 
 void MainCommands::ToggleAudioDelay() {
@@ -140,32 +141,21 @@ void MainCommands::AudioMap() {
     NDIAudioMapper& m = r.audioMapper;
     m.mapperMonoMix = r.monoMix;
     m.mapperChannels = count;
-    // Outputs beyond this source's channels keep the window's own entries.
-    for (int i = 0; i < count; ++i) {
-        const int entry = r.channelMap[i];
-        m.mapperMap[i] = entry < count ? entry : i;
-    }
+    OpenAudioMapCopy(r, count);
     r.mapDialogOpen = 1;
     if (c_.side().RunAudioMap()) {
-        bool remapped = false;
-        for (int i = 0; i < count; ++i)
-            remapped = remapped || m.mapperMap[i] != i;
+        const bool remapped = AcceptAudioMapCopy(r, count);
         const bool active = m.mapperMonoMix != 0 || m.mapperGainItem != 0 || remapped;
         SettingsRecord& s = r.settingsRecord;
         r.mapActive = active ? count : 0;
         s.mapChannelsSetting = static_cast<int8_t>(active ? count : 0);
-        for (int i = 0; i < kMaxAudioChannels; ++i) {
-            const auto entry = static_cast<int8_t>(m.mapperMap[i].load());
-            r.channelMap[i] = entry;
-            s.channelMapSetting[i] = entry;
-        }
         r.monoMix = m.mapperMonoMix;
         s.monoMixSetting = static_cast<int8_t>(m.mapperMonoMix);
         s.gainItemSetting = m.mapperGainItem;
         r.audioGain = m.mapperGain.load();
         s.gainSetting = m.mapperGain.load();
     }
-    c_.model().SetButton(WindowButton::AudioMap, r.mapActive ? 1 : 3);
+    c_.bridge().ShowAudioMapActive(r.mapActive != 0);
     r.mapDialogOpen = 0;
 }
 
@@ -183,30 +173,28 @@ void MainCommands::ProcAmp() {
     r.procAmp.alphaMode = r.outputFourCC == static_cast<uint32_t>(NDIlib_FourCC_video_type_BGRA);
     c_.side().RunProcAmp();
     r.procAmp.monitorPreview = 0;
-    c_.model().SetButton(WindowButton::ProcAmp, r.procAmp.applyToOutput ? 1 : 3);
+    c_.bridge().ShowProcAmpButton(r.procAmp.applyToOutput != 0);
 }
 
 void MainCommands::RotateClicked(int x) {
     RelayRecord& r = c_.record();
-    const int mode = Step(r.rotationMode, static_cast<int>(rotateColours.size()), x);
+    const int mode = Step(r.rotationMode, kRotationModes, x);
     r.rotationMode = mode;
-    c_.model().SetButton(WindowButton::Rotate, rotateColours[mode], kRotationNames[mode]);
+    c_.bridge().ShowRotation(mode);
 }
 
 void MainCommands::DeinterlaceClicked(int x) {
     RelayRecord& r = c_.record();
-    const int mode = Step(r.deinterlaceMode, static_cast<int>(deinterlaceColours.size()), x);
+    const int mode = Step(r.deinterlaceMode, kDeinterlaceModes, x);
     r.deinterlaceMode = mode;
-    c_.model().SetButton(WindowButton::Deinterlace, deinterlaceColours[mode],
-                         kDeinterlaceNames[mode]);
+    c_.bridge().ShowDeinterlace(mode);
 }
 
 void MainCommands::DeintCheck(bool checked) {
     RelayRecord& r = c_.record();
     r.deinterlaceMode = checked ? 2 : 0;
     c_.model().SetFlag(Flag::DeintCheck, checked);
-    c_.bridge().ShowDeinterlace(deinterlaceColours[r.deinterlaceMode],
-                                kDeinterlaceNames[r.deinterlaceMode]);
+    c_.bridge().ShowDeinterlace(r.deinterlaceMode);
 }
 
 void MainCommands::ExcludeLocal(bool checked) {

@@ -19,8 +19,64 @@ void ModelBridge::LampTo(LampId which, Lamp lamp) {
     calls_.Call([this, which, lamp] { model_.SetLamp(which, lamp); });
 }
 
-void ModelBridge::SetButton(WindowButton button, int colour, const std::string& caption) {
-    calls_.Call([this, button, colour, caption] { model_.SetButton(button, colour, caption); });
+void ModelBridge::Look(WindowButton button, const ButtonLook& look) {
+    calls_.Call([this, button, look] { model_.SetButton(button, look.colour, look.caption); });
+}
+
+void ModelBridge::ShowSourceState(SourceState state) {
+    Text(Caption::Source, SourceStateCaption(state));
+}
+
+void ModelBridge::ShowSourceConnected(const std::string& address, const std::string& name) {
+    calls_.Call([this, address, name] {
+        r_.scratchText = SourceConnectedCaption(address, name);
+        model_.SetCaption(Caption::Source, r_.scratchText);
+    });
+}
+
+void ModelBridge::ShowVideoFormat(const VideoFormatReport& format) {
+    Text(Caption::Video, VideoFormatCaption(format));
+}
+
+void ModelBridge::ShowAudioFormat(int channels, int sampleRate) {
+    Text(Caption::Audio, AudioFormatCaption(channels, sampleRate));
+}
+
+void ModelBridge::ShowFramesSkipped(MediaKind kind, const std::string& problem) {
+    Text(kind == MediaKind::Video ? Caption::Video : Caption::Audio,
+         FramesSkippedCaption(kind, problem));
+}
+
+void ModelBridge::ShowMediaEnded(MediaKind kind) {
+    if (kind == MediaKind::Video) {
+        Text(Caption::Video, MediaEndedCaption(kind));
+        ShowSourceState(SourceState::Ended);
+    } else {
+        Text(Caption::Audio, MediaEndedCaption(kind));
+    }
+    // The lamp as it was before any connection.
+    LampTo(LampId::Signal, Lamp::Grey);
+}
+
+void ModelBridge::ShowSignal(bool videoSeen, bool audioSeen) {
+    LampTo(LampId::Signal, SignalLamp(videoSeen, audioSeen));
+}
+
+void ModelBridge::ShowAudioDelayFrames(int frames) {
+    Text(Caption::DelayCounter, std::to_string(frames));
+}
+
+void ModelBridge::ShowFreeze(bool on) {
+    calls_.Call([this, on] {
+        const ButtonLook look = FreezeButton(on);
+        if (!on) actions_.StopFreezeBlink();
+        model_.SetButton(WindowButton::Freeze, look.colour, look.caption);
+        model_.SetLamp(LampId::Freeze, on ? Lamp::Red : Lamp::Grey);
+        if (!on) return;
+        // The freeze lamp then alternates red and green.
+        r_.freezeBlinkPhase = 1;
+        actions_.StartFreezeBlink();
+    });
 }
 
 void ModelBridge::EnableOutputButton(bool enabled) {
@@ -32,7 +88,7 @@ void ModelBridge::ShowKeyFillLabel(bool shown) {
 }
 
 void ModelBridge::ShowEbuMode(bool ebu) {
-    Text(Caption::Ebu, ebu ? "EBU o/p" : "SMPTE o/p");
+    Text(Caption::Ebu, EbuCaption(ebu));
 }
 
 void ModelBridge::ShowTime(int32_t seconds) {
@@ -62,12 +118,6 @@ void ModelBridge::ShowPreview(PreviewTarget target, const FrameView& frame, floa
     });
 }
 
-void ModelBridge::StartFreezeBlink() {
-    calls_.Call([this] { actions_.StartFreezeBlink(); });
-}
-void ModelBridge::StopFreezeBlink() {
-    calls_.Call([this] { actions_.StopFreezeBlink(); });
-}
 void ModelBridge::StartWatchdog() {
     calls_.Call([this] { actions_.StartWatchdog(); });
 }

@@ -1,5 +1,6 @@
 // The window side of the engine and of the start-up load: every IWindowBridge, ISettingsView and
-// IGrabLamps call becomes a change of the main window's model, made on the window thread.
+// IGrabLamps call becomes a change of the main window's model, made on the window thread, in the
+// captions and colours the presenter (app/main_window_presenter.h) chooses for the state reported.
 //
 // Threads: engine threads call in from anywhere; each call waits until the window thread has run
 // it (WindowCalls). Calls made on the window thread run at once. The preview is the exception: the
@@ -11,6 +12,7 @@
 #include <atomic>
 
 #include "app/main_window_model.h"
+#include "app/main_window_presenter.h"
 #include "engine/window_bridge.h"
 #include "platform/grab_writer.h"
 #include "platform/window_calls.h"
@@ -44,14 +46,26 @@ public:
         renderers_[Index(target)].store(renderer, std::memory_order_release);
     }
 
-    // IWindowBridge
-    void SetSourceCaption(const std::string& text) override { Text(Caption::Source, text); }
-    void SetVideoCaption(const std::string& text) override { Text(Caption::Video, text); }
-    void SetAudioCaption(const std::string& text) override { Text(Caption::Audio, text); }
-    void SetDelayCounter(const std::string& text) override { Text(Caption::DelayCounter, text); }
-    void SetSignalLamp(Lamp lamp) override { LampTo(LampId::Signal, lamp); }
-    void SetFreezeLamp(Lamp lamp) override { LampTo(LampId::Freeze, lamp); }
-    void SetButton(WindowButton button, int colour, const std::string& caption) override;
+    // IWindowBridge: states from the engine, shown as the presenter (main_window_presenter.h)
+    // chooses.
+    void ShowSourceState(SourceState state) override;
+    void ShowSourceConnected(const std::string& address, const std::string& name) override;
+    void ShowVideoFormat(const VideoFormatReport& format) override;
+    void ShowAudioFormat(int channels, int sampleRate) override;
+    void ShowFramesSkipped(MediaKind kind, const std::string& problem) override;
+    void ShowMediaEnded(MediaKind kind) override;
+    void ShowSignal(bool videoSeen, bool audioSeen) override;
+    void ShowGrabStarted() override { LampTo(LampId::Signal, Lamp::Amber); }
+    void ShowDeinterlaceMode(int mode) override {
+        Look(WindowButton::Deinterlace, DeinterlaceButton(mode));
+    }
+    void ShowAudioDelayOn(bool on) override { Look(WindowButton::AudioDelay, OnOffButton(on)); }
+    void ShowAudioDelayFrames(int frames) override;
+    void ShowOverlayOn(bool on) override { Look(WindowButton::Overlay, OnOffButton(on)); }
+    void ShowAudioMapActive(bool active) override {
+        Look(WindowButton::AudioMap, OnOffButton(active));
+    }
+    void ShowFreeze(bool on) override;
     void EnableOutputButton(bool enabled) override;
     void ShowKeyFillLabel(bool shown) override;
     void ShowEbuMode(bool ebu) override;
@@ -60,42 +74,37 @@ public:
     void WriteGrab() override {}
     void ShowTime(int32_t seconds) override;
     void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) override;
-    void StartFreezeBlink() override;
-    void StopFreezeBlink() override;
     void StartWatchdog() override;
     void StopWatchdog() override;
 
     // ISettingsView
-    void ShowRotation(int colourIndex, const std::string& caption) override {
-        SetButton(WindowButton::Rotate, colourIndex, caption);
-    }
-    void ShowDeinterlace(int colourIndex, const std::string& caption) override {
-        SetButton(WindowButton::Deinterlace, colourIndex, caption);
-    }
+    void ShowRotation(int mode) override { Look(WindowButton::Rotate, RotationButton(mode)); }
+    void ShowDeinterlace(int mode) override { ShowDeinterlaceMode(mode); }
     void ShowOutputChoice(bool airSend) override {
-        SetButton(WindowButton::Output, airSend ? 2 : 3, airSend ? "AirSend" : "NDI®");
+        Look(WindowButton::Output, {airSend ? 2 : 3, airSend ? "AirSend" : "NDI®"});
     }
-    void ShowAudioDelay(bool on) override { SetButton(WindowButton::AudioDelay, on ? 1 : 3, ""); }
+    void ShowAudioDelay(bool on) override { ShowAudioDelayOn(on); }
     void ShowExtraIp(const std::string& text) override { Text(Caption::ExtraIp, text); }
     void ShowKeyFillSplit(bool on) override;
     void ShowMonitorLevel(int level) override;
-    void ShowDelayFrames(const std::string& text) override { Text(Caption::DelayCounter, text); }
+    void ShowDelayFrames(int frames) override { ShowAudioDelayFrames(frames); }
     void ShowExcludeLocal(bool checked) override;
-    void ShowProcAmpButton(int colourIndex) override {
-        SetButton(WindowButton::ProcAmp, colourIndex, "");
+    void ShowProcAmpButton(bool applied) override {
+        Look(WindowButton::ProcAmp, OnOffButton(applied));
     }
     void ShowLoadOnStartup(bool checked) override;
     void ShowSaveOnExit(bool checked) override;
     void ShowSourceCaption(const std::string& text) override { Text(Caption::Source, text); }
 
     // IGrabLamps
-    void ShowSignalLamp(Lamp lamp) override { SetSignalLamp(lamp); }
+    void ShowSignalLamp(Lamp lamp) override { LampTo(LampId::Signal, lamp); }
     void StartGrabBlink() override;
 
 private:
     static size_t Index(PreviewTarget t) { return static_cast<size_t>(t); }
     void Text(Caption which, const std::string& text);
     void LampTo(LampId which, Lamp lamp);
+    void Look(WindowButton button, const ButtonLook& look);
 
     RelayRecord& r_;
     MainWindowModel& model_;

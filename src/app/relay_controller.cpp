@@ -4,8 +4,9 @@
 
 #include <ctime>
 
+#include "app/startup_config.h"
 #include "persist/config_file.h"
-#include "persist/startup_load.h"
+#include "platform/air_send_writer.h"
 #include "platform/drawn_pictures.h"
 #include "relay/address_list.h"
 #include "relay/capture_apply.h"
@@ -107,6 +108,7 @@ bool RelayController::Start() {
     };
     engine_ = std::make_unique<Engine>(r, ndi_.api, bridge_, notifier_, tap_.get(), picker_.get());
     engine_->SetWindowPoster([this](std::function<void()> task) { calls_.Post(std::move(task)); });
+    engine_->SetAirSend(&Y4mAirSendLibrary());
     // Grabs are encoded and written off the video thread; the lamp is window state.
     grabWorker_ = std::make_unique<GrabWorker>([this](bool ok, const std::string& path) {
         calls_.Post([this, ok, path] {
@@ -279,12 +281,12 @@ void RelayController::OnBusMessage(const BusMessage& m) {
             if (r.outputWidth != 0)
                 PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, c.rasteriser_);
             r.overlaySetup.overlayOn = 1;
-            c.model_.SetButton(WindowButton::Overlay, 1);
+            c.bridge_.ShowOverlayOn(true);
             c.side_.Log("remote text box: " + text);
         }
         void HideTextBox() override {
             c.record_.overlaySetup.overlayOn = 0;
-            c.model_.SetButton(WindowButton::Overlay, 3);
+            c.bridge_.ShowOverlayOn(false);
         }
     } actions(*this);
     HandleRemoteMessage(record_,
@@ -327,13 +329,13 @@ void RelayController::RunGrabBlinkTick() {
     const int n = r.grabBlinks;
     if (n <= 0) {
         grabBlinkTimer_.stop();
-        if (engine_) engine_->EvaluateSignalLamp();
+        if (engine_) engine_->ReportSignal();
         return;
     }
     if (n % 2 == 1) {
         model_.SetLamp(LampId::Signal, Lamp::Green);
     } else if (engine_) {
-        engine_->EvaluateSignalLamp();
+        engine_->ReportSignal();
     }
     r.grabBlinks = n - 1;
 }

@@ -307,6 +307,11 @@ void PpmMeter::BuildOverlayPicture() {
     } else {
         DrawBars(slot, builtLayout_);
     }
+    slot.uyvaReady = false;
+    if (uyvaWanted.load(std::memory_order_relaxed) && slot.uyva.CopyRGBAdataFrom(pic)) {
+        slot.uyva.ConvertToUYVA();
+        slot.uyvaReady = true;
+    }
     pictures_.Publish();
 }
 

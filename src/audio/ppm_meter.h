@@ -29,6 +29,10 @@ struct MeterLink {
 // drawn for (0 horizontal and 2 waveform: the "horizontal" picture; 1: the vertical one).
 struct MeterPicture {
     ImageBuffer picture;
+    // The picture in UYVA, for UYVY frames, made with it while the video path asks for it
+    // (uyvaWanted); uyvaReady says whether this slot's copy is the picture's.
+    ImageBuffer uyva;
+    bool uyvaReady = false;
     int32_t layout = -1;
     uint32_t geometry = 0;    // which sizing the slot was prepared for
     int32_t drawnScale = -1;  // smpteScale the zero label was drawn for
@@ -112,6 +116,9 @@ public:
     std::atomic<int> layout{0};
     std::atomic<int> segmentStyle{0}, ppmEnabled{0};
     std::atomic<int> meterGeometryDirty{1};
+    // Set by the video thread while it draws the meter onto UYVY frames: each picture then comes
+    // with its UYVA copy, made here rather than on every frame.
+    std::atomic<bool> uyvaWanted{false};
     std::atomic<int> meterFrameWidth{1920}, meterFrameHeight{1080};
 
     // Window thread only.

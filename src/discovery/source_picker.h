@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
 #include "ndi/ndi_library.h"
+#include "relay/picker_control.h"
 #include "relay/relay_record.h"
 #include "relay/settings_view.h"
 

@@ -54,4 +54,27 @@ std::string AudioFrameProblem(const NDIlib_audio_frame_v2_t& f) {
     return {};
 }
 
+bool FrameLimitGate::Refused(const std::string& problem, MediaKind kind, bool& shown) {
+    (kind == MediaKind::Video ? c_.r.skippedVideoFrames : c_.r.skippedAudioFrames).fetch_add(1);
+    if (!shown) {
+        shown = true;
+        c_.bridge.ShowFramesSkipped(kind, problem);
+    }
+    return true;
+}
+
+bool FrameLimitGate::Usable(NDIlib_recv_instance_t recv, NDIlib_video_frame_v2_t& frame) {
+    const std::string problem = VideoFrameProblem(frame);
+    if (problem.empty()) return true;
+    c_.ndi.recv_free_video_v2(recv, &frame);
+    return !Refused(problem, MediaKind::Video, videoShown_);
+}
+
+bool FrameLimitGate::Usable(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& frame) {
+    const std::string problem = AudioFrameProblem(frame);
+    if (problem.empty()) return true;
+    c_.ndi.recv_free_audio_v2(recv, &frame);
+    return !Refused(problem, MediaKind::Audio, audioShown_);
+}
+
 }  // namespace velmor

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/engine_context.h"
 #include "ndi/ndi_types.h"
 
 namespace velmor {
@@ -27,5 +28,24 @@ std::string VideoFrameProblem(const NDIlib_video_frame_v2_t& frame);
 // The same for an audio frame: channel count, samples, sample rate, samples present, and planes
 // no closer than one plane's samples (padded planes are fine, but only whole floats apart).
 std::string AudioFrameProblem(const NDIlib_audio_frame_v2_t& frame);
+
+// Where the probe and the engine threads check each captured frame: a frame beyond the limits is
+// released at once and counted, and the first of each kind in a connection is reported to the
+// window. The video thread (or the probe) checks video, the audio thread (or the probe) audio.
+class FrameLimitGate {
+public:
+    explicit FrameLimitGate(EngineContext& context) : c_(context) {}
+    // Window thread, at the start of a connection (no engine thread runs).
+    void NewConnection() { videoShown_ = audioShown_ = false; }
+    // True when the frame may be used.
+    bool Usable(NDIlib_recv_instance_t recv, NDIlib_video_frame_v2_t& frame);
+    bool Usable(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& frame);
+
+private:
+    bool Refused(const std::string& problem, MediaKind kind, bool& shown);
+
+    EngineContext& c_;
+    bool videoShown_ = false, audioShown_ = false;
+};
 
 }  // namespace velmor

@@ -1,7 +1,11 @@
-// How the engine reaches the window. Every call is synchronous: an engine thread waits until the
-// window thread has handled it (the GUI marshals with a blocking queued call; the headless runner
-// and tests act at once). The window thread therefore never waits for an engine thread while such
-// a call can be pending; it only joins threads that have cleared their alive flags.
+// How the engine reaches the window. The engine reports what happened and what state it is in; the
+// window side chooses the captions, colour numbers and lamps that show it (app/model_bridge.*), so
+// no text or colour of the main window is decided here.
+//
+// Every call is synchronous: an engine thread waits until the window thread has handled it (the
+// GUI marshals with a blocking queued call; the headless runner and tests act at once). The window
+// thread therefore never waits for an engine thread while such a call can be pending; it only
+// joins threads that have cleared their alive flags. The preview is the exception (ShowPreview).
 #pragma once
 
 #include <cstdint>
@@ -13,7 +17,7 @@ namespace velmor {
 
 enum class Lamp { Grey, Red, Green, Amber, Blue, Magenta };
 
-// Coloured buttons of the main window whose state the engine changes.
+// Coloured buttons of the main window.
 enum class WindowButton {
     Freeze,
     Overlay,
@@ -28,29 +32,65 @@ enum class WindowButton {
 
 enum class PreviewTarget { Main, ProcAmpWindow };
 
+// Where a connection stands, for the source caption.
+enum class SourceState {
+    Closing,        // a selection while the previous connection still runs or ends
+    ConnectFailed,  // the receiver could not be made
+    Disconnecting,  // the picker's list was opened
+    Ended           // the video thread ended: no source connected
+};
+
+// A video format as the caption shows it.
+struct VideoFormatReport {
+    int width = 0;
+    int height = 0;
+    float rate = 0.0f;  // frames per second of the frame (fields are shown as twice this)
+    bool progressive = true;
+    bool yuv = true;  // UYVY; anything else shows as RGBA
+};
+
+enum class MediaKind { Video, Audio };
+
 class IWindowBridge {
 public:
     virtual ~IWindowBridge() = default;
-    virtual void SetSourceCaption(const std::string& text) = 0;  // control 1000
-    virtual void SetVideoCaption(const std::string& text) = 0;   // control 1001
-    virtual void SetAudioCaption(const std::string& text) = 0;   // control 1009
-    virtual void SetDelayCounter(const std::string& text) = 0;   // control 1045
-    virtual void SetSignalLamp(Lamp lamp) = 0;                   // control 1007
-    virtual void SetFreezeLamp(Lamp lamp) = 0;                   // control 1010
-    // Colour index and, when not empty, a new caption.
-    virtual void SetButton(WindowButton button, int colour, const std::string& caption) = 0;
+
+    // --- The connection and its formats (source caption 1000, video 1001, audio 1009, lamp 1007)
+    virtual void ShowSourceState(SourceState state) = 0;
+    virtual void ShowSourceConnected(const std::string& address, const std::string& name) = 0;
+    // The output was set up for this format, or frames arrive at another rate.
+    virtual void ShowVideoFormat(const VideoFormatReport& format) = 0;
+    virtual void ShowAudioFormat(int channels, int sampleRate) = 0;
+    // The first frame of a connection beyond engine/frame_limits.h, and what is wrong with it.
+    virtual void ShowFramesSkipped(MediaKind kind, const std::string& problem) = 0;
+    // A thread ended: its caption says so and the lamp is as before any connection.
+    virtual void ShowMediaEnded(MediaKind kind) = 0;
+    // Which formats the connection has seen (the signal lamp).
+    virtual void ShowSignal(bool videoSeen, bool audioSeen) = 0;
+    // A grab was handed over and is being written (the lamp until the writer reports).
+    virtual void ShowGrabStarted() = 0;
+
+    // --- States shown on buttons, labels and counters
+    virtual void ShowDeinterlaceMode(int mode) = 0;     // button 1056
+    virtual void ShowAudioDelayOn(bool on) = 0;         // "Audio Delay"
+    virtual void ShowAudioDelayFrames(int frames) = 0;  // control 1045
+    virtual void ShowOverlayOn(bool on) = 0;            // "Overlay"
+    virtual void ShowAudioMapActive(bool active) = 0;   // "Audio Map"
+    // A freeze requested or held (button, freeze lamp and its blinking), or released.
+    virtual void ShowFreeze(bool on) = 0;
     virtual void EnableOutputButton(bool enabled) = 0;  // control 1053
     virtual void ShowKeyFillLabel(bool shown) = 0;      // "Split Key+Fill o/p"
-    virtual void ShowEbuMode(bool ebu) = 0;             // button 1018: "EBU o/p" / "SMPTE o/p"
-    // The frame copied into grabImage is to be written to a file now.
+    virtual void ShowEbuMode(bool ebu) = 0;             // button 1018
+
+    // --- Pictures and timers
+    // The frame copied into grabImage is to be written to a file now (without a grab sink).
     virtual void WriteGrab() = 0;
     // Time display: seconds of the frame's timecode; 0 hides the time text.
     virtual void ShowTime(int32_t seconds) = 0;
     // Render `frame` into a preview and repaint it. `aspect` is the frame's picture aspect ratio.
+    // The video thread renders itself and never waits for the window here.
     virtual void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) = 0;
-    // Window timers: 4 (freeze blink) and 5 (no-frame watchdog).
-    virtual void StartFreezeBlink() = 0;
-    virtual void StopFreezeBlink() = 0;
+    // Timer 5, the no-frame watchdog while AirSend is the output.
     virtual void StartWatchdog() = 0;
     virtual void StopWatchdog() = 0;
 };

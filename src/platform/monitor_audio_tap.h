@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "audio/monitor_queue.h"
-#include "engine/engine.h"
+#include "engine/audio_tap.h"
 
 namespace velmor {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "relay/audio_map.h"
 #include "relay/stored_ranges.h"
 #include "relay/text_fields.h"
 
@@ -22,14 +23,10 @@ void CaptureSettings(RelayRecord& r) {
     SettingsRecord& s = r.settingsRecord;
     const ProcAmpState& pa = r.procAmp;
     const ProcAmpSettings& p = pa.settings;
-    const int32_t values[8] = {p.reserved0, p.blackLevel, p.gain,        p.contrast,
-                               p.gamma,     p.colourSat,  p.uLevelShift, p.vLevelShift};
-    for (int i = 0; i < 8; ++i)
-        s.procAmpValuesSetting[i] = Word(values[i]);
-    s.procAmpModeSetting[0] = Byte(p.fxOrder);
-    s.procAmpModeSetting[1] = Byte(p.uvLinking);
-    s.procAmpModeSetting[2] = Byte(p.reserved34);
-    s.procAmpModeSetting[3] = Byte(p.reserved35);
+    for (size_t i = 0; i < kProcAmpValueFields.size(); ++i)
+        s.procAmpValuesSetting[i] = Word(p.*kProcAmpValueFields[i]);
+    for (size_t i = 0; i < kProcAmpModeFields.size(); ++i)
+        s.procAmpModeSetting[i] = Byte(p.*kProcAmpModeFields[i]);
     s.procAmpMonitorSetting = Byte(pa.monitorOn);
     s.procAmpWfmSetting = Byte(pa.wfmOn);
     CopyToField(s.procAmpPresetNameSetting, kPresetNameMaxUnits, Utf8ToUtf16(pa.presetName));
@@ -60,6 +57,39 @@ void CaptureSettings(RelayRecord& r) {
     s.delayOnSetting = Byte(r.audioDelayOn);
 }
 
+void TakeStoredProcAmpAndGrab(RelayRecord& r) {
+    const SettingsRecord& s = r.settingsRecord;
+    ProcAmpState& pa = r.procAmp;
+    ProcAmpSettings& p = pa.settings;
+    for (size_t i = 1; i < kProcAmpValueFields.size(); ++i)
+        p.*kProcAmpValueFields[i] = s.procAmpValuesSetting[i];
+    for (size_t i = 0; i < kProcAmpModeFields.size(); ++i)
+        p.*kProcAmpModeFields[i] = s.procAmpModeSetting[i];
+    pa.monitorOn = s.procAmpMonitorSetting;
+    pa.wfmOn = s.procAmpWfmSetting;
+    pa.presetName = Utf16ToUtf8(FieldText(s.procAmpPresetNameSetting));
+    pa.currentPreset = s.procAmpPresetSetting;
+    pa.Refresh();  // recomputes `active` and rebuilds the tables
+
+    GrabSetup& g = r.grabSetup;
+    g.useBaseName = s.grabFlagsSetting[0];
+    g.addDate = s.grabFlagsSetting[1];
+    g.addTime = s.grabFlagsSetting[2];
+    g.grabOnFreeze = s.grabFlagsSetting[3];
+    g.formatIndex = s.grabFormatSetting;
+    g.baseName = Utf16ToUtf8(FieldText(s.grabNameSetting));
+    g.grabFolder = Utf16ToUtf8(FieldText(s.grabFolderSetting));
+}
+
+void TakeStoredMeterSettings(RelayRecord& r) {
+    const int separate = r.meterSettings.meterSeparateOutput;
+    if (PpmMeter* meter = r.ppmMeter.get()) {
+        meter->SetOverlayEnabled(separate != 0);
+        meter->vmixMode = r.meterSettings.meterMode;
+        meter->SetLayout(r.meterSettings.meterLayout);
+    }
+}
+
 void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) {
     // The stored copies may come from a file: bring them into range before anything uses them.
     LimitStoredSettings(r.settingsRecord);
@@ -71,7 +101,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     // 2. Rotation, with the button's colour and caption.
     r.rotationMode = s.rotationSetting;
     const int mode = r.rotationMode;
-    view.ShowRotation(rotateColours[mode], kRotationNames[mode]);
+    view.ShowRotation(mode);
 
     // 3. Key+fill split.
     r.keyFillSplit = s.keyFillSetting;
@@ -82,7 +112,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     r.procAmp.applyToOutput = s.procAmpApplySetting;
     r.deinterlaceMode = s.deinterlaceSetting;
     const int deint = r.deinterlaceMode;
-    view.ShowDeinterlace(deinterlaceColours[deint], kDeinterlaceNames[deint]);
+    view.ShowDeinterlace(deint);
     r.airSendOutput = s.airSendSetting;
     view.ShowOutputChoice(r.airSendOutput != 0);
 
@@ -98,7 +128,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
 
     // 7. Audio delay.
     r.audioDelayFrames = static_cast<uint8_t>(s.delayFramesSetting);
-    view.ShowDelayFrames(std::to_string(static_cast<int>(s.delayFramesSetting)));
+    view.ShowDelayFrames(s.delayFramesSetting);
     r.audioDelayOn = s.delayOnSetting;
     view.ShowAudioDelay(r.audioDelayOn != 0);
 
@@ -109,10 +139,7 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     r.audioMapper.mapperMonoMix = s.monoMixSetting;
 
     // 9. Channel map (live and in the dialog) and the Extra IP text.
-    for (int j = 0; j < kMaxAudioChannels; ++j) {
-        r.channelMap[j] = s.channelMapSetting[j];
-        r.audioMapper.mapperMap[j] = s.channelMapSetting[j];
-    }
+    SetChannelMap(r, s.channelMapSetting);
     CopyToField(r.extraIpText, FieldText(s.extraIpSetting));
     view.ShowExtraIp(FieldText(r.extraIpText));
 

@@ -17,4 +17,10 @@ void CaptureSettings(RelayRecord& record);
 // the stored "Exclude local" differs from the live one.
 void ApplySettings(RelayRecord& record, ISettingsView& view, IFinderControl& finder);
 
+// The proc amp settings (the first stored value is never read back; the tables are rebuilt) and
+// the frame grab settings from the settings record, as a loaded configuration puts them in effect.
+void TakeStoredProcAmpAndGrab(RelayRecord& record);
+// The meter settings block as read: the separate output and the meter's mode and layout.
+void TakeStoredMeterSettings(RelayRecord& record);
+
 }  // namespace velmor

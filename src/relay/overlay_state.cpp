@@ -71,8 +71,8 @@ void CollectOverlayLists(OverlayState& state) {
     state.pictures.Collect();
 }
 
-void DrawImageOverlay(OverlayState& state, const FrameView& f) {
-    if (!state.overlayOn.load(std::memory_order_relaxed)) return;
+void DrawImageOverlay(OverlayState& state, const FrameView& f, int kind,
+                      const BlendRowKernels& blend) {
     const OverlayList* list = state.pictures.Acquire();
     const int count = list ? static_cast<int>(list->nodes.size()) : 0;
     if (count > 0) {
@@ -82,12 +82,10 @@ void DrawImageOverlay(OverlayState& state, const FrameView& f) {
             current = 0;
         const OverlayNode& node = *list->nodes[static_cast<size_t>(current)];
         const OverlayPlacement& at = list->placement;
-        if (f.IsUYVY()) {
-            node.uyva.DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data,
-                               kPixelUYVY, f.width, f.height, f.stride);
-        } else if (f.IsBGRA() || f.fourCC == NDIlib_FourCC_video_type_BGRX) {
-            node.bgra.DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data,
-                               kPixelBGRA, f.width, f.height, f.stride);
+        if (kind != 0) {
+            (kind == kPixelUYVY ? node.uyva : node.bgra)
+                .DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data, kind,
+                          f.width, f.height, f.stride, blend);
         }
         state.currentImage.store(current, std::memory_order_relaxed);
         state.drawnNodesId = list->nodesId;

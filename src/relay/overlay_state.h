@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "video/blend_rows.h"
 #include "video/frame_view.h"
 #include "video/image_buffer.h"
 #include "video/sequence_name.h"
@@ -113,11 +114,13 @@ const std::vector<OverlayNodePtr>& PublishedNodes(const OverlayState& state);
 // Frees replaced lists the video thread has finished with.
 void CollectOverlayLists(OverlayState& state);
 
-// Video thread, the image overlay step: when overlayOn, blends the current picture onto the frame
-// at the published placement (the UYVA copy onto UYVY frames, the BGRA picture onto BGRA and BGRX
-// frames; other kinds are left alone), then, in sequenceMode, moves on to the next picture, back
-// to the first after the last. Outside sequenceMode the first picture is drawn. A new list starts
-// at its first picture.
-void DrawImageOverlay(OverlayState& state, const FrameView& frame);
+// Video thread, the work of the video path's overlay stage on one frame while overlayOn: blends the
+// current picture onto the frame at the published placement, then, in sequenceMode, moves on to
+// the next picture, back to the first after the last. Outside sequenceMode the first picture is
+// drawn. A new list starts at its first picture. `kind` and `blend` are chosen when the stage is
+// configured for the frames' format: kPixelUYVY draws the UYVA copy (UYVY frames), kPixelBGRA the
+// BGRA picture (BGRA and BGRX frames), 0 draws nothing on frames of other kinds but still steps.
+void DrawImageOverlay(OverlayState& state, const FrameView& frame, int kind,
+                      const BlendRowKernels& blend);
 
 }  // namespace velmor

@@ -10,23 +10,20 @@ namespace {
 
 constexpr int64_t kSynthesize = NDIlib_send_timecode_synthesize;
 
-NDIlib_video_frame_v2_t OutputDescriptor(NDIlib_FourCC_video_type_e fourcc, int width, int height,
-                                         int bytesPerPixel, uint8_t* data) {
-    NDIlib_video_frame_v2_t frame{};
-    frame.xres = width;
-    frame.yres = height;
-    frame.FourCC = fourcc;
-    frame.frame_rate_N = 30000;
-    frame.frame_rate_D = 1200;
-    frame.picture_aspect_ratio = 16.0f / 9.0f;
-    frame.frame_format_type = NDIlib_frame_format_type_progressive;
-    frame.timecode = kSynthesize;
-    frame.p_data = data;
-    frame.line_stride_in_bytes = width * bytesPerPixel;
-    return frame;
-}
-
 }  // namespace
+
+void DescribeOutputFrame(NDIlib_video_frame_v2_t& frame, NDIlib_FourCC_video_type_e fourCC,
+                         int bytesPerPixel, const OutputFrameFormat& format, uint8_t* data) {
+    frame.xres = format.width;
+    frame.yres = format.height;
+    frame.FourCC = fourCC;
+    frame.frame_rate_N = format.frameRateN;
+    frame.frame_rate_D = format.frameRateD;
+    frame.picture_aspect_ratio = format.aspect;
+    frame.frame_format_type = format.frameFormatType;
+    frame.line_stride_in_bytes = format.width * bytesPerPixel;
+    frame.p_data = data;
+}
 
 RelayRecord::RelayRecord() {
     metadataFrame.timecode = kSynthesize;
@@ -105,8 +102,15 @@ bool RelayRecord::EnsureOutputBuffers(int width, int height) {
         } catch (const std::bad_alloc&) {
             return false;
         }
-        keyFrame = OutputDescriptor(NDIlib_FourCC_video_type_UYVY, w, h, 2, keyBuffer.data());
-        ppmFrame = OutputDescriptor(NDIlib_FourCC_video_type_BGRA, w, h, 4, ppmBuffer.data());
+        // Until an output set-up describes the source's format.
+        OutputFrameFormat format;
+        format.width = w;
+        format.height = h;
+        keyFrame = {};
+        ppmFrame = {};
+        keyFrame.timecode = ppmFrame.timecode = kSynthesize;
+        DescribeOutputFrame(keyFrame, NDIlib_FourCC_video_type_UYVY, 2, format, keyBuffer.data());
+        DescribeOutputFrame(ppmFrame, NDIlib_FourCC_video_type_BGRA, 4, format, ppmBuffer.data());
     }
     return true;
 }
@@ -131,10 +135,8 @@ bool SetMonitorLevel(RelayRecord& record, int level) {
 }
 
 int8_t PresetStoredFlag(const ProcAmpPreset& p) {
-    const int16_t values[7] = {p.blackLevel, p.gain,        p.contrast,   p.gamma,
-                               p.colourSat,  p.uLevelShift, p.vLevelShift};
-    for (int16_t v : values) {
-        if (v != 50) return 1;
+    for (size_t i = 1; i < kPresetValueFields.size(); ++i) {
+        if (p.*kPresetValueFields[i] != 50) return 1;
     }
     return 0;
 }
@@ -143,18 +145,10 @@ void ProcAmpState::StoreIntoSlot(int n, bool keepStoredFlag) {
     if (n < 0 || n >= static_cast<int>(presets.size())) return;
     ProcAmpPreset& p = presets[n];
     const ProcAmpSettings& s = settings;
-    p.reserved0 = static_cast<int16_t>(s.reserved0);
-    p.blackLevel = static_cast<int16_t>(s.blackLevel);
-    p.gain = static_cast<int16_t>(s.gain);
-    p.contrast = static_cast<int16_t>(s.contrast);
-    p.gamma = static_cast<int16_t>(s.gamma);
-    p.colourSat = static_cast<int16_t>(s.colourSat);
-    p.uLevelShift = static_cast<int16_t>(s.uLevelShift);
-    p.vLevelShift = static_cast<int16_t>(s.vLevelShift);
-    p.fxOrder = static_cast<int8_t>(s.fxOrder);
-    p.uvLinking = static_cast<int8_t>(s.uvLinking);
-    p.reserved34 = static_cast<int8_t>(s.reserved34);
-    p.reserved35 = static_cast<int8_t>(s.reserved35);
+    for (size_t i = 0; i < kPresetValueFields.size(); ++i)
+        p.*kPresetValueFields[i] = static_cast<int16_t>(s.*kProcAmpValueFields[i]);
+    for (size_t i = 0; i < kPresetModeFields.size(); ++i)
+        p.*kPresetModeFields[i] = static_cast<int8_t>(s.*kProcAmpModeFields[i]);
     p.monitorOn = static_cast<int8_t>(monitorOn);
     p.wfmOn = static_cast<int8_t>(wfmOn);
     CopyToField(p.name, kPresetNameMaxUnits, Utf8ToUtf16(presetName));
@@ -165,19 +159,12 @@ void ProcAmpState::RecallSlot(int n) {
     if (n < 0 || n >= static_cast<int>(presets.size())) return;
     const ProcAmpPreset& p = presets[n];
     ProcAmpSettings& s = settings;
-    s.blackLevel = p.blackLevel;
-    s.gain = p.gain;
-    s.contrast = p.contrast;
-    s.gamma = p.gamma;
-    s.colourSat = p.colourSat;
-    s.uLevelShift = p.uLevelShift;
-    s.vLevelShift = p.vLevelShift;
+    for (size_t i = 1; i < kPresetValueFields.size(); ++i)
+        s.*kProcAmpValueFields[i] = p.*kPresetValueFields[i];
     monitorOn = p.monitorOn;
     wfmOn = p.wfmOn;
-    s.fxOrder = p.fxOrder;
-    s.uvLinking = p.uvLinking;
-    s.reserved34 = p.reserved34;
-    s.reserved35 = p.reserved35;
+    for (size_t i = 0; i < kPresetModeFields.size(); ++i)
+        s.*kProcAmpModeFields[i] = p.*kPresetModeFields[i];
     presetName = Utf16ToUtf8(FieldText(p.name));
     Refresh();
 }

@@ -1,5 +1,6 @@
-// What applying stored settings needs from the windows and the finder. The GUI and the source
-// picker implement these; the headless runner logs; tests record the calls in order.
+// What applying stored settings needs from the windows and the finder: the states to show, whose
+// look the window side chooses. The GUI and the source picker implement these; the headless runner
+// logs; tests record the calls in order.
 #pragma once
 
 #include <string>
@@ -9,10 +10,10 @@ namespace velmor {
 class ISettingsView {
 public:
     virtual ~ISettingsView() = default;
-    // Rotation button: colour index and caption ("Rotate 0" ...).
-    virtual void ShowRotation(int colourIndex, const std::string& caption) = 0;
-    // De-interlace button: colour index and caption ("DeInt OFF" ...).
-    virtual void ShowDeinterlace(int colourIndex, const std::string& caption) = 0;
+    // Rotation button: rotationMode 0..5.
+    virtual void ShowRotation(int mode) = 0;
+    // De-interlace button: deinterlaceMode 0..3.
+    virtual void ShowDeinterlace(int mode) = 0;
     // Output button: "AirSend" (colour 2) or "NDI®" (colour 3).
     virtual void ShowOutputChoice(bool airSend) = 0;
     // "Audio Delay" button: colour 1 on, 3 off.
@@ -26,11 +27,11 @@ public:
     // Level control picture and caption for 0 Mute, 1 Dim, 2 Full.
     virtual void ShowMonitorLevel(int level) = 0;
     // Delay counter (control 1045).
-    virtual void ShowDelayFrames(const std::string& text) = 0;
+    virtual void ShowDelayFrames(int frames) = 0;
     // "Exclude local" check box.
     virtual void ShowExcludeLocal(bool checked) = 0;
-    // Proc amp button colour index (1 applied to the output, 3 otherwise).
-    virtual void ShowProcAmpButton(int colourIndex) = 0;
+    // Proc amp button: the tables applied to the output or not.
+    virtual void ShowProcAmpButton(bool applied) = 0;
     // System-menu check marks.
     virtual void ShowLoadOnStartup(bool checked) = 0;
     virtual void ShowSaveOnExit(bool checked) = 0;

@@ -2,20 +2,34 @@
 //
 // All functions run on the video thread, once per frame, in one pass without allocation (the
 // quarter turns reuse `rotateImage` while the frame size stays the same). The caller owns every
-// buffer.
+// buffer. Each family has a reference version and, where it pays off, SSE2 and AVX2 versions
+// (video/kernel_level.h): the video path picks its functions with the ...For(level) calls when it
+// is configured; the plain calls take the best level of this processor.
 #pragma once
 
 #include <cstdint>
 
 #include "video/image_buffer.h"
+#include "video/kernel_level.h"
 
 namespace velmor {
+
+// The line kernels of the de-interlacer: dst = (a + b) >> 1, and dst = (above + 2 dst + below)
+// >> 2.
+struct DeinterlaceRows {
+    void (*average)(uint8_t* __restrict dst, const uint8_t* __restrict a,
+                    const uint8_t* __restrict b, int n);
+    void (*blend)(uint8_t* __restrict dst, const uint8_t* __restrict above,
+                  const uint8_t* __restrict below, int n);
+};
+const DeinterlaceRows& DeinterlaceRowsFor(KernelLevel level);
 
 // De-interlace modes (deinterlaceMode): 0 "DeInt OFF", 1 "Blend fields", 2 "Field 1", 3 "Field 2".
 // Works on every byte of each line alike (any 8-bit packed layout), in place. Returns 0, leaving
 // the frame alone, when mode, width, height or stride is not positive or data is null; any other
 // mode than 1..3 leaves the frame unchanged and returns 1.
-int Deinterlace(int mode, int width, int height, int stride, uint8_t* data);
+int Deinterlace(int mode, int width, int height, int stride, uint8_t* data,
+                const DeinterlaceRows& rows = DeinterlaceRowsFor(BestKernelLevel()));
 
 // Quarter turns into `rotateImage` (which ends up describing the turned picture: width = height,
 // height = width). `srcStride` 0 means packed source rows. Return false and leave rotateImage
@@ -29,6 +43,18 @@ bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageB
 // opposite directions).
 bool RotateRGBA(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
                 int srcStride = 0);
+
+// A quarter turn as the video path calls it: (width, height, src, srcStride, rotateImage), as
+// RotateUYVY / RotateRGBA. `rotationMode` 1 or 3 ("Rotate 90", "Rotate -90"), which turns UYVY
+// anticlockwise / clockwise and BGRA clockwise / anticlockwise; null for any other mode.
+using QuarterTurnFn = bool (*)(int width, int height, const uint8_t* src, int srcStride,
+                               ImageBuffer& rotateImage);
+QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level);
+
+// The in-place operations of `rotationMode` 2 (half turn), 4 (mirror) and 5 (vertical flip), with
+// the arguments of the functions below; null for any other mode.
+using InPlaceFn = void (*)(int width, int height, uint8_t* data, int stride);
+InPlaceFn InPlaceFor(bool uyvy, int rotationMode, KernelLevel level);
 
 // In place. `stride` 0 means packed rows. Moving a UYVY macropixel sideways exchanges its lumas.
 void TurnUYVY180(int width, int height, uint8_t* data, int stride = 0);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "video/blend_rows.h"
+
 namespace velmor {
 
 class ITextRasteriser;
@@ -88,8 +90,10 @@ public:
     // `mode` kDrawCopy copies, anything else blends by the picture's alpha. Clips to the
     // destination; draws nothing for empty pictures or mismatched kinds. One pass over the
     // visible rectangle, no allocation: safe on the video thread for a picture nobody changes.
+    // `blend` holds the row kernels (video/blend_rows.h); the video path passes the ones it chose
+    // when it was configured.
     void DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int dstKind, int W, int H,
-                  int dstStride = 0) const;
+                  int dstStride = 0, const BlendRowKernels& blend = BestBlendRows()) const;
 
     // Renders one line of text into this picture's pixels (which must already be a BGRA
     // picture of the wanted size) through the platform rasteriser, font height = height*7/10,

@@ -5,15 +5,8 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "ndi/ndi_types.h"
-#include "video/target_clones.h"
+#include "video/simd.h"
 
 namespace velmor {
 
@@ -74,7 +67,7 @@ inline void ToBGR(const YuvTables& t, int k, uint8_t u, uint8_t y, uint8_t v, ui
     out[2] = t.r[v << 8 | y];
 }
 
-#if defined(__SSE2__)
+#if VELMOR_X86
 // Four conversions at once in float lanes. Every product and sum is a whole number below 2^24,
 // so the thousandths N are exact; N * 0.001 truncated is the exact quotient except where N is a
 // whole multiple of 1000, which the returned lane mask reports for the exact scalar path.
@@ -111,7 +104,7 @@ inline int Convert4(__m128i U, __m128i Y, __m128i V, float bCoef, float gCoef, Q
 }
 #endif
 
-#if defined(__x86_64__)
+#if VELMOR_X86
 // The double formula itself (halved sampling), for the AVX2 kernel's rare whole-number quotients.
 // Kept out of line, compiled for the baseline processor: built for FMA the compiler may fuse its
 // multiplies and adds, which changes the rounding (101.99999 becomes 102).
@@ -137,7 +130,7 @@ constexpr int CoefPair(int low, int high) {
 // formula's rounding decides, takes the exact scalar path. Returns how many pixels of the row it
 // converted; it stops two pixels short of the row's end because each store runs four bytes past
 // the pixels it fills (the next store or the row's tail overwrites them).
-__attribute__((target("avx2"))) int HalvedRowAvx2(const uint8_t* src, int n, uint8_t* out) {
+VELMOR_AVX2 int HalvedRowAvx2(const uint8_t* src, int n, uint8_t* out) {
     // [U, Y0, V, Y1] -> 16-bit pairs (U, Y0) and (V, Y0) per pixel.
     const __m256i pickUY =
         _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 0, -1, 1, -1, 4,
@@ -216,6 +209,83 @@ __attribute__((target("avx2"))) int HalvedRowAvx2(const uint8_t* src, int n, uin
 
 #endif
 
+// One bitmap row from one UYVY row: `n` output pixels from the macropixels of `src`, halved (every
+// macropixel gives one pixel) or full (two). Each level runs its widest loop first.
+template <KernelLevel L>
+void HalvedRow(const uint8_t* src, int n, uint8_t* out) {
+    const YuvTables& tables = Tables();
+    int x = 0;
+#if VELMOR_X86
+    if constexpr (L == KernelLevel::Avx2) x = HalvedRowAvx2(src, n, out);
+    if constexpr (L != KernelLevel::Reference) {
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        for (; x + 4 <= n; x += 4) {
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
+            Quads q;
+            const int hit =
+                Convert4(_mm_and_si128(w, byte), _mm_and_si128(_mm_srli_epi32(w, 8), byte),
+                         _mm_and_si128(_mm_srli_epi32(w, 16), byte), 2115.0f, 534.0f, q);
+            uint8_t* o = out + x * 3;
+            for (int k = 0; k < 4; ++k) {
+                o[k * 3 + 0] = q.bgr[k];
+                o[k * 3 + 1] = q.bgr[4 + k];
+                o[k * 3 + 2] = q.bgr[8 + k];
+            }
+            for (int k = 0; hit && k < 4; ++k) {
+                const uint8_t* p = src + (x + k) * 4;
+                if (hit >> k & 1) ToBGR(tables, 0, p[0], p[1], p[2], o + k * 3);
+            }
+        }
+    }
+#endif
+    for (; x < n; ++x) {
+        const uint8_t* p = src + x * 4;
+        ToBGR(tables, 0, p[0], p[1], p[2], out + x * 3);
+    }
+}
+
+template <KernelLevel L>
+void FullRow(const uint8_t* src, int n, uint8_t* out) {
+    const YuvTables& tables = Tables();
+    int x = 0;
+#if VELMOR_X86
+    if constexpr (L != KernelLevel::Reference) {
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        for (; x + 4 <= n / 2; x += 4) {
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
+            const __m128i U = _mm_and_si128(w, byte);
+            const __m128i V = _mm_and_si128(_mm_srli_epi32(w, 16), byte);
+            Quads q0, q1;
+            const int hit0 =
+                Convert4(U, _mm_and_si128(_mm_srli_epi32(w, 8), byte), V, 2112.0f, 533.0f, q0);
+            const int hit1 = Convert4(U, _mm_srli_epi32(w, 24), V, 2112.0f, 533.0f, q1);
+            uint8_t* o = out + x * 6;
+            for (int k = 0; k < 4; ++k) {
+                o[k * 6 + 0] = q0.bgr[k];
+                o[k * 6 + 1] = q0.bgr[4 + k];
+                o[k * 6 + 2] = q0.bgr[8 + k];
+                o[k * 6 + 3] = q1.bgr[k];
+                o[k * 6 + 4] = q1.bgr[4 + k];
+                o[k * 6 + 5] = q1.bgr[8 + k];
+            }
+            for (int k = 0; (hit0 | hit1) && k < 4; ++k) {
+                const uint8_t* p = src + (x + k) * 4;
+                if (hit0 >> k & 1) ToBGR(tables, 1, p[0], p[1], p[2], o + k * 6);
+                if (hit1 >> k & 1) ToBGR(tables, 1, p[0], p[3], p[2], o + k * 6 + 3);
+            }
+        }
+    }
+#endif
+    for (; x < n / 2; ++x) {
+        const uint8_t* p = src + x * 4;
+        ToBGR(tables, 1, p[0], p[1], p[2], out + x * 6);
+        ToBGR(tables, 1, p[0], p[3], p[2], out + x * 6 + 3);
+    }
+}
+
+template <KernelLevel L>
+constexpr PreviewRows kPreviewRows = {HalvedRow<L>, FullRow<L>};
+
 bool EnsureCapacity(PreviewBitmap& b, size_t bytes) {
     if (b.capacity >= bytes) return true;
     b.pixels.reset(new (std::nothrow) uint8_t[bytes]);
@@ -228,7 +298,47 @@ bool IsFourByte(uint32_t f) {
            f == NDIlib_FourCC_video_type_RGBA || f == NDIlib_FourCC_video_type_RGBX;
 }
 
+inline void OpaqueLoop(const uint8_t* __restrict src, int bitsPerPixel, uint32_t* __restrict dst,
+                       size_t pixels) {
+    if (bitsPerPixel == 24) {
+        for (size_t i = 0; i < pixels; ++i) {
+            dst[i] = 0xff000000u | uint32_t{src[3 * i + 2]} << 16 | uint32_t{src[3 * i + 1]} << 8 |
+                     src[3 * i];
+        }
+    } else {
+        for (size_t i = 0; i < pixels; ++i) {
+            dst[i] = 0xff000000u | uint32_t{src[4 * i + 2]} << 16 | uint32_t{src[4 * i + 1]} << 8 |
+                     src[4 * i];
+        }
+    }
+}
+
+void OpaqueReference(const uint8_t* __restrict src, int bitsPerPixel, uint32_t* __restrict dst,
+                     size_t pixels) {
+    OpaqueLoop(src, bitsPerPixel, dst, pixels);
+}
+
+#if VELMOR_X86
+VELMOR_AVX2 void OpaqueAvx2(const uint8_t* __restrict src, int bitsPerPixel,
+                            uint32_t* __restrict dst, size_t pixels) {
+    OpaqueLoop(src, bitsPerPixel, dst, pixels);
+}
+#endif
+
 }  // namespace
+
+OpaqueRgb32Fn OpaqueRgb32For(KernelLevel level) {
+#if VELMOR_X86
+    if (level == KernelLevel::Avx2) return OpaqueAvx2;
+#endif
+    (void)level;
+    return OpaqueReference;
+}
+
+const PreviewRows& PreviewRowsFor(KernelLevel level) {
+    return *ByLevel(level, &kPreviewRows<KernelLevel::Reference>, &kPreviewRows<KernelLevel::Sse2>,
+                    &kPreviewRows<KernelLevel::Avx2>);
+}
 
 int PreviewRenderer::Render(const uint8_t* data, int width, int height, int stride, uint32_t fourCC,
                             float aspect) {
@@ -279,75 +389,11 @@ void PreviewRenderer::RenderPicture(PreviewBitmap& b, const uint8_t* data, int w
     b.height = b.renderedHeight = m;
     b.bitsPerPixel = bpp * 8;
     uint8_t* out = b.pixels.get();
-    const YuvTables& tables = Tables();
     const int64_t step = halved ? stride * 2 : stride;
-#if defined(__x86_64__)
-    const bool avx2 = UseAvx2Kernels();
-#endif
     for (int r = 0; r < m; ++r, out += static_cast<size_t>(n) * bpp) {
         const uint8_t* src = data + r * step;
-        if (yuv && halved) {
-            int x = 0;
-#if defined(__x86_64__)
-            if (avx2) x = HalvedRowAvx2(src, n, out);
-#endif
-#if defined(__SSE2__)
-            const __m128i byte = _mm_set1_epi32(0xFF);
-            for (; x + 4 <= n; x += 4) {
-                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
-                Quads q;
-                const int hit =
-                    Convert4(_mm_and_si128(w, byte), _mm_and_si128(_mm_srli_epi32(w, 8), byte),
-                             _mm_and_si128(_mm_srli_epi32(w, 16), byte), 2115.0f, 534.0f, q);
-                uint8_t* o = out + x * 3;
-                for (int k = 0; k < 4; ++k) {
-                    o[k * 3 + 0] = q.bgr[k];
-                    o[k * 3 + 1] = q.bgr[4 + k];
-                    o[k * 3 + 2] = q.bgr[8 + k];
-                }
-                for (int k = 0; hit && k < 4; ++k) {
-                    const uint8_t* p = src + (x + k) * 4;
-                    if (hit >> k & 1) ToBGR(tables, 0, p[0], p[1], p[2], o + k * 3);
-                }
-            }
-#endif
-            for (; x < n; ++x) {
-                const uint8_t* p = src + x * 4;
-                ToBGR(tables, 0, p[0], p[1], p[2], out + x * 3);
-            }
-        } else if (yuv) {
-            int x = 0;
-#if defined(__SSE2__)
-            const __m128i byte = _mm_set1_epi32(0xFF);
-            for (; x + 4 <= n / 2; x += 4) {
-                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x * 4));
-                const __m128i U = _mm_and_si128(w, byte);
-                const __m128i V = _mm_and_si128(_mm_srli_epi32(w, 16), byte);
-                Quads q0, q1;
-                const int hit0 =
-                    Convert4(U, _mm_and_si128(_mm_srli_epi32(w, 8), byte), V, 2112.0f, 533.0f, q0);
-                const int hit1 = Convert4(U, _mm_srli_epi32(w, 24), V, 2112.0f, 533.0f, q1);
-                uint8_t* o = out + x * 6;
-                for (int k = 0; k < 4; ++k) {
-                    o[k * 6 + 0] = q0.bgr[k];
-                    o[k * 6 + 1] = q0.bgr[4 + k];
-                    o[k * 6 + 2] = q0.bgr[8 + k];
-                    o[k * 6 + 3] = q1.bgr[k];
-                    o[k * 6 + 4] = q1.bgr[4 + k];
-                    o[k * 6 + 5] = q1.bgr[8 + k];
-                }
-                for (int k = 0; (hit0 | hit1) && k < 4; ++k) {
-                    const uint8_t* p = src + (x + k) * 4;
-                    if (hit0 >> k & 1) ToBGR(tables, 1, p[0], p[1], p[2], o + k * 6);
-                    if (hit1 >> k & 1) ToBGR(tables, 1, p[0], p[3], p[2], o + k * 6 + 3);
-                }
-            }
-#endif
-            for (; x < n / 2; ++x) {
-                const uint8_t* p = src + x * 4;
-                ToBGR(tables, 1, p[0], p[1], p[2], out + x * 6);
-                ToBGR(tables, 1, p[0], p[3], p[2], out + x * 6 + 3);
-            }
+        if (yuv) {
+            (halved ? rows_.halved : rows_.full)(src, n, out);
         } else if (halved) {
             for (int x = 0; x < n; ++x)
                 std::memcpy(out + x * 4, src + x * 8, 4);

@@ -8,9 +8,24 @@
 #include <string>
 #include <vector>
 
+#include "video/kernel_level.h"
 #include "video/publisher.h"
 
 namespace velmor {
+
+// The UYVY row conversions of the picture bitmap: `n` output B, G, R pixels from one source row,
+// halved (one pixel a macropixel) or full (two).
+struct PreviewRows {
+    void (*halved)(const uint8_t* src, int n, uint8_t* out);
+    void (*full)(const uint8_t* src, int n, uint8_t* out);
+};
+const PreviewRows& PreviewRowsFor(KernelLevel level);
+
+// A bitmap's B, G, R (24-bit) or B, G, R, A (32-bit) packed pixels to opaque 0xffRRGGBB words,
+// as the window paints them.
+using OpaqueRgb32Fn = void (*)(const uint8_t* __restrict src, int bitsPerPixel,
+                               uint32_t* __restrict dst, size_t pixels);
+OpaqueRgb32Fn OpaqueRgb32For(KernelLevel level);
 
 // One rendered picture. Rows run top to bottom, packed: width * bitsPerPixel / 8 bytes each
 // (B, G, R or B, G, R, A per pixel).
@@ -32,6 +47,10 @@ struct PreviewBitmap {
 // AcquireBitmap on the painting thread. A bitmap is never painted while it is being rendered.
 class PreviewRenderer {
 public:
+    // The row kernels of `level` (the processor's best unless a test asks for another).
+    explicit PreviewRenderer(KernelLevel level = BestKernelLevel())
+        : rows_(PreviewRowsFor(level)) {}
+
     // Turns one frame into the next bitmap and publishes it. Returns its bits per pixel (24 or
     // 32), or 0 for a frame it cannot read (no data, a size or stride that does not fit, a FourCC
     // other than UYVY, UYVA and the 4-byte RGB kinds). `aspect` <= 0 means width / height.
@@ -54,6 +73,7 @@ private:
     void RenderWaveform(PreviewBitmap& b, const uint8_t* data, int width, int height,
                         int64_t stride, bool yuv);
 
+    const PreviewRows& rows_;
     TripleBuffer<PreviewBitmap> bitmaps_;
     int aspectClass_ = 0;
     float lastAspect_ = 0.0f;

@@ -232,22 +232,37 @@ void ApplyAlphaRow(uint8_t* __restrict p, int pixels, const uint8_t* __restrict 
 
 }  // namespace
 
-void ApplyProcAmp(const FrameView& f, const ProcAmpByteTables& t) {
+namespace {
+
+void ApplyProcAmpUYVY(const FrameView& f, const ProcAmpByteTables& t) {
     if (!f.data || f.width <= 0 || f.height <= 0) return;
-    if (f.IsUYVY()) {
-        const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 2;
-        for (int y = 0; y < f.height; ++y) {
-            if (t.pairsReady) {
-                ApplyUYVYRowPairs(f.data + y * stride, f.width / 2, t.uyPairs, t.vyPairs);
-            } else {
-                ApplyUYVYRow(f.data + y * stride, f.width / 2, t.lumaTable, t.uTable, t.vTable);
-            }
+    const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 2;
+    for (int y = 0; y < f.height; ++y) {
+        if (t.pairsReady) {
+            ApplyUYVYRowPairs(f.data + y * stride, f.width / 2, t.uyPairs, t.vyPairs);
+        } else {
+            ApplyUYVYRow(f.data + y * stride, f.width / 2, t.lumaTable, t.uTable, t.vTable);
         }
-    } else if (f.IsBGRA()) {
-        const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 4;
-        for (int y = 0; y < f.height; ++y)
-            ApplyAlphaRow(f.data + y * stride, f.width, t.lumaTable);
     }
+}
+
+void ApplyProcAmpAlpha(const FrameView& f, const ProcAmpByteTables& t) {
+    if (!f.data || f.width <= 0 || f.height <= 0) return;
+    const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 4;
+    for (int y = 0; y < f.height; ++y)
+        ApplyAlphaRow(f.data + y * stride, f.width, t.lumaTable);
+}
+
+}  // namespace
+
+ProcAmpFrameFn ProcAmpFor(uint32_t fourCC) {
+    if (fourCC == NDIlib_FourCC_video_type_UYVY) return ApplyProcAmpUYVY;
+    if (fourCC == NDIlib_FourCC_video_type_BGRA) return ApplyProcAmpAlpha;
+    return nullptr;
+}
+
+void ApplyProcAmp(const FrameView& f, const ProcAmpByteTables& t) {
+    if (const ProcAmpFrameFn apply = ProcAmpFor(f.fourCC)) apply(f, t);
 }
 
 ProcAmp::ProcAmp()

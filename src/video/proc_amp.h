@@ -60,6 +60,10 @@ std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s);
 // Per frame, video thread: UYVY bytes U, Y0, V, Y1 through uTable, lumaTable, vTable, lumaTable;
 // BGRA only the alpha byte through lumaTable; other FourCCs untouched. In place.
 void ApplyProcAmp(const FrameView& frame, const ProcAmpByteTables& tables);
+// The same for frames of one FourCC, chosen once: the UYVY or the BGRA alpha version, null for
+// FourCCs the tables leave alone.
+using ProcAmpFrameFn = void (*)(const FrameView& frame, const ProcAmpByteTables& tables);
+ProcAmpFrameFn ProcAmpFor(uint32_t fourCC);
 
 // The parameter model. All methods except AcquireTables run on the window thread; the flags are
 // read by the video thread. Tables are rebuilt aside and published whole, so the video thread

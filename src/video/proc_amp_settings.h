@@ -2,13 +2,15 @@
 // file and the proc amp window's six slots.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
 namespace velmor {
 
-static_assert(std::endian::native == std::endian::little, "stored records are little-endian images");
+static_assert(std::endian::native == std::endian::little,
+              "stored records are little-endian images");
 
 // The seven correction parameters (neutral at 50) plus the effect order and U/V linking mode.
 struct ProcAmpSettings {
@@ -61,5 +63,25 @@ static_assert(offsetof(ProcAmpPreset, reserved35) == 35);
 static_assert(offsetof(ProcAmpPreset, name) == 40);
 
 inline constexpr int kPresetNameMaxUnits = 124;  // 123 characters and the terminating zero
+
+// The eight stored values (reserved0, then blackLevel .. vLevelShift) and the four mode bytes
+// (fxOrder, uvLinking, reserved34, reserved35) in the order every stored record keeps them: the
+// preset record, the configuration's settings record and the live settings go through these
+// lists, so each copy is one loop. Values are narrowed to their stored width and sign-extended
+// when read back; reserved0 is never read back.
+inline constexpr std::array<int32_t ProcAmpSettings::*, 8> kProcAmpValueFields = {
+    &ProcAmpSettings::reserved0,   &ProcAmpSettings::blackLevel, &ProcAmpSettings::gain,
+    &ProcAmpSettings::contrast,    &ProcAmpSettings::gamma,      &ProcAmpSettings::colourSat,
+    &ProcAmpSettings::uLevelShift, &ProcAmpSettings::vLevelShift};
+inline constexpr std::array<int32_t ProcAmpSettings::*, 4> kProcAmpModeFields = {
+    &ProcAmpSettings::fxOrder, &ProcAmpSettings::uvLinking, &ProcAmpSettings::reserved34,
+    &ProcAmpSettings::reserved35};
+inline constexpr std::array<int16_t ProcAmpPreset::*, 8> kPresetValueFields = {
+    &ProcAmpPreset::reserved0,   &ProcAmpPreset::blackLevel, &ProcAmpPreset::gain,
+    &ProcAmpPreset::contrast,    &ProcAmpPreset::gamma,      &ProcAmpPreset::colourSat,
+    &ProcAmpPreset::uLevelShift, &ProcAmpPreset::vLevelShift};
+inline constexpr std::array<int8_t ProcAmpPreset::*, 4> kPresetModeFields = {
+    &ProcAmpPreset::fxOrder, &ProcAmpPreset::uvLinking, &ProcAmpPreset::reserved34,
+    &ProcAmpPreset::reserved35};
 
 }  // namespace velmor

@@ -31,25 +31,32 @@ std::array<int, 11> TimecodeGlyphs(int64_t timecode, float rate, int64_t frameDu
             seconds / 10, seconds % 10, kColonGlyph, frameTens,    frameUnits};
 }
 
+TimecodeGlyphSet TimecodeGlyphSetFor(uint32_t fourCC) {
+    if (fourCC == NDIlib_FourCC_video_type_BGRA || fourCC == NDIlib_FourCC_video_type_BGRX)
+        return {0, kPixelBGRA};
+    if (fourCC == NDIlib_FourCC_video_type_UYVY) return {kColonGlyph + 1, kPixelUYVY};
+    return {};
+}
+
 void BurnInTimecode(const FrameView& frame, int64_t timecode, float rate, int64_t frameDuration,
                     const ImageBuffer (&digitImages)[kDigitImageCount]) {
-    int set, kind;
-    if (frame.fourCC == NDIlib_FourCC_video_type_BGRA ||
-        frame.fourCC == NDIlib_FourCC_video_type_BGRX) {
-        set = 0, kind = kPixelBGRA;
-    } else if (frame.IsUYVY()) {
-        set = kColonGlyph + 1, kind = kPixelUYVY;
-    } else {
-        return;
-    }
+    BurnInTimecode(frame, TimecodeGlyphSetFor(frame.fourCC), timecode, rate, frameDuration,
+                   digitImages, BestBlendRows());
+}
+
+void BurnInTimecode(const FrameView& frame, TimecodeGlyphSet set, int64_t timecode, float rate,
+                    int64_t frameDuration, const ImageBuffer (&digitImages)[kDigitImageCount],
+                    const BlendRowKernels& blend) {
+    if (set.first < 0) return;
     static constexpr int kOffsets[11] = {0, 56, 112, 136, 192, 248, 272, 328, 384, 408, 464};
     const int W = frame.width, H = frame.height;
     const int x0 = (W - 520) / 2;
     const int y0 = H - H / 8 - 72;
     const std::array<int, 11> glyphs = TimecodeGlyphs(timecode, rate, frameDuration);
     for (int i = 0; i < 11; ++i) {
-        digitImages[set + glyphs[i]].DrawOnto(x0 + kOffsets[i], y0, kAnchorTopLeft, kDrawBlend,
-                                              frame.data, kind, W, H, frame.stride);
+        digitImages[set.first + glyphs[i]].DrawOnto(x0 + kOffsets[i], y0, kAnchorTopLeft,
+                                                    kDrawBlend, frame.data, set.kind, W, H,
+                                                    frame.stride, blend);
     }
 }
 

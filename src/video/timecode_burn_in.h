@@ -28,4 +28,16 @@ std::array<int, 11> TimecodeGlyphs(int64_t timecode, float rate, int64_t frameDu
 void BurnInTimecode(const FrameView& frame, int64_t timecode, float rate, int64_t frameDuration,
                     const ImageBuffer (&digitImages)[kDigitImageCount]);
 
+// The glyphs for frames of one FourCC, chosen once: the first of the 11 glyphs in digitImages and
+// the DrawOnto kind of the frame; -1 for FourCCs that get no timecode.
+struct TimecodeGlyphSet {
+    int first = -1;
+    int kind = 0;
+};
+TimecodeGlyphSet TimecodeGlyphSetFor(uint32_t fourCC);
+// BurnInTimecode with the set and the blend kernels chosen.
+void BurnInTimecode(const FrameView& frame, TimecodeGlyphSet set, int64_t timecode, float rate,
+                    int64_t frameDuration, const ImageBuffer (&digitImages)[kDigitImageCount],
+                    const BlendRowKernels& blend);
+
 }  // namespace velmor

@@ -12,7 +12,6 @@
 
 #include "platform/drawn_pictures.h"
 #include "video/preview_render.h"
-#include "video/target_clones.h"
 
 namespace velmor {
 
@@ -22,23 +21,6 @@ constexpr int kTimeTextChars = 11;
 constexpr int kGraticuleClickWidth = 50;
 const QColor kBackground(kPreviewBackground[0], kPreviewBackground[1], kPreviewBackground[2]);
 const QColor kScaleLabelColour(0x80, 0xFF, 0xFF);
-
-// B, G, R (24-bit) or B, G, R, A (32-bit) packed pixels to opaque 0xffRRGGBB.
-VELMOR_TARGET_CLONES
-void ToOpaqueRgb32(const uint8_t* __restrict src, int bitsPerPixel, uint32_t* __restrict dst,
-                   size_t pixels) {
-    if (bitsPerPixel == 24) {
-        for (size_t i = 0; i < pixels; ++i) {
-            dst[i] = 0xff000000u | uint32_t{src[3 * i + 2]} << 16 | uint32_t{src[3 * i + 1]} << 8 |
-                     src[3 * i];
-        }
-    } else {
-        for (size_t i = 0; i < pixels; ++i) {
-            dst[i] = 0xff000000u | uint32_t{src[4 * i + 2]} << 16 | uint32_t{src[4 * i + 1]} << 8 |
-                     src[4 * i];
-        }
-    }
-}
 
 }  // namespace
 
@@ -112,8 +94,8 @@ const QImage* VidBox::TakePicture(const PreviewBitmap*& bitmap) {
             frame_ = QImage(b->width, b->height, QImage::Format_RGB32);
             if (frame_.isNull()) return nullptr;  // out of memory: show nothing this time
         }
-        ToOpaqueRgb32(b->pixels.get(), b->bitsPerPixel, reinterpret_cast<uint32_t*>(frame_.bits()),
-                      pixels);
+        toOpaque_(b->pixels.get(), b->bitsPerPixel, reinterpret_cast<uint32_t*>(frame_.bits()),
+                  pixels);
         converted_ = b;
     }
     return &frame_;

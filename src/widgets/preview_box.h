@@ -10,10 +10,9 @@
 #include <QStringList>
 #include <QWidget>
 
-namespace velmor {
+#include "video/preview_render.h"
 
-class PreviewRenderer;
-struct PreviewBitmap;
+namespace velmor {
 
 class VidBox : public QWidget {
     Q_OBJECT
@@ -72,6 +71,7 @@ private:
     // translucent back buffer.
     QImage frame_;
     const PreviewBitmap* converted_ = nullptr;
+    OpaqueRgb32Fn toOpaque_ = OpaqueRgb32For(BestKernelLevel());  // chosen once
     QString timeText_;
     bool timeTextShown_ = false;
     int tallyState_ = 0;

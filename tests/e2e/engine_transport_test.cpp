@@ -129,7 +129,7 @@ TEST_F(EngineOverTransport, FreezeFormatAndOneReceiverDestruction) {
     // An interleaved 25 fps source: the stored de-interlace mode and EBU.
     EXPECT_EQ(record_.deinterlaceMode, 1);
     EXPECT_EQ(record_.ebuMode, 1);
-    EXPECT_TRUE(bridge_.Saw("video 320 x 180, 50.00i YUV"));
+    EXPECT_TRUE(bridge_.Saw("video 320x180 25.00 fields UYVY"));
 
     NDIlib_recv_instance_t out = ReceiveOutput();
     ASSERT_NE(out, nullptr);

@@ -204,7 +204,7 @@ TEST_F(EngineTest, ChannelCountChangeMidStream) {
     EXPECT_EQ(record.channelMap[5], 5);
     EXPECT_EQ(record.audioMapper.mapperMap[5], 5);
     EXPECT_EQ(record.audioChannelCount, 2);
-    EXPECT_TRUE(bridge.Saw("audio 2 Ch - 48.0 KHz"));
+    EXPECT_TRUE(bridge.Saw("audio 2 channels 48000"));
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST_F(EngineTest, GrabRequestReachesTheWindowOnce) {
     EXPECT_EQ(bridge.grabs.load(), 1);
     EXPECT_EQ(record.grabRequest, 0);
     EXPECT_EQ(record.grabImage.pixelKind, kPixelBGRA);
-    EXPECT_TRUE(bridge.Saw("lamp 3")) << "amber while the grab is written";
+    EXPECT_TRUE(bridge.Saw("grab started")) << "amber while the grab is written";
 }
 
 TEST_F(EngineTest, FreezeNeedsAConnection) {
@@ -182,8 +182,8 @@ TEST_F(EngineTest, RateChangeKeepsTheOutputAndStopsTheAudioDelay) {
     EXPECT_EQ(record.ebuMode, 1);
     EXPECT_EQ(record.audioDelayOn, 0);
     EXPECT_EQ(record.audioDelayFrames, 0);
-    EXPECT_TRUE(bridge.Saw("video 64 x 36, 29.97p YUV"));
-    EXPECT_TRUE(bridge.Saw("button 3 3"));
+    EXPECT_TRUE(bridge.Saw("video 64x36 29.97 progressive UYVY"));
+    EXPECT_TRUE(bridge.Saw("audio delay off"));
     // Back to 25: set up again.
     ndi.QueueVideo(kUyvy, Pattern(kUyvy, 1));
     ASSERT_TRUE(Drain());
@@ -251,8 +251,8 @@ TEST_F(EngineTest, ReceiverIsDestroyedOnceWhicheverThreadEndsLast) {
         engine->StopAndWait();
     }
     EXPECT_EQ(ndi.receiversDestroyed.load(), 22);
-    EXPECT_TRUE(bridge.Saw("video No video"));
-    EXPECT_TRUE(bridge.Saw("audio No audio"));
+    EXPECT_TRUE(bridge.Saw("video ended"));
+    EXPECT_TRUE(bridge.Saw("audio ended"));
 }
 
 TEST_F(EngineTest, DisconnectResetsOverlayFreezeMapAndDelay) {

@@ -130,9 +130,9 @@ TEST(ApplySettings, RestoresLiveMembersInOrder) {
 
     // Every control that shows a loaded value shows it, not the state before the load.
     const std::vector<std::string> expected = {
-        "rotation 4 Rotate -90",
+        "rotation 3",
         "keyfill on",
-        "deinterlace 1 Field 1",
+        "deinterlace 2",
         "output AirSend",
         "monitor 1",
         "SMPTE o/p",
@@ -153,9 +153,9 @@ TEST(ApplySettings, UnchangedExcludeLocalLeavesTheFinderAlone) {
     r.settingsRecord.rotationSetting = 77;     // not a mode: "Rotate 0", as at start-up
     RecordingView view;
     ApplySettings(r, view, view);
-    const std::vector<std::string> expected = {
-        "rotation 0 Rotate 0", "keyfill off", "deinterlace 0 DeInt OFF", "output NDI", "monitor 2",
-        "SMPTE o/p",           "delay 0",     "audio delay off",         "extra ip "};
+    const std::vector<std::string> expected = {"rotation 0", "keyfill off",     "deinterlace 0",
+                                               "output NDI", "monitor 2",       "SMPTE o/p",
+                                               "delay 0",    "audio delay off", "extra ip "};
     EXPECT_EQ(view.calls, expected);
     EXPECT_FLOAT_EQ(r.monitorLevel, 1.0f);
     EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 2);

@@ -104,6 +104,7 @@ void SendDestroy(NDIlib_send_instance_t s) {
 }
 void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
     if (!f) return;
+    if (g_fake->onVideoSent) g_fake->onVideoSent(s, *f);
     if (!g_fake->recordVideoData) {
         {
             std::lock_guard lock(g_fake->mutex);

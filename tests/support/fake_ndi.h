@@ -76,6 +76,9 @@ public:
     std::atomic<int> asyncBufferRewrites{0};
     // The nice value of the thread that last captured audio.
     std::atomic<int> audioCaptureNice{0};
+    // Called on the sending thread with every video frame sent, before it is recorded. Set it
+    // before the engine's threads start.
+    std::function<void(void* sender, const NDIlib_video_frame_v2_t& frame)> onVideoSent;
     // Benchmarks turn this off: sent frames are then counted, not copied.
     std::atomic<bool> recordVideoData{true};
     std::atomic<size_t> videoSentCount{0};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,27 +29,47 @@ public:
     std::atomic<int> previews{0};
     std::atomic<Lamp> signalLamp{Lamp::Grey};
 
-    void SetSourceCaption(const std::string& t) override { Log("source " + t); }
-    void SetVideoCaption(const std::string& t) override { Log("video " + t); }
-    void SetAudioCaption(const std::string& t) override { Log("audio " + t); }
-    void SetDelayCounter(const std::string& t) override { Log("delay " + t); }
-    void SetSignalLamp(Lamp lamp) override {
-        signalLamp = lamp;
-        Log("lamp " + std::to_string(static_cast<int>(lamp)));
+    // The states the engine reports, one line each; the captions and colours the window makes of
+    // them are the presenter's (tests/app).
+    void ShowSourceState(SourceState state) override {
+        static const char* kNames[] = {"closing", "failed", "disconnecting", "ended"};
+        Log(std::string("source ") + kNames[static_cast<int>(state)]);
     }
-    void SetFreezeLamp(Lamp lamp) override {
-        Log("freeze-lamp " + std::to_string(static_cast<int>(lamp)));
+    void ShowSourceConnected(const std::string& address, const std::string& name) override {
+        Log("source connected " + address + " " + name);
     }
-    void SetButton(WindowButton b, int colour, const std::string& caption) override {
-        Log("button " + std::to_string(static_cast<int>(b)) + " " + std::to_string(colour) +
-            (caption.empty() ? "" : " " + caption));
+    void ShowVideoFormat(const VideoFormatReport& f) override {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.2f", static_cast<double>(f.rate));
+        Log("video " + std::to_string(f.width) + "x" + std::to_string(f.height) + " " + rate +
+            (f.progressive ? " progressive" : " fields") + (f.yuv ? " UYVY" : " RGB"));
     }
-    void EnableOutputButton(bool on) override {
-        Log(std::string("output-button ") + (on ? "on" : "off"));
+    void ShowAudioFormat(int channels, int sampleRate) override {
+        Log("audio " + std::to_string(channels) + " channels " + std::to_string(sampleRate));
     }
-    void ShowKeyFillLabel(bool on) override {
-        Log(std::string("keyfill-label ") + (on ? "on" : "off"));
+    void ShowFramesSkipped(MediaKind kind, const std::string& problem) override {
+        Log(std::string(kind == MediaKind::Video ? "video" : "audio") + " skipped " + problem);
     }
+    void ShowMediaEnded(MediaKind kind) override {
+        signalLamp = Lamp::Grey;
+        Log(std::string(kind == MediaKind::Video ? "video" : "audio") + " ended");
+    }
+    void ShowSignal(bool video, bool audio) override {
+        signalLamp = video && audio ? Lamp::Magenta : (video ? Lamp::Red : Lamp::Blue);
+        Log(std::string("signal") + (video ? " video" : "") + (audio ? " audio" : ""));
+    }
+    void ShowGrabStarted() override {
+        signalLamp = Lamp::Amber;
+        Log("grab started");
+    }
+    void ShowDeinterlaceMode(int mode) override { Log("deinterlace " + std::to_string(mode)); }
+    void ShowAudioDelayOn(bool on) override { Log(std::string("audio delay ") + OnOff(on)); }
+    void ShowAudioDelayFrames(int frames) override { Log("delay " + std::to_string(frames)); }
+    void ShowOverlayOn(bool on) override { Log(std::string("overlay ") + OnOff(on)); }
+    void ShowAudioMapActive(bool on) override { Log(std::string("audio map ") + OnOff(on)); }
+    void ShowFreeze(bool on) override { Log(std::string("freeze ") + OnOff(on)); }
+    void EnableOutputButton(bool on) override { Log(std::string("output-button ") + OnOff(on)); }
+    void ShowKeyFillLabel(bool on) override { Log(std::string("keyfill-label ") + OnOff(on)); }
     void ShowEbuMode(bool ebu) override { Log(ebu ? "EBU o/p" : "SMPTE o/p"); }
     void WriteGrab() override {
         grabs++;
@@ -56,12 +77,11 @@ public:
     }
     void ShowTime(int32_t s) override { Log("time " + std::to_string(s)); }
     void ShowPreview(PreviewTarget, const FrameView&, float) override { previews++; }
-    void StartFreezeBlink() override { Log("blink on"); }
-    void StopFreezeBlink() override { Log("blink off"); }
     void StartWatchdog() override { Log("watchdog on"); }
     void StopWatchdog() override { Log("watchdog off"); }
 
 private:
+    static const char* OnOff(bool on) { return on ? "on" : "off"; }
     void Log(std::string call) {
         std::lock_guard lock(mutex_);
         calls_.push_back(std::move(call));

@@ -33,11 +33,9 @@ class RecordingView : public ISettingsView, public IFinderControl {
 public:
     std::vector<std::string> calls;
 
-    void ShowRotation(int colour, const std::string& caption) override {
-        calls.push_back("rotation " + std::to_string(colour) + " " + caption);
-    }
-    void ShowDeinterlace(int colour, const std::string& caption) override {
-        calls.push_back("deinterlace " + std::to_string(colour) + " " + caption);
+    void ShowRotation(int mode) override { calls.push_back("rotation " + std::to_string(mode)); }
+    void ShowDeinterlace(int mode) override {
+        calls.push_back("deinterlace " + std::to_string(mode));
     }
     void ShowOutputChoice(bool airSend) override {
         calls.push_back(std::string("output ") + (airSend ? "AirSend" : "NDI"));
@@ -53,12 +51,14 @@ public:
     void ShowMonitorLevel(int level) override {
         calls.push_back("monitor " + std::to_string(level));
     }
-    void ShowDelayFrames(const std::string& text) override { calls.push_back("delay " + text); }
+    void ShowDelayFrames(int frames) override {
+        calls.push_back("delay " + std::to_string(frames));
+    }
     void ShowExcludeLocal(bool checked) override {
         calls.push_back(std::string("exclude ") + (checked ? "on" : "off"));
     }
-    void ShowProcAmpButton(int colour) override {
-        calls.push_back("procamp button " + std::to_string(colour));
+    void ShowProcAmpButton(bool applied) override {
+        calls.push_back(std::string("procamp button ") + (applied ? "applied" : "off"));
     }
     void ShowLoadOnStartup(bool checked) override {
         calls.push_back(std::string("load-on-startup ") + (checked ? "on" : "off"));

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "video/image_buffer.h"
+#include "video/kernel_level.h"
 #include "video/sequence_name.h"
-#include "video/target_clones.h"
 #include "video/text_rasteriser.h"
 #include "video/timecode_burn_in.h"
 
@@ -347,18 +347,16 @@ TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
             b = next();
         std::vector<uint8_t> want = before;
         ReferenceBlend(pic, c.x, c.y, c.kind, want.data(), c.W, c.H, stride);
-        for (bool avx2 : {true, false}) {
-            AllowAvx2Kernels(avx2);
+        for (const KernelLevel level : SupportedKernelLevels()) {
             std::vector<uint8_t> got = before;
-            pic.DrawOnto(c.x, c.y, kAnchorTopLeft, kDrawBlend, got.data(), c.kind, c.W, c.H,
-                         stride);
+            pic.DrawOnto(c.x, c.y, kAnchorTopLeft, kDrawBlend, got.data(), c.kind, c.W, c.H, stride,
+                         BlendRowsFor(level));
             for (size_t i = 0; i < got.size(); ++i) {
                 ASSERT_EQ(got[i], want[i])
                     << "kind " << c.kind << " " << c.w << "x" << c.h << " at " << c.x << "," << c.y
-                    << " byte " << i << (avx2 ? " avx2" : " sse2");
+                    << " byte " << i << " " << KernelLevelName(level);
             }
         }
-        AllowAvx2Kernels(true);
     }
 }
 

@@ -1,5 +1,5 @@
 #include "video/frame_transforms.h"
-#include "video/target_clones.h"
+#include "video/kernel_level.h"
 
 #include <gtest/gtest.h>
 
@@ -309,7 +309,7 @@ std::vector<uint8_t> ReferenceTurn(bool uyvy, int direction, int W, int H, const
     return out;
 }
 
-TEST(QuarterTurns, MatchTheReferenceWithAndWithoutAVX2) {
+TEST(QuarterTurns, MatchTheReferenceAtEveryKernelLevel) {
     // Sizes around the 4 and 8 blocks and the cache tiles, in both layouts, with padded rows.
     struct Case {
         bool uyvy;
@@ -328,20 +328,18 @@ TEST(QuarterTurns, MatchTheReferenceWithAndWithoutAVX2) {
         for (int direction : {1, c.uyvy ? 2 : 3}) {
             const std::vector<uint8_t> want =
                 ReferenceTurn(c.uyvy, direction, c.W, c.H, src.data(), stride);
-            for (bool avx2 : {true, false}) {
-                AllowAvx2Kernels(avx2);
+            for (const KernelLevel level : SupportedKernelLevels()) {
                 ImageBuffer out;
-                ASSERT_TRUE(c.uyvy ? RotateUYVY(direction, c.W, c.H, src.data(), out, stride)
-                                   : RotateRGBA(direction, c.W, c.H, src.data(), out, stride));
+                const QuarterTurnFn turn = QuarterTurnFor(c.uyvy, direction == 1 ? 1 : 3, level);
+                ASSERT_TRUE(turn(c.W, c.H, src.data(), stride, out));
                 ASSERT_EQ(out.byteSize, static_cast<int>(want.size()));
                 for (size_t i = 0; i < want.size(); ++i) {
                     ASSERT_EQ(out.pixels()[i], want[i])
                         << (c.uyvy ? "UYVY " : "BGRA ") << c.W << "x" << c.H << " direction "
-                        << direction << " byte " << i << (avx2 ? " avx2" : " sse2");
+                        << direction << " byte " << i << " " << KernelLevelName(level);
                 }
             }
         }
-        AllowAvx2Kernels(true);
     }
 }
 

@@ -6,8 +6,8 @@
 
 #include "ndi/ndi_types.h"
 #include "video/frame_grab.h"
+#include "video/kernel_level.h"
 #include "video/preview_render.h"
-#include "video/target_clones.h"
 
 namespace velmor {
 namespace {
@@ -101,9 +101,8 @@ TEST(PreviewRender, EveryYuvTripleMatchesTheDoubleFormula) {
                     w[2] = Clamped((v - 128) * 1.793 + yy);
                 }
             }
-            for (const bool avx2 : {true, false}) {
-                AllowAvx2Kernels(avx2);
-                PreviewRenderer pr;
+            for (const KernelLevel level : SupportedKernelLevels()) {
+                PreviewRenderer pr(level);
                 ASSERT_EQ(pr.Render(f.data(), width, height, width * 2,
                                     NDIlib_FourCC_video_type_UYVY, 0.0f),
                           24);
@@ -114,12 +113,11 @@ TEST(PreviewRender, EveryYuvTripleMatchesTheDoubleFormula) {
                 ASSERT_TRUE(bad == want.end())
                     << (halved ? "halved" : "full") << " U " << u << " pixel "
                     << (bad - want.begin()) / 3 << " channel " << (bad - want.begin()) % 3 << ": "
-                    << int(got[bad - want.begin()]) << " instead of " << int(*bad)
-                    << (avx2 ? " avx2" : " sse2");
+                    << int(got[bad - want.begin()]) << " instead of " << int(*bad) << " "
+                    << KernelLevelName(level);
             }
         }
     }
-    AllowAvx2Kernels(true);
 }
 
 TEST(PreviewRender, FourByteFramesAreCopied) {

@@ -1,26 +1,18 @@
-// The audio thread: capture, channel map, mono mix, gain, a delay of whole frames, send, monitor.
+#include "engine/audio_path.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "engine/engine.h"
-#include "engine/frame_limits.h"
 #include "engine/thread_priority.h"
+#include "relay/audio_map.h"
 
 namespace velmor {
 namespace {
 
 constexpr uint32_t kCaptureTimeoutMs = 100;
-
-std::string AudioCaption(const NDIlib_audio_frame_v2_t& f) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%d Ch - %2.1f KHz", f.no_channels,
-                  static_cast<double>(static_cast<float>(f.sample_rate) / 1000.0f));
-    return text;
-}
 
 // A scaled sample narrowed to a float that is always finite: a NaN input is silence, and a
 // product beyond the float range stays at its largest value.
@@ -40,28 +32,15 @@ constexpr int kAudioPrioritySteps = 5;
 
 }  // namespace
 
-bool Engine::UsableAudioFrame(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& f) {
-    const std::string problem = AudioFrameProblem(f);
-    if (problem.empty()) return true;
-    ndi_.recv_free_audio_v2(recv, &f);
-    r_.skippedAudioFrames.fetch_add(1);
-    if (!audioSkipShown_) {
-        audioSkipShown_ = true;
-        bridge_.SetAudioCaption("Audio frames skipped: " + problem);
-    }
-    return false;
-}
-
-void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
-    RelayRecord& r = r_;
-    bridge_.SetAudioCaption(AudioCaption(frame));
+void AudioPath::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
+    RelayRecord& r = c_.r;
+    c_.bridge.ShowAudioFormat(frame.no_channels, frame.sample_rate);
     if (frame.no_channels == r.audioChannelCount) {
         r.mapActive = r.settingsRecord.mapChannelsSetting;  // an accepted map is back in force
     } else {
-        for (int i = 0; i < 33; ++i)
-            r.audioMapper.mapperMap[i] = i;
+        ResetAudioMapCopy(r);
     }
-    bridge_.SetButton(WindowButton::AudioMap, r.mapActive ? 1 : 3, "");
+    c_.bridge.ShowAudioMapActive(r.mapActive != 0);
     r.audioChannelCount = frame.no_channels;
 
     // The frame passed the limits of frame_limits.h, so channels x samples stays small.
@@ -76,7 +55,7 @@ void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
             // Cleared, so that the first frames of a delay send silence rather than old audio.
             buffer.assign(static_cast<size_t>(channels) * samples, 0.0f);
         } catch (const std::bad_alloc&) {
-            notifier_.Show("NEW failed", "setup remap_frame", MessageButtons::OkCancel);
+            c_.notifier.Show("NEW failed", "setup remap_frame", MessageButtons::OkCancel);
             continue;
         }
         slot.p_data = buffer.empty() ? nullptr : buffer.data();
@@ -91,8 +70,8 @@ void Engine::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     r.audioReceiver = r.mainReceiver.load();
 }
 
-bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
-    RelayRecord& r = r_;
+bool AudioPath::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
+    RelayRecord& r = c_.r;
     const int write = std::clamp(static_cast<int>(r.ringWrite), 0, kAudioRingSize - 1);
     NDIlib_audio_frame_v2_t& slot = r.audioRing[write];
     if (!slot.p_data || !frame.p_data) return false;
@@ -161,30 +140,23 @@ bool Engine::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
     return true;
 }
 
-void Engine::AudioThread() {
-    RelayRecord& r = r_;
-    const NDIlib_recv_instance_t recv = r.audioReceiver;
+void AudioPath::Run(NDIlib_recv_instance_t recv) {
+    RelayRecord& r = c_.r;
     // A lower nice value than the process where the system allows it; otherwise as it is.
     RaiseThreadPriority(kAudioPrioritySteps);
 
     NDIlib_audio_frame_v2_t& frame = r.audioCapture;
     while (r.audioThreadRun) {
-        if (ndi_.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) !=
+        if (c_.ndi.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) !=
                 NDIlib_frame_type_audio ||
-            !UsableAudioFrame(recv, frame))
+            !gate_.Usable(recv, frame))
             continue;
 
         // A new channel count: map entries that pointed at channels now gone follow themselves.
         if (frame.no_channels != r.audioChannelCount) {
-            const int old = std::min(static_cast<int>(r.audioChannelCount), kMaxAudioChannels);
-            for (int i = 0; i < old; ++i) {
-                if (r.channelMap[i] >= old) {
-                    r.channelMap[i] = static_cast<int8_t>(i);
-                    r.audioMapper.mapperMap[i] = i;
-                }
-            }
+            FollowChannelCount(r, r.audioChannelCount);
             r.audioChannelCount = frame.no_channels;
-            bridge_.SetAudioCaption(AudioCaption(frame));
+            c_.bridge.ShowAudioFormat(frame.no_channels, frame.sample_rate);
         }
 
         const NDIlib_send_instance_t main = r.mainSender;
@@ -204,21 +176,27 @@ void Engine::AudioThread() {
                 delayed.timecode = frame.timecode;
             }
             r.ringSend = send;
-            if (sendNdi) ndi_.send_send_audio_v2(main, &r.audioRing[send]);
+            if (sendNdi) c_.ndi.send_send_audio_v2(main, &r.audioRing[send]);
             r.ringWrite = (write + 1) % kAudioRingSize;
             if (!r.mapDialogOpen) tap = &r.audioRing[send];
         } else if (sendNdi) {
-            ndi_.send_send_audio_v2(main, &frame);
+            c_.ndi.send_send_audio_v2(main, &frame);
         }
-        if (tap_) tap_->MonitorTap(r, *tap);
-        ndi_.recv_free_audio_v2(recv, &frame);
+        if (c_.tap) c_.tap->MonitorTap(r, *tap);
+        c_.ndi.recv_free_audio_v2(recv, &frame);
     }
-
     // No more blocks will lower the meter: without this the bars would stand at the last level.
     if (PpmMeter* meter = r.ppmMeter.get()) meter->AudioEnded();
-    bridge_.SetAudioCaption("No audio");
-    bridge_.SetSignalLamp(Lamp::Grey);  // the lamp as it was before any connection
-    EndThread(r.audioThreadAlive, r.videoThreadAlive, recv);
+    c_.bridge.ShowMediaEnded(MediaKind::Audio);
+}
+
+void AudioPath::ReleaseAudioRing() {
+    RelayRecord& r = c_.r;
+    for (int i = 0; i < kAudioRingSize; ++i) {
+        r.audioRingBuffers[i].clear();
+        r.audioRingBuffers[i].shrink_to_fit();
+        r.audioRing[i].p_data = nullptr;
+    }
 }
 
 }  // namespace velmor

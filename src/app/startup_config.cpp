@@ -1,4 +1,4 @@
-#include "persist/startup_load.h"
+#include "app/startup_config.h"
 
 #include <cstdio>
 
@@ -51,49 +51,15 @@ int ApplyLoadedConfig(RelayRecord& r, INotifier& notifier, ISettingsView& view,
     // 5. Finder with the detection groups.
     finder.RestartFinder(r.excludeLocal == 0, extraIps, r.groupSetup.receiveGroups);
 
-    // 6. Proc amp (the first stored value is never read back).
-    ProcAmpState& pa = r.procAmp;
-    ProcAmpSettings& p = pa.settings;
-    p.blackLevel = s.procAmpValuesSetting[1];
-    p.gain = s.procAmpValuesSetting[2];
-    p.contrast = s.procAmpValuesSetting[3];
-    p.gamma = s.procAmpValuesSetting[4];
-    p.colourSat = s.procAmpValuesSetting[5];
-    p.uLevelShift = s.procAmpValuesSetting[6];
-    p.vLevelShift = s.procAmpValuesSetting[7];
-    p.fxOrder = s.procAmpModeSetting[0];
-    p.uvLinking = s.procAmpModeSetting[1];
-    p.reserved34 = s.procAmpModeSetting[2];
-    p.reserved35 = s.procAmpModeSetting[3];
-    pa.monitorOn = s.procAmpMonitorSetting;
-    pa.wfmOn = s.procAmpWfmSetting;
-    pa.presetName = Utf16ToUtf8(FieldText(s.procAmpPresetNameSetting));
-    pa.currentPreset = s.procAmpPresetSetting;
-    pa.Refresh();  // recomputes `active` and rebuilds the tables
-
-    // 7. Frame grab settings.
-    GrabSetup& g = r.grabSetup;
-    g.useBaseName = s.grabFlagsSetting[0];
-    g.addDate = s.grabFlagsSetting[1];
-    g.addTime = s.grabFlagsSetting[2];
-    g.grabOnFreeze = s.grabFlagsSetting[3];
-    g.formatIndex = s.grabFormatSetting;
-    g.baseName = Utf16ToUtf8(FieldText(s.grabNameSetting));
-    g.grabFolder = Utf16ToUtf8(FieldText(s.grabFolderSetting));
+    // 6-7. Proc amp and frame grab settings.
+    TakeStoredProcAmpAndGrab(r);
 
     // 8. The rest of the settings record, then the Proc Amp button.
     ApplySettings(r, view, finder);
-    view.ShowProcAmpButton(pa.applyToOutput ? 1 : 3);
+    view.ShowProcAmpButton(r.procAmp.applyToOutput != 0);
 
     // 9. Meter settings, when their block was read.
-    if (sections >= 3) {
-        const int separate = r.meterSettings.meterSeparateOutput;
-        if (PpmMeter* meter = r.ppmMeter.get()) {
-            meter->SetOverlayEnabled(separate != 0);
-            meter->vmixMode = r.meterSettings.meterMode;
-            meter->SetLayout(r.meterSettings.meterLayout);
-        }
-    }
+    if (sections >= 3) TakeStoredMeterSettings(r);
 
     // 10. Menu check marks.
     view.ShowLoadOnStartup(true);

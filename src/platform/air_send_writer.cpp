@@ -1,4 +1,4 @@
-#include "engine/air_send.h"
+#include "platform/air_send_writer.h"
 
 #include "persist/file_io.h"
 
@@ -59,7 +59,7 @@ public:
     }
 
     // Copies the frame into the mailbox, or drops it when the writer is still busy.
-    bool Add(const uint8_t* data, bool alpha) {
+    bool Add(const uint8_t* data, int stride, bool alpha) {
         std::unique_lock lock(mutex_);
         Format f = format_;
         f.alpha = alpha;
@@ -69,9 +69,12 @@ public:
             stats_.framesDropped++;
             return false;
         }
-        const size_t bytes = static_cast<size_t>(f.width) * f.height * (alpha ? 4 : 2);
-        pending_.resize(bytes);
-        std::memcpy(pending_.data(), data, bytes);
+        const size_t row = static_cast<size_t>(f.width) * (alpha ? 4 : 2);
+        const size_t step = stride > 0 ? static_cast<size_t>(stride) : row;
+        if (step < row) return false;
+        pending_.resize(row * f.height);
+        for (int y = 0; y < f.height; ++y)
+            std::memcpy(pending_.data() + row * y, data + step * y, row);
         pendingFormat_ = f;
         pendingFull_ = true;
         lock.unlock();
@@ -239,12 +242,12 @@ bool AirSend_change_video_format(AirSend_instance_t instance, int width, int hei
     return true;
 }
 
-bool AirSend_add_frame_ycbcr(AirSend_instance_t instance, const uint8_t* data) {
-    return instance && static_cast<Y4mWriter*>(instance)->Add(data, false);
+bool AirSend_add_frame_ycbcr(AirSend_instance_t instance, const uint8_t* data, int stride) {
+    return instance && static_cast<Y4mWriter*>(instance)->Add(data, stride, false);
 }
 
-bool AirSend_add_frame_bgra(AirSend_instance_t instance, const uint8_t* data) {
-    return instance && static_cast<Y4mWriter*>(instance)->Add(data, true);
+bool AirSend_add_frame_bgra(AirSend_instance_t instance, const uint8_t* data, int stride) {
+    return instance && static_cast<Y4mWriter*>(instance)->Add(data, stride, true);
 }
 
 void AirSend_Destroy(AirSend_instance_t instance) {
@@ -252,3 +255,14 @@ void AirSend_Destroy(AirSend_instance_t instance) {
 }
 
 }  // extern "C"
+
+namespace velmor {
+
+const AirSendLibrary& Y4mAirSendLibrary() {
+    static constexpr AirSendLibrary kLibrary = {AirSend_Create, AirSend_change_video_format,
+                                                AirSend_add_frame_ycbcr, AirSend_add_frame_bgra,
+                                                AirSend_Destroy};
+    return kLibrary;
+}
+
+}  // namespace velmor

@@ -4,10 +4,13 @@
 // AirSend_Create fails and the engine skips the output, as for a missing library.
 //
 // Frames are handed to a writer thread through a one-deep mailbox: the video thread never blocks;
-// when the reader lags or is absent, frames are dropped.
+// when the reader lags or is absent, frames are dropped. The frame's rows are `stride` bytes apart
+// (0: packed); the stream carries packed planes.
 #pragma once
 
 #include <cstdint>
+
+#include "engine/air_send_output.h"
 
 extern "C" {
 
@@ -18,8 +21,8 @@ AirSend_instance_t AirSend_Create(int width, int height, int frameRateN, int fra
                                   int reserved3);
 bool AirSend_change_video_format(AirSend_instance_t instance, int width, int height, int frameRateN,
                                  int frameRateD, bool progressive, float aspect);
-bool AirSend_add_frame_ycbcr(AirSend_instance_t instance, const uint8_t* data);
-bool AirSend_add_frame_bgra(AirSend_instance_t instance, const uint8_t* data);
+bool AirSend_add_frame_ycbcr(AirSend_instance_t instance, const uint8_t* data, int stride);
+bool AirSend_add_frame_bgra(AirSend_instance_t instance, const uint8_t* data, int stride);
 void AirSend_Destroy(AirSend_instance_t instance);
 
 }  // extern "C"
@@ -32,5 +35,8 @@ struct AirSendStats {
     uint64_t framesDropped = 0;
 };
 AirSendStats AirSendGetStats(AirSend_instance_t instance);
+
+// The functions above, for the engine (Engine::SetAirSend).
+const AirSendLibrary& Y4mAirSendLibrary();
 
 }  // namespace velmor

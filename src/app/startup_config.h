@@ -1,4 +1,5 @@
-// The configuration load that follows the instance decision at start-up.
+// The configuration load that follows the instance decision at start-up: the file read, then put
+// into effect in the application's order, with the finder restarted and the stored source sought.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "persist/startup_load.h"
+#include "app/startup_config.h"
 
 #include <gtest/gtest.h>
 
@@ -83,9 +83,9 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
     const std::vector<std::string> expected = {
         // The Extra IP of the file is applied later, by ApplySettings.
         "finder local=0 ips= groups=Public,Studio A",
-        "rotation 4 Rotate 90",
+        "rotation 1",
         "keyfill off",
-        "deinterlace 0 DeInt OFF",
+        "deinterlace 0",
         "output NDI",
         "monitor 2",
         "EBU o/p",
@@ -94,7 +94,7 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
         "extra ip 192.0.2.9",
         "exclude off",
         "finder local=1 ips=192.0.2.9 groups=Public,Studio A",
-        "procamp button 1",
+        "procamp button applied",
         "load-on-startup on",
         "save-on-exit on",
         "caption Seeking: HOST (Cam 1)",

@@ -1,0 +1,77 @@
+// The road of one video frame, from the receiver to the outputs. The order of its stages is
+// written once, in VideoPath's constructor (video_path.cpp):
+//
+//   de-interlace -> proc amp -> picture overlay -> meter -> rotation/flip -> timecode ->
+//   freeze/grab -> key split -> send -> preview -> release -> tally -> time display
+//
+// Before the stages, every frame passes the bookkeeping of the loop (rate, size and a new output
+// set-up, the three frames skipped after a start, a held freeze). The stages are configured again
+// whenever the frame's format or a video setting differs from what they were configured for, so
+// the per-frame work never decides anything about the format. Metadata frames are passed on and
+// tested for a tally echo.
+//
+// Run is the video thread's body.
+#pragma once
+
+#include <array>
+
+#include "engine/engine_context.h"
+#include "engine/frame_limits.h"
+#include "engine/output_setup.h"
+#include "engine/video_stages.h"
+
+namespace velmor {
+
+// The settings one frame goes through, read from the record.
+VideoSettings ReadVideoSettings(RelayRecord& record);
+
+class VideoPath {
+public:
+    VideoPath(EngineContext& context, OutputSetup& output, FrameLimitGate& gate);
+    VideoPath(const VideoPath&) = delete;
+    VideoPath& operator=(const VideoPath&) = delete;
+
+    // Captures from `recv` until videoThreadRun is cleared, then reports the end.
+    void Run(NDIlib_recv_instance_t recv);
+
+private:
+    void HandleMetadata(NDIlib_recv_instance_t recv);
+    // Rate, audio delay, frame tick and size; true when the output was set up again.
+    bool Bookkeeping(const NDIlib_video_frame_v2_t& frame, float rate);
+    void ProcessVideoFrame(NDIlib_recv_instance_t recv);
+    // Configures the stages for this frame's format and settings when either changed.
+    void Configure(const NDIlib_video_frame_v2_t& frame, const VideoSettings& settings);
+
+    EngineContext& c_;
+    OutputSetup& output_;
+    FrameLimitGate& gate_;
+
+    DeinterlaceStage deinterlace_;
+    ProcAmpStage procAmp_;
+    OverlayStage overlay_;
+    MeterStage meter_;
+    GeometryStage geometry_;
+    TimecodeStage timecode_;
+    FreezeGrabStage freezeGrab_;
+    KeySplitStage keySplit_;
+    SendStage send_;
+    PreviewStage preview_;
+    ReleaseStage release_;
+    TallyStage tally_;
+    TimeDisplayStage time_;
+    static constexpr size_t kStageCount = 13;
+    const std::array<VideoStage*, kStageCount> order_;
+
+    // What the stages are configured for, and the stages that have something to do.
+    bool configured_ = false;
+    StreamFormat format_;
+    VideoSettings settings_;
+    std::array<VideoStage*, kStageCount> active_{};
+    size_t activeCount_ = 0;
+
+    // Per thread.
+    float lastRateSeen_ = 0.0f;
+    int skipCount_ = 3;
+};
+
+}  // namespace velmor

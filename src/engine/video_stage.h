@@ -1,0 +1,90 @@
+// One step of the video path (engine/video_path.h lists them in their order).
+//
+// A stage is configured between frames, whenever the frame's format or a video setting changed:
+// it chooses its kernels and sizes its buffers there (FFmpeg's config_props), says what format it
+// hands on, and says whether it has anything to do. Per frame it only runs over the frame as the
+// stages before it left it; a stage with nothing to do for the settings is left out and frames
+// pass it untouched. Both run on the video thread.
+#pragma once
+
+#include <cstdint>
+
+#include "ndi/ndi_types.h"
+#include "video/frame_view.h"
+#include "video/proc_amp.h"
+
+namespace velmor {
+
+enum class PixelLayout { Uyvy, Bgra, Bgrx, Other };
+
+// What a frame looks like to the stages. Frames of one format run through the same configuration;
+// any change of these fields configures the stages again.
+struct StreamFormat {
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    uint32_t fourCC = 0;
+    int frameFormatType = NDIlib_frame_format_type_progressive;
+    int frameRateN = 0;
+    int frameRateD = 0;
+    float aspect = 0.0f;
+
+    static StreamFormat Of(const NDIlib_video_frame_v2_t& frame);
+    PixelLayout layout() const;
+    // Bit for bit, so that a NaN aspect from a broken source does not configure every frame.
+    bool operator==(const StreamFormat& other) const;
+};
+
+// The video settings as one frame sees them, read once as it arrives (the window thread may
+// change any of them between two frames).
+struct VideoSettings {
+    int32_t deinterlaceMode = 0;
+    bool procAmpOnOutput = false;   // active and "Apply to o/p"
+    bool procAmpOnPreview = false;  // active, not applied to the output
+    bool overlayOn = false;
+    bool meterOn = false;        // the meter's ppmEnabled
+    bool meterOnFrame = false;   // "PPM overlay" on, drawn on the main output
+    bool meterSeparate = false;  // drawn into the meter source's picture (layouts 0 to 2)
+    int32_t rotationMode = 0;
+    bool timecodeBurnIn = false;
+    bool keySplit = false;     // key+fill split on, and a key sender
+    bool airSend = false;      // the AirSend output chosen and made
+    bool commsReturn = false;  // no video sent
+    bool meterSend = false;    // the meter source is sent
+    bool monitorPreview = false;
+    bool previewOn = false;
+
+    bool operator==(const VideoSettings&) const = default;
+};
+
+// What a stage is configured with and hands on to the next.
+struct StageChain {
+    const VideoSettings& settings;
+    StreamFormat format;   // the frame as the next stage receives it
+    bool keyMade = false;  // the key split makes a key (the fill then goes out without alpha)
+};
+
+// One frame on its way. `out` is the frame as it will be sent: it starts as a copy of the received
+// descriptor, and each stage that changes the picture or its description changes it. The received
+// descriptor is never changed and goes back to the receiver as it came.
+struct PathFrame {
+    NDIlib_video_frame_v2_t out{};
+    float rate = 0.0f;  // of this frame
+    const ProcAmpByteTables* tables = nullptr;
+    bool keyMade = false;
+    NDIlib_recv_instance_t recv = nullptr;
+    NDIlib_video_frame_v2_t* received = nullptr;
+
+    FrameView view() const { return ViewOf(out); }
+};
+
+class VideoStage {
+public:
+    virtual ~VideoStage() = default;
+    // Chooses kernels and sizes buffers for `chain.format` with `chain.settings`, and updates the
+    // chain to what this stage hands on. False: nothing to do, the stage is left out.
+    virtual bool Configure(StageChain& chain) = 0;
+    virtual void Run(PathFrame& frame) = 0;
+};
+
+}  // namespace velmor
