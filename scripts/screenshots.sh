@@ -91,6 +91,6 @@ done
 
 # 4. The overlay and audio map windows, drawn on the same display by the dialog tests' screenshot
 # cases.
-VELMOR_SCREENSHOT_DIR="$out" "$dialogs" --gtest_filter='*.Screenshot' >"$tmp/dialogs.log" 2>&1 ||
+VELMOR_SCREENSHOTS="$out" "$dialogs" --gtest_filter='*.Screenshot' >"$tmp/dialogs.log" 2>&1 ||
   { cat "$tmp/dialogs.log" >&2; exit 1; }
 for f in overlay-setup.png audio-map.png; do echo "screenshots: $out/$f"; done

@@ -322,8 +322,13 @@ void OLSetup::Refresh() {
         const auto b = static_cast<OverlayButton>(i);
         Button(b)->setState(editor_.buttonState(b));
     }
-    SetText(fileText_, Q(editor_.fileText()));
-    fileText_->setToolTip(fileText_->text());
+    // A long path is cut in the middle so that the file's own name stays in view; the tooltip and
+    // the accessible name keep it whole.
+    const QString file = Q(editor_.fileText());
+    SetText(fileText_, file);
+    fileText_->setText(
+        fileText_->fontMetrics().elidedText(file, Qt::ElideMiddle, kTextColumnWidth));
+    fileText_->setToolTip(file);
     SetText(pixelSizeText_, Q(editor_.pixelSizeText()));
     SetText(overlayText_, Q(editor_.OverlayText()));
     SetText(positionText_, Q(editor_.PositionText()));

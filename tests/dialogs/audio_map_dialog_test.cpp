@@ -19,6 +19,7 @@
 
 #include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
+#include "support/screenshot.h"
 
 namespace velmor {
 namespace {
@@ -134,17 +135,15 @@ TEST_F(AudioMapWindow, EveryControlIsNamed) {
         EXPECT_NE(Named(name), nullptr) << name;
 }
 
-// Not a check: the window for four channels, for the README (VELMOR_SCREENSHOT_DIR=folder).
+// Not a check: the window for four channels, for the README (VELMOR_SCREENSHOTS=folder).
 TEST_F(AudioMapWindow, Screenshot) {
-    const char* folder = std::getenv("VELMOR_SCREENSHOT_DIR");
-    if (!folder) GTEST_SKIP() << "VELMOR_SCREENSHOT_DIR not set";
+    if (!testing::ScreenshotFolder()) GTEST_SKIP() << "VELMOR_SCREENSHOTS not set";
     mapper_.mapperMap[0] = 1;
     mapper_.mapperMap[1] = 0;
     mapper_.mapperMap[3] = 4;
     mapper_.mapperGainItem = 32782;
     Open(4);
-    QTest::qWait(100);
-    ASSERT_TRUE(dialog_->grab().save(QString(folder) + "/audio-map.png"));
+    testing::Screenshot(*dialog_, "audio-map.png");
 }
 
 }  // namespace

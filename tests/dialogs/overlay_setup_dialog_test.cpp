@@ -24,6 +24,7 @@
 #include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 #include "support/recording_fakes.h"
+#include "support/screenshot.h"
 #include "support/temp_dir.h"
 #include "widgets/colour_button.h"
 #include "widgets/preview_box.h"
@@ -73,7 +74,8 @@ protected:
     QLabel* Label(const QString& text) { return Named<QLabel>(text); }
     bool Shows(const QString& text) {
         for (QLabel* l : dialog_->findChildren<QLabel*>()) {
-            if (l->text() == text && l->isVisible()) return true;
+            if ((l->text() == text || testing::AccessibleName(l) == text) && l->isVisible())
+                return true;
         }
         return false;
     }
@@ -111,6 +113,21 @@ TEST_F(OverlayWindow, LoadingOnePictureShowsItsThumbnailAndFacts) {
     const QImage drawn = testing::Render(*thumbnail);
     const QColor middle = drawn.pixelColor(drawn.width() / 2, drawn.height() / 2);
     EXPECT_GT(middle.red() - middle.blue(), 50) << "the red picture, half covering the area";
+
+    // A path longer than its text's room is cut in the middle: the file's name stays in view, the
+    // accessible name and the tooltip keep the whole path.
+    // 50 characters, the most that are shown as a path, in wide letters.
+    const std::string folder = dir_.File(std::string(50 - dir_.path().string().size() - 15, 'W'));
+    std::filesystem::create_directories(folder);
+    const std::string deep = SavePicture(folder + "/deep-logo.png", QColor(20, 40, 200, 255));
+    Load(deep);
+    const QString whole = QString::fromStdString(OverlayFileText(deep));
+    QLabel* file = Label(whole);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->text().endsWith("deep-logo.png")) << file->text().toStdString();
+    EXPECT_LT(file->text().size(), whole.size());
+    EXPECT_LE(file->fontMetrics().horizontalAdvance(file->text()), file->width());
+    EXPECT_EQ(file->toolTip(), whole);
 
     // The file window cancelled: nothing changes.
     const OverlayNode* before = Published().front().get();
@@ -306,10 +323,9 @@ TEST_F(OverlayWindow, EveryControlIsNamedByItsCaption) {
         EXPECT_TRUE(names.contains(caption)) << caption;
 }
 
-// Not a check: the window with a loaded picture, for the README (VELMOR_SCREENSHOT_DIR=folder).
+// Not a check: the window with a loaded picture, for the README (VELMOR_SCREENSHOTS=folder).
 TEST_F(OverlayWindow, Screenshot) {
-    const char* folder = std::getenv("VELMOR_SCREENSHOT_DIR");
-    if (!folder) GTEST_SKIP() << "VELMOR_SCREENSHOT_DIR not set";
+    if (!testing::ScreenshotFolder()) GTEST_SKIP() << "VELMOR_SCREENSHOTS not set";
     Open(1920, 1080);
     QImage logo(320, 180, QImage::Format_ARGB32);
     logo.fill(Qt::transparent);
@@ -334,9 +350,7 @@ TEST_F(OverlayWindow, Screenshot) {
     QWidget* thumbnail = Named("Thumbnail");
     QTest::mouseClick(thumbnail, Qt::LeftButton, {}, QPoint(thumbnail->width() - 5, 5));
     Click("On/Off");
-    QTest::qWait(100);
-    const std::string out = std::string(folder) + "/overlay-setup.png";
-    ASSERT_TRUE(dialog_->grab().save(QString::fromStdString(out)));
+    testing::Screenshot(*dialog_, "overlay-setup.png");
 }
 
 }  // namespace

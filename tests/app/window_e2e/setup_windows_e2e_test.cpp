@@ -22,6 +22,7 @@
 #include "dialogs/meter_config_dialog.h"
 #include "dialogs/proc_amp_dialog.h"
 #include "support/modal_helpers.h"
+#include "support/screenshot.h"
 #include "tools/velmor-testsrc/test_pattern.h"
 #include "video/proc_amp.h"
 #include "window_e2e_fixture.h"
@@ -31,6 +32,7 @@ namespace {
 
 using testing::ClickNamed;
 using testing::FindNamed;
+using testing::Screenshot;
 using testsrc::TestPattern;
 namespace fs = std::filesystem;
 
@@ -51,17 +53,6 @@ int MatchingFrame(const TestPattern& pattern, const std::vector<uint8_t>& bytes,
         if (picture == bytes) return n;
     }
     return -1;
-}
-
-// Saves `window` as drawn: from the X server under xcb, else as Qt renders it.
-void Screenshot(QWidget& window, const char* file) {
-    const char* folder = std::getenv("VELMOR_SCREENSHOTS");
-    if (folder == nullptr) return;
-    QTest::qWait(300);  // the newest frames and the repaint they ask for
-    QPixmap shot = QGuiApplication::platformName() == "xcb" && window.windowHandle()
-                       ? window.windowHandle()->screen()->grabWindow(window.winId())
-                       : window.grab();
-    EXPECT_TRUE(shot.save(QString::fromUtf8(folder) + "/" + file)) << file;
 }
 
 class SetupWindows : public testing::WindowE2E {
