@@ -36,7 +36,7 @@ constexpr int kPreviewWidth = 192;
 constexpr int kPreviewHeight = 108;
 constexpr int kTextColumnWidth = 230;
 
-// The design's light red, light green and pale red for states 1, 2 and 3 (the rest standard).
+// Light red, light green and pale red for states 1, 2 and 3 (the rest standard).
 CColButton::FillColours OverlayColours() {
     CColButton::FillColours c = CColButton::StandardColours();
     c[1] = QColor(0xFC, 0xB8, 0xB8);

@@ -27,12 +27,12 @@ namespace velmor {
 
 namespace {
 
-struct SliderSpec {
+struct SliderRange {
     const char* caption;
     int minimum, maximum, ticks, step;
 };
 // In ProcAmpParam order. The first caption follows the alpha mode.
-constexpr SliderSpec kSliders[ProcAmpDialog::kParams] = {
+constexpr SliderRange kSliders[ProcAmpDialog::kParams] = {
     {"Black Level", 0, 255, 25, 1},   {"Gain", -50, 50, 10, 1},
     {"Contrast", 0, 255, 25, 1},      {"Gamma", 0, 100, 25, 1},
     {"Colour Sat", 0, 100, 10, 1},    {"U Level Shift", 0, 100, 25, 2},
@@ -112,17 +112,17 @@ void ProcAmpDialog::BuildControls() {
     sliders->setHorizontalSpacing(2);
     sliders->setVerticalSpacing(2);
     for (int i = 0; i < kParams; ++i) {
-        const SliderSpec& spec = kSliders[i];
-        const QString caption = QString::fromLatin1(spec.caption);
+        const SliderRange& range = kSliders[i];
+        const QString caption = QString::fromLatin1(range.caption);
         captions_[i] = new QLabel(caption, controls);
         captions_[i]->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         captions_[i]->setWordWrap(true);
         auto* slider = new QSlider(Qt::Vertical, controls);
-        slider->setRange(spec.minimum, spec.maximum);
-        slider->setTickInterval(spec.ticks);
+        slider->setRange(range.minimum, range.maximum);
+        slider->setTickInterval(range.ticks);
         slider->setTickPosition(QSlider::TicksRight);
-        slider->setSingleStep(spec.step);
-        // The minimum at the top, and the Up key moving the handle up, as the design's sliders.
+        slider->setSingleStep(range.step);
+        // The minimum at the top, and the Up key moving the handle up.
         slider->setInvertedAppearance(true);
         slider->setInvertedControls(true);
         slider->setAccessibleName(caption);

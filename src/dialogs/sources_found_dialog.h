@@ -32,7 +32,7 @@ class NDIlistDialog : public QDialog {
 public:
     struct Column {
         const char* title;
-        int width;  // in pixels of the design's small dialog font
+        int width;  // in pixels of the small dialog font
         bool centred;
         const char* widest;  // the longest text the column usually shows
     };
@@ -48,7 +48,7 @@ public:
 
     SourceScanner& scanner() { return *scanner_; }
     QTreeWidget* list() const { return list_; }
-    // The column's width: the design's, or more where this font needs it for the column's title
+    // The column's width: its nominal one, or more where this font needs it for the column's title
     // and its longest usual text, so that no cell is cut short.
     static int ColumnWidth(const QFontMetrics& metrics, int column);
 

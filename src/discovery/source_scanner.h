@@ -87,7 +87,7 @@ public:
 
     std::function<void(const ScanChange&)> onChange;
 
-    // Members the opener and the controls set (names as in the window's design).
+    // Members the opener and the controls set (named as the window's controls).
     std::string scanGroups = "Public";
     int groupParts = 0;
     int scanExcludeLocal = 0;

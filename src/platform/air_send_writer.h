@@ -1,4 +1,4 @@
-// The second output. Where the original design published to the AirSend library, this platform
+// The second output. Where the Windows program published to the AirSend library, this platform
 // writes the processed video as a YUV4MPEG2 stream to the file or FIFO named by VELMOR_AIRSEND
 // (UYVY as 4:2:2, BGRA as 4:4:4 with alpha), for ffmpeg or a player to read. Without that variable
 // AirSend_Create fails and the engine skips the output, as for a missing library.

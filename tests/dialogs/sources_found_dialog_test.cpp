@@ -83,7 +83,7 @@ TEST_F(SourcesFound, TheWindowHasTheDesignsColumnsAndNamesEveryControl) {
     ASSERT_EQ(list->columnCount(), 7);
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(list->headerItem()->text(i), columns[i].title);
-        // The design's width, wider only where this font's texts would be cut.
+        // The nominal width, wider only where this font's texts would be cut.
         EXPECT_GE(list->columnWidth(i), columns[i].width) << columns[i].title;
         for (const char* text : {columns[i].title, NDIlistDialog::kColumns[i].widest})
             EXPECT_GT(list->columnWidth(i), list->fontMetrics().horizontalAdvance(text)) << text;

@@ -1,6 +1,6 @@
 // Every version of every kernel family against its reference version, on every width from 1 to 64
 // and a few large odd ones, at every level this processor runs (video/kernel_level.h). The
-// reference versions themselves are checked against the design's formulas by the tests of each
+// reference versions themselves are checked against their formulas by the tests of each
 // operation.
 #include <gtest/gtest.h>
 

@@ -92,7 +92,7 @@ TEST_F(SetupWindows, ProcAmpChangesTheOutputAndItsPresetFileDoesTheSameInASecond
     OpenWindow("PA Cam");
     ASSERT_TRUE(Relaying());
 
-    // The design's gain -50 table: slope 2224, 16 stays, 100 becomes 198.
+    // The gain -50 table: slope 2224, 16 stays, 100 becomes 198.
     ProcAmpSettings gainMinus50;
     gainMinus50.gain = -50;
     ProcAmpTables expected;
