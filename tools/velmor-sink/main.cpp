@@ -46,6 +46,10 @@ Receives one NDI source and reports what arrives.
   --frames N               exit after N video frames
   --seconds S              exit after S seconds
   --expect-no-drops        fail when the frame counter of velmor-testsrc shows a gap
+  --delay-log FILE         write a line per video and audio frame: "V counter arrival timecode
+                           timestamp" or "A samples arrival timecode timestamp", times in the
+                           100 ns units of NDI on the wall clock; arrival minus timecode is a
+                           frame's delay behind the source (whose timecodes are its send times)
                            (SIGINT or SIGTERM end the run early, with the closing line)
 
 The closing "total:" line also gives the largest time between two video frames after the
@@ -118,6 +122,35 @@ void WriteWavHeader(std::ofstream& out, int rate, int channels, uint32_t dataByt
 
 }  // namespace
 
+// The --delay-log file: one line per frame, written by the video and the audio thread.
+class DelayLog {
+public:
+    ~DelayLog() {
+        if (file_) std::fclose(file_);
+    }
+    bool Open(const std::string& path) {
+        file_ = std::fopen(path.c_str(), "w");
+        return file_ != nullptr;
+    }
+    void Add(char kind, long long number, int64_t timecode, int64_t timestamp) {
+        if (!file_) return;
+        const int64_t arrival = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count() /
+                                100;
+        std::lock_guard lock(mu_);
+        std::fprintf(file_, "%c %lld %lld %lld %lld\n", kind, number,
+                     static_cast<long long>(arrival), static_cast<long long>(timecode),
+                     static_cast<long long>(timestamp));
+        // Flushed every line: the tests read it while the sink runs and after SIGTERM.
+        std::fflush(file_);
+    }
+
+private:
+    std::mutex mu_;
+    std::FILE* file_ = nullptr;
+};
+
 // SIGINT and SIGTERM end the run as --frames and --seconds do, with the closing line.
 std::atomic<bool> g_interrupted{false};
 extern "C" void OnInterrupt(int) {
@@ -126,7 +159,7 @@ extern "C" void OnInterrupt(int) {
 
 int main(int argc, char** argv) {
     std::string source, address, groups, extraIps, tallyText = "none", connectionMetadata,
-                                                   saveDir = ".";
+                                                   saveDir = ".", delayLogPath;
     bool hideLocal = false, list = false, progressive = false, printMetadata = false,
          printChecksums = false, saveAudio = false, expectNoDrops = false, probe = false,
          longProbe = false;
@@ -191,6 +224,8 @@ int main(int argc, char** argv) {
             ok = ParseCount(value(), maxSeconds);
         } else if (arg == "--expect-no-drops") {
             expectNoDrops = true;
+        } else if (arg == "--delay-log") {
+            delayLogPath = value();
         } else {
             std::fprintf(stderr, "velmor-sink: unknown option %s (see --help)\n", arg.c_str());
             return 1;
@@ -300,6 +335,13 @@ int main(int argc, char** argv) {
     std::atomic<bool> stop{false};
     std::atomic<long long> audioSamples{0};
     std::mutex printMu;
+    DelayLog delayLog;
+    if (!delayLogPath.empty() && !delayLog.Open(delayLogPath)) {
+        std::fprintf(stderr, "velmor-sink: cannot write %s\n", delayLogPath.c_str());
+        ndi.recv_destroy(recv);
+        ndi.destroy();
+        return 1;
+    }
     std::thread audioThread([&] {
         std::ofstream wav;
         uint32_t wavBytes = 0;
@@ -317,6 +359,7 @@ int main(int argc, char** argv) {
                 lastRate = a.sample_rate;
                 lastChannels = a.no_channels;
             }
+            delayLog.Add('A', a.no_samples, a.timecode, a.timestamp);
             audioSamples += a.no_samples;
             if (saveAudio && a.p_data) {
                 if (!wav.is_open()) {
@@ -419,6 +462,7 @@ int main(int argc, char** argv) {
             lastType = v.frame_format_type;
         }
         const long long counter = FrameNumber(v.p_metadata);
+        delayLog.Add('V', counter, v.timecode, v.timestamp);
         if (counter >= 0) {
             // A restarted source counts from 0 again: a new run, not a gap.
             if (lastCounter >= 0 && counter > lastCounter + 1) {
