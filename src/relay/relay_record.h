@@ -27,6 +27,7 @@
 #include "relay/record_frames.h"
 #include "relay/record_settings.h"
 #include "relay/record_window_state.h"
+#include "relay/relay_counters.h"
 #include "relay/settings_record.h"
 
 namespace velmor {
@@ -87,6 +88,8 @@ public:
     std::unique_ptr<PpmMeter> ppmMeter;
     MeterLink meterLink;
     PreviewState preview;
+    // What the relay has done since start-up (relay_counters.h): the engine counts, anyone reads.
+    RelayCounters counters;
 };
 
 // Sets bits of meterLink.meterChangeFlags. The window, the video thread and the audio thread all
