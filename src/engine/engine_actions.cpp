@@ -27,7 +27,7 @@ void EngineActions::OverlayAndDelayReset() {
     RelayRecord& r = c_.r;
     r.overlaySetup.overlayOn = 0;
     c_.bridge.ShowOverlayOn(false);
-    if (r.freezeState != 0) Freeze();
+    if (!r.freezeState.live()) Freeze();
     r.mapActive = 0;
     r.audioDelayFrames = 0;
     c_.bridge.ShowAudioDelayFrames(0);
@@ -35,14 +35,12 @@ void EngineActions::OverlayAndDelayReset() {
 
 void EngineActions::Freeze() {
     RelayRecord& r = c_.r;
-    if (r.freezeState != 0) {
-        r.freezeState = 0;
-        r.freezeGrabDone = 0;
+    if (!r.freezeState.live()) {
+        r.freezeState.Release();
         c_.bridge.ShowFreeze(false);
         return;
     }
-    if (!r.videoThreadRun) return;
-    r.freezeState = 2;
+    if (!r.videoThreadRun || !r.freezeState.Request()) return;
     if (r.grabSetup.grabOnFreeze) {
         NoteGrabNaming();
         r.grabRequest = 1;

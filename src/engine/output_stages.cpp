@@ -45,24 +45,31 @@ void FreezeGrabStage::DeliverGrab() {
 
 void FreezeGrabStage::GrabHeldPicture() {
     RelayRecord& r = c_.r;
+    if (!r.grabRequest) return;
+    if (r.freezeState.heldGrabDone()) {
+        // One grab per held picture: later requests during the hold are done with.
+        r.grabRequest = 0;
+        return;
+    }
     // While the grab sink is busy the request waits for a later frame.
-    if (!r.grabRequest || !(r.freezeGrabDone || GrabReady())) return;
-    if (!r.freezeGrabDone) DeliverGrab();
+    if (!GrabReady()) return;
+    // A freeze released meanwhile leaves the request for the live frames.
+    if (!r.freezeState.MarkHeldGrab()) return;
     r.grabRequest = 0;
-    r.freezeGrabDone = 1;
+    DeliverGrab();
 }
 
 void FreezeGrabStage::Run(PathFrame& frame) {
     RelayRecord& r = c_.r;
-    if (r.freezeState == 2) {
+    if (r.freezeState.state() == FreezeState::Requested) {
         CopyToGrabImage(frame);
-        r.freezeState = 1;
-        GrabHeldPicture();
+        // Released while the copy was made: this frame went out live and nothing is held.
+        if (r.freezeState.Hold()) GrabHeldPicture();
     }
-    if (r.grabRequest && r.freezeState == 0 && GrabReady()) {
+    if (r.grabRequest && r.freezeState.live() && GrabReady()) {
+        r.grabRequest = 0;
         CopyToGrabImage(frame);
         DeliverGrab();
-        r.grabRequest = 0;
     }
 }
 

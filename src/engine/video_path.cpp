@@ -163,7 +163,7 @@ void VideoPath::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         return;
     }
     // A held freeze sends nothing; one grab of the held picture is allowed.
-    if (r.freezeState == 1) {
+    if (r.freezeState.state() == FreezeState::Held) {
         freezeGrab_.GrabHeldPicture();
         c_.ndi.recv_free_video_v2(recv, &f);
         return;
