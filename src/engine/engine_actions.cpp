@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/connection.h"
+#include "relay/audio_map.h"
 
 namespace velmor {
 
@@ -30,6 +31,7 @@ void EngineActions::OverlayAndDelayReset() {
     if (!r.freezeState.live()) Freeze();
     r.mapActive = 0;
     r.audioDelayFrames = 0;
+    PublishAudioSettings(r);
     c_.bridge.ShowAudioDelayFrames(0);
 }
 
@@ -69,6 +71,7 @@ void EngineActions::WatchdogTick() {
 void EngineActions::SetDelayFrames(int frames) {
     c_.r.audioDelayFrames = static_cast<uint8_t>(frames);
     c_.r.settingsRecord.delayFramesSetting = static_cast<int8_t>(frames);
+    PublishAudioSettings(c_.r);
     c_.bridge.ShowAudioDelayFrames(frames);
 }
 
@@ -85,6 +88,7 @@ void EngineActions::DelayMinus() {
 void EngineActions::ToggleAudioDelay() {
     if (c_.r.frameRateMismatch) return;
     c_.r.audioDelayOn = c_.r.audioDelayOn ? 0 : 1;
+    PublishAudioSettings(c_.r);
     c_.bridge.ShowAudioDelayOn(c_.r.audioDelayOn != 0);
 }
 
