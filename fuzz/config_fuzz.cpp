@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     record.groupSetup.LoadGroupControls();
     record.groupSetup.BuildReceiveGroups();
     record.groupSetup.BuildSendGroups();
-    velmor::TakeStoredProcAmpAndGrab(record);
+    velmor::TakeStoredProcAmpAndGrab(record, sink, sink);
     velmor::ApplySettings(record, sink, sink);
-    if (record.configSectionsRead >= 3) velmor::TakeStoredMeterSettings(record);
+    if (record.configSectionsRead >= 3) velmor::TakeUpMeterChoices(record);
     return 0;
 }

@@ -72,7 +72,7 @@ public:
     void ShowEbuMode(bool ebu) override;
     // The application hands the engine a grab sink (platform/grab_worker.h), which writes grabs
     // on a thread of its own; an engine without one has nothing written here.
-    void WriteGrab() override {}
+    void WriteGrab(const ImageBuffer&) override {}
     void ShowTime(int32_t seconds) override;
     void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) override;
     void StartWatchdog() override;

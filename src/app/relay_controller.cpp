@@ -34,9 +34,7 @@ RelayController::RelayController(RelayOptions options, IWindowSide& side)
         SchedulePickerTimer();
     });
     QObject::connect(&meterTimer_, &QTimer::timeout, [this] { MeterTick(); });
-    QObject::connect(&watchdogTimer_, &QTimer::timeout, [this] {
-        if (engine_) engine_->WatchdogTick();
-    });
+    QObject::connect(&watchdogTimer_, &QTimer::timeout, [this] { WatchdogTick(); });
     QObject::connect(&freezeTimer_, &QTimer::timeout, [this] { RunFreezeBlinkTick(); });
     QObject::connect(&grabBlinkTimer_, &QTimer::timeout, [this] { RunGrabBlinkTick(); });
 }
@@ -225,6 +223,18 @@ void RelayController::RestartFinder(bool showLocalSources, const std::string& ex
     SchedulePickerTimer();
 }
 
+void RelayController::Disconnect() {
+    if (!engine_) return;
+    engine_->Disconnect();
+    if (picker_) picker_->ShowNoSourceSelected();
+    RefreshMeterFlags();
+}
+
+void RelayController::WatchdogTick() {
+    // No video frame during a whole period: the connection ends as if "Disconnect" was pressed.
+    if (engine_ && engine_->WatchdogExpired()) Disconnect();
+}
+
 void RelayController::RestartFinderWithGroups() {
     const RelayRecord& r = record_;
     RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), r.groupSetup.receiveGroups);
@@ -234,7 +244,6 @@ void RelayController::RefreshMeterFlags() {
     RelayRecord& r = record_;
     if (!r.ppmMeter) return;
     PpmMeter& meter = *r.ppmMeter;
-    meter.vmixMode = r.meterSettings.meterMode;
     if (r.ppmOverlayOn) {
         meter.SetOverlayEnabled(true);
         model_.SetButton(WindowButton::PpmOverlay, 1);
@@ -248,8 +257,10 @@ void RelayController::RefreshMeterFlags() {
 void RelayController::MeterTick() {
     RelayRecord& r = record_;
     PpmMeter& meter = *r.ppmMeter;
-    const bool repaint1 = meter.MeterTick(1);
-    const bool repaint2 = meter.MeterTick(2);
+    // The overlay pictures are sized for the frames the outputs were set up for.
+    const int width = r.outputFormat.width(), height = r.outputFormat.height();
+    const bool repaint1 = meter.MeterTick(1, r.meterSettings, width, height);
+    const bool repaint2 = meter.MeterTick(2, r.meterSettings, width, height);
     if (repaint1 || repaint2) model_.MeterChanged();
 }
 
@@ -278,8 +289,9 @@ void RelayController::OnBusMessage(const BusMessage& m) {
         void ShowTextBox(const std::string& text) override {
             RelayRecord& r = c.record_;
             // Before any video the overlay only switches on (with whatever picture it had).
-            if (r.outputWidth != 0)
-                PublishTextBox(r.overlaySetup, text, r.outputWidth, r.outputHeight, c.rasteriser_);
+            const OutputFormat output = r.outputFormat.Load();
+            if (output.width != 0)
+                PublishTextBox(r.overlaySetup, text, output.width, output.height, c.rasteriser_);
             r.overlaySetup.overlayOn = 1;
             c.bridge_.ShowOverlayOn(true);
             c.side_.Log("remote text box: " + text);

@@ -38,8 +38,6 @@ constexpr SliderRange kSliders[ProcAmpDialog::kParams] = {
     {"Colour Sat", 0, 100, 10, 1},    {"U Level Shift", 0, 100, 25, 2},
     {"V Level Shift", 0, 100, 25, 2},
 };
-const char* const kLinking[3] = {"Off", "Standard", "Reversed"};
-const char* const kFxOrders[2] = {"Levels > Contrast > Gamma", "Levels > Gamma > Contrast"};
 constexpr int kMonitorWidth = 640, kMonitorHeight = 360, kMonitorFrame = 3;
 constexpr int kMargin = 8;
 
@@ -148,7 +146,7 @@ void ProcAmpDialog::BuildControls() {
     auto* linkingLayout = new QHBoxLayout(linkingBox);
     linking_ = new QButtonGroup(this);
     for (int i = 0; i < 3; ++i) {
-        auto* radio = new QRadioButton(QString::fromLatin1(kLinking[i]), linkingBox);
+        auto* radio = new QRadioButton(QString::fromLatin1(kUvLinkingNames[i]), linkingBox);
         radio->setAccessibleName(radio->text());
         linking_->addButton(radio, i);
         linkingLayout->addWidget(radio);
@@ -156,10 +154,10 @@ void ProcAmpDialog::BuildControls() {
     side->addWidget(linkingBox);
 
     auto* fxLabel = new QLabel(QStringLiteral("FX Order"), controls);
-    fxOrder_ = PushButton(QString::fromLatin1(kFxOrders[0]), controls);
+    fxOrder_ = PushButton(QString::fromLatin1(kFxOrderNames[0]), controls);
     auto* menu = new QMenu(QStringLiteral("FX Order"), fxOrder_);
     for (int i = 0; i < 2; ++i) {
-        QAction* item = menu->addAction(QString::fromLatin1(kFxOrders[i]));
+        QAction* item = menu->addAction(QString::fromLatin1(kFxOrderNames[i]));
         connect(item, &QAction::triggered, this, [this, i] {
             model_.SetFxOrder(i);
             ShowSwitches();

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "video/frame_view.h"
+#include "video/image_buffer.h"
 
 namespace velmor {
 
@@ -84,9 +85,9 @@ public:
     virtual void ShowEbuMode(bool ebu) = 0;             // button 1018
 
     // --- Pictures and timers
-    // The frame copied into grabImage is to be written to a file now (without a grab sink; the
+    // `picture`, a copy of the frame, is to be written to a file now (without a grab sink; the
     // application always has one, which writes on a thread of its own).
-    virtual void WriteGrab() = 0;
+    virtual void WriteGrab(const ImageBuffer& picture) = 0;
     // Time display: seconds of the frame's timecode; 0 hides the time text.
     virtual void ShowTime(int32_t seconds) = 0;
     // Render `frame` into a preview and repaint it. `aspect` is the frame's picture aspect ratio.
