@@ -28,11 +28,11 @@ namespace velmor {
 class IWindowActions {
 public:
     virtual ~IWindowActions() = default;
-    virtual void StartFreezeBlink() = 0;  // timer 4
+    virtual void StartFreezeBlink() = 0;  // the freeze lamp alternates red and green
     virtual void StopFreezeBlink() = 0;
-    virtual void StartWatchdog() = 0;  // timer 5
+    virtual void StartWatchdog() = 0;  // no video frame for 3.5 s disconnects (AirSend output)
     virtual void StopWatchdog() = 0;
-    virtual void StartGrabBlink() = 0;  // timer 6, grabBlinks = 4
+    virtual void StartGrabBlink() = 0;  // the signal lamp flashes green twice after a grab
 };
 
 class ModelBridge : public IWindowBridge, public ISettingsView, public IGrabLamps {

@@ -259,8 +259,8 @@ void RelayController::MeterTick() {
     PpmMeter& meter = *r.ppmMeter;
     // The overlay pictures are sized for the frames the outputs were set up for.
     const int width = r.outputFormat.width(), height = r.outputFormat.height();
-    const bool repaint1 = meter.MeterTick(1, r.meterSettings, width, height);
-    const bool repaint2 = meter.MeterTick(2, r.meterSettings, width, height);
+    const bool repaint1 = meter.MeterTick(MeterTimer::ScreenBars, r.meterSettings, width, height);
+    const bool repaint2 = meter.MeterTick(MeterTimer::OverlayBars, r.meterSettings, width, height);
     if (repaint1 || repaint2) model_.MeterChanged();
 }
 

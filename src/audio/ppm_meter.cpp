@@ -43,11 +43,10 @@ void PpmMeter::MeterBlock(MeterLink& link, const MeterSettings& settings, int eb
     }
 }
 
-bool PpmMeter::MeterTick(int timerId, const MeterSettings& settings, int frameWidth,
+bool PpmMeter::MeterTick(MeterTimer timer, const MeterSettings& settings, int frameWidth,
                          int frameHeight) {
     const bool overlay = overlayEnabled();
-    if (timerId == 1) return ballistics_.TickScreen(overlay);
-    if (timerId != 2) return false;
+    if (timer == MeterTimer::ScreenBars) return ballistics_.TickScreen(overlay);
     const bool repaint = ballistics_.TickOverlay(overlay);
     if (overlay) {
         const int layout = LoadMeterSetting(settings.meterLayout);

@@ -29,6 +29,10 @@ struct MeterLink {
     std::atomic<float> meterScale{0.1f};  // 10^(-16/20) for EBU, 0.1 for SMPTE
 };
 
+// The meter's two 18 ms timers: one moves the on-screen bars, the other the overlay bars (and
+// builds the overlay picture).
+enum class MeterTimer { ScreenBars, OverlayBars };
+
 // Threads: MeterBlock and AudioEnded on the audio thread; MeterTick, SetOverlayEnabled and the
 // on-screen accessors on the window thread; pictures().Acquire on the video thread.
 class PpmMeter {
@@ -45,11 +49,11 @@ public:
     // Audio thread, as it ends: the bars fall away instead of standing at the last level.
     void AudioEnded() { ballistics_.AudioEnded(); }
 
-    // Window thread, every 18 ms for the on-screen bars (timer 1) and the overlay bars (timer 2).
-    // Returns true when the control should be repainted. The overlay's tick also builds the next
-    // overlay picture, of the stored layout for frames of frameWidth x frameHeight, while the
-    // overlay is in use.
-    bool MeterTick(int timerId, const MeterSettings& settings, int frameWidth, int frameHeight);
+    // Window thread, every 18 ms for each timer. Returns true when the control should be
+    // repainted. The overlay bars' tick also builds the next overlay picture, of the stored layout
+    // for frames of frameWidth x frameHeight, while the overlay is in use.
+    bool MeterTick(MeterTimer timer, const MeterSettings& settings, int frameWidth,
+                   int frameHeight);
 
     // Window thread: the overlay bars and pictures are in use (the PPM overlay button, or the
     // separate meter output).

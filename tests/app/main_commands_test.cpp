@@ -339,7 +339,7 @@ TEST_F(Commands, ClosingPpmConfigHandsModeAndLayoutToTheMeter) {
     commands().PpmOverlayRightClick();
     EXPECT_TRUE(meter.overlayEnabled());
     EXPECT_EQ(r.ppmOverlayOn, 0);
-    meter.MeterTick(2, r.meterSettings, 1920, 1080);
+    meter.MeterTick(MeterTimer::OverlayBars, r.meterSettings, 1920, 1080);
     EXPECT_EQ(meter.pictures().Acquire()->layout, 1);
 }
 

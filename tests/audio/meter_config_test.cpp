@@ -52,7 +52,7 @@ TEST_F(MeterConfigTest, ModeAndLayoutAreTakenUpByTheNextAudioBlockAndPicture) {
     Block();
     EXPECT_FLOAT_EQ(meter.ballistics().dbOffset(), 14.0f) << "vMix mode, EBU";
     EXPECT_EQ(link.meterChangeFlags, kMeterChangePicture) << "the meter is placed again";
-    meter.MeterTick(2, settings, 1920, 1080);
+    meter.MeterTick(MeterTimer::OverlayBars, settings, 1920, 1080);
     EXPECT_EQ(meter.pictures().Acquire()->layout, 1) << "the pictures follow the layout";
 
     // Choices that are not choices change nothing.

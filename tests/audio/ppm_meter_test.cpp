@@ -242,11 +242,11 @@ TEST(MeterOverlay, TheMeterBuildsItsPicturesOnTheOverlayTick) {
     MeterLink link;
     MeterSettings settings{};
     settings.meterLayout = 1;
-    m.MeterTick(2, settings, 1920, 1080);
+    m.MeterTick(MeterTimer::OverlayBars, settings, 1920, 1080);
     EXPECT_TRUE(m.pictures().Acquire()->picture.empty()) << "overlay not in use";
     m.SetOverlayEnabled(true);
     m.ballistics().SetLevels(40000, 0, 2.0f, 0.0f, {});  // 18 overlay marks on the left
-    EXPECT_TRUE(m.MeterTick(2, settings, 1920, 1080));
+    EXPECT_TRUE(m.MeterTick(MeterTimer::OverlayBars, settings, 1920, 1080));
     const MeterPicture* pic = m.pictures().Acquire();
     EXPECT_EQ(pic->layout, 1);
     EXPECT_EQ(pic->picture.width, 120);

@@ -35,12 +35,12 @@ protected:
         record.meterSettings.meterSeparateOutput = 1;
         record.ppmMeter = std::make_unique<PpmMeter>();
         record.ppmMeter->SetOverlayEnabled(true);
-        record.ppmMeter->MeterTick(2, record.meterSettings, width, height);
+        record.ppmMeter->MeterTick(MeterTimer::OverlayBars, record.meterSettings, width, height);
     }
     // The window's meter timer: the next overlay picture, for the output as it is set up.
     void BuildMeterPicture() {
-        record.ppmMeter->MeterTick(2, record.meterSettings, record.outputFormat.width(),
-                                   record.outputFormat.height());
+        record.ppmMeter->MeterTick(MeterTimer::OverlayBars, record.meterSettings,
+                                   record.outputFormat.width(), record.outputFormat.height());
     }
     // After connecting: the meter is drawn from the next frame on.
     void StartMeter() {

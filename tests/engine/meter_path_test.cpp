@@ -143,8 +143,8 @@ TEST_F(MeterPathTest, AfterTheAudioEndsTheMeterShowsNoLevel) {
     const MeterBallistics& bars = meter.ballistics();
     EXPECT_GT(bars.hold(0), 0);
     EXPECT_GT(bars.segmentLevel(1), 0.0f);
-    meter.MeterTick(1, record.meterSettings, 0, 0);
-    meter.MeterTick(2, record.meterSettings, 0, 0);
+    meter.MeterTick(MeterTimer::ScreenBars, record.meterSettings, 0, 0);
+    meter.MeterTick(MeterTimer::OverlayBars, record.meterSettings, 0, 0);
     EXPECT_GT(meter.shownLeft(), 0);
 
     engine->Disconnect();
@@ -155,8 +155,8 @@ TEST_F(MeterPathTest, AfterTheAudioEndsTheMeterShowsNoLevel) {
     EXPECT_EQ(bars.peak(1), 0.0f);
     // The timers then let the bars fall all the way (384 units fall within 150 ticks).
     for (int tick = 0; tick < 150; ++tick) {
-        meter.MeterTick(1, record.meterSettings, 0, 0);
-        meter.MeterTick(2, record.meterSettings, 0, 0);
+        meter.MeterTick(MeterTimer::ScreenBars, record.meterSettings, 0, 0);
+        meter.MeterTick(MeterTimer::OverlayBars, record.meterSettings, 0, 0);
     }
     EXPECT_EQ(meter.shownLeft(), 0);
     EXPECT_EQ(meter.shownRight(), 0);
