@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Summarises a velmor-sink --delay-log over a run with a disturbance.
 
-    delays.py LOG FROM START END TO
+    delays.py LOG FROM START END TO [--soak]
 
 Times are the log's (wall clock, 100 ns units). "before" is [FROM, START), "during" [START, END),
 "after" [END + 1 s, TO). Prints a Markdown table: the delay of video and audio behind the
 source's send time (median and 99th percentile), the largest gap between output frames, the
-source's frames never seen and the share of its audio never heard."""
+source's frames never seen and the share of its audio never heard. With --soak the parts are
+[FROM, START) "first minute", [END, TO) "last minute" and the whole run."""
 import sys
 
 
@@ -50,8 +51,12 @@ def main():
     print("| part | video delay median / p99 (ms) | audio delay median / p99 (ms) "
           "| largest gap (ms) | frames | lost | audio lost |")
     print("|---|---|---|---|---|---|---|")
-    for name, a, b in (("before", t_from, start), ("during", start, end + 10_000_000),
-                       ("after", end + 10_000_000, to), ("whole run", t_from, to)):
+    parts = (("before", t_from, start), ("during", start, end + 10_000_000),
+             ("after", end + 10_000_000, to), ("whole run", t_from, to))
+    if "--soak" in sys.argv:
+        parts = (("first minute", t_from, start), ("last minute", end, to),
+                 ("whole run", t_from, to))
+    for name, a, b in parts:
         v, s = part(video, a, b), part(audio, a, b)
         dv, da = delays(v), delays(s)
         print(f"| {name} | {quantile(dv, 0.5):.1f} / {quantile(dv, 0.99):.1f} "

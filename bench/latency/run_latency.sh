@@ -5,10 +5,10 @@
 # --delay-log. Optionally the PPM meter on the output.
 #
 #   bench/latency/run_latency.sh BUILD [SECONDS] [--stall x|pulse|none] [--ppm] [--out DIR]
-#                                [--velmor PATH]
+#                                [--velmor PATH] [--soak]
 #
 # --velmor runs another build's velmor (an older one, to compare) with this build's test source
-# and sink.
+# and sink. --soak runs SECONDS without a stall and compares the first minute with the last.
 # Runs SECONDS (default 20) steady, then stops the X server (or the sound server) for 4 s with
 # SIGSTOP, then SECONDS again; prints the delays of video and audio (median and 99th percentile)
 # before and after, the gaps, the frames and audio lost (bench/latency/delays.py), and Velmor's
@@ -20,6 +20,7 @@ shift
 seconds=20
 if [[ ${1:-} =~ ^[0-9]+$ ]]; then seconds=$1; shift; fi
 stall=x
+soak=0
 velmor=""
 ppm=()
 out=""
@@ -29,6 +30,7 @@ while [ $# -gt 0 ]; do
     --ppm) ppm=(--ppm-overlay); shift ;;
     --out) out=$2; shift 2 ;;
     --velmor) velmor=$2; shift 2 ;;
+    --soak) soak=1; stall=none; shift ;;
     *) echo "unknown option $1" >&2; exit 1 ;;
   esac
 done
@@ -92,6 +94,24 @@ usage() {  # CPU seconds (user + system) and resident memory of velmor
 now100() { echo $(( $(date +%s%N) / 100 )); }
 read -r cpu0 mem0 < <(usage)
 t0=$(now100)
+if [ "$soak" = 1 ]; then
+  sleep 60
+  read -r cpuA memA < <(usage)
+  tA=$(now100)
+  sleep $((seconds - 120))
+  tB=$(now100)
+  read -r cpuB memB < <(usage)
+  sleep 60
+  t1=$(now100)
+  read -r cpu1 mem1 < <(usage)
+  echo "soak: $seconds s, velmor: $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo ?)"
+  echo "first minute, last minute, whole run:"
+  python3 "$here/delays.py" "$dir/delay.log" "$t0" "$tA" "$tB" "$t1" --soak
+  awk -v c0="$cpu0" -v cA="$cpuA" -v cB="$cpuB" -v c1="$cpu1" -v m0="$mem0" -v mA="$memA" -v m1="$mem1" \
+    'BEGIN { printf "velmor: %.1f %% of a core in the first minute, %.1f %% in the last; %d MiB resident after start-up, %d MiB after a minute, %d MiB at the end\n", 100 * (cA - c0) / 60, 100 * (c1 - cB) / 60, m0, mA, m1 }'
+  grep -E "^total:" "$dir/sink.log" || true
+  exit 0
+fi
 sleep "$seconds"
 start=$(now100)
 read -r cpu1 mem1 < <(usage)
