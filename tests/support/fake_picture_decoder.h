@@ -1,6 +1,6 @@
 // A picture decoder for the overlay window's tests: pictures by path, each a solid colour of a
-// given size (a path it does not know is unreadable). A path can be held: decoding it then waits
-// until it is released, as a large picture keeps a worker busy. Safe to call from workers.
+// given size (a path it does not know is unreadable). A path can be held (`gate`): decoding it
+// then waits until it is released. Safe to call from workers.
 #pragma once
 
 #include <chrono>
@@ -15,6 +15,45 @@
 #include "video/picture_decoder.h"
 
 namespace velmor::testing {
+
+// Files whose decoding waits until they are released, as a large picture keeps a worker busy.
+class DecodeGate {
+public:
+    void Hold(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        held_.insert(path);
+    }
+    void Release(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        held_.erase(path);
+        changed_.notify_all();
+    }
+    void ReleaseAll() {
+        std::lock_guard lock(mutex_);
+        held_.clear();
+        changed_.notify_all();
+    }
+    // Waits until a worker is held at `path`.
+    bool WaitUntilBlocked(const std::string& path,
+                          std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return blocked_.count(path) != 0; });
+    }
+    // The decoder's side: returns once `path` is not held.
+    void Pass(const std::string& path) {
+        std::unique_lock lock(mutex_);
+        if (!held_.count(path)) return;
+        blocked_.insert(path);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return held_.count(path) == 0; });
+        blocked_.erase(path);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<std::string> held_, blocked_;
+};
 
 class FakePictureDecoder : public IPictureDecoder {
 public:
@@ -32,26 +71,6 @@ public:
         std::lock_guard lock(mutex_);
         files_.erase(path);
     }
-    void Hold(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        held_.insert(path);
-    }
-    void Release(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        held_.erase(path);
-        changed_.notify_all();
-    }
-    void ReleaseAll() {
-        std::lock_guard lock(mutex_);
-        held_.clear();
-        changed_.notify_all();
-    }
-    // Waits until a worker is inside Load(path), held there.
-    bool WaitUntilBlocked(const std::string& path,
-                          std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return blocked_.count(path) != 0; });
-    }
     // The paths decoded (or being decoded), in order.
     std::vector<std::string> loaded() const {
         std::lock_guard lock(mutex_);
@@ -62,14 +81,12 @@ public:
         PictureLoad result;
         Picture f;
         {
-            std::unique_lock lock(mutex_);
+            std::lock_guard lock(mutex_);
             loaded_.push_back(path);
-            if (held_.count(path)) {
-                blocked_.insert(path);
-                changed_.notify_all();
-                changed_.wait(lock, [&] { return held_.count(path) == 0; });
-                blocked_.erase(path);
-            }
+        }
+        gate.Pass(path);
+        {
+            std::lock_guard lock(mutex_);
             const auto it = files_.find(path);
             if (it == files_.end()) return result;
             f = it->second;
@@ -96,11 +113,11 @@ public:
         return thumbnail.FillColour(w, h, p[2], p[1], p[0], 255);
     }
 
+    DecodeGate gate;
+
 private:
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::map<std::string, Picture> files_;
-    std::set<std::string> held_, blocked_;
     std::vector<std::string> loaded_;
 };
 

@@ -1,7 +1,7 @@
 // The overlay window's loading with real worker threads: a decode that takes its time never holds
 // the window thread (the test's thread, which serves what the workers post), a sequence reports
 // each picture as it comes and can be stopped, and a window closed mid-load leaves its workers
-// nothing to touch. Decoding is held at chosen files (FakePictureDecoder::Hold), so each case
+// nothing to touch. Decoding is held at chosen files (DecodeGate), so each case
 // stops the worker exactly where it means to.
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ class Loading : public ::testing::Test {
 protected:
     void SetUp() override { editor_->Open(1920, 1080); }
     void TearDown() override {
-        decoder_->ReleaseAll();
+        decoder_->gate.ReleaseAll();
         editor_.reset();
         work_.JoinAll();
     }
@@ -78,12 +78,12 @@ TEST_F(Loading, ASlowDecodeLeavesTheWindowThreadFreeAndItsPictureIsPublishedOnce
     const OverlayNode* small = PublishedNodes(state_).front().get();
 
     const std::string big = AddFile("big.png", {.w = 600, .h = 400});
-    decoder_->Hold(big);
+    decoder_->gate.Hold(big);
     int changes = 0;
     editor_->onChange = [&] { ++changes; };
     editor_->LoadOverlay(big);
     // Back at once, while the worker is inside the decode: the window thread goes on.
-    ASSERT_TRUE(decoder_->WaitUntilBlocked(big));
+    ASSERT_TRUE(decoder_->gate.WaitUntilBlocked(big));
     EXPECT_TRUE(editor_->busy());
     bool frozen = false;  // as a main-window button would, through the window thread's queue
     work_.Post([&] { frozen = true; });
@@ -95,7 +95,7 @@ TEST_F(Loading, ASlowDecodeLeavesTheWindowThreadFreeAndItsPictureIsPublishedOnce
     EXPECT_EQ(PublishedNodes(state_).front().get(), small);
     EXPECT_EQ(changes, 0);
 
-    decoder_->Release(big);
+    decoder_->gate.Release(big);
     ASSERT_TRUE(work_.WaitFor([&] { return !editor_->busy(); }));
     ASSERT_EQ(PublishedNodes(state_).size(), 1u);
     EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 600);
@@ -104,12 +104,12 @@ TEST_F(Loading, ASlowDecodeLeavesTheWindowThreadFreeAndItsPictureIsPublishedOnce
     EXPECT_TRUE(notifier_.shown.empty());
 
     // A newer choice supersedes a load still running: the older picture never comes.
-    decoder_->Hold(big);
+    decoder_->gate.Hold(big);
     editor_->LoadOverlay(big);
-    ASSERT_TRUE(decoder_->WaitUntilBlocked(big));
+    ASSERT_TRUE(decoder_->gate.WaitUntilBlocked(big));
     editor_->LoadOverlay(AddFile("newer.png", {.w = 48, .h = 27}));
     ASSERT_TRUE(work_.WaitFor([&] { return !editor_->busy(); }));
-    decoder_->Release(big);
+    decoder_->gate.Release(big);
     ASSERT_TRUE(work_.WaitFor([&] { return work_.running() == 0; }));
     work_.RunPosted();
     EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 48);
@@ -140,10 +140,10 @@ TEST_F(Loading, ASixtyPictureSequenceReportsEachPictureAsItComes) {
 TEST_F(Loading, StopEndsASequenceAtOnceWithWhatHasCome) {
     const std::string first = AddSequence(60);
     const std::string eleventh = dir_.File("seq011.png");
-    decoder_->Hold(eleventh);
+    decoder_->gate.Hold(eleventh);
     editor_->LoadOverlay(first);
     ASSERT_TRUE(work_.WaitFor([&] { return editor_->progressPosition() == 10; }));
-    ASSERT_TRUE(decoder_->WaitUntilBlocked(eleventh));
+    ASSERT_TRUE(decoder_->gate.WaitUntilBlocked(eleventh));
     EXPECT_TRUE(editor_->progressShown());
     EXPECT_EQ(editor_->statusText(), "Loading seq010");
     EXPECT_EQ(editor_->thumbnail()->imageNumber, 10);
@@ -155,7 +155,7 @@ TEST_F(Loading, StopEndsASequenceAtOnceWithWhatHasCome) {
     EXPECT_EQ(PublishedNumbers(), Numbers(1, 10));
     EXPECT_EQ(state_.sequenceMode, 1);
 
-    decoder_->Release(eleventh);
+    decoder_->gate.Release(eleventh);
     ASSERT_TRUE(work_.WaitFor([&] { return work_.running() == 0; }));
     work_.RunPosted();
     EXPECT_EQ(PublishedNumbers(), Numbers(1, 10)) << "the cancelled worker adds nothing";
@@ -171,19 +171,19 @@ TEST_F(Loading, AWindowClosedMidLoadLeavesItsWorkerNothingToTouch) {
         editor_ = std::make_unique<OverlayEditor>(state_, decoder_, rasteriser_, notifier_, work_);
         editor_->Open(1920, 1080);
         const std::string held = sequence ? dir_.File("seq006.png") : AddFile("big.png");
-        decoder_->Hold(held);
+        decoder_->gate.Hold(held);
         editor_->LoadOverlay(sequence ? AddSequence(60) : held);
         if (sequence) {
             ASSERT_TRUE(work_.WaitFor([&] { return editor_->progressPosition() == 5; }));
         }
-        ASSERT_TRUE(decoder_->WaitUntilBlocked(held));
+        ASSERT_TRUE(decoder_->gate.WaitUntilBlocked(held));
         const auto start = std::chrono::steady_clock::now();
         editor_->Close(true);
         editor_.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "no wait for the worker";
         EXPECT_EQ(PublishedNumbers(), sequence ? Numbers(1, 5) : std::vector<int>{})
             << "a sequence keeps what it loaded; a picture still decoding is dropped";
-        decoder_->Release(held);
+        decoder_->gate.Release(held);
         work_.JoinAll();
         work_.RunPosted();
     }
