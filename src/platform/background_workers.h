@@ -1,4 +1,5 @@
-// The windows' IBackgroundWork: each piece of work runs on a thread of its own, which is handed at
+// The windows' IBackgroundWork: each piece of work runs on a thread of its own at the lowest
+// priority (it must not take the processor from the engine's threads), which is handed at
 // once to a ProbeThreadPark that joins it once it has ended, so the window thread never waits for
 // a worker (not when the window closes either: the park belongs to the main window). Tasks reach
 // the window thread through a WindowCalls queue of this object's own, which drops what has not
