@@ -82,7 +82,7 @@ MainWindow::MainWindow(const RelayOptions& options) {
 }
 
 MainWindow::~MainWindow() {
-    delete sourcesWindow_;  // its workers go to probePark_ (as the overlay window's do)
+    delete sourcesWindow_;  // its workers go to probePark_
     qApp->removeEventFilter(this);
     controller_->model().onChange = nullptr;
     controller_->ShowPreviewOn(false);
@@ -484,8 +484,8 @@ bool MainWindow::RunAudioMap() {
 }
 
 void MainWindow::RunOverlaySetup(int outputWidth, int outputHeight) {
-    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this,
-                   probePark_, nullptr, this);
+    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, probePark_,
+                   nullptr, this);
     dialog.exec();
 }
 
@@ -504,8 +504,7 @@ void MainWindow::ShowSourcesWindow() {
 
 void MainWindow::CloseNdiWindows() {
     delete sourcesWindow_;
-    // At exit only: each worker is at most one capture time-out from its end (a cancelled overlay
-    // worker, one picture's decoding or conversion).
+    // At exit only: each worker is one capture time-out (or one picture's decoding) from its end.
     probePark_.JoinAll();
 }
 

@@ -115,7 +115,8 @@ OverlayEditor::RunPtr OverlayEditor::Start(OverlayLoadJob job) {
     std::weak_ptr<OverlayEditor*> self = self_;
     run->SetWake([work, self] {
         work->Post([self] {
-            if (const std::shared_ptr<OverlayEditor*> editor = self.lock()) (*editor)->TakeReports();
+            if (const std::shared_ptr<OverlayEditor*> editor = self.lock())
+                (*editor)->TakeReports();
         });
     });
     work_.Run([run] { RunOverlayLoad(*run); });
@@ -199,8 +200,8 @@ void OverlayEditor::ReportNotLoaded(const OverlayLoadReport& report, const std::
                               kMaxOverlayPictureSide),
                        kLoadPictureCaption, MessageButtons::Ok);
     } else {
-        notifier_.Show("Cannot read a picture from\n\n" + path,
-                       kLoadPictureCaption, MessageButtons::Ok);
+        notifier_.Show("Cannot read a picture from\n\n" + path, kLoadPictureCaption,
+                       MessageButtons::Ok);
     }
 }
 

@@ -88,7 +88,8 @@ void LoadPicture(OverlayLoadRun& run) {
     if (job.detectSequence) {
         SplitSequenceName(node->bgra.path, report.name);
         node->imageNumber = report.name.firstNumber;
-        if (report.name.endsWithNumber) report.more = DetectSequence(run, report.name, report.lastName);
+        if (report.name.endsWithNumber)
+            report.more = DetectSequence(run, report.name, report.lastName);
     }
     report.kind = OverlayLoadReport::Kind::Loaded;
     report.node = std::move(node);

@@ -152,8 +152,8 @@ TEST_F(OverlayLoad, LargePicturesLoadWhileTheWindowServesAndTheOutputFlows) {
     for (int n = 1; n <= kSequenceLength; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "clip%03d.jpg", n);
-        ASSERT_TRUE(DetailedPicture(1920, 1080, n).save(QString::fromStdString(dir_.File(name)),
-                                                       "JPEG", 85));
+        ASSERT_TRUE(DetailedPicture(1920, 1080, n)
+                        .save(QString::fromStdString(dir_.File(name)), "JPEG", 85));
     }
 
     auto src = Source("Loads", "uyvy", {"--size", "1920x1080", "--rate", "60/1"});
@@ -161,11 +161,9 @@ TEST_F(OverlayLoad, LargePicturesLoadWhileTheWindowServesAndTheOutputFlows) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return record().outputWidth == 1920; }, 20000))
         << src->Output();
     const std::string log = dir_.File("delay.log");
-    test::Process sink(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--seconds", "280",
-                                     "--delay-log", log},
-                       env_);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sink.OutputHas("stats:"); }, 30000))
-        << sink.Output();
+    test::Process sink(
+        VELMOR_SINK, {"--source", "Korvo Velmor 1", "--seconds", "280", "--delay-log", log}, env_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sink.OutputHas("stats:"); }, 30000)) << sink.Output();
 
     // Other sessions share this machine's two processors and can take them for tens of
     // milliseconds at any moment. So each attempt watches the window and the output as long while

@@ -70,7 +70,9 @@ protected:
     T* Named(const QString& name) {
         return testing::FindNamed<T>(*dialog_, name);
     }
-    void Click(const char* caption) { QTest::mouseClick(Named<QAbstractButton>(caption), Qt::LeftButton); }
+    void Click(const char* caption) {
+        QTest::mouseClick(Named<QAbstractButton>(caption), Qt::LeftButton);
+    }
     bool Shows(const QString& text) {
         QLabel* label = Named<QLabel>(text);
         return label != nullptr && label->isVisible();
