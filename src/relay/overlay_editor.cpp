@@ -427,6 +427,7 @@ bool OverlayEditor::Play() {
     SetButton(OverlayButton::Stop, 0);
     SetButton(OverlayButton::Play, 2);
     statusShown_ = true;
+    pictureStatus_ = false;  // the status is the player's now
     if (s_.previewImage < 0 || s_.previewImage >= static_cast<int>(nodes.size()))
         s_.previewImage = 0;
     const OverlayNodePtr& shown = nodes[static_cast<size_t>(s_.previewImage)];
