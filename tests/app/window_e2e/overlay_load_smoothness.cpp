@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "dialogs/overlay_setup_dialog.h"
@@ -253,12 +254,17 @@ int main(int argc, char** argv) {
         xvfb = std::make_unique<velmor::test::Process>(
             velmor::kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0",
                                                     "1280x900x24", "-nolisten", "tcp"});
+        // The display number is the line of digits it prints once it listens (warnings may come
+        // first).
         std::string display;
         for (int i = 0; i < 200 && display.empty(); ++i) {
-            const std::string out = xvfb->Output();
-            const size_t end = out.find('\n');
-            if (end != std::string::npos) display = out.substr(0, end);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::istringstream lines(xvfb->Output());
+            for (std::string line; display.empty() && std::getline(lines, line);) {
+                if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos &&
+                    !lines.eof())
+                    display = line;
+            }
+            if (display.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         if (!display.empty()) {
             setenv("DISPLAY", (":" + display).c_str(), 1);
