@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The checks beyond ./test.sh that CI runs: the suite under AddressSanitizer+UBSan, the engine and
-# transport suites under ThreadSanitizer, and each fuzz target for a bounded time.
+# The checks beyond ./test.sh that CI runs: the suite under AddressSanitizer+UBSan, the engine,
+# transport and worker-thread suites under ThreadSanitizer, and each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,7 +14,7 @@ LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan
 
-echo "== ThreadSanitizer (engine and transport)"
+echo "== ThreadSanitizer (engine, transport and worker threads)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan

@@ -484,7 +484,8 @@ bool MainWindow::RunAudioMap() {
 }
 
 void MainWindow::RunOverlaySetup(int outputWidth, int outputHeight) {
-    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, this);
+    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, probePark_,
+                   nullptr, this);
     dialog.exec();
 }
 
@@ -503,7 +504,7 @@ void MainWindow::ShowSourcesWindow() {
 
 void MainWindow::CloseNdiWindows() {
     delete sourcesWindow_;
-    // At exit only: each worker is at most one capture time-out from its end.
+    // At exit only: each worker is one capture time-out (or one picture's decoding) from its end.
     probePark_.JoinAll();
 }
 
