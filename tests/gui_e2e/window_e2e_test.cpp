@@ -24,6 +24,7 @@
 #include "support/atspi_client.h"
 #include "support/ndi_names.h"
 #include "support/recording_fakes.h"
+#include "support/xvfb.h"
 #include "tools/process.h"
 
 namespace velmor {
@@ -36,7 +37,7 @@ using test::AtspiState;
 using test::Process;
 namespace fs = std::filesystem;
 
-const char* const kXvfb = "/usr/bin/Xvfb";
+using test::kXvfb;
 const char* const kXdotool = "/usr/bin/xdotool";
 const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
 const char* const kBusLauncher = "/usr/libexec/at-spi-bus-launcher";
@@ -150,12 +151,8 @@ protected:
         setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
 
         // The X server picks a free display itself and prints its number.
-        xvfb_ = std::make_unique<Process>(
-            kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x900x24",
-                                            "-nolisten", "tcp"});
-        const std::string display = FirstLine(*xvfb_, 20s);
-        ASSERT_FALSE(display.empty()) << "Xvfb did not start:\n" << xvfb_->Output();
-        display_ = ":" + display;
+        xvfb_ = test::StartXvfb(display_);
+        ASSERT_FALSE(display_.empty()) << "Xvfb did not start:\n" << xvfb_->Output();
 
         // The session bus (velmor's own messages, velmor-ctl) and, announced on it as
         // org.a11y.Bus, the accessibility bus, as a desktop session has them.

@@ -15,6 +15,7 @@
 
 #include "support/delay_log.h"
 #include "support/ndi_names.h"
+#include "support/xvfb.h"
 #include "tools/tools_fixture.h"
 
 namespace velmor {
@@ -25,17 +26,7 @@ using test::DelayLog;
 using test::Process;
 namespace fs = std::filesystem;
 
-const char* const kXvfb = "/usr/bin/Xvfb";
-
-std::string FirstLine(const Process& p, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        const std::string out = p.Output();
-        if (const size_t n = out.find('\n'); n != std::string::npos) return out.substr(0, n);
-        std::this_thread::sleep_for(50ms);
-    }
-    return {};
-}
+using test::kXvfb;
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -56,15 +47,13 @@ protected:
             fs::create_directories(dir_ / sub);
         fs::permissions(dir_ / "run", fs::perms::owner_all);
         setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
-        xvfb_ = std::make_unique<Process>(
-            kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x900x24",
-                                            "-nolisten", "tcp"});
-        const std::string display = FirstLine(*xvfb_, 20s);
+        std::string display;
+        xvfb_ = test::StartXvfb(display);
         ASSERT_FALSE(display.empty()) << "Xvfb did not start:\n" << xvfb_->Output();
         env_ = {"VELMOR_NDI_DIR=" + (dir_ / "ndi").string(),
                 "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string(),
-                "DISPLAY=:" + display, "QT_QPA_PLATFORM=xcb",
+                "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
                 // The monitor into a file: this test is about the display (the sound server has a
                 // test of its own).
                 "VELMOR_MONITOR_WAV=" + (dir_ / "monitor.wav").string()};

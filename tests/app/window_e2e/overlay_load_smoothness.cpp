@@ -24,6 +24,7 @@
 #include "dialogs/overlay_setup_dialog.h"
 #include "support/delay_log.h"
 #include "support/modal_helpers.h"
+#include "support/xvfb.h"
 #include "tools/tools_fixture.h"
 #include "window_e2e_fixture.h"
 
@@ -33,7 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const char* const kXvfb = "/usr/bin/Xvfb";
+using test::kXvfb;
 bool g_onXvfb = false;  // main() started the X server
 
 constexpr double kLimitMs = 100.0;
@@ -251,23 +252,10 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     std::unique_ptr<velmor::test::Process> xvfb;
     if (!GTEST_FLAG_GET(list_tests) && std::filesystem::exists(velmor::kXvfb)) {
-        xvfb = std::make_unique<velmor::test::Process>(
-            velmor::kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0",
-                                                    "1280x900x24", "-nolisten", "tcp"});
-        // The display number is the line of digits it prints once it listens (warnings may come
-        // first).
         std::string display;
-        for (int i = 0; i < 200 && display.empty(); ++i) {
-            std::istringstream lines(xvfb->Output());
-            for (std::string line; display.empty() && std::getline(lines, line);) {
-                if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos &&
-                    !lines.eof())
-                    display = line;
-            }
-            if (display.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        xvfb = velmor::test::StartXvfb(display);
         if (!display.empty()) {
-            setenv("DISPLAY", (":" + display).c_str(), 1);
+            setenv("DISPLAY", display.c_str(), 1);
             setenv("QT_QPA_PLATFORM", "xcb", 1);
             velmor::g_onXvfb = true;
         }
