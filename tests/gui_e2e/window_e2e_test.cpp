@@ -466,7 +466,8 @@ TEST_F(WindowFromOutside, WithoutASoundServerTheCopyStillStartsAndRelays) {
     ASSERT_TRUE(a11y.WaitFor(*app, "", "NDI Receiver", 1s)) << "the message closed by itself";
 
     // OK closes the message; the copy exits as usual (nothing waits for a sound server).
-    ASSERT_TRUE(a11y.DoAction(*a11y.Find(*message, kButton, "OK"), "Press"));
+    const auto ok = a11y.Find(*message, kButton, "OK");
+    ASSERT_TRUE(ok && a11y.DoAction(*ok, "Press")) << a11y.Describe(*message);
     const auto disconnect = a11y.WaitFor(*app, kButton, "Disconnect", 20s);
     ASSERT_TRUE(disconnect && a11y.DoAction(*disconnect, "Press"));
     ASSERT_TRUE(a11y.WaitFor(*app, "label", "No video", 20s)) << Log();
@@ -474,7 +475,8 @@ TEST_F(WindowFromOutside, WithoutASoundServerTheCopyStillStartsAndRelays) {
     ASSERT_TRUE(exitButton && a11y.DoAction(*exitButton, "Press"));
     const auto question = a11y.WaitFor(*app, "", "Quit NDI Velmor", 20s);
     ASSERT_TRUE(question) << Log();
-    ASSERT_TRUE(a11y.DoAction(*a11y.Find(*question, kButton, "OK"), "Press"));
+    const auto yes = a11y.Find(*question, kButton, "OK");
+    ASSERT_TRUE(yes && a11y.DoAction(*yes, "Press")) << a11y.Describe(*question);
     EXPECT_EQ(velmor_->Wait(30s), 0) << Log();
 }
 
