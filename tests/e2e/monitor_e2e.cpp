@@ -4,6 +4,9 @@
 // chain needs most of the machine's two processors.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +69,38 @@ std::string Describe(const char* name, const Span& s) {
     return text;
 }
 
+// Watches how late a thread of the same priority as the chain wakes: other sessions share this
+// machine's two processors and can take them for longer than any frame at any moment, whatever
+// the relay does, and then nothing the output shows can be judged.
+class Canary {
+public:
+    Canary() {
+        thread_ = std::thread([this] {
+            [[maybe_unused]] const int ignored = setpriority(PRIO_PROCESS, 0, kAhead);
+            while (!stop_) {
+                const auto asked = std::chrono::steady_clock::now() + 2ms;
+                std::this_thread::sleep_until(asked);
+                const double late = std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - asked)
+                                        .count();
+                if (late > worst_) worst_ = late;
+            }
+        });
+    }
+    ~Canary() {
+        stop_ = true;
+        thread_.join();
+    }
+    // The longest the thread waited beyond its wake-up since the last call, in ms.
+    double TakeWorst() { return worst_.exchange(0.0); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<double> worst_{0.0};
+    std::thread thread_;
+};
+constexpr double kBusyMs = 40;
+
 // Samples louder than half the tone's peak on the monitor: 0.25 at Full with the SMPTE reference
 // (the start-up choice of an output without a stored configuration) plays at 0.25 x 3284 = 821.
 size_t Loud(const std::vector<int16_t>& samples) {
@@ -120,28 +155,40 @@ protected:
 
 TEST_F(MonitorRelay, AudioAndVideoLeaveInStepWhileTheMonitorPlays) {
     std::this_thread::sleep_for(2s);  // the relay and the monitor settle
-    const size_t heardBefore = HeardSoFar();
-    const int64_t from = Now100ns();
-    std::this_thread::sleep_for(5s);
-    const int64_t to = Now100ns();
-    const Span s = Measure(Log(), from, to);
-    std::printf("%s\n", Describe("monitor playing", s).c_str());
-    if (s.videoFrames < 200 || s.video > 50 || s.videoLost > static_cast<long long>(15))
-        GTEST_SKIP() << "the machine cannot carry 1080p60 now: " << Describe("output", s);
+    Canary canary;
+    constexpr int kAttempts = 3;
+    bool judged = false;
+    for (int attempt = 1; attempt <= kAttempts && !judged; ++attempt) {
+        const size_t heardBefore = HeardSoFar();
+        canary.TakeWorst();
+        const int64_t from = Now100ns();
+        std::this_thread::sleep_for(5s);
+        const int64_t to = Now100ns();
+        const double busy = canary.TakeWorst();
+        const Span s = Measure(Log(), from, to);
+        std::printf("attempt %d (the machine held a thread for up to %.0f ms)\n  %s\n", attempt,
+                    busy, Describe("monitor playing", s).c_str());
+        // Video that could not keep up (frames late in the receiver's queue) says the same.
+        if (busy > kBusyMs || s.videoFrames < 200 || s.video > 50) continue;
+        judged = true;
 
-    EXPECT_LT(std::abs(s.audio - s.video), kFrameMs) << Describe("output", s) << Outputs();
-    EXPECT_LT(s.audio, 50.0) << Describe("output", s);
-    // ... and the monitor was heard meanwhile.
-    EXPECT_GT(Loud(Heard(heardBefore)), 48000u) << "the tone did not reach the sound server";
+        EXPECT_LT(std::abs(s.audio - s.video), kFrameMs) << Describe("output", s) << Outputs();
+        EXPECT_LT(s.audio, 50.0) << Describe("output", s);
+        // ... and the monitor was heard meanwhile.
+        EXPECT_GT(Loud(Heard(heardBefore)), 48000u) << "the tone did not reach the sound server";
+    }
+    if (!judged) GTEST_SKIP() << "the machine was too busy to judge 1080p60 in every attempt";
 }
 
 TEST_F(MonitorRelay, AStalledSoundServerCostsTheMonitorOnly) {
-    // Other sessions share this machine's processors: each attempt first watches the output
-    // undisturbed. When not even that is clean, the machine cannot carry 1080p60 now and nothing
-    // can be judged.
-    constexpr int kAttempts = 2;
+    // Each attempt watches the output undisturbed for 3 s, stops the server for 4 s and watches
+    // 4 s more. An attempt during which the machine held the canary too long, or whose
+    // undisturbed output was not clean, judges nothing.
+    Canary canary;
+    constexpr int kAttempts = 3;
     bool judged = false;
     for (int attempt = 1; attempt <= kAttempts && !judged; ++attempt) {
+        canary.TakeWorst();
         std::this_thread::sleep_for(3s);
         const int64_t stop = Now100ns();
         pulse_->Stop();
@@ -156,10 +203,13 @@ TEST_F(MonitorRelay, AStalledSoundServerCostsTheMonitorOnly) {
         const Span before = Measure(log, stop - Seconds(3), stop);
         const Span after = Measure(log, resumed + Seconds(1), end);
         const Span whole = Measure(log, stop - Seconds(3), end);
-        std::printf(
-            "attempt %d\n  %s\n  %s\n  %s\n", attempt, Describe("before the stall", before).c_str(),
-            Describe("from 1 s after it", after).c_str(), Describe("the whole run", whole).c_str());
-        if (before.videoGap > 100 || before.videoLost > 2 || before.video > 50) continue;
+        const double busy = canary.TakeWorst();
+        std::printf("attempt %d (the machine held a thread for up to %.0f ms)\n  %s\n  %s\n  %s\n",
+                    attempt, busy, Describe("before the stall", before).c_str(),
+                    Describe("from 1 s after it", after).c_str(),
+                    Describe("the whole run", whole).c_str());
+        if (busy > kBusyMs || before.videoGap > 100 || before.videoLost > 2 || before.video > 50)
+            continue;
         judged = true;
 
         EXPECT_LT(whole.videoGap, 100.0) << Describe("whole", whole) << Outputs();
@@ -180,7 +230,7 @@ TEST_F(MonitorRelay, AStalledSoundServerCostsTheMonitorOnly) {
         EXPECT_GT(Loud(tail), 48000u)
             << "the monitor did not play again after the stall" << Outputs();
     }
-    if (!judged) GTEST_SKIP() << "no clean output before the stall: the machine is too busy";
+    if (!judged) GTEST_SKIP() << "the machine was too busy to judge 1080p60 in every attempt";
 }
 
 }  // namespace

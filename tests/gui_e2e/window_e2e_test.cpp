@@ -154,7 +154,19 @@ protected:
         xvfb_ = std::make_unique<Process>(
             kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x900x24",
                                             "-nolisten", "tcp"});
-        const std::string display = FirstLine(*xvfb_, 20s);
+        // Another test's X server starting at the same moment can make this one print a
+        // complaint about the display it lost before the number it took.
+        std::string display;
+        WaitUntil(
+            [&] {
+                std::istringstream lines(xvfb_->Output());
+                for (std::string line; std::getline(lines, line) && display.empty();)
+                    if (!line.empty() &&
+                        line.find_first_not_of("0123456789") == std::string::npos && !lines.eof())
+                        display = line;
+                return !display.empty();
+            },
+            20s);
         ASSERT_FALSE(display.empty()) << "Xvfb did not start:\n" << xvfb_->Output();
         display_ = ":" + display;
 

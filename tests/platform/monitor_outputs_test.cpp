@@ -281,10 +281,9 @@ TEST_F(PulseMonitorServer, AStalledServerNeverHoldsTheTapAndPlaysAgainAtItsLaten
     EXPECT_LE(queue.Queued(), 4096 + kMonitorSlackBytes) << "back at the usual latency";
     EXPECT_EQ(events.Seen(), std::vector<MonitorEvent>{MonitorEvent::Playing});
     std::this_thread::sleep_for(200ms);
-    const auto heard = Heard(heardAtResume);
-    ASSERT_GT(heard.size(), 48000u);
-    EXPECT_GT(Loud(std::vector<int16_t>(heard.end() - 48000, heard.end())), 10000u)
-        << "the tone is not heard again";
+    // Of the 1.3 s played since, at least half a second of tone was heard (the sink first makes
+    // up the time it was stopped, with silence).
+    EXPECT_GT(Loud(Heard(heardAtResume)), 48000u) << "the tone is not heard again";
     device.Close(1000ms);
 }
 
