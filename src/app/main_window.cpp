@@ -466,6 +466,17 @@ MessageAnswer MainWindow::Show(const std::string& text, const std::string& capti
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
+void MainWindow::Tell(const std::string& text, const std::string& caption) {
+    Log("[" + caption + "] " + text);
+    // Not modal: the window's start-up and its relay go on while the message is open.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Ok,
+                                isVisible() ? this : nullptr);
+    box->setAccessibleName(Q(caption));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 bool MainWindow::RunGrabSettings() {
     GrabSettingsDialog dialog(controller_->record().grabSetup, this);
     return dialog.exec() == QDialog::Accepted;

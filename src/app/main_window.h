@@ -42,6 +42,7 @@ public:
     void Log(const std::string& line) override;
     MessageAnswer Show(const std::string& text, const std::string& caption,
                        MessageButtons buttons) override;
+    void Tell(const std::string& text, const std::string& caption) override;
     bool RunGrabSettings() override;
     void RunAbout() override;
     bool RunAudioMap() override;
