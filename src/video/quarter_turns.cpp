@@ -1,5 +1,5 @@
 // The quarter turns of UYVY and BGRA pictures into a work picture, in a reference version and
-// block-transposing SSE2 and AVX2 versions.
+// block-transposing SSE2 and AVX2 versions, whole or one band of source rows at a time.
 #include <algorithm>
 #include <cstring>
 
@@ -13,25 +13,62 @@ namespace {
 
 constexpr uint32_t kChroma = 0x00FF00FFu;  // U and V of a little-endian UYVY macropixel
 
-// The 4 x 4 blocks of columns [x0, x1) by rows [y0, y1) (both ranges multiples of 4), tile x tile
-// at a time so that both the source rows and the output rows stay in the cache; inside a tile the
-// columns go outermost so each output row is written front to back. (The AVX2 versions walk their
-// 8 x 8 blocks themselves: a helper outside their target could not take their blocks inline.)
-template <typename Block>
-void ForEachBlock4(int x0, int x1, int y0, int y1, int tile, const Block& block) {
-    for (int ty = y0; ty < y1; ty += tile) {
-        for (int tx = x0; tx < x1; tx += tile) {
-            const int yEnd = std::min(y1, ty + tile);
-            const int xEnd = std::min(x1, tx + tile);
-            for (int x = tx; x < xEnd; x += 4) {
-                for (int y = ty; y < yEnd; y += 4)
-                    block(x, y);
-            }
+// The vector versions go through the source in tiles of kTileUnits units (BGRA pixels, UYVY
+// macropixels: one 64-byte line of each source row) by kTileRows rows. A tile's output is
+// kTileUnits (BGRA) or twice as many (UYVY) runs of kTileRows (BGRA) or kTileRows / 2 (UYVY)
+// units, one on each of as many output rows.
+constexpr int kTileUnits = 16;
+constexpr int kTileRows = 256;
+constexpr int kTileBytes = 2 * kTileUnits * kTileRows / 2 * 4;  // the larger of the two layouts
+
+// A turned picture at least this large goes to memory past the caches: each tile is turned into
+// a buffer that stays in the first-level cache and its runs are then written with streaming
+// stores of whole cache lines. Reading the output lines before overwriting them, as ordinary
+// stores do, would add half again to the memory traffic, and the written picture would push the
+// source out of the last-level cache. Smaller pictures stay in the cache and are written in place.
+constexpr int64_t kStreamBytes = int64_t{12} << 20;
+
+// Where turned units go: the output picture itself, or a tile buffer holding output rows
+// [rowBase, ...) from unit position posBase on.
+struct Target {
+    uint8_t* base;
+    int64_t stride;
+    int rowBase = 0;
+    int posBase = 0;
+    uint8_t* At(int row, int pos) const {
+        return base + (row - rowBase) * stride + int64_t{pos - posBase} * 4;
+    }
+};
+
+// Copies n bytes of a tile's run to the output: whole aligned cache lines with streaming stores,
+// the partial lines at either end with ordinary ones (a neighbouring tile writes their rest).
+#if VELMOR_X86
+void StreamRunSse2(uint8_t* dst, const uint8_t* src, int64_t n) {
+    const int64_t head = std::min<int64_t>(n, -reinterpret_cast<uintptr_t>(dst) & 63);
+    std::memcpy(dst, src, static_cast<size_t>(head));
+    dst += head, src += head, n -= head;
+    for (; n >= 64; n -= 64, dst += 64, src += 64) {
+        for (int k = 0; k < 4; ++k) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16 * k),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * k)));
         }
     }
+    std::memcpy(dst, src, static_cast<size_t>(n));
 }
 
-#if VELMOR_X86
+VELMOR_AVX2 void StreamRunAvx2(uint8_t* dst, const uint8_t* src, int64_t n) {
+    const int64_t head = std::min<int64_t>(n, -reinterpret_cast<uintptr_t>(dst) & 63);
+    std::memcpy(dst, src, static_cast<size_t>(head));
+    dst += head, src += head, n -= head;
+    for (; n >= 64; n -= 64, dst += 64, src += 64) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 32));
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), a);
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + 32), b);
+    }
+    std::memcpy(dst, src, static_cast<size_t>(n));
+}
+
 // Rows i and i + 4 of an 8 x 8 block of 32-bit units, each 128-bit half four units wide.
 VELMOR_AVX2 inline __m256i LoadHalves(const uint8_t* upper, const uint8_t* lower) {
     return _mm256_inserti128_si256(
@@ -53,12 +90,21 @@ VELMOR_AVX2 inline void TransposeLanes(__m256i v[4]) {
 }
 #endif
 
-// The AVX2 quarter turns go through the source in bands of kTurnBand rows, each band in strips
-// kTurnStrip units (BGRA pixels, UYVY macropixels) wide, a strip in 8 x 8 blocks column by
-// column. Square tiles swept across the whole width instead touch every page of the output for
-// each row of tiles, far more pages than the TLB holds: about a third slower at 1080p.
-constexpr int kTurnStrip = 64;
-constexpr int kTurnBand = 512;
+// The parts of a region [u0, u1) x [v0, v1) (units across by rows or row pairs down) that the
+// blocks of each size cover: 8 x 8 blocks (AVX2) from the top-left corner, then 4 x 4 blocks
+// (SSE2 and AVX2) on the right of and below them, then single units.
+template <KernelLevel L>
+struct RegionSplit {
+    int u8, v8, u4, v4;
+    RegionSplit(int u0, int u1, int v0, int v1) {
+        const bool eights = L == KernelLevel::Avx2;
+        const bool fours = L != KernelLevel::Reference;
+        u8 = eights ? u0 + ((u1 - u0) & ~7) : u0;
+        v8 = eights ? v0 + ((v1 - v0) & ~7) : v0;
+        u4 = fours ? u0 + ((u1 - u0) & ~3) : u0;
+        v4 = fours ? v0 + ((v1 - v0) & ~3) : v0;
+    }
+};
 
 // The UYVY quarter turn with the direction fixed at compile time. Source macropixel column m of
 // row pair j (macropixel a above b) gives two output macropixels sharing the averaged chroma: R
@@ -68,33 +114,28 @@ constexpr int kTurnBand = 512;
 template <int kDirection>
 struct UYVYTurn {
     int cols, pairs;
-    int64_t sStride, oStride;
+    int64_t sStride;
     const uint8_t* src;
-    uint8_t* out;
 
-    uint8_t* RowR(int m) const {
-        return out + (kDirection == 1 ? 2 * (cols - 1 - m) : 2 * m + 1) * oStride;
-    }
-    uint8_t* RowL(int m) const {
-        return out + (kDirection == 1 ? 2 * (cols - 1 - m) + 1 : 2 * m) * oStride;
-    }
+    int RowR(int m) const { return kDirection == 1 ? 2 * (cols - 1 - m) : 2 * m + 1; }
+    int RowL(int m) const { return kDirection == 1 ? 2 * (cols - 1 - m) + 1 : 2 * m; }
     int Position(int j) const { return kDirection == 1 ? j : pairs - 1 - j; }
 
-    void One(int m, int j) const {
+    void One(int m, int j, const Target& t) const {
         const uint32_t A = Load32(src + (2 * j) * sStride + m * 4);
         const uint32_t B = Load32(src + (2 * j + 1) * sStride + m * 4);
         const uint32_t top = kDirection == 1 ? A : B;  // the pixel that comes first
         const uint32_t bottom = kDirection == 1 ? B : A;
         // U and V of both macropixels averaged at once, each in its own 16-bit field.
         const uint32_t uv = (((A & kChroma) + (B & kChroma)) >> 1) & kChroma;
-        Store32(RowR(m) + Position(j) * 4, uv | (top >> 24) << 8 | (bottom & 0xFF000000u));
-        Store32(RowL(m) + Position(j) * 4, uv | (top & 0xFF00u) | (bottom & 0xFF00u) << 16);
+        Store32(t.At(RowR(m), Position(j)), uv | (top >> 24) << 8 | (bottom & 0xFF000000u));
+        Store32(t.At(RowL(m), Position(j)), uv | (top & 0xFF00u) | (bottom & 0xFF00u) << 16);
     }
 
 #if VELMOR_X86
     // Four columns by four row pairs: the same arithmetic in 32-bit lanes, then a 4 x 4
     // transpose turns lanes of one source row pair into runs along one output row.
-    void Block(int m0, int j0) const {
+    void Block4(int m0, int j0, const Target& t) const {
         const __m128i chroma = _mm_set1_epi32(static_cast<int>(kChroma));
         const __m128i y1 = _mm_set1_epi32(static_cast<int>(0xFF000000u));
         const __m128i y0 = _mm_set1_epi32(0xFF00);
@@ -126,16 +167,15 @@ struct UYVYTurn {
                 vr = _mm_shuffle_epi32(vr, _MM_SHUFFLE(0, 1, 2, 3));
                 vl = _mm_shuffle_epi32(vl, _MM_SHUFFLE(0, 1, 2, 3));
             }
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(RowR(m0 + k) + first * 4), vr);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(RowL(m0 + k) + first * 4), vl);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(t.At(RowR(m0 + k), first)), vr);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(t.At(RowL(m0 + k), first)), vl);
         }
     }
-#endif
 
-#if VELMOR_X86
-    // Eight columns by eight row pairs: Block's arithmetic on row pairs p (low lanes) and p + 4
+    // Eight columns by eight row pairs: Block4's arithmetic on row pairs p (low lanes) and p + 4
     // (high lanes) at once, then in-lane transposes.
-    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int m0, int j0) const {
+    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int m0, int j0,
+                                                                  const Target& t) const {
         const __m256i chroma = _mm256_set1_epi32(static_cast<int>(kChroma));
         const __m256i y1 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
         const __m256i y0 = _mm256_set1_epi32(0xFF00);
@@ -168,58 +208,84 @@ struct UYVYTurn {
             TransposeLanes(r);
             TransposeLanes(l);
             for (int k = 0; k < 4; ++k) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(RowR(m + k) + first * 4), r[k]);
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(RowL(m + k) + first * 4), l[k]);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.At(RowR(m + k), first)), r[k]);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.At(RowL(m + k), first)), l[k]);
             }
         }
     }
 
-    VELMOR_AVX2 void RunAvx2(int cols8, int pairs8) const {
-        for (int tj = 0; tj < pairs8; tj += kTurnBand / 2) {
-            for (int tm = 0; tm < cols8; tm += kTurnStrip) {
-                const int jEnd = std::min(pairs8, tj + kTurnBand / 2);
-                const int mEnd = std::min(cols8, tm + kTurnStrip);
-                for (int m = tm; m < mEnd; m += 8) {
-                    for (int j = tj; j < jEnd; j += 8)
-                        Block8(m, j);
+    // Column by column, so that each output row is written front to back.
+    VELMOR_AVX2 void Blocks8(int m0, int m1, int j0, int j1, const Target& t) const {
+        for (int m = m0; m < m1; m += 8) {
+            for (int j = j0; j < j1; j += 8)
+                Block8(m, j, t);
+        }
+    }
+#endif
+
+    void Blocks4(int m0, int m1, int j0, int j1, const Target& t) const {
+#if VELMOR_X86
+        for (int m = m0; m < m1; m += 4) {
+            for (int j = j0; j < j1; j += 4)
+                Block4(m, j, t);
+        }
+#else
+        (void)m0, (void)m1, (void)j0, (void)j1, (void)t;
+#endif
+    }
+
+    // Macropixel columns [m0, m1) by row pairs [j0, j1).
+    template <KernelLevel L>
+    void Region(int m0, int m1, int j0, int j1, const Target& t) const {
+        const RegionSplit<L> s(m0, m1, j0, j1);
+#if VELMOR_X86
+        if constexpr (L == KernelLevel::Avx2) Blocks8(m0, s.u8, j0, s.v8, t);
+#endif
+        Blocks4(s.u8, s.u4, j0, s.v8, t);  // right of the 8 x 8 blocks
+        Blocks4(m0, s.u4, s.v8, s.v4, t);  // below them
+        for (int j = j0; j < j1; ++j) {
+            for (int m = j < s.v4 ? s.u4 : m0; m < m1; ++m)
+                One(m, j, t);
+        }
+    }
+
+    // Every macropixel column of row pairs [j0, j1).
+    template <KernelLevel L>
+    void Run(int j0, int j1, uint8_t* out, int64_t oStride, bool stream) const {
+        if (!stream) {
+            // Bands of 256 row pairs in strips of 64 columns, so that the output pages in use stay
+            // within the TLB.
+            const Target t{out, oStride};
+            for (int tj = j0; tj < j1; tj += 256) {
+                for (int tm = 0; tm < cols; tm += 64)
+                    Region<L>(tm, std::min(cols, tm + 64), tj, std::min(j1, tj + 256), t);
+            }
+            return;
+        }
+#if VELMOR_X86
+        alignas(64) uint8_t tile[kTileBytes];
+        constexpr int kTilePairs = kTileRows / 2;
+        for (int tj = j0; tj < j1; tj += kTilePairs) {
+            const int je = std::min(j1, tj + kTilePairs);
+            for (int tm = 0; tm < cols; tm += kTileUnits) {
+                const int me = std::min(cols, tm + kTileUnits);
+                const int rowBase = std::min(RowR(me - 1), RowL(kDirection == 1 ? me - 1 : tm));
+                const int posBase = std::min(Position(tj), Position(je - 1));
+                const Target t{tile, kTilePairs * 4, rowBase, posBase};
+                Region<L>(tm, me, tj, je, t);
+                const int64_t bytes = int64_t{je - tj} * 4;
+                for (int row = rowBase; row < rowBase + 2 * (me - tm); ++row) {
+                    uint8_t* dst = out + row * oStride + int64_t{posBase} * 4;
+                    if constexpr (L == KernelLevel::Avx2) {
+                        StreamRunAvx2(dst, t.At(row, posBase), bytes);
+                    } else {
+                        StreamRunSse2(dst, t.At(row, posBase), bytes);
+                    }
                 }
             }
         }
-    }
+        _mm_sfence();  // the streamed lines are in memory before the picture is handed on
 #endif
-
-    // Columns [m0, m1) by row pairs [j0, j1) in 4 x 4 blocks (both ranges multiples of 4).
-    void Blocks4(int m0, int m1, int j0, int j1) const {
-#if VELMOR_X86
-        ForEachBlock4(m0, m1, j0, j1, 16, [this](int m, int j) { Block(m, j); });
-#else
-        (void)m0, (void)m1, (void)j0, (void)j1;
-#endif
-    }
-
-    template <KernelLevel L>
-    void Run() const {
-        int blockCols = 0, blockPairs = 0;
-#if VELMOR_X86
-        if constexpr (L != KernelLevel::Reference) {
-            blockCols = cols & ~3;
-            blockPairs = pairs & ~3;
-            int cols8 = 0, pairs8 = 0;
-            if constexpr (L == KernelLevel::Avx2) {
-                cols8 = cols & ~7;
-                pairs8 = pairs & ~7;
-                RunAvx2(cols8, pairs8);
-            }
-            // What the 8 x 8 blocks left of the 4 x 4 grid: the right-hand strip, then the
-            // bottom.
-            Blocks4(cols8, blockCols, 0, pairs8);
-            Blocks4(0, blockCols, pairs8, blockPairs);
-        }
-#endif
-        for (int j = 0; j < pairs; ++j) {
-            for (int m = j < blockPairs ? blockCols : 0; m < cols; ++m)
-                One(m, j);
-        }
     }
 };
 
@@ -248,18 +314,35 @@ void FillOddEdges(uint8_t* out, int width, int height, int64_t stride) {
     }
 }
 
+bool Streamed(KernelLevel level, int width, int height, int bytesPerPixel) {
+    return level != KernelLevel::Reference &&
+           int64_t{width} * height * bytesPerPixel >= kStreamBytes;
+}
+
+template <int kDirection, KernelLevel L>
+void TurnUYVYBand(int width, int height, const uint8_t* src, int srcStride, uint8_t* out,
+                  int firstRow, int endRow) {
+    const int W = width, H = height;
+    if (W <= 0 || H <= 0 || !src || !out) return;
+    const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 2;
+    const int64_t oStride = int64_t{H} * 2;
+    // A row pair belongs to the band that holds its second row.
+    const int j0 = std::max(firstRow, 0) / 2;
+    const int j1 = std::min(endRow, H) / 2;
+    if (j0 < j1) {
+        UYVYTurn<kDirection>{W / 2, H / 2, sStride, src}.template Run<L>(j0, j1, out, oStride,
+                                                                          Streamed(L, W, H, 2));
+    }
+    if (endRow >= H) FillOddEdges(out, H, W, oStride);
+}
+
 template <int kDirection, KernelLevel L>
 bool TurnUYVY(int width, int height, const uint8_t* src, int srcStride, ImageBuffer& rotateImage) {
-    const int W = width, H = height;
-    if (W <= 0 || H <= 0 || !src || !rotateImage.Reshape(H, W, kPixelUYVY)) {
+    if (width <= 0 || height <= 0 || !src || !rotateImage.Reshape(height, width, kPixelUYVY)) {
         rotateImage.Clear();
         return false;
     }
-    const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 2;
-    const int64_t oStride = int64_t{H} * 2;
-    UYVYTurn<kDirection>{W / 2, H / 2, sStride, oStride, src, rotateImage.pixels()}
-        .template Run<L>();
-    FillOddEdges(rotateImage.pixels(), H, W, oStride);
+    TurnUYVYBand<kDirection, L>(width, height, src, srcStride, rotateImage.pixels(), 0, height);
     return true;
 }
 
@@ -270,18 +353,18 @@ struct RGBATurn {
     int W, H;
     const uint8_t* src;
     int64_t sStride;
-    uint8_t* out;
 
-    uint8_t* OutPixel(int sx, int sy) const {
-        const int64_t oStride = int64_t{H} * 4;
-        return kDirection == 1 ? out + sx * oStride + (H - 1 - sy) * 4
-                               : out + (W - 1 - sx) * oStride + sy * 4;
+    int Row(int sx) const { return kDirection == 1 ? sx : W - 1 - sx; }
+    int Position(int sy) const { return kDirection == 1 ? H - 1 - sy : sy; }
+    uint8_t* OutPixel(int sx, int sy, const Target& t) const {
+        return t.At(Row(sx), Position(sy));
     }
 
 #if VELMOR_X86
     // One 8 x 8 block: source rows sy..sy+7 become eight output runs of eight pixels. Clockwise
     // the rows are taken from the bottom up, so each run comes out right to left.
-    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int sx, int sy) const {
+    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int sx, int sy,
+                                                                  const Target& t) const {
         auto row = [&](int i) {
             return src + (kDirection == 1 ? sy + 7 - i : sy + i) * sStride + sx * 4;
         };
@@ -294,27 +377,20 @@ struct RGBATurn {
         TransposeLanes(right);
         const int first = kDirection == 1 ? sy + 7 : sy;  // the row that comes first in a run
         for (int k = 0; k < 4; ++k) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(OutPixel(sx + k, first)), left[k]);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(OutPixel(sx + 4 + k, first)), right[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(OutPixel(sx + k, first, t)), left[k]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(OutPixel(sx + 4 + k, first, t)),
+                                right[k]);
         }
     }
 
-    VELMOR_AVX2 void RunAvx2(int w8, int h8) const {
-        for (int ty = 0; ty < h8; ty += kTurnBand) {
-            for (int tx = 0; tx < w8; tx += kTurnStrip) {
-                const int yEnd = std::min(h8, ty + kTurnBand);
-                const int xEnd = std::min(w8, tx + kTurnStrip);
-                for (int sx = tx; sx < xEnd; sx += 8) {
-                    for (int sy = ty; sy < yEnd; sy += 8)
-                        Block8(sx, sy);
-                }
-            }
+    VELMOR_AVX2 void Blocks8(int x0, int x1, int y0, int y1, const Target& t) const {
+        for (int sx = x0; sx < x1; sx += 8) {
+            for (int sy = y0; sy < y1; sy += 8)
+                Block8(sx, sy, t);
         }
     }
-#endif
 
-#if VELMOR_X86
-    void Block4(int sx, int sy) const {
+    void Block4(int sx, int sy, const Target& t) const {
         const uint8_t* p = src + sy * sStride + sx * 4;
         __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
         __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sStride)));
@@ -330,57 +406,98 @@ struct RGBATurn {
             if (kDirection == 1) {
                 // Clockwise: source rows run right to left along the output row.
                 v = _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(OutPixel(sx + k, sy + 3)), v);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(OutPixel(sx + k, sy + 3, t)), v);
             } else {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(OutPixel(sx + k, sy)), v);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(OutPixel(sx + k, sy, t)), v);
             }
         }
     }
 #endif
 
-    // Source columns [x0, x1) by rows [y0, y1) in 4 x 4 blocks (both ranges multiples of 4).
-    void Blocks4(int x0, int x1, int y0, int y1) const {
+    void Blocks4(int x0, int x1, int y0, int y1, const Target& t) const {
 #if VELMOR_X86
-        ForEachBlock4(x0, x1, y0, y1, 32, [this](int sx, int sy) { Block4(sx, sy); });
+        for (int sx = x0; sx < x1; sx += 4) {
+            for (int sy = y0; sy < y1; sy += 4)
+                Block4(sx, sy, t);
+        }
 #else
-        (void)x0, (void)x1, (void)y0, (void)y1;
+        (void)x0, (void)x1, (void)y0, (void)y1, (void)t;
 #endif
     }
 
+    // Source columns [x0, x1) by rows [y0, y1).
     template <KernelLevel L>
-    void Run() const {
-        int blockW = 0, blockH = 0;  // the part done in 4 x 4 blocks
+    void Region(int x0, int x1, int y0, int y1, const Target& t) const {
+        const RegionSplit<L> s(x0, x1, y0, y1);
 #if VELMOR_X86
-        if constexpr (L != KernelLevel::Reference) {
-            blockW = W & ~3;
-            blockH = H & ~3;
-            int w8 = 0, h8 = 0;  // the part done in 8 x 8 blocks
-            if constexpr (L == KernelLevel::Avx2) {
-                w8 = W & ~7;
-                h8 = H & ~7;
-                RunAvx2(w8, h8);
-            }
-            Blocks4(w8, blockW, 0, h8);
-            Blocks4(0, blockW, h8, blockH);
-        }
+        if constexpr (L == KernelLevel::Avx2) Blocks8(x0, s.u8, y0, s.v8, t);
 #endif
-        // Whatever the blocks left: the right-hand columns and the bottom rows.
-        for (int sy = 0; sy < H; ++sy) {
-            for (int sx = sy < blockH ? blockW : 0; sx < W; ++sx)
-                Store32(OutPixel(sx, sy), Load32(src + sy * sStride + sx * 4));
+        Blocks4(s.u8, s.u4, y0, s.v8, t);
+        Blocks4(x0, s.u4, s.v8, s.v4, t);
+        for (int sy = y0; sy < y1; ++sy) {
+            for (int sx = sy < s.v4 ? s.u4 : x0; sx < x1; ++sx)
+                Store32(OutPixel(sx, sy, t), Load32(src + sy * sStride + sx * 4));
         }
+    }
+
+    // Every column of source rows [y0, y1).
+    template <KernelLevel L>
+    void Run(int y0, int y1, uint8_t* out, bool stream) const {
+        const int64_t oStride = int64_t{H} * 4;
+        if (!stream) {
+            const Target t{out, oStride};
+            for (int ty = y0; ty < y1; ty += 512) {
+                for (int tx = 0; tx < W; tx += 64)
+                    Region<L>(tx, std::min(W, tx + 64), ty, std::min(y1, ty + 512), t);
+            }
+            return;
+        }
+#if VELMOR_X86
+        alignas(64) uint8_t tile[kTileBytes];
+        for (int ty = y0; ty < y1; ty += kTileRows) {
+            const int ye = std::min(y1, ty + kTileRows);
+            for (int tx = 0; tx < W; tx += kTileUnits) {
+                const int xe = std::min(W, tx + kTileUnits);
+                const int rowBase = std::min(Row(tx), Row(xe - 1));
+                const int posBase = std::min(Position(ty), Position(ye - 1));
+                const Target t{tile, kTileRows * 4, rowBase, posBase};
+                Region<L>(tx, xe, ty, ye, t);
+                const int64_t bytes = int64_t{ye - ty} * 4;
+                for (int row = rowBase; row < rowBase + (xe - tx); ++row) {
+                    uint8_t* dst = out + row * oStride + int64_t{posBase} * 4;
+                    if constexpr (L == KernelLevel::Avx2) {
+                        StreamRunAvx2(dst, t.At(row, posBase), bytes);
+                    } else {
+                        StreamRunSse2(dst, t.At(row, posBase), bytes);
+                    }
+                }
+            }
+        }
+        _mm_sfence();
+#endif
     }
 };
 
 template <int kDirection, KernelLevel L>
-bool TurnRGBA(int width, int height, const uint8_t* src, int srcStride, ImageBuffer& rotateImage) {
+void TurnRGBABand(int width, int height, const uint8_t* src, int srcStride, uint8_t* out,
+                  int firstRow, int endRow) {
     const int W = width, H = height;
-    if (W <= 0 || H <= 0 || !src || !rotateImage.Reshape(H, W, kPixelBGRA)) {
+    if (W <= 0 || H <= 0 || !src || !out) return;
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, H);
+    if (firstRow >= endRow) return;
+    const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 4;
+    RGBATurn<kDirection>{W, H, src, sStride}.template Run<L>(firstRow, endRow, out,
+                                                             Streamed(L, W, H, 4));
+}
+
+template <int kDirection, KernelLevel L>
+bool TurnRGBA(int width, int height, const uint8_t* src, int srcStride, ImageBuffer& rotateImage) {
+    if (width <= 0 || height <= 0 || !src || !rotateImage.Reshape(height, width, kPixelBGRA)) {
         rotateImage.Clear();
         return false;
     }
-    const int64_t sStride = srcStride > 0 ? srcStride : int64_t{W} * 4;
-    RGBATurn<kDirection>{W, H, src, sStride, rotateImage.pixels()}.template Run<L>();
+    TurnRGBABand<kDirection, L>(width, height, src, srcStride, rotateImage.pixels(), 0, height);
     return true;
 }
 
@@ -390,6 +507,12 @@ QuarterTurnFn TurnAt(bool uyvy, int rotationMode) {
     return rotationMode == 1 ? TurnRGBA<1, L> : TurnRGBA<3, L>;
 }
 
+template <KernelLevel L>
+QuarterTurnBandFn TurnBandAt(bool uyvy, int rotationMode) {
+    if (uyvy) return rotationMode == 1 ? TurnUYVYBand<1, L> : TurnUYVYBand<2, L>;
+    return rotationMode == 1 ? TurnRGBABand<1, L> : TurnRGBABand<3, L>;
+}
+
 }  // namespace
 
 QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level) {
@@ -397,6 +520,13 @@ QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level) {
     return ByLevel(level, TurnAt<KernelLevel::Reference>(uyvy, rotationMode),
                    TurnAt<KernelLevel::Sse2>(uyvy, rotationMode),
                    TurnAt<KernelLevel::Avx2>(uyvy, rotationMode));
+}
+
+QuarterTurnBandFn QuarterTurnBandFor(bool uyvy, int rotationMode, KernelLevel level) {
+    if (rotationMode != 1 && rotationMode != 3) return nullptr;
+    return ByLevel(level, TurnBandAt<KernelLevel::Reference>(uyvy, rotationMode),
+                   TurnBandAt<KernelLevel::Sse2>(uyvy, rotationMode),
+                   TurnBandAt<KernelLevel::Avx2>(uyvy, rotationMode));
 }
 
 bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
