@@ -1,9 +1,9 @@
 // Which version of a kernel runs. Every kernel family has a plain reference version, and on x86-64
 // SSE2, AVX2 and AVX-512 versions where they pay off; a family's table maps each level to the
-// function for it (a level a family has no own version for takes the next lower one). The level is chosen from
-// the processor's features once, and a caller picks its function pointers when it is configured
-// (the video path when the output format is set up), never per pixel or per row. Tests run every
-// level this processor supports against the reference.
+// function for it (a level a family has no own version for takes the next lower one). The level is
+// chosen from the processor's features once, and a caller picks its function pointers when it is
+// configured (the video path when the output format is set up), never per pixel or per row. Tests
+// run every level this processor supports against the reference.
 #pragma once
 
 #include <cstdint>

@@ -372,11 +372,12 @@ VELMOR_AVX2 int FourByteLumasAvx2(const uint8_t* p, int w, uint8_t* lumas) {
         const __m256i n = _mm256_permute4x64_epi64(
             _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))),
             _MM_SHUFFLE(3, 1, 2, 0));
-        const __m256i l = _mm256_add_epi32(
-            _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), scale)), _mm256_set1_epi32(16));
+        const __m256i l =
+            _mm256_add_epi32(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), scale)),
+                             _mm256_set1_epi32(16));
         const __m256i words = _mm256_packs_epi32(l, zero);  // per half: four lumas, four zeros
-        const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words),
-                                               _mm256_extracti128_si256(words, 1));
+        const __m128i bytes =
+            _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
         // bytes: lumas 0..3, four zeros, lumas 4..7, four zeros.
         const uint32_t lo = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
         const uint32_t hi = static_cast<uint32_t>(_mm_extract_epi32(bytes, 2));
@@ -391,12 +392,15 @@ VELMOR_AVX2 int FourByteLumasAvx2(const uint8_t* p, int w, uint8_t* lumas) {
 // greens are gathered from and put back into every third byte with byte shuffles; rows without
 // a hit are skipped.
 VELMOR_AVX2 void RaiseStripAvx2(uint8_t* strip, size_t rowBytes, const WaveCounts& counts) {
-    const __m128i take0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i take0 =
+        _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i take1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
-    const __m128i take2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+    const __m128i take2 =
+        _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
     const __m128i put0 = _mm_setr_epi8(-1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1);
     const __m128i put1 = _mm_setr_epi8(5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10);
-    const __m128i put2 = _mm_setr_epi8(-1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1);
+    const __m128i put2 =
+        _mm_setr_epi8(-1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1);
     const __m128i none = _mm_set1_epi8(-1);
     const __m128i green0 = _mm_cmpgt_epi8(put0, none), green1 = _mm_cmpgt_epi8(put1, none),
                   green2 = _mm_cmpgt_epi8(put2, none);
@@ -416,9 +420,9 @@ VELMOR_AVX2 void RaiseStripAvx2(uint8_t* strip, size_t rowBytes, const WaveCount
         const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-        __m128i g = _mm_or_si128(
-            _mm_or_si128(_mm_shuffle_epi8(v0, take0), _mm_shuffle_epi8(v1, take1)),
-            _mm_shuffle_epi8(v2, take2));
+        __m128i g =
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, take0), _mm_shuffle_epi8(v1, take1)),
+                         _mm_shuffle_epi8(v2, take2));
         // Minus the number of raises left (each comparison gives -1 where true).
         const __m128i left = _mm_add_epi8(_mm_add_epi8(under(g, 190), under(g, 127)),
                                           _mm_add_epi8(under(g, 64), under(g, 1)));

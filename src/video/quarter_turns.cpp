@@ -2,6 +2,7 @@
 // block-transposing SSE2 and AVX2 versions, whole or one band of source rows at a time.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "video/frame_transforms.h"
 #include "video/pixel_words.h"
@@ -13,22 +14,26 @@ namespace {
 
 constexpr uint32_t kChroma = 0x00FF00FFu;  // U and V of a little-endian UYVY macropixel
 
-// The vector versions go through the source in tiles of kTileUnits units (BGRA pixels, UYVY
-// macropixels: one 64-byte line of each source row) by kTileRows rows. A tile's output is
-// kTileUnits (BGRA) or twice as many (UYVY) runs of kTileRows (BGRA) or kTileRows / 2 (UYVY)
-// units, one on each of as many output rows.
-constexpr int kTileUnits = 16;
-constexpr int kTileRows = 256;
-constexpr int kTileBytes = 2 * kTileUnits * kTileRows / 2 * 4;  // the larger of the two layouts
-
-// A turned picture at least this large goes to memory past the caches: each tile is turned into
-// a buffer that stays in the first-level cache and its runs are then written with streaming
-// stores of whole cache lines. Reading the output lines before overwriting them, as ordinary
-// stores do, would add half again to the memory traffic, and the written picture would push the
-// source out of the last-level cache. Smaller pictures stay in the cache and are written in place.
+// A turned picture at least this large goes to memory past the caches. The AVX2 versions then go
+// through the source in bands of 16 rows (BGRA) or 16 row pairs (UYVY) across the whole width,
+// the order in which the processor reads memory fastest (as fast as reading it front to back;
+// narrow tiles that go down the picture read it at a third of that speed), and each band gives
+// every output row a run of 16 units, 64 bytes, which is written as a whole cache line with a
+// streaming store. Ordinary stores would first read every output line from memory (half again
+// the traffic) and push the source out of the last-level cache; spread over the whole output,
+// they also stall on the cache (8 times slower than the strips below at 1080p).
 constexpr int64_t kStreamBytes = int64_t{12} << 20;
+constexpr int kBandUnits = 16;
 
-// Where turned units go: the output picture itself, or a tile buffer holding output rows
+// Smaller pictures stay in the cache: the vector versions write them in place from 8 x 8 or
+// 4 x 4 blocks, going through the source in bands of kStripRows rows, each band in strips
+// kStripUnits units wide, a strip's blocks column by column. Square tiles swept across the whole
+// width instead touch every page of the output for each row of tiles, far more pages than the TLB
+// holds: about a third slower at 1080p.
+constexpr int kStripUnits = 64;
+constexpr int kStripRows = 512;
+
+// Where turned units go: the output picture itself, or a small buffer holding output rows
 // [rowBase, ...) from unit position posBase on.
 struct Target {
     uint8_t* base;
@@ -40,35 +45,16 @@ struct Target {
     }
 };
 
-// Copies n bytes of a tile's run to the output: whole aligned cache lines with streaming stores,
-// the partial lines at either end with ordinary ones (a neighbouring tile writes their rest).
+// The 64 bytes a row that RunStreamer keeps between bands: this thread's (the video thread's),
+// grown to the largest turned picture and kept, so that no frame allocates.
+uint8_t* CarriedRuns(int rows) {
+    thread_local std::vector<uint8_t> carried;
+    const size_t bytes = static_cast<size_t>(rows) * 64;
+    if (carried.size() < bytes) carried.resize(bytes);
+    return carried.data();
+}
+
 #if VELMOR_X86
-void StreamRunSse2(uint8_t* dst, const uint8_t* src, int64_t n) {
-    const int64_t head = std::min<int64_t>(n, -reinterpret_cast<uintptr_t>(dst) & 63);
-    std::memcpy(dst, src, static_cast<size_t>(head));
-    dst += head, src += head, n -= head;
-    for (; n >= 64; n -= 64, dst += 64, src += 64) {
-        for (int k = 0; k < 4; ++k) {
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16 * k),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * k)));
-        }
-    }
-    std::memcpy(dst, src, static_cast<size_t>(n));
-}
-
-VELMOR_AVX2 void StreamRunAvx2(uint8_t* dst, const uint8_t* src, int64_t n) {
-    const int64_t head = std::min<int64_t>(n, -reinterpret_cast<uintptr_t>(dst) & 63);
-    std::memcpy(dst, src, static_cast<size_t>(head));
-    dst += head, src += head, n -= head;
-    for (; n >= 64; n -= 64, dst += 64, src += 64) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 32));
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), a);
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + 32), b);
-    }
-    std::memcpy(dst, src, static_cast<size_t>(n));
-}
-
 // Rows i and i + 4 of an 8 x 8 block of 32-bit units, each 128-bit half four units wide.
 VELMOR_AVX2 inline __m256i LoadHalves(const uint8_t* upper, const uint8_t* lower) {
     return _mm256_inserti128_si256(
@@ -88,23 +74,62 @@ VELMOR_AVX2 inline void TransposeLanes(__m256i v[4]) {
     v[2] = _mm256_unpacklo_epi64(t1, t3);
     v[3] = _mm256_unpackhi_epi64(t1, t3);
 }
-#endif
 
-// The parts of a region [u0, u1) x [v0, v1) (units across by rows or row pairs down) that the
-// blocks of each size cover: 8 x 8 blocks (AVX2) from the top-left corner, then 4 x 4 blocks
-// (SSE2 and AVX2) on the right of and below them, then single units.
-template <KernelLevel L>
-struct RegionSplit {
-    int u8, v8, u4, v4;
-    RegionSplit(int u0, int u1, int v0, int v1) {
-        const bool eights = L == KernelLevel::Avx2;
-        const bool fours = L != KernelLevel::Reference;
-        u8 = eights ? u0 + ((u1 - u0) & ~7) : u0;
-        v8 = eights ? v0 + ((v1 - v0) & ~7) : v0;
-        u4 = fours ? u0 + ((u1 - u0) & ~3) : u0;
-        v4 = fours ? v0 + ((v1 - v0) & ~3) : v0;
+// Writes the 64-byte runs that consecutive bands give each output row (in order along the row)
+// as whole cache lines with streaming stores. A row whose runs start 16, 32 or 48 bytes into a
+// line keeps each run (`carried`, 64 bytes a row) until the next one completes the line it
+// began; its first and last partial lines are stored plainly (their other bytes belong to other
+// rows or other calls). Rows whose runs start elsewhere in a line are stored plainly.
+struct RunStreamer {
+    uint8_t* carried;  // 64 bytes for each output row
+    bool first;        // the band is the first of this call
+
+    VELMOR_AVX2 void Put(const uint8_t* run, uint8_t* dst, int row) const {
+        const __m256i c0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(run));
+        const __m256i c1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(run + 32));
+        const int phase = static_cast<int>(reinterpret_cast<uintptr_t>(dst) & 63);
+        if (phase == 0) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), c0);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + 32), c1);
+            return;
+        }
+        if (phase % 16 != 0) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), c0);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32), c1);
+            return;
+        }
+        uint8_t* keep = carried + int64_t{row} * 64;
+        if (first) {
+            std::memcpy(dst, run, static_cast<size_t>(64 - phase));
+        } else {
+            // The line from dst - phase: the kept run's last `phase` bytes, then this run's first.
+            const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep));
+            const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + 32));
+            __m256i l0 = _mm256_permute2x128_si256(p1, c0, 0x21);  // phase 16
+            __m256i l1 = _mm256_permute2x128_si256(c0, c1, 0x21);
+            if (phase == 32) {
+                l0 = p1;
+                l1 = c0;
+            } else if (phase == 48) {
+                l1 = l0;
+                l0 = _mm256_permute2x128_si256(p0, p1, 0x21);
+            }
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst - phase), l0);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst - phase + 32), l1);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(keep), c0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(keep + 32), c1);
+    }
+
+    // After the last band: the kept run's bytes past its last whole line.
+    void Finish(uint8_t* dst, int row) const {
+        const int phase = static_cast<int>(reinterpret_cast<uintptr_t>(dst) & 63);
+        if (phase == 0 || phase % 16 != 0) return;
+        std::memcpy(dst + 64 - phase, carried + int64_t{row} * 64 + 64 - phase,
+                    static_cast<size_t>(phase));
     }
 };
+#endif
 
 // The UYVY quarter turn with the direction fixed at compile time. Source macropixel column m of
 // row pair j (macropixel a above b) gives two output macropixels sharing the averaged chroma: R
@@ -214,14 +239,49 @@ struct UYVYTurn {
         }
     }
 
-    // Column by column, so that each output row is written front to back.
+    // Columns [m0, m1) by row pairs [j0, j1) in 8 x 8 blocks, column by column, so that each
+    // output row is written front to back.
     VELMOR_AVX2 void Blocks8(int m0, int m1, int j0, int j1, const Target& t) const {
         for (int m = m0; m < m1; m += 8) {
             for (int j = j0; j < j1; j += 8)
                 Block8(m, j, t);
         }
     }
+
+    // `bands` bands of kBandUnits row pairs from j0 on, across columns [0, cols8): two 8 x 8
+    // blocks give a 64-byte run on each of 16 output rows. The bands go in the order of their
+    // place along the output rows, so that each row's runs follow each other.
+    VELMOR_AVX2 void StreamBands(int cols8, int j0, int bands, uint8_t* out,
+                                 int64_t oStride) const {
+        alignas(64) uint8_t tile[16 * 64];
+        uint8_t* carried = CarriedRuns(2 * cols8);
+        int posBase = 0;
+        for (int b = 0; b < bands; ++b) {
+            const int jb = j0 + kBandUnits * (kDirection == 1 ? b : bands - 1 - b);
+            posBase = std::min(Position(jb), Position(jb + kBandUnits - 1));
+            const RunStreamer put{carried, b == 0};
+            for (int m = 0; m < cols8; m += 8) {
+                const int rowBase = kDirection == 1 ? 2 * (cols - 8 - m) : 2 * m;
+                const Target t{tile, 64, rowBase, posBase};
+                Block8(m, jb, t);
+                Block8(m, jb + 8, t);
+                uint8_t* dst = out + rowBase * oStride + int64_t{posBase} * 4;
+                for (int k = 0; k < 16; ++k)
+                    put.Put(tile + 64 * k, dst + k * oStride, rowBase + k - RowBase8(cols8));
+            }
+        }
+        if (bands == 0) return;
+        const RunStreamer put{carried, false};
+        for (int row = RowBase8(cols8); row < RowBase8(cols8) + 2 * cols8; ++row)
+            put.Finish(out + row * oStride + int64_t{posBase} * 4, row - RowBase8(cols8));
+        _mm_sfence();  // the streamed lines are in memory before the picture is handed on
+    }
 #endif
+
+    // The first output row of the columns [0, cols8).
+    int RowBase8(int cols8) const {
+        return kDirection == 1 ? 2 * (cols - cols8) : 0;
+    }
 
     void Blocks4(int m0, int m1, int j0, int j1, const Target& t) const {
 #if VELMOR_X86
@@ -234,17 +294,23 @@ struct UYVYTurn {
 #endif
     }
 
-    // Macropixel columns [m0, m1) by row pairs [j0, j1).
+    // Macropixel columns [m0, m1) by row pairs [j0, j1), written in place: 8 x 8 blocks (AVX2)
+    // from the top-left corner, then 4 x 4 blocks (SSE2, AVX2) right of and below them, then
+    // single macropixels.
     template <KernelLevel L>
     void Region(int m0, int m1, int j0, int j1, const Target& t) const {
-        const RegionSplit<L> s(m0, m1, j0, j1);
+        const bool eights = L == KernelLevel::Avx2, fours = L != KernelLevel::Reference;
+        const int m8 = eights ? m0 + ((m1 - m0) & ~7) : m0;
+        const int j8 = eights ? j0 + ((j1 - j0) & ~7) : j0;
+        const int m4 = fours ? m0 + ((m1 - m0) & ~3) : m0;
+        const int j4 = fours ? j0 + ((j1 - j0) & ~3) : j0;
 #if VELMOR_X86
-        if constexpr (L == KernelLevel::Avx2) Blocks8(m0, s.u8, j0, s.v8, t);
+        if constexpr (L == KernelLevel::Avx2) Blocks8(m0, m8, j0, j8, t);
 #endif
-        Blocks4(s.u8, s.u4, j0, s.v8, t);  // right of the 8 x 8 blocks
-        Blocks4(m0, s.u4, s.v8, s.v4, t);  // below them
+        Blocks4(m8, m4, j0, j8, t);
+        Blocks4(m0, m4, j8, j4, t);
         for (int j = j0; j < j1; ++j) {
-            for (int m = j < s.v4 ? s.u4 : m0; m < m1; ++m)
+            for (int m = j < j4 ? m4 : m0; m < m1; ++m)
                 One(m, j, t);
         }
     }
@@ -252,40 +318,27 @@ struct UYVYTurn {
     // Every macropixel column of row pairs [j0, j1).
     template <KernelLevel L>
     void Run(int j0, int j1, uint8_t* out, int64_t oStride, bool stream) const {
-        if (!stream) {
-            // Bands of 256 row pairs in strips of 64 columns, so that the output pages in use stay
-            // within the TLB.
-            const Target t{out, oStride};
-            for (int tj = j0; tj < j1; tj += 256) {
-                for (int tm = 0; tm < cols; tm += 64)
-                    Region<L>(tm, std::min(cols, tm + 64), tj, std::min(j1, tj + 256), t);
-            }
-            return;
-        }
+        const Target t{out, oStride};
 #if VELMOR_X86
-        alignas(64) uint8_t tile[kTileBytes];
-        constexpr int kTilePairs = kTileRows / 2;
-        for (int tj = j0; tj < j1; tj += kTilePairs) {
-            const int je = std::min(j1, tj + kTilePairs);
-            for (int tm = 0; tm < cols; tm += kTileUnits) {
-                const int me = std::min(cols, tm + kTileUnits);
-                const int rowBase = std::min(RowR(me - 1), RowL(kDirection == 1 ? me - 1 : tm));
-                const int posBase = std::min(Position(tj), Position(je - 1));
-                const Target t{tile, kTilePairs * 4, rowBase, posBase};
-                Region<L>(tm, me, tj, je, t);
-                const int64_t bytes = int64_t{je - tj} * 4;
-                for (int row = rowBase; row < rowBase + 2 * (me - tm); ++row) {
-                    uint8_t* dst = out + row * oStride + int64_t{posBase} * 4;
-                    if constexpr (L == KernelLevel::Avx2) {
-                        StreamRunAvx2(dst, t.At(row, posBase), bytes);
-                    } else {
-                        StreamRunSse2(dst, t.At(row, posBase), bytes);
-                    }
-                }
+        if constexpr (L == KernelLevel::Avx2) {
+            if (stream) {
+                const int cols8 = cols & ~7;
+                const int bands = (j1 - j0) / kBandUnits;
+                const int jEnd = j0 + bands * kBandUnits;
+                StreamBands(cols8, j0, bands, out, oStride);
+                Region<L>(cols8, cols, j0, jEnd, t);  // what the bands leave: the right-hand
+                Region<L>(0, cols, jEnd, j1, t);      // columns and the last row pairs
+                return;
             }
         }
-        _mm_sfence();  // the streamed lines are in memory before the picture is handed on
 #endif
+        (void)stream;
+        for (int tj = j0; tj < j1; tj += kStripRows / 2) {
+            for (int tm = 0; tm < cols; tm += kStripUnits) {
+                Region<L>(tm, std::min(cols, tm + kStripUnits), tj,
+                          std::min(j1, tj + kStripRows / 2), t);
+            }
+        }
     }
 };
 
@@ -331,7 +384,7 @@ void TurnUYVYBand(int width, int height, const uint8_t* src, int srcStride, uint
     const int j1 = std::min(endRow, H) / 2;
     if (j0 < j1) {
         UYVYTurn<kDirection>{W / 2, H / 2, sStride, src}.template Run<L>(j0, j1, out, oStride,
-                                                                          Streamed(L, W, H, 2));
+                                                                         Streamed(L, W, H, 2));
     }
     if (endRow >= H) FillOddEdges(out, H, W, oStride);
 }
@@ -356,9 +409,7 @@ struct RGBATurn {
 
     int Row(int sx) const { return kDirection == 1 ? sx : W - 1 - sx; }
     int Position(int sy) const { return kDirection == 1 ? H - 1 - sy : sy; }
-    uint8_t* OutPixel(int sx, int sy, const Target& t) const {
-        return t.At(Row(sx), Position(sy));
-    }
+    uint8_t* OutPixel(int sx, int sy, const Target& t) const { return t.At(Row(sx), Position(sy)); }
 
 #if VELMOR_X86
     // One 8 x 8 block: source rows sy..sy+7 become eight output runs of eight pixels. Clockwise
@@ -388,6 +439,36 @@ struct RGBATurn {
             for (int sy = y0; sy < y1; sy += 8)
                 Block8(sx, sy, t);
         }
+    }
+
+    // `bands` bands of kBandUnits rows from y0 on, across columns [0, w8): two 8 x 8 blocks give
+    // a 64-byte run on each of 8 output rows. The bands go in the order of their place along the
+    // output rows.
+    VELMOR_AVX2 void StreamBands(int w8, int y0, int bands, uint8_t* out) const {
+        const int64_t oStride = int64_t{H} * 4;
+        const int rowBase8 = kDirection == 1 ? 0 : W - w8;  // the first output row of [0, w8)
+        alignas(64) uint8_t tile[8 * 64];
+        uint8_t* carried = CarriedRuns(w8);
+        int posBase = 0;
+        for (int b = 0; b < bands; ++b) {
+            const int yb = y0 + kBandUnits * (kDirection == 1 ? bands - 1 - b : b);
+            posBase = std::min(Position(yb), Position(yb + kBandUnits - 1));
+            const RunStreamer put{carried, b == 0};
+            for (int sx = 0; sx < w8; sx += 8) {
+                const int rowBase = kDirection == 1 ? sx : W - 8 - sx;
+                const Target t{tile, 64, rowBase, posBase};
+                Block8(sx, yb, t);
+                Block8(sx, yb + 8, t);
+                uint8_t* dst = out + rowBase * oStride + int64_t{posBase} * 4;
+                for (int k = 0; k < 8; ++k)
+                    put.Put(tile + 64 * k, dst + k * oStride, rowBase + k - rowBase8);
+            }
+        }
+        if (bands == 0) return;
+        const RunStreamer put{carried, false};
+        for (int row = rowBase8; row < rowBase8 + w8; ++row)
+            put.Finish(out + row * oStride + int64_t{posBase} * 4, row - rowBase8);
+        _mm_sfence();
     }
 
     void Block4(int sx, int sy, const Target& t) const {
@@ -425,17 +506,21 @@ struct RGBATurn {
 #endif
     }
 
-    // Source columns [x0, x1) by rows [y0, y1).
+    // Source columns [x0, x1) by rows [y0, y1), written in place as Region of UYVYTurn.
     template <KernelLevel L>
     void Region(int x0, int x1, int y0, int y1, const Target& t) const {
-        const RegionSplit<L> s(x0, x1, y0, y1);
+        const bool eights = L == KernelLevel::Avx2, fours = L != KernelLevel::Reference;
+        const int x8 = eights ? x0 + ((x1 - x0) & ~7) : x0;
+        const int y8 = eights ? y0 + ((y1 - y0) & ~7) : y0;
+        const int x4 = fours ? x0 + ((x1 - x0) & ~3) : x0;
+        const int y4 = fours ? y0 + ((y1 - y0) & ~3) : y0;
 #if VELMOR_X86
-        if constexpr (L == KernelLevel::Avx2) Blocks8(x0, s.u8, y0, s.v8, t);
+        if constexpr (L == KernelLevel::Avx2) Blocks8(x0, x8, y0, y8, t);
 #endif
-        Blocks4(s.u8, s.u4, y0, s.v8, t);
-        Blocks4(x0, s.u4, s.v8, s.v4, t);
+        Blocks4(x8, x4, y0, y8, t);
+        Blocks4(x0, x4, y8, y4, t);
         for (int sy = y0; sy < y1; ++sy) {
-            for (int sx = sy < s.v4 ? s.u4 : x0; sx < x1; ++sx)
+            for (int sx = sy < y4 ? x4 : x0; sx < x1; ++sx)
                 Store32(OutPixel(sx, sy, t), Load32(src + sy * sStride + sx * 4));
         }
     }
@@ -443,38 +528,26 @@ struct RGBATurn {
     // Every column of source rows [y0, y1).
     template <KernelLevel L>
     void Run(int y0, int y1, uint8_t* out, bool stream) const {
-        const int64_t oStride = int64_t{H} * 4;
-        if (!stream) {
-            const Target t{out, oStride};
-            for (int ty = y0; ty < y1; ty += 512) {
-                for (int tx = 0; tx < W; tx += 64)
-                    Region<L>(tx, std::min(W, tx + 64), ty, std::min(y1, ty + 512), t);
-            }
-            return;
-        }
+        const Target t{out, int64_t{H} * 4};
 #if VELMOR_X86
-        alignas(64) uint8_t tile[kTileBytes];
-        for (int ty = y0; ty < y1; ty += kTileRows) {
-            const int ye = std::min(y1, ty + kTileRows);
-            for (int tx = 0; tx < W; tx += kTileUnits) {
-                const int xe = std::min(W, tx + kTileUnits);
-                const int rowBase = std::min(Row(tx), Row(xe - 1));
-                const int posBase = std::min(Position(ty), Position(ye - 1));
-                const Target t{tile, kTileRows * 4, rowBase, posBase};
-                Region<L>(tx, xe, ty, ye, t);
-                const int64_t bytes = int64_t{ye - ty} * 4;
-                for (int row = rowBase; row < rowBase + (xe - tx); ++row) {
-                    uint8_t* dst = out + row * oStride + int64_t{posBase} * 4;
-                    if constexpr (L == KernelLevel::Avx2) {
-                        StreamRunAvx2(dst, t.At(row, posBase), bytes);
-                    } else {
-                        StreamRunSse2(dst, t.At(row, posBase), bytes);
-                    }
-                }
+        if constexpr (L == KernelLevel::Avx2) {
+            if (stream) {
+                const int w8 = W & ~7;
+                const int bands = (y1 - y0) / kBandUnits;
+                const int yEnd = y0 + bands * kBandUnits;
+                StreamBands(w8, y0, bands, out);
+                Region<L>(w8, W, y0, yEnd, t);
+                Region<L>(0, W, yEnd, y1, t);
+                return;
             }
         }
-        _mm_sfence();
 #endif
+        (void)stream;
+        for (int ty = y0; ty < y1; ty += kStripRows) {
+            for (int tx = 0; tx < W; tx += kStripUnits) {
+                Region<L>(tx, std::min(W, tx + kStripUnits), ty, std::min(y1, ty + kStripRows), t);
+            }
+        }
     }
 };
 
