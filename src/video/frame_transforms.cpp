@@ -214,8 +214,9 @@ int DeinterlaceBand(int mode, int width, int height, int stride, uint8_t* data, 
 
 int Deinterlace(int mode, int width, int height, int stride, uint8_t* data,
                 const DeinterlaceRows& rows) {
-    if (mode != 1)
+    if (mode != 1) {
         return DeinterlaceBand(mode, width, height, stride, data, 0, height, nullptr, rows);
+    }
     if (width <= 0 || height <= 0 || stride <= 0 || !data) return 0;
     alignas(64) uint8_t carry[kBlock];
     for (int x0 = 0; x0 < stride; x0 += kBlock) {

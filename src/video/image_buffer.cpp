@@ -33,7 +33,7 @@ size_t AlignmentFor(size_t bytes) {
 }  // namespace
 
 void ImageBuffer::FreePixels::operator()(uint8_t* p) const {
-    ::operator delete[](p, std::align_val_t{kLineAlign});
+    ::operator delete[](p, std::align_val_t{alignment});
 }
 
 bool ImageBuffer::Allocate(int64_t bytes) {
@@ -44,8 +44,8 @@ bool ImageBuffer::Allocate(int64_t bytes) {
     if (bytes > kMaxPictureBytes) return false;
     const size_t align = AlignmentFor(static_cast<size_t>(bytes));
     const size_t size = (static_cast<size_t>(bytes) + align - 1) / align * align;
-    pixels_.reset(
-        static_cast<uint8_t*>(::operator new[](size, std::align_val_t{align}, std::nothrow)));
+    pixels_ = {static_cast<uint8_t*>(::operator new[](size, std::align_val_t{align}, std::nothrow)),
+               FreePixels{align}};
     if (!pixels_) return false;
     if (align == kHugePage) madvise(pixels_.get(), size, MADV_HUGEPAGE);  // a hint; may be refused
     allocated_ = bytes;

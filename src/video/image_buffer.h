@@ -107,6 +107,7 @@ private:
     bool Allocate(int64_t bytes);
 
     struct FreePixels {
+        size_t alignment;  // as allocated
         void operator()(uint8_t* p) const;
     };
     std::unique_ptr<uint8_t[], FreePixels> pixels_;
