@@ -332,19 +332,50 @@ inline int FourByteLumaExact(const uint8_t* p) {
 }
 
 // The counted trace goes through the bitmap in strips of this many columns, one 64-byte line of
-// each sampled UYVY line; a strip's counts (one byte per luma and column) stay in the first-level
-// cache. Counts are cut to 4 (no point takes more hits) every kWaveFold rows, before a byte could
-// overflow. Wider strips were slower (a third at 64 columns).
+// each sampled UYVY line. A strip's samples are counted by column and luma (one byte each, 4 KiB,
+// in the first-level cache; by column, so that each sample's count is its column's table at its
+// luma), then turned by luma and column for raising the bitmap's rows. Counts are cut to 4 (no
+// point takes more hits) every kWaveFold rows, before a byte could overflow. Wider strips were
+// slower (a third at 64 columns), and so were counts by luma and column (a sixth).
 constexpr int kWaveStrip = 16;
 constexpr int kWaveFold = 250;
-constexpr int kWavePrefetch = 8;  // sampled rows
+constexpr int kWavePrefetch = 4;  // sampled rows
+using ColumnCounts = uint8_t[kWaveStrip][256];
 using WaveCounts = uint8_t[256][kWaveStrip];
 
-void FoldCounts(WaveCounts& counts) {
-    for (auto& row : counts) {
-        for (uint8_t& c : row)
+void FoldCounts(ColumnCounts& counts) {
+    for (auto& column : counts) {
+        for (uint8_t& c : column)
             c = std::min<uint8_t>(c, 4);
     }
+}
+
+// counts[luma][x] = columns[x][luma].
+void CountsByLuma(const ColumnCounts& columns, WaveCounts& counts) {
+#if VELMOR_X86
+    // 16 x 16 byte blocks: four rounds of pairing register i with i + 8 and interleaving their
+    // bytes transpose one.
+    for (int l0 = 0; l0 < 256; l0 += 16) {
+        __m128i a[16];
+        for (int x = 0; x < 16; ++x)
+            a[x] = _mm_load_si128(reinterpret_cast<const __m128i*>(&columns[x][l0]));
+        for (int round = 0; round < 4; ++round) {
+            __m128i b[16];
+            for (int i = 0; i < 8; ++i) {
+                b[2 * i] = _mm_unpacklo_epi8(a[i], a[i + 8]);
+                b[2 * i + 1] = _mm_unpackhi_epi8(a[i], a[i + 8]);
+            }
+            std::copy(b, b + 16, a);
+        }
+        for (int l = 0; l < 16; ++l)
+            _mm_store_si128(reinterpret_cast<__m128i*>(counts[l0 + l]), a[l]);
+    }
+#else
+    for (int x = 0; x < kWaveStrip; ++x) {
+        for (int l = 0; l < 256; ++l)
+            counts[l][x] = columns[x][l];
+    }
+#endif
 }
 
 #if VELMOR_X86
@@ -446,11 +477,12 @@ void TraceCounted(const uint8_t* data, int width, int height, int64_t stride, bo
     firstRow = std::max(firstRow, 0);
     endRow = std::min(endRow, m);
     if (firstRow >= endRow) return;
+    alignas(64) ColumnCounts columns;
     alignas(64) WaveCounts counts;
     alignas(64) uint8_t lumas[kWaveStrip];
     for (int x0 = 0; x0 < n; x0 += kWaveStrip) {
         const int w = std::min(kWaveStrip, n - x0);
-        std::memset(counts, 0, sizeof counts);
+        std::memset(columns, 0, sizeof columns);
         int sinceFold = 0;
         for (int r = firstRow; r < endRow; ++r) {
             if (!SampledRow(yuv, m, r)) continue;
@@ -466,8 +498,13 @@ void TraceCounted(const uint8_t* data, int width, int height, int64_t stride, bo
 #endif
             if (yuv) {
                 const uint8_t* y0 = src + x0 * 4 + 1;
-                for (int x = 0; x < w; ++x)
-                    ++counts[y0[x * 4]][x];
+                if (w == kWaveStrip) {  // a fixed count the compiler unrolls
+                    for (int x = 0; x < kWaveStrip; ++x)
+                        ++columns[x][y0[x * 4]];
+                } else {
+                    for (int x = 0; x < w; ++x)
+                        ++columns[x][y0[x * 4]];
+                }
             } else {
                 const uint8_t* p = src + x0 * 8;
                 int x = 0;
@@ -477,14 +514,15 @@ void TraceCounted(const uint8_t* data, int width, int height, int64_t stride, bo
                 for (; x < w; ++x)
                     lumas[x] = static_cast<uint8_t>(FourByteLumaExact(p + x * 8));
                 for (x = 0; x < w; ++x)
-                    ++counts[lumas[x]][x];
+                    ++columns[x][lumas[x]];
             }
             if (++sinceFold == kWaveFold) {
-                FoldCounts(counts);
+                FoldCounts(columns);
                 sinceFold = 0;
             }
         }
-        FoldCounts(counts);
+        FoldCounts(columns);
+        CountsByLuma(columns, counts);
         uint8_t* strip = bitmap + static_cast<size_t>(x0) * 3;
 #if VELMOR_X86
         if constexpr (L == KernelLevel::Avx2) {

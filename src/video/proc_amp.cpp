@@ -326,38 +326,29 @@ void ApplyFrameAlpha(const FrameView& f, const ProcAmpByteTables& t) {
     ApplyRowsAlpha<L>(f, 0, f.height, t);
 }
 
-// Every level below AVX-512 takes the reference (see ProcAmpFor).
-template <typename Fn>
-Fn ForLevel(KernelLevel level, Fn reference, [[maybe_unused]] Fn avx512) {
-#if VELMOR_X86
-    if (level == KernelLevel::Avx512) return avx512;
-#endif
-    (void)level;
-    return reference;
-}
-
 }  // namespace
 
 ProcAmpRowsFn ProcAmpRowsFor(uint32_t fourCC, KernelLevel level) {
     if (fourCC == NDIlib_FourCC_video_type_UYVY) {
-        return ForLevel<ProcAmpRowsFn>(level, ApplyRowsUYVY<KernelLevel::Reference>,
-                                       ApplyRowsUYVY<KernelLevel::Avx512>);
+        constexpr ProcAmpRowsFn reference = ApplyRowsUYVY<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference, ApplyRowsUYVY<KernelLevel::Avx512>);
     }
     if (fourCC == NDIlib_FourCC_video_type_BGRA) {
-        return ForLevel<ProcAmpRowsFn>(level, ApplyRowsAlpha<KernelLevel::Reference>,
-                                       ApplyRowsAlpha<KernelLevel::Avx512>);
+        constexpr ProcAmpRowsFn reference = ApplyRowsAlpha<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference, ApplyRowsAlpha<KernelLevel::Avx512>);
     }
     return nullptr;
 }
 
 ProcAmpFrameFn ProcAmpFor(uint32_t fourCC, KernelLevel level) {
     if (fourCC == NDIlib_FourCC_video_type_UYVY) {
-        return ForLevel<ProcAmpFrameFn>(level, ApplyFrameUYVY<KernelLevel::Reference>,
-                                        ApplyFrameUYVY<KernelLevel::Avx512>);
+        constexpr ProcAmpFrameFn reference = ApplyFrameUYVY<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference, ApplyFrameUYVY<KernelLevel::Avx512>);
     }
     if (fourCC == NDIlib_FourCC_video_type_BGRA) {
-        return ForLevel<ProcAmpFrameFn>(level, ApplyFrameAlpha<KernelLevel::Reference>,
-                                        ApplyFrameAlpha<KernelLevel::Avx512>);
+        constexpr ProcAmpFrameFn reference = ApplyFrameAlpha<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference,
+                       ApplyFrameAlpha<KernelLevel::Avx512>);
     }
     return nullptr;
 }
