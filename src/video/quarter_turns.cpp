@@ -2,7 +2,6 @@
 // block-transposing SSE2 and AVX2 versions, whole or one band of source rows at a time.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "video/frame_transforms.h"
 #include "video/pixel_words.h"
@@ -45,15 +44,6 @@ struct Target {
     }
 };
 
-// The 64 bytes a row that RunStreamer keeps between bands: this thread's (the video thread's),
-// grown to the largest turned picture and kept, so that no frame allocates.
-uint8_t* CarriedRuns(int rows) {
-    thread_local std::vector<uint8_t> carried;
-    const size_t bytes = static_cast<size_t>(rows) * 64;
-    if (carried.size() < bytes) carried.resize(bytes);
-    return carried.data();
-}
-
 #if VELMOR_X86
 // Rows i and i + 4 of an 8 x 8 block of 32-bit units, each 128-bit half four units wide.
 VELMOR_AVX2 inline __m256i LoadHalves(const uint8_t* upper, const uint8_t* lower) {
@@ -75,60 +65,46 @@ VELMOR_AVX2 inline void TransposeLanes(__m256i v[4]) {
     v[3] = _mm256_unpackhi_epi64(t1, t3);
 }
 
-// Writes the 64-byte runs that consecutive bands give each output row (in order along the row)
-// as whole cache lines with streaming stores. A row whose runs start 16, 32 or 48 bytes into a
-// line keeps each run (`carried`, 64 bytes a row) until the next one completes the line it
-// began; its first and last partial lines are stored plainly (their other bytes belong to other
-// rows or other calls). Rows whose runs start elsewhere in a line are stored plainly.
-struct RunStreamer {
-    uint8_t* carried;  // 64 bytes for each output row
-    bool first;        // the band is the first of this call
+// Writes the 64-byte run that a band gives an output row. A run that starts on a cache line is
+// the whole line and goes out with streaming stores. A run that starts half way into a line
+// finishes the line that the half band before it began (`before`: its 32 bytes along this row,
+// turned again rather than kept, which costs less than reading them back from a buffer as wide
+// as the picture), and its own second half waits for the next band; the partial lines at the
+// ends of the bands of one call are stored plainly (their other bytes belong to other calls or
+// rows). Runs that start elsewhere in a line are stored plainly.
+struct RunWriter {
+    bool first, last;  // the band is the first or the last of this call along the output rows
 
-    VELMOR_AVX2 void Put(const uint8_t* run, uint8_t* dst, int row) const {
+    VELMOR_AVX2 void Put(const uint8_t* run, const uint8_t* before, uint8_t* dst) const {
         const __m256i c0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(run));
         const __m256i c1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(run + 32));
-        const int phase = static_cast<int>(reinterpret_cast<uintptr_t>(dst) & 63);
+        const uintptr_t phase = reinterpret_cast<uintptr_t>(dst) & 63;
         if (phase == 0) {
             _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), c0);
             _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + 32), c1);
-            return;
-        }
-        if (phase % 16 != 0) {
+        } else if (phase != 32) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), c0);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32), c1);
-            return;
-        }
-        uint8_t* keep = carried + int64_t{row} * 64;
-        if (first) {
-            std::memcpy(dst, run, static_cast<size_t>(64 - phase));
         } else {
-            // The line from dst - phase: the kept run's last `phase` bytes, then this run's first.
-            const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep));
-            const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + 32));
-            __m256i l0 = _mm256_permute2x128_si256(p1, c0, 0x21);  // phase 16
-            __m256i l1 = _mm256_permute2x128_si256(c0, c1, 0x21);
-            if (phase == 32) {
-                l0 = p1;
-                l1 = c0;
-            } else if (phase == 48) {
-                l1 = l0;
-                l0 = _mm256_permute2x128_si256(p0, p1, 0x21);
+            if (first) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(dst), c0);
+            } else {
+                _mm256_stream_si256(reinterpret_cast<__m256i*>(dst - 32),
+                                    _mm256_load_si256(reinterpret_cast<const __m256i*>(before)));
+                _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), c0);
             }
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst - phase), l0);
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst - phase + 32), l1);
+            if (last) _mm256_store_si256(reinterpret_cast<__m256i*>(dst + 32), c1);
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(keep), c0);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(keep + 32), c1);
-    }
-
-    // After the last band: the kept run's bytes past its last whole line.
-    void Finish(uint8_t* dst, int row) const {
-        const int phase = static_cast<int>(reinterpret_cast<uintptr_t>(dst) & 63);
-        if (phase == 0 || phase % 16 != 0) return;
-        std::memcpy(dst + 64 - phase, carried + int64_t{row} * 64 + 64 - phase,
-                    static_cast<size_t>(phase));
     }
 };
+
+// Whether any of 16 output rows from `out` on starts half way into a cache line.
+inline bool HalfLineRows(const uint8_t* out, int64_t oStride) {
+    for (int k = 0; k < 16; ++k) {
+        if ((reinterpret_cast<uintptr_t>(out + k * oStride) & 63) == 32) return true;
+    }
+    return false;
+}
 #endif
 
 // The UYVY quarter turn with the direction fixed at compile time. Source macropixel column m of
@@ -249,39 +225,36 @@ struct UYVYTurn {
     }
 
     // `bands` bands of kBandUnits row pairs from j0 on, across columns [0, cols8): two 8 x 8
-    // blocks give a 64-byte run on each of 16 output rows. The bands go in the order of their
-    // place along the output rows, so that each row's runs follow each other.
+    // blocks give a 64-byte run on each of 16 output rows (and a third the half band before,
+    // where rows need it; see RunWriter). The bands go in the order of their place along the
+    // output rows, so that each row's runs follow each other.
     VELMOR_AVX2 void StreamBands(int cols8, int j0, int bands, uint8_t* out,
                                  int64_t oStride) const {
         alignas(64) uint8_t tile[16 * 64];
-        uint8_t* carried = CarriedRuns(2 * cols8);
-        int posBase = 0;
+        alignas(64) uint8_t before[16 * 64];
+        const bool halves = HalfLineRows(out, oStride);
         for (int b = 0; b < bands; ++b) {
             const int jb = j0 + kBandUnits * (kDirection == 1 ? b : bands - 1 - b);
-            posBase = std::min(Position(jb), Position(jb + kBandUnits - 1));
-            const RunStreamer put{carried, b == 0};
+            const int posBase = std::min(Position(jb), Position(jb + kBandUnits - 1));
+            const RunWriter put{b == 0, b == bands - 1};
             for (int m = 0; m < cols8; m += 8) {
                 const int rowBase = kDirection == 1 ? 2 * (cols - 8 - m) : 2 * m;
                 const Target t{tile, 64, rowBase, posBase};
                 Block8(m, jb, t);
                 Block8(m, jb + 8, t);
+                if (halves && b > 0) {
+                    // The half band just before this one along the output rows.
+                    Block8(m, kDirection == 1 ? jb - 8 : jb + 16,
+                           Target{before, 64, rowBase, posBase - 8});
+                }
                 uint8_t* dst = out + rowBase * oStride + int64_t{posBase} * 4;
                 for (int k = 0; k < 16; ++k)
-                    put.Put(tile + 64 * k, dst + k * oStride, rowBase + k - RowBase8(cols8));
+                    put.Put(tile + 64 * k, before + 64 * k, dst + k * oStride);
             }
         }
-        if (bands == 0) return;
-        const RunStreamer put{carried, false};
-        for (int row = RowBase8(cols8); row < RowBase8(cols8) + 2 * cols8; ++row)
-            put.Finish(out + row * oStride + int64_t{posBase} * 4, row - RowBase8(cols8));
         _mm_sfence();  // the streamed lines are in memory before the picture is handed on
     }
 #endif
-
-    // The first output row of the columns [0, cols8).
-    int RowBase8(int cols8) const {
-        return kDirection == 1 ? 2 * (cols - cols8) : 0;
-    }
 
     void Blocks4(int m0, int m1, int j0, int j1, const Target& t) const {
 #if VELMOR_X86
@@ -442,32 +415,31 @@ struct RGBATurn {
     }
 
     // `bands` bands of kBandUnits rows from y0 on, across columns [0, w8): two 8 x 8 blocks give
-    // a 64-byte run on each of 8 output rows. The bands go in the order of their place along the
-    // output rows.
+    // a 64-byte run on each of 8 output rows (and a third the half band before, where rows need
+    // it). The bands go in the order of their place along the output rows.
     VELMOR_AVX2 void StreamBands(int w8, int y0, int bands, uint8_t* out) const {
         const int64_t oStride = int64_t{H} * 4;
-        const int rowBase8 = kDirection == 1 ? 0 : W - w8;  // the first output row of [0, w8)
         alignas(64) uint8_t tile[8 * 64];
-        uint8_t* carried = CarriedRuns(w8);
-        int posBase = 0;
+        alignas(64) uint8_t before[8 * 64];
+        const bool halves = HalfLineRows(out, oStride);
         for (int b = 0; b < bands; ++b) {
             const int yb = y0 + kBandUnits * (kDirection == 1 ? bands - 1 - b : b);
-            posBase = std::min(Position(yb), Position(yb + kBandUnits - 1));
-            const RunStreamer put{carried, b == 0};
+            const int posBase = std::min(Position(yb), Position(yb + kBandUnits - 1));
+            const RunWriter put{b == 0, b == bands - 1};
             for (int sx = 0; sx < w8; sx += 8) {
                 const int rowBase = kDirection == 1 ? sx : W - 8 - sx;
                 const Target t{tile, 64, rowBase, posBase};
                 Block8(sx, yb, t);
                 Block8(sx, yb + 8, t);
+                if (halves && b > 0) {
+                    Block8(sx, kDirection == 1 ? yb + 16 : yb - 8,
+                           Target{before, 64, rowBase, posBase - 8});
+                }
                 uint8_t* dst = out + rowBase * oStride + int64_t{posBase} * 4;
                 for (int k = 0; k < 8; ++k)
-                    put.Put(tile + 64 * k, dst + k * oStride, rowBase + k - rowBase8);
+                    put.Put(tile + 64 * k, before + 64 * k, dst + k * oStride);
             }
         }
-        if (bands == 0) return;
-        const RunStreamer put{carried, false};
-        for (int row = rowBase8; row < rowBase8 + w8; ++row)
-            put.Finish(out + row * oStride + int64_t{posBase} * 4, row - rowBase8);
         _mm_sfence();
     }
 
