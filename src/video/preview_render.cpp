@@ -488,12 +488,14 @@ void TraceCounted(const uint8_t* data, int width, int height, int64_t stride, bo
             if (!SampledRow(yuv, m, r)) continue;
             const uint8_t* src = data + r * stride * 2;
 #if VELMOR_X86
-            // The strip's part of a row some rows ahead: the rows are too far apart for the
-            // processor to see the pattern itself.
+            // The strip's part of a row some rows ahead (64 or 128 bytes, on two or three cache
+            // lines): the rows are too far apart for the processor to see the pattern itself.
             if (r + kWavePrefetch < endRow) {
+                const int bytes = kWaveStrip * (yuv ? 4 : 8);
                 const uint8_t* ahead = src + kWavePrefetch * stride * 2 + x0 * (yuv ? 4 : 8);
-                _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
-                if (!yuv) _mm_prefetch(reinterpret_cast<const char*>(ahead + 64), _MM_HINT_T0);
+                for (int k = 0; k < bytes; k += 64)
+                    _mm_prefetch(reinterpret_cast<const char*>(ahead + k), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ahead + bytes - 1), _MM_HINT_T0);
             }
 #endif
             if (yuv) {
