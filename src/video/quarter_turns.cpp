@@ -100,10 +100,11 @@ struct RunWriter {
     }
 };
 
-// Whether any of 16 output rows from `out` on starts half way into a cache line.
-inline bool HalfLineRows(const uint8_t* out, int64_t oStride) {
+// Whether any of 16 runs from `runs` on, `oStride` bytes apart, starts half way into a cache line
+// (every further run starts where one of those does).
+inline bool HalfLineRows(const uint8_t* runs, int64_t oStride) {
     for (int k = 0; k < 16; ++k) {
-        if ((reinterpret_cast<uintptr_t>(out + k * oStride) & 63) == 32) return true;
+        if ((reinterpret_cast<uintptr_t>(runs + k * oStride) & 63) == 32) return true;
     }
     return false;
 }
@@ -124,7 +125,7 @@ struct UYVYTurn {
     int RowL(int m) const { return kDirection == 1 ? 2 * (cols - 1 - m) + 1 : 2 * m; }
     int Position(int j) const { return kDirection == 1 ? j : pairs - 1 - j; }
 
-    void One(int m, int j, const Target& t) const {
+    void One(int m, int j, Target t) const {
         const uint32_t A = Load32(src + (2 * j) * sStride + m * 4);
         const uint32_t B = Load32(src + (2 * j + 1) * sStride + m * 4);
         const uint32_t top = kDirection == 1 ? A : B;  // the pixel that comes first
@@ -138,7 +139,7 @@ struct UYVYTurn {
 #if VELMOR_X86
     // Four columns by four row pairs: the same arithmetic in 32-bit lanes, then a 4 x 4
     // transpose turns lanes of one source row pair into runs along one output row.
-    void Block4(int m0, int j0, const Target& t) const {
+    void Block4(int m0, int j0, Target t) const {
         const __m128i chroma = _mm_set1_epi32(static_cast<int>(kChroma));
         const __m128i y1 = _mm_set1_epi32(static_cast<int>(0xFF000000u));
         const __m128i y0 = _mm_set1_epi32(0xFF00);
@@ -176,12 +177,20 @@ struct UYVYTurn {
     }
 
     // Eight columns by eight row pairs: Block4's arithmetic on row pairs p (low lanes) and p + 4
-    // (high lanes) at once, then in-lane transposes.
-    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int m0, int j0,
-                                                                  const Target& t) const {
+    // (high lanes) at once, the lumas moved with byte shuffles, then in-lane transposes. kR and
+    // kL choose which of the two output macropixels are written.
+    template <bool kR = true, bool kL = true>
+    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int m0, int j0, Target t) const {
         const __m256i chroma = _mm256_set1_epi32(static_cast<int>(kChroma));
         const __m256i y1 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
         const __m256i y0 = _mm256_set1_epi32(0xFF00);
+        // Y1 of each macropixel into its second byte, Y0 into its fourth; the rest zero.
+        const __m256i y1ToSecond =
+            _mm256_setr_epi8(-1, 3, -1, -1, -1, 7, -1, -1, -1, 11, -1, -1, -1, 15, -1, -1, -1, 3,
+                             -1, -1, -1, 7, -1, -1, -1, 11, -1, -1, -1, 15, -1, -1);
+        const __m256i y0ToFourth =
+            _mm256_setr_epi8(-1, -1, -1, 1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1,
+                             -1, 1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13);
         const int first = kDirection == 1 ? j0 : pairs - 1 - (j0 + 7);
         for (int half = 0; half < 2; ++half) {
             const int m = m0 + 4 * half;
@@ -201,28 +210,32 @@ struct UYVYTurn {
                         _mm256_add_epi32(_mm256_and_si256(A, chroma), _mm256_and_si256(B, chroma)),
                         1),
                     chroma);
-                r[p] = _mm256_or_si256(
-                    uv, _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(top, 24), 8),
-                                        _mm256_and_si256(bottom, y1)));
-                l[p] = _mm256_or_si256(
-                    uv, _mm256_or_si256(_mm256_and_si256(top, y0),
-                                        _mm256_slli_epi32(_mm256_and_si256(bottom, y0), 16)));
+                r[p] = _mm256_or_si256(uv, _mm256_or_si256(_mm256_shuffle_epi8(top, y1ToSecond),
+                                                           _mm256_and_si256(bottom, y1)));
+                l[p] =
+                    _mm256_or_si256(uv, _mm256_or_si256(_mm256_and_si256(top, y0),
+                                                        _mm256_shuffle_epi8(bottom, y0ToFourth)));
             }
-            TransposeLanes(r);
-            TransposeLanes(l);
+            if constexpr (kR) TransposeLanes(r);
+            if constexpr (kL) TransposeLanes(l);
             for (int k = 0; k < 4; ++k) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.At(RowR(m + k), first)), r[k]);
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.At(RowL(m + k), first)), l[k]);
+                if constexpr (kR) {
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.At(RowR(m + k), first)), r[k]);
+                }
+                if constexpr (kL) {
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.At(RowL(m + k), first)), l[k]);
+                }
             }
         }
     }
 
     // Columns [m0, m1) by row pairs [j0, j1) in 8 x 8 blocks, column by column, so that each
     // output row is written front to back.
-    VELMOR_AVX2 void Blocks8(int m0, int m1, int j0, int j1, const Target& t) const {
+    VELMOR_AVX2 void Blocks8(int m0, int m1, int j0, int j1, Target t) const {
+        const UYVYTurn turn = *this;  // a copy that the stores cannot alias, kept in registers
         for (int m = m0; m < m1; m += 8) {
             for (int j = j0; j < j1; j += 8)
-                Block8(m, j, t);
+                turn.Block8(m, j, t);
         }
     }
 
@@ -234,7 +247,14 @@ struct UYVYTurn {
                                  int64_t oStride) const {
         alignas(64) uint8_t tile[16 * 64];
         alignas(64) uint8_t before[16 * 64];
-        const bool halves = HalfLineRows(out, oStride);
+        // Rows R of the columns are every other output row from RowR(0), rows L the others; the
+        // runs of all bands start where the first band's do within a cache line.
+        const int jFirst = kDirection == 1 ? j0 : j0 + kBandUnits * (bands - 1);
+        const uint8_t* runs =
+            out + int64_t{std::min(Position(jFirst), Position(jFirst + kBandUnits - 1))} * 4;
+        const bool halvesR = HalfLineRows(runs + RowR(0) * oStride, 2 * oStride);
+        const bool halvesL = HalfLineRows(runs + RowL(0) * oStride, 2 * oStride);
+        const UYVYTurn turn = *this;  // a copy that the stores cannot alias, kept in registers
         for (int b = 0; b < bands; ++b) {
             const int jb = j0 + kBandUnits * (kDirection == 1 ? b : bands - 1 - b);
             const int posBase = std::min(Position(jb), Position(jb + kBandUnits - 1));
@@ -242,12 +262,20 @@ struct UYVYTurn {
             for (int m = 0; m < cols8; m += 8) {
                 const int rowBase = kDirection == 1 ? 2 * (cols - 8 - m) : 2 * m;
                 const Target t{tile, 64, rowBase, posBase};
-                Block8(m, jb, t);
-                Block8(m, jb + 8, t);
-                if (halves && b > 0) {
-                    // The half band just before this one along the output rows.
-                    Block8(m, kDirection == 1 ? jb - 8 : jb + 16,
-                           Target{before, 64, rowBase, posBase - 8});
+                turn.Block8(m, jb, t);
+                turn.Block8(m, jb + 8, t);
+                if (b > 0 && (halvesR || halvesL)) {
+                    // The half band just before this one along the output rows, for the rows
+                    // that need it.
+                    const int jBefore = kDirection == 1 ? jb - 8 : jb + 16;
+                    const Target bt{before, 64, rowBase, posBase - 8};
+                    if (!halvesL) {
+                        turn.Block8<true, false>(m, jBefore, bt);
+                    } else if (!halvesR) {
+                        turn.Block8<false, true>(m, jBefore, bt);
+                    } else {
+                        turn.Block8(m, jBefore, bt);
+                    }
                 }
                 uint8_t* dst = out + rowBase * oStride + int64_t{posBase} * 4;
                 for (int k = 0; k < 16; ++k)
@@ -389,8 +417,7 @@ struct RGBATurn {
 #if VELMOR_X86
     // One 8 x 8 block: source rows sy..sy+7 become eight output runs of eight pixels. Clockwise
     // the rows are taken from the bottom up, so each run comes out right to left.
-    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int sx, int sy,
-                                                                  const Target& t) const {
+    VELMOR_AVX2 __attribute__((always_inline)) inline void Block8(int sx, int sy, Target t) const {
         auto row = [&](int i) {
             return src + (kDirection == 1 ? sy + 7 - i : sy + i) * sStride + sx * 4;
         };
@@ -409,10 +436,11 @@ struct RGBATurn {
         }
     }
 
-    VELMOR_AVX2 void Blocks8(int x0, int x1, int y0, int y1, const Target& t) const {
+    VELMOR_AVX2 void Blocks8(int x0, int x1, int y0, int y1, Target t) const {
+        const RGBATurn turn = *this;  // a copy that the stores cannot alias, kept in registers
         for (int sx = x0; sx < x1; sx += 8) {
             for (int sy = y0; sy < y1; sy += 8)
-                Block8(sx, sy, t);
+                turn.Block8(sx, sy, t);
         }
     }
 
@@ -423,7 +451,11 @@ struct RGBATurn {
         const int64_t oStride = int64_t{H} * 4;
         alignas(64) uint8_t tile[8 * 64];
         alignas(64) uint8_t before[8 * 64];
-        const bool halves = HalfLineRows(out, oStride);
+        const int yFirst = kDirection == 1 ? y0 + kBandUnits * (bands - 1) : y0;
+        const bool halves = HalfLineRows(
+            out + int64_t{std::min(Position(yFirst), Position(yFirst + kBandUnits - 1))} * 4,
+            oStride);
+        const RGBATurn turn = *this;  // a copy that the stores cannot alias, kept in registers
         for (int b = 0; b < bands; ++b) {
             const int yb = y0 + kBandUnits * (kDirection == 1 ? bands - 1 - b : b);
             const int posBase = std::min(Position(yb), Position(yb + kBandUnits - 1));
@@ -431,11 +463,11 @@ struct RGBATurn {
             for (int sx = 0; sx < w8; sx += 8) {
                 const int rowBase = kDirection == 1 ? sx : W - 8 - sx;
                 const Target t{tile, 64, rowBase, posBase};
-                Block8(sx, yb, t);
-                Block8(sx, yb + 8, t);
+                turn.Block8(sx, yb, t);
+                turn.Block8(sx, yb + 8, t);
                 if (halves && b > 0) {
-                    Block8(sx, kDirection == 1 ? yb + 16 : yb - 8,
-                           Target{before, 64, rowBase, posBase - 8});
+                    turn.Block8(sx, kDirection == 1 ? yb + 16 : yb - 8,
+                                Target{before, 64, rowBase, posBase - 8});
                 }
                 uint8_t* dst = out + rowBase * oStride + int64_t{posBase} * 4;
                 for (int k = 0; k < 8; ++k)
@@ -445,7 +477,7 @@ struct RGBATurn {
         _mm_sfence();
     }
 
-    void Block4(int sx, int sy, const Target& t) const {
+    void Block4(int sx, int sy, Target t) const {
         const uint8_t* p = src + sy * sStride + sx * 4;
         __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
         __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sStride)));
