@@ -171,9 +171,13 @@ TEST(Kernels, QuarterTurnBands) {
 }
 
 TEST(Kernels, QuarterTurnsOfLargePictures) {
-    // Pictures large enough to be written past the caches, with turned rows that start at
-    // every 4-byte offset within a cache line.
-    for (auto [uyvy, w, h] : {std::tuple{true, 1802, 1750}, {false, 1302, 1210}}) {
+    // Pictures large enough to be written past the caches: turned rows that start at every
+    // 4-byte offset within a cache line, and rows of which every other one starts half way into
+    // a line (as at 2160 lines).
+    for (auto [uyvy, w, h] : {std::tuple{true, 1802, 1750},
+                              {true, 1806, 1744},
+                              {false, 1302, 1210},
+                              {false, 1304, 1208}}) {
         const int stride = w * (uyvy ? 2 : 4) + 20;
         const std::vector<uint8_t> src = Noise(static_cast<size_t>(stride) * h, w);
         for (int mode : {1, 3}) {
