@@ -108,49 +108,6 @@ inline bool HalfLineRows(const uint8_t* runs, int64_t oStride) {
     }
     return false;
 }
-
-// Where in their cache lines the runs of one set of output rows (`runs` on, `oStride` bytes
-// apart) start: all on a line, all half way into one, or some elsewhere.
-enum class RunPlace { kLine, kHalf, kMixed };
-inline RunPlace PlaceOfRuns(const uint8_t* runs, int64_t oStride) {
-    const uintptr_t phase = reinterpret_cast<uintptr_t>(runs) & 63;
-    for (int k = 1; k < 16; ++k) {
-        if ((reinterpret_cast<uintptr_t>(runs + k * oStride) & 63) != phase)
-            return RunPlace::kMixed;
-    }
-    return phase == 0 ? RunPlace::kLine : phase == 32 ? RunPlace::kHalf : RunPlace::kMixed;
-}
-
-// GCC 12 takes the unset first operand inside its own AVX-512 unpack and shift intrinsics for an
-// uninitialised variable once they are inlined (its bug 105593, fixed in GCC 13).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-// A 16 x 16 transpose of 32-bit units: afterwards v[k] is column k of the rows v held.
-VELMOR_AVX512 inline void Transpose16(__m512i v[16]) {
-    __m512i t[16];
-    for (int i = 0; i < 16; i += 2) {
-        t[i] = _mm512_unpacklo_epi32(v[i], v[i + 1]);
-        t[i + 1] = _mm512_unpackhi_epi32(v[i], v[i + 1]);
-    }
-    for (int i = 0; i < 16; i += 4) {
-        v[i] = _mm512_unpacklo_epi64(t[i], t[i + 2]);
-        v[i + 1] = _mm512_unpackhi_epi64(t[i], t[i + 2]);
-        v[i + 2] = _mm512_unpacklo_epi64(t[i + 1], t[i + 3]);
-        v[i + 3] = _mm512_unpackhi_epi64(t[i + 1], t[i + 3]);
-    }
-    for (int g = 0; g < 16; g += 8) {
-        for (int k = 0; k < 4; ++k) {
-            t[g + k] = _mm512_shuffle_i32x4(v[g + k], v[g + 4 + k], 0x88);
-            t[g + 4 + k] = _mm512_shuffle_i32x4(v[g + k], v[g + 4 + k], 0xDD);
-        }
-    }
-    for (int k = 0; k < 8; ++k) {
-        v[k] = _mm512_shuffle_i32x4(t[k], t[k + 8], 0x88);
-        v[k + 8] = _mm512_shuffle_i32x4(t[k], t[k + 8], 0xDD);
-    }
-}
 #endif
 
 // The UYVY quarter turn with the direction fixed at compile time. Source macropixel column m of
@@ -327,101 +284,6 @@ struct UYVYTurn {
         }
         _mm_sfence();  // the streamed lines are in memory before the picture is handed on
     }
-
-    // The AVX-512 version of StreamBands. One kind of output macropixel (R or L, kRight) of 16
-    // columns from m0 by 16 row pairs from j0: in v[k] the run of column m0 + k, in order along
-    // its output row (64 bytes, one register).
-    template <bool kRight>
-    VELMOR_AVX512 __attribute__((always_inline)) inline void Runs16(int m0, int j0,
-                                                                    __m512i v[16]) const {
-        const __m512i chroma = _mm512_set1_epi32(static_cast<int>(kChroma));
-        const __m512i y1 = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
-        const __m512i y0 = _mm512_set1_epi32(0xFF00);
-        // Y1 of each macropixel into its second byte, Y0 into its fourth; the rest zero.
-        const __m512i y1ToSecond = _mm512_set1_epi32(static_cast<int>(0x8080'0380u));
-        const __m512i y0ToFourth = _mm512_set1_epi32(static_cast<int>(0x0180'8080u));
-        const __m512i lane =
-            _mm512_set4_epi32(12 * 0x0101'0101, 8 * 0x0101'0101, 4 * 0x0101'0101, 0);
-        const __m512i toSecond = _mm512_add_epi8(y1ToSecond, lane);
-        const __m512i toFourth = _mm512_add_epi8(y0ToFourth, lane);
-        for (int p = 0; p < 16; ++p) {
-            // Written right to left when clockwise: take the row pairs from the bottom up.
-            const int j = kDirection == 1 ? j0 + p : j0 + 15 - p;
-            const uint8_t* a = src + (2 * j) * sStride + m0 * 4;
-            const __m512i A = _mm512_loadu_si512(a);
-            const __m512i B = _mm512_loadu_si512(a + sStride);
-            const __m512i top = kDirection == 1 ? A : B;
-            const __m512i bottom = kDirection == 1 ? B : A;
-            const __m512i uv = _mm512_and_si512(
-                _mm512_srli_epi32(
-                    _mm512_add_epi32(_mm512_and_si512(A, chroma), _mm512_and_si512(B, chroma)), 1),
-                chroma);
-            v[p] = kRight ? _mm512_or_si512(uv, _mm512_or_si512(_mm512_shuffle_epi8(top, toSecond),
-                                                                _mm512_and_si512(bottom, y1)))
-                          : _mm512_or_si512(uv,
-                                            _mm512_or_si512(_mm512_and_si512(top, y0),
-                                                            _mm512_shuffle_epi8(bottom, toFourth)));
-        }
-        Transpose16(v);
-    }
-
-    // One kind of macropixel (kRight) of columns [m, m + 16) for the band from jb, whose runs
-    // start at `place` in their cache lines: on a line, streamed; half way into one, the run
-    // that starts 8 row pairs earlier is turned instead and streamed as the whole line, the
-    // first and last bands storing their outer halves plainly; elsewhere, stored plainly.
-    template <bool kRight>
-    VELMOR_AVX512 __attribute__((always_inline)) inline void Runs16Out(int m, int jb, int posBase,
-                                                                       bool first, bool last,
-                                                                       RunPlace place, uint8_t* out,
-                                                                       int64_t oStride) const {
-        __m512i v[16];
-        auto row = [&](int k) {
-            return out + (kRight ? RowR(m + k) : RowL(m + k)) * oStride + int64_t{posBase} * 4;
-        };
-        if (place != RunPlace::kHalf || (first && last)) {
-            Runs16<kRight>(m, jb, v);
-            for (int k = 0; k < 16; ++k) {
-                if (place == RunPlace::kLine) {
-                    _mm512_stream_si512(reinterpret_cast<__m512i*>(row(k)), v[k]);
-                } else {
-                    _mm512_storeu_si512(row(k), v[k]);
-                }
-            }
-            return;
-        }
-        if (!first) {
-            Runs16<kRight>(m, kDirection == 1 ? jb - 8 : jb + 8, v);
-            for (int k = 0; k < 16; ++k)
-                _mm512_stream_si512(reinterpret_cast<__m512i*>(row(k) - 32), v[k]);
-        }
-        if (first || last) {
-            Runs16<kRight>(m, jb, v);
-            for (int k = 0; k < 16; ++k) {
-                const __m256i half =
-                    first ? _mm512_castsi512_si256(v[k]) : _mm512_extracti64x4_epi64(v[k], 1);
-                _mm256_store_si256(reinterpret_cast<__m256i*>(row(k) + (first ? 0 : 32)), half);
-            }
-        }
-    }
-
-    VELMOR_AVX512 void StreamBands512(int cols16, int j0, int bands, uint8_t* out,
-                                      int64_t oStride) const {
-        const int jFirst = kDirection == 1 ? j0 : j0 + kBandUnits * (bands - 1);
-        const uint8_t* runs =
-            out + int64_t{std::min(Position(jFirst), Position(jFirst + kBandUnits - 1))} * 4;
-        const RunPlace placeR = PlaceOfRuns(runs + RowR(0) * oStride, 2 * oStride);
-        const RunPlace placeL = PlaceOfRuns(runs + RowL(0) * oStride, 2 * oStride);
-        const UYVYTurn turn = *this;  // a copy that the stores cannot alias, kept in registers
-        for (int b = 0; b < bands; ++b) {
-            const int jb = j0 + kBandUnits * (kDirection == 1 ? b : bands - 1 - b);
-            const int posBase = std::min(Position(jb), Position(jb + kBandUnits - 1));
-            for (int m = 0; m < cols16; m += 16) {
-                turn.Runs16Out<true>(m, jb, posBase, b == 0, b == bands - 1, placeR, out, oStride);
-                turn.Runs16Out<false>(m, jb, posBase, b == 0, b == bands - 1, placeL, out, oStride);
-            }
-        }
-        _mm_sfence();
-    }
 #endif
 
     void Blocks4(int m0, int m1, int j0, int j1, const Target& t) const {
@@ -440,13 +302,13 @@ struct UYVYTurn {
     // single macropixels.
     template <KernelLevel L>
     void Region(int m0, int m1, int j0, int j1, const Target& t) const {
-        const bool eights = L >= KernelLevel::Avx2, fours = L != KernelLevel::Reference;
+        const bool eights = L == KernelLevel::Avx2, fours = L != KernelLevel::Reference;
         const int m8 = eights ? m0 + ((m1 - m0) & ~7) : m0;
         const int j8 = eights ? j0 + ((j1 - j0) & ~7) : j0;
         const int m4 = fours ? m0 + ((m1 - m0) & ~3) : m0;
         const int j4 = fours ? j0 + ((j1 - j0) & ~3) : j0;
 #if VELMOR_X86
-        if constexpr (L >= KernelLevel::Avx2) Blocks8(m0, m8, j0, j8, t);
+        if constexpr (L == KernelLevel::Avx2) Blocks8(m0, m8, j0, j8, t);
 #endif
         Blocks4(m8, m4, j0, j8, t);
         Blocks4(m0, m4, j8, j4, t);
@@ -461,18 +323,14 @@ struct UYVYTurn {
     void Run(int j0, int j1, uint8_t* out, int64_t oStride, bool stream) const {
         const Target t{out, oStride};
 #if VELMOR_X86
-        if constexpr (L >= KernelLevel::Avx2) {
+        if constexpr (L == KernelLevel::Avx2) {
             if (stream) {
-                const int colsBands = cols & (L == KernelLevel::Avx512 ? ~15 : ~7);
+                const int cols8 = cols & ~7;
                 const int bands = (j1 - j0) / kBandUnits;
                 const int jEnd = j0 + bands * kBandUnits;
-                if constexpr (L == KernelLevel::Avx512) {
-                    StreamBands512(colsBands, j0, bands, out, oStride);
-                } else {
-                    StreamBands(colsBands, j0, bands, out, oStride);
-                }
-                Region<L>(colsBands, cols, j0, jEnd, t);  // what the bands leave: the
-                Region<L>(0, cols, jEnd, j1, t);          // right-hand columns, the last pairs
+                StreamBands(cols8, j0, bands, out, oStride);
+                Region<L>(cols8, cols, j0, jEnd, t);  // what the bands leave: the right-hand
+                Region<L>(0, cols, jEnd, j1, t);      // columns and the last row pairs
                 return;
             }
         }
@@ -657,13 +515,13 @@ struct RGBATurn {
     // Source columns [x0, x1) by rows [y0, y1), written in place as Region of UYVYTurn.
     template <KernelLevel L>
     void Region(int x0, int x1, int y0, int y1, const Target& t) const {
-        const bool eights = L >= KernelLevel::Avx2, fours = L != KernelLevel::Reference;
+        const bool eights = L == KernelLevel::Avx2, fours = L != KernelLevel::Reference;
         const int x8 = eights ? x0 + ((x1 - x0) & ~7) : x0;
         const int y8 = eights ? y0 + ((y1 - y0) & ~7) : y0;
         const int x4 = fours ? x0 + ((x1 - x0) & ~3) : x0;
         const int y4 = fours ? y0 + ((y1 - y0) & ~3) : y0;
 #if VELMOR_X86
-        if constexpr (L >= KernelLevel::Avx2) Blocks8(x0, x8, y0, y8, t);
+        if constexpr (L == KernelLevel::Avx2) Blocks8(x0, x8, y0, y8, t);
 #endif
         Blocks4(x8, x4, y0, y8, t);
         Blocks4(x0, x4, y8, y4, t);
@@ -678,7 +536,7 @@ struct RGBATurn {
     void Run(int y0, int y1, uint8_t* out, bool stream) const {
         const Target t{out, int64_t{H} * 4};
 #if VELMOR_X86
-        if constexpr (L >= KernelLevel::Avx2) {
+        if constexpr (L == KernelLevel::Avx2) {
             if (stream) {
                 const int w8 = W & ~7;
                 const int bands = (y1 - y0) / kBandUnits;
@@ -740,16 +598,14 @@ QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level) {
     if (rotationMode != 1 && rotationMode != 3) return nullptr;
     return ByLevel(level, TurnAt<KernelLevel::Reference>(uyvy, rotationMode),
                    TurnAt<KernelLevel::Sse2>(uyvy, rotationMode),
-                   TurnAt<KernelLevel::Avx2>(uyvy, rotationMode),
-                   TurnAt<KernelLevel::Avx512>(uyvy, rotationMode));
+                   TurnAt<KernelLevel::Avx2>(uyvy, rotationMode));
 }
 
 QuarterTurnBandFn QuarterTurnBandFor(bool uyvy, int rotationMode, KernelLevel level) {
     if (rotationMode != 1 && rotationMode != 3) return nullptr;
     return ByLevel(level, TurnBandAt<KernelLevel::Reference>(uyvy, rotationMode),
                    TurnBandAt<KernelLevel::Sse2>(uyvy, rotationMode),
-                   TurnBandAt<KernelLevel::Avx2>(uyvy, rotationMode),
-                   TurnBandAt<KernelLevel::Avx512>(uyvy, rotationMode));
+                   TurnBandAt<KernelLevel::Avx2>(uyvy, rotationMode));
 }
 
 bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
