@@ -108,6 +108,14 @@ inline bool HalfLineRows(const uint8_t* runs, int64_t oStride) {
     }
     return false;
 }
+
+// Whether all of them do (every other row of a picture 2160 lines high does).
+inline bool AllHalfLineRows(const uint8_t* runs, int64_t oStride) {
+    for (int k = 0; k < 16; ++k) {
+        if ((reinterpret_cast<uintptr_t>(runs + k * oStride) & 63) != 32) return false;
+    }
+    return true;
+}
 #endif
 
 // The UYVY quarter turn with the direction fixed at compile time. Source macropixel column m of
@@ -254,16 +262,29 @@ struct UYVYTurn {
             out + int64_t{std::min(Position(jFirst), Position(jFirst + kBandUnits - 1))} * 4;
         const bool halvesR = HalfLineRows(runs + RowR(0) * oStride, 2 * oStride);
         const bool halvesL = HalfLineRows(runs + RowL(0) * oStride, 2 * oStride);
+        // Rows that all start half way into a line store only the front half of a band's run
+        // (and the back half in the last band): the back half band is turned for the others.
+        const bool onlyFrontR = AllHalfLineRows(runs + RowR(0) * oStride, 2 * oStride);
+        const bool onlyFrontL = AllHalfLineRows(runs + RowL(0) * oStride, 2 * oStride);
         const UYVYTurn turn = *this;  // a copy that the stores cannot alias, kept in registers
         for (int b = 0; b < bands; ++b) {
             const int jb = j0 + kBandUnits * (kDirection == 1 ? b : bands - 1 - b);
             const int posBase = std::min(Position(jb), Position(jb + kBandUnits - 1));
-            const RunWriter put{b == 0, b == bands - 1};
+            const bool last = b == bands - 1;
+            const RunWriter put{b == 0, last};
+            // The half bands at the front and at the back of the runs.
+            const int jFront = kDirection == 1 ? jb : jb + 8, jBack = kDirection == 1 ? jb + 8 : jb;
             for (int m = 0; m < cols8; m += 8) {
                 const int rowBase = kDirection == 1 ? 2 * (cols - 8 - m) : 2 * m;
                 const Target t{tile, 64, rowBase, posBase};
-                turn.Block8(m, jb, t);
-                turn.Block8(m, jb + 8, t);
+                turn.Block8(m, jFront, t);
+                if (last || (!onlyFrontR && !onlyFrontL)) {
+                    turn.Block8(m, jBack, t);
+                } else if (!onlyFrontR) {
+                    turn.Block8<true, false>(m, jBack, t);
+                } else if (!onlyFrontL) {
+                    turn.Block8<false, true>(m, jBack, t);
+                }
                 if (b > 0 && (halvesR || halvesL)) {
                     // The half band just before this one along the output rows, for the rows
                     // that need it.
