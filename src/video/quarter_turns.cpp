@@ -275,6 +275,14 @@ struct UYVYTurn {
             // The half bands at the front and at the back of the runs.
             const int jFront = kDirection == 1 ? jb : jb + 8, jBack = kDirection == 1 ? jb + 8 : jb;
             for (int m = 0; m < cols8; m += 8) {
+                if (m % 16 == 0) {
+                    // The band's 32 source rows two cache lines ahead: more streams at once than
+                    // the processor follows by itself.
+                    const uint8_t* ahead = src + (2 * jb) * sStride + (m + 32) * 4;
+                    for (int r = 0; r < 2 * kBandUnits; ++r)
+                        _mm_prefetch(reinterpret_cast<const char*>(ahead + r * sStride),
+                                     _MM_HINT_T0);
+                }
                 const int rowBase = kDirection == 1 ? 2 * (cols - 8 - m) : 2 * m;
                 const Target t{tile, 64, rowBase, posBase};
                 turn.Block8(m, jFront, t);
@@ -482,6 +490,13 @@ struct RGBATurn {
             const int posBase = std::min(Position(yb), Position(yb + kBandUnits - 1));
             const RunWriter put{b == 0, b == bands - 1};
             for (int sx = 0; sx < w8; sx += 8) {
+                if (sx % 16 == 0) {
+                    // The band's 16 source rows two cache lines ahead.
+                    const uint8_t* ahead = src + yb * sStride + (sx + 32) * 4;
+                    for (int r = 0; r < kBandUnits; ++r)
+                        _mm_prefetch(reinterpret_cast<const char*>(ahead + r * sStride),
+                                     _MM_HINT_T0);
+                }
                 const int rowBase = kDirection == 1 ? sx : W - 8 - sx;
                 const Target t{tile, 64, rowBase, posBase};
                 turn.Block8(sx, yb, t);
