@@ -35,10 +35,11 @@ int Deinterlace(int mode, int width, int height, int stride, uint8_t* data,
                 const DeinterlaceRows& rows = DeinterlaceRowsFor(BestKernelLevel()));
 // The band form: lines [firstLine, endLine) of the height-line frame (clipped to it), the same
 // results as Deinterlace when consecutive bands cover the frame in order. A band writes only its
-// own lines and reads the line above and the line below it, which must still be unprocessed.
-// "Blend fields" needs the unfiltered line above the band: `carry` (stride bytes) holds it on
+// own lines. "Blend fields" reads the line below the band, which must not have been processed
+// yet, and takes the unfiltered line above it from `carry` (stride bytes), which holds it on
 // entry when firstLine > 0 and holds the band's last line, unfiltered, on return. The field
-// modes read only lines that no band writes and take no carry (null is fine).
+// modes read only lines that no band writes (one above and one below) and take no carry (null
+// is fine).
 int DeinterlaceBand(int mode, int width, int height, int stride, uint8_t* data, int firstLine,
                     int endLine, uint8_t* carry,
                     const DeinterlaceRows& rows = DeinterlaceRowsFor(BestKernelLevel()));
