@@ -47,14 +47,19 @@ protected:
         auto last = std::find_if(sent.rbegin(), sent.rend(), [](int64_t n) { return n >= 1000; });
         return {last.base(), sent.end()};
     }
-    // Live frames one at a time, each 3 ms behind its send time: the live delay.
+    // Live frames one at a time, each 3 ms behind its send time: the live delay. Each block has
+    // also been taken when it returns (the audio thread frees a block once it is sent): a block
+    // still waiting when the backlog arrives would wait behind it, on a slow machine long enough
+    // to be counted late itself.
     void GoLive(int frames) {
+        const int freed = ndi.audioFreed.load();
         for (int i = 0; i < frames; ++i) {
             auto [f, data] = Frame(1000 + i, 3 * kMs);
             ndi.QueueVideo(f, std::move(data));
             auto [a, samples] = Block(1000 + i, 3 * kMs);
             ndi.QueueAudio(a, std::move(samples));
             ASSERT_TRUE(Drain());
+            ASSERT_TRUE(ndi.WaitFor([&] { return ndi.audioFreed.load() >= freed + i + 1; }));
         }
     }
 };
