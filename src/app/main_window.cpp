@@ -3,10 +3,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -69,9 +71,16 @@ QLabel* StatusText(const QString& text, const QString& about, QWidget* parent) {
 
 }  // namespace
 
-MainWindow::MainWindow(const RelayOptions& options) {
+MainWindow::MainWindow(const RelayOptions& options, const RemoteSettings* remote) {
     controller_ = std::make_unique<RelayController>(options, *this);
     commands_ = std::make_unique<MainCommands>(*controller_);
+    if (remote) {
+        // The control page acts through this window's own commands, so a click there shows here.
+        remote_ = std::make_unique<RemoteLink>(*controller_, *commands_, *remote, false);
+        controller_->onNumbered = [this] { remote_->Start(); };
+        controller_->onExitStarted = [this] { remote_->Stop(); };
+        remote_->onStarted = [this] { ShowRemoteMenu(); };
+    }
     BuildControls();
     BuildMenu();
     Connect();
@@ -249,6 +258,18 @@ void MainWindow::BuildMenu() {
     QAction* burnIn = menu->addAction("Timecode burn-in on/off");
     connect(burnIn, &QAction::triggered, this, [this] { commands_->ToggleTimecodeBurnIn(); });
     menu->addSeparator();
+    if (remote_) {
+        // The control page (--http): its address, and its link with the token for a browser.
+        remoteAddressAction_ = menu->addAction("Control page: starting");
+        remoteAddressAction_->setEnabled(false);
+        remoteCopyAction_ = menu->addAction("Copy control page link");
+        remoteCopyAction_->setEnabled(false);
+        connect(remoteCopyAction_, &QAction::triggered, this, [this] {
+            if (remote_ && remote_->running())
+                QGuiApplication::clipboard()->setText(QString::fromStdString(remote_->PageLink()));
+        });
+        menu->addSeparator();
+    }
     QAction* help = add("Open online help (ReadMe file)", kMenuHelp, false);
     help->setShortcut(QKeySequence(Qt::Key_F1));
     help->setShortcutContext(Qt::WidgetShortcut);  // F1 itself goes through the key filter
@@ -259,6 +280,15 @@ void MainWindow::BuildMenu() {
     comms->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     connect(comms, &QAction::triggered, this, [this] { commands_->MenuCommand(kMenuCommsReturn); });
     addAction(comms);
+}
+
+void MainWindow::ShowRemoteMenu() {
+    if (!remoteAddressAction_) return;
+    const bool running = remote_ && remote_->running();
+    remoteAddressAction_->setText(running ? "Control page: " +
+                                                QString::fromStdString(remote_->PageAddress())
+                                          : QString("Control page: off (see the log)"));
+    remoteCopyAction_->setEnabled(running);
 }
 
 void MainWindow::Connect() {
@@ -579,7 +609,16 @@ int RunWindow(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(VELMOR_VERSION_TEXT);
     QGuiApplication::setDesktopFileName("velmor");
     const CommandLine line = ParseCommandLine(app);
-    MainWindow window(line.options);
+    RemoteSettings remote;
+    if (!line.options.http.empty()) {
+        std::string error, warning;
+        if (!RemoteLink::Prepare(line.options, remote, error, warning)) {
+            std::fprintf(stderr, "velmor: %s\n", error.c_str());
+            return 2;
+        }
+        if (!warning.empty()) std::fprintf(stderr, "velmor: %s\n", warning.c_str());
+    }
+    MainWindow window(line.options, line.options.http.empty() ? nullptr : &remote);
     window.controller().onQuit = [&window](int code) {
         QCoreApplication::exit(code);
         window.hide();

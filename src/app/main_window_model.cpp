@@ -88,6 +88,33 @@ void MainWindowModel::SetMonitorLevel(int level) {
     Notify({ModelChange::Kind::MonitorLevel, 0});
 }
 
+void MainWindowModel::SetVideoFormat(const VideoFormatReport& f) {
+    const VideoFormatReport& h = videoFormat_;
+    if (f.width == h.width && f.height == h.height && f.rate == h.rate &&
+        f.progressive == h.progressive && f.yuv == h.yuv && f.frameRateN == h.frameRateN &&
+        f.frameRateD == h.frameRateD && f.frameFormatType == h.frameFormatType &&
+        f.fourCC == h.fourCC)
+        return;
+    videoFormat_ = f;
+    Notify({ModelChange::Kind::Caption, static_cast<int>(Caption::Video)});
+}
+
+void MainWindowModel::SetAudioFormat(int channels, int sampleRate) {
+    if (channels == audioChannels_ && sampleRate == audioSampleRate_) return;
+    audioChannels_ = channels;
+    audioSampleRate_ = sampleRate;
+    Notify({ModelChange::Kind::Caption, static_cast<int>(Caption::Audio)});
+}
+
+int MainWindowModel::AddListener(std::function<void(const ModelChange&)> listener) {
+    listeners_.emplace_back(nextListener_, std::move(listener));
+    return nextListener_++;
+}
+
+void MainWindowModel::RemoveListener(int id) {
+    std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
+}
+
 void MainWindowModel::SetPicker(const std::vector<std::string>& items, int current) {
     if (items == pickerItems_ && current == pickerCurrent_) return;
     pickerItems_ = items;

@@ -35,11 +35,17 @@ void ModelBridge::ShowSourceConnected(const std::string& address, const std::str
 }
 
 void ModelBridge::ShowVideoFormat(const VideoFormatReport& format) {
-    Text(Caption::Video, VideoFormatCaption(format));
+    calls_.Call([this, format] {
+        model_.SetVideoFormat(format);
+        model_.SetCaption(Caption::Video, VideoFormatCaption(format));
+    });
 }
 
 void ModelBridge::ShowAudioFormat(int channels, int sampleRate) {
-    Text(Caption::Audio, AudioFormatCaption(channels, sampleRate));
+    calls_.Call([this, channels, sampleRate] {
+        model_.SetAudioFormat(channels, sampleRate);
+        model_.SetCaption(Caption::Audio, AudioFormatCaption(channels, sampleRate));
+    });
 }
 
 void ModelBridge::ShowFramesSkipped(MediaKind kind, const std::string& problem) {

@@ -39,6 +39,8 @@ struct RelayOptions {
     bool showLocal = false;      // list sources of this machine ("Exclude local" off)
     bool ppmOverlay = false;     // the "PPM overlay" button pressed once the settings are in
     std::string busAddress;      // a private D-Bus (tests); empty: the session bus
+    std::string http;            // --http [ADDRESS:]PORT: the HTTP front end; empty: off
+    std::string httpTokenFile;   // --http-token-file: the token; empty: a random one
     NdiChoice ndiChoice = NdiChoice::FromEnvironment;
 };
 
@@ -89,12 +91,23 @@ public:
     void RunGrabBlinkTick();    // timer 6
     void SetTitleForInstance();
     void OnBusMessage(const BusMessage& message);
+    // The remote text box (the "Brelta-NDI-Tamsk" messages and the HTTP API): `text` rendered
+    // for the output's size and the overlay switched on; or the overlay switched off.
+    void ShowRemoteTextBox(const std::string& text);
+    void HideRemoteTextBox();
     // "Load settings on startup" or "Save settings on exit" was changed from the menu: kept in
     // the file at exit even when the settings themselves are not saved.
     void NoteMenuChoiceChanged() { menuChoicesChanged_ = true; }
 
     // Called when the copy should end now (after the ninth-copy question or a failed start-up).
     std::function<void(int exitCode)> onQuit;
+    // Called once the copy's number is decided (the HTTP front end starts then), and whenever a
+    // frame grab has been written or has failed. Window thread.
+    std::function<void()> onNumbered;
+    std::function<void(bool ok, const std::string& path)> onGrabDone;
+    // Called once when the exit begins (before the disconnect it waits for): the HTTP front end
+    // stops taking actions then.
+    std::function<void()> onExitStarted;
 
 private:
     // IWindowActions (window thread)
@@ -107,6 +120,7 @@ private:
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
                        const char* groups) override;
 
+    void NotifyExitStarted();
     void OnInstanceDecided(const InstanceDecision& decision);
     void LoadStartupConfiguration();
     void OnSourceFound(int index);
@@ -141,6 +155,7 @@ private:
     bool ndiStarted_ = false;
     bool exited_ = false;
     bool menuChoicesChanged_ = false;
+    bool exitStarted_ = false;
 };
 
 }  // namespace velmor

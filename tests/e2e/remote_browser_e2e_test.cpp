@@ -1,0 +1,143 @@
+// The control page in a real browser (Debian's headless Chromium through chromedriver) against
+// the real program: the page loads with the token from its link, shows the preview and the meter
+// moving, and a click on Freeze freezes the NDI output velmor-sink sees.
+//
+// With VELMOR_SCREENSHOT_DIR set, the browser's own screenshots of the page are saved there
+// (scripts/remote_screenshots.sh makes the README's pictures this way).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "remote_fixture.h"
+#include "support/ndi_names.h"
+#include "support/webdriver.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Browser;
+using velmor::testing::LocalSourceName;
+
+class RemoteBrowser : public Relay {
+protected:
+    void Shoot(Browser& browser, const char* name) {
+        const char* folder = std::getenv("VELMOR_SCREENSHOT_DIR");
+        if (!folder || !*folder) return;
+        // Let the meter and the preview take their next steps before the picture.
+        std::this_thread::sleep_for(600ms);
+        const std::filesystem::path file = std::filesystem::path(folder) / name;
+        EXPECT_TRUE(browser.SaveScreenshot(file)) << file;
+    }
+};
+
+TEST_F(RemoteBrowser, ThePageShowsTheRelayAndItsFreezeButtonFreezesTheOutput) {
+    if (!test::BrowserAvailable()) GTEST_SKIP() << "chromium and chromedriver are not installed";
+    auto src = Run(VELMOR_TESTSRC, {"--name", "Browser Cam", "--size", "640x360", "--rate", "25/1",
+                                    "--seconds", "120"});
+    HttpRelay relay;
+    ASSERT_TRUE(StartHttpRelay(
+        *this, {"--show-local", "--source", LocalSourceName("Browser Cam")}, relay,
+        [this](const char* p, std::vector<std::string> a) { return Run(p, std::move(a)); }))
+        << (relay.process ? relay.process->Output() : "");
+    const std::string log = (dir_ / "delay.log").string();
+    auto sink =
+        Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--seconds", "110", "--delay-log", log});
+    ASSERT_TRUE(Eventually([&] { return SinkFrames(log) > 25; }, 20s)) << relay.process->Output();
+
+    Browser browser((dir_ / "profile").string(), 1280, 1000);
+    ASSERT_TRUE(browser.ok()) << browser.error();
+    const std::string page = "http://127.0.0.1:" + std::to_string(relay.port) + "/";
+
+    // Without a token the page asks for one.
+    browser.Open(page);
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return browser.Run("return !document.getElementById('token-form').hidden;") == true;
+        },
+        10s));
+    Shoot(browser, "control-page-token.png");
+
+    // The link with the token: the page takes it, drops it from the address and connects.
+    browser.Open(page + "#token=" + relay.token);
+    ASSERT_TRUE(Eventually(
+        [&] { return browser.Run("return !document.getElementById('control').hidden;") == true; },
+        10s))
+        << browser.Run("return document.body.innerText;");
+    EXPECT_EQ(browser.Run("return location.hash;"), "");
+    EXPECT_EQ(browser.Run("return localStorage.getItem('velmor-token');"), relay.token);
+    EXPECT_EQ(
+        browser.Run("return document.getElementById('lamp-signal').getAttribute('aria-label');"),
+        "Signal lamp: magenta");
+
+    // The preview shows pictures, and they change.
+    const std::string previewSrc = "return document.getElementById('preview').currentSrc;";
+    ASSERT_TRUE(Eventually(
+        [&] {
+            return browser.Run(
+                       "const p = document.getElementById('preview');"
+                       "return p.complete && p.naturalWidth;") == 640;
+        },
+        10s));
+    const nlohmann::json firstPicture = browser.Run(previewSrc);
+    EXPECT_TRUE(Eventually([&] { return browser.Run(previewSrc) != firstPicture; }, 5s));
+
+    // The meter moves: its level (the accessible value, dBFS) leaves silence and changes.
+    const std::string level =
+        "return Number(document.getElementById('meter-left').getAttribute('aria-valuenow'));";
+    ASSERT_TRUE(Eventually([&] { return browser.Run(level).get<int>() > -60; }, 10s));
+    const int firstLevel = browser.Run(level).get<int>();
+    const std::string height = "return document.querySelector('#meter-left span').style.height;";
+    const nlohmann::json firstHeight = browser.Run(height);
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return browser.Run(level).get<int>() != firstLevel ||
+                   browser.Run(height) != firstHeight;
+        },
+        5s))
+        << "the meter stands still";
+    Shoot(browser, "control-page.png");
+
+    // Freeze by a click: the sink gets no new frames; the button shows the window's caption.
+    ASSERT_TRUE(browser.Click("#freeze"));
+    ASSERT_TRUE(Eventually([&] { return Status(relay)["freeze"] == "held"; }, 5s));
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return browser.Run("return document.getElementById('freeze').textContent;") ==
+                   "Restart";
+        },
+        5s));
+    EXPECT_EQ(browser.Run("return document.getElementById('freeze').getAttribute('aria-pressed');"),
+              "true");
+    std::this_thread::sleep_for(200ms);
+    const size_t frozenAt = SinkFrames(log);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_LE(SinkFrames(log), frozenAt + 1) << "the output moved while frozen";
+    Shoot(browser, "control-page-frozen.png");
+
+    // A second click releases it.
+    ASSERT_TRUE(browser.Click("#freeze"));
+    EXPECT_TRUE(Eventually([&] { return SinkFrames(log) > frozenAt + 10; }, 5s));
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return browser.Run("return document.getElementById('freeze').textContent;") == "Freeze";
+        },
+        5s));
+
+    // On a phone's width every control stays in reach and labelled.
+    browser.Resize(390, 1800);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(browser.Run("return document.documentElement.scrollWidth <= window.innerWidth;"),
+              true)
+        << "the page scrolls sideways on a phone";
+    const nlohmann::json unlabelled = browser.Run(
+        "return Array.from(document.querySelectorAll('#control button, #control select, "
+        "#control input, [role=meter]')).filter(e => !e.hidden && e.offsetParent !== null)"
+        ".filter(e => !(e.getAttribute('aria-label') || e.labels && e.labels.length || "
+        "e.textContent.trim())).map(e => e.id);");
+    EXPECT_EQ(unlabelled, nlohmann::json::array()) << "controls without an accessible name";
+    Shoot(browser, "control-page-phone.png");
+}
+
+}  // namespace
+}  // namespace velmor
