@@ -13,7 +13,9 @@ class Actions : public velmor::IRemoteActions {
 public:
     explicit Actions(velmor::RelayRecord& r) : record(r) {}
     void RequestGrab() override { record.grabRequest = 1; }
-    void ToggleFreeze() override { record.freezeState = record.freezeState ? 0 : 2; }
+    void ToggleFreeze() override {
+        if (!record.freezeState.Request()) record.freezeState.Release();
+    }
     void ShowTextBox(const std::string& text) override {
         if (text.size() > 4 * velmor::kRemoteTextLimit) __builtin_trap();
         shown += text.size();

@@ -154,6 +154,7 @@ void MainCommands::AudioMap() {
         s.gainItemSetting = m.mapperGainItem;
         r.audioGain = m.mapperGain.load();
         s.gainSetting = m.mapperGain.load();
+        PublishAudioSettings(r);
     }
     c_.bridge().ShowAudioMapActive(r.mapActive != 0);
     r.mapDialogOpen = 0;

@@ -1,8 +1,32 @@
 #include "app/model_bridge.h"
 
 #include <cstdio>
+#include <functional>
 
 namespace velmor {
+
+namespace {
+
+// The keys of the window's states: a newer report of one replaces an older one still queued.
+enum class Slot : uint64_t {
+    Caption = 1,
+    Lamp,
+    Button,
+    ButtonEnabled,
+    Flag,
+    Freeze,
+    Time,
+    Watchdog,
+    GrabBlink,
+    MonitorLevel,
+    Message,
+};
+
+uint64_t Key(Slot slot, int index = 0) {
+    return (static_cast<uint64_t>(slot) << 32) | static_cast<uint32_t>(index);
+}
+
+}  // namespace
 
 std::string TimeText(int32_t seconds) {
     char text[32];
@@ -12,15 +36,24 @@ std::string TimeText(int32_t seconds) {
 }
 
 void ModelBridge::Text(Caption which, const std::string& text) {
-    calls_.Call([this, which, text] { model_.SetCaption(which, text); });
+    calls_.PostLatest(Key(Slot::Caption, static_cast<int>(which)),
+                      [this, which, text] { model_.SetCaption(which, text); });
 }
 
 void ModelBridge::LampTo(LampId which, Lamp lamp) {
-    calls_.Call([this, which, lamp] { model_.SetLamp(which, lamp); });
+    calls_.PostLatest(Key(Slot::Lamp, static_cast<int>(which)),
+                      [this, which, lamp] { model_.SetLamp(which, lamp); });
 }
 
 void ModelBridge::Look(WindowButton button, const ButtonLook& look) {
-    calls_.Call([this, button, look] { model_.SetButton(button, look.colour, look.caption); });
+    calls_.PostLatest(Key(Slot::Button, static_cast<int>(button)), [this, button, look] {
+        model_.SetButton(button, look.colour, look.caption);
+    });
+}
+
+void ModelBridge::SetFlag(Flag which, bool on) {
+    calls_.PostLatest(Key(Slot::Flag, static_cast<int>(which)),
+                      [this, which, on] { model_.SetFlag(which, on); });
 }
 
 void ModelBridge::ShowSourceState(SourceState state) {
@@ -28,7 +61,8 @@ void ModelBridge::ShowSourceState(SourceState state) {
 }
 
 void ModelBridge::ShowSourceConnected(const std::string& address, const std::string& name) {
-    calls_.Call([this, address, name] {
+    // The source caption's key: a connection reported after an end replaces it, and the reverse.
+    calls_.PostLatest(Key(Slot::Caption, static_cast<int>(Caption::Source)), [this, address, name] {
         r_.scratchText = SourceConnectedCaption(address, name);
         model_.SetCaption(Caption::Source, r_.scratchText);
     });
@@ -73,7 +107,7 @@ void ModelBridge::ShowAudioDelayFrames(int frames) {
 }
 
 void ModelBridge::ShowFreeze(bool on) {
-    calls_.Call([this, on] {
+    calls_.PostLatest(Key(Slot::Freeze), [this, on] {
         const ButtonLook look = FreezeButton(on);
         if (!on) actions_.StopFreezeBlink();
         model_.SetButton(WindowButton::Freeze, look.colour, look.caption);
@@ -86,11 +120,12 @@ void ModelBridge::ShowFreeze(bool on) {
 }
 
 void ModelBridge::EnableOutputButton(bool enabled) {
-    calls_.Call([this, enabled] { model_.EnableButton(WindowButton::Output, enabled); });
+    calls_.PostLatest(Key(Slot::ButtonEnabled, static_cast<int>(WindowButton::Output)),
+                      [this, enabled] { model_.EnableButton(WindowButton::Output, enabled); });
 }
 
 void ModelBridge::ShowKeyFillLabel(bool shown) {
-    calls_.Call([this, shown] { model_.SetFlag(Flag::KeyFillLabel, shown); });
+    SetFlag(Flag::KeyFillLabel, shown);
 }
 
 void ModelBridge::ShowEbuMode(bool ebu) {
@@ -98,7 +133,7 @@ void ModelBridge::ShowEbuMode(bool ebu) {
 }
 
 void ModelBridge::ShowTime(int32_t seconds) {
-    calls_.Call([this, seconds] {
+    calls_.PostLatest(Key(Slot::Time), [this, seconds] {
         if (seconds == 0) {
             model_.SetFlag(Flag::TimeTextShown, false);
             return;
@@ -125,48 +160,51 @@ void ModelBridge::ShowPreview(PreviewTarget target, const FrameView& frame, floa
 }
 
 void ModelBridge::StartWatchdog() {
-    calls_.Call([this] { actions_.StartWatchdog(); });
+    calls_.PostLatest(Key(Slot::Watchdog), [this] { actions_.StartWatchdog(); });
 }
 void ModelBridge::StopWatchdog() {
-    calls_.Call([this] { actions_.StopWatchdog(); });
+    calls_.PostLatest(Key(Slot::Watchdog), [this] { actions_.StopWatchdog(); });
 }
 void ModelBridge::StartGrabBlink() {
-    calls_.Call([this] { actions_.StartGrabBlink(); });
+    calls_.PostLatest(Key(Slot::GrabBlink), [this] { actions_.StartGrabBlink(); });
 }
 
 void ModelBridge::ShowKeyFillSplit(bool on) {
-    calls_.Call([this, on] {
-        model_.SetFlag(Flag::MenuKeyFill, on);
-        if (!on) model_.SetFlag(Flag::KeyFillLabel, false);
-    });
+    SetFlag(Flag::MenuKeyFill, on);
+    if (!on) SetFlag(Flag::KeyFillLabel, false);
 }
 
 void ModelBridge::ShowMonitorLevel(int level) {
     static const char* kNames[3] = {"Mute", "Dim", "Full"};
     if (level < 0 || level > 2) return;
-    calls_.Call([this, level] {
+    calls_.PostLatest(Key(Slot::MonitorLevel), [this, level] {
         model_.SetMonitorLevel(level);
         model_.SetCaption(Caption::Level, kNames[level]);
     });
 }
 
 void ModelBridge::ShowExcludeLocal(bool checked) {
-    calls_.Call([this, checked] { model_.SetFlag(Flag::ExcludeLocal, checked); });
+    SetFlag(Flag::ExcludeLocal, checked);
 }
 
 void ModelBridge::ShowLoadOnStartup(bool checked) {
-    calls_.Call([this, checked] { model_.SetFlag(Flag::MenuLoadOnStartup, checked); });
+    SetFlag(Flag::MenuLoadOnStartup, checked);
 }
 
 void ModelBridge::ShowSaveOnExit(bool checked) {
-    calls_.Call([this, checked] { model_.SetFlag(Flag::MenuSaveOnExit, checked); });
+    SetFlag(Flag::MenuSaveOnExit, checked);
 }
 
 MessageAnswer WindowThreadNotifier::Show(const std::string& text, const std::string& caption,
                                          MessageButtons buttons) {
-    MessageAnswer answer = MessageAnswer::Cancel;
-    calls_.Call([&] { answer = shown_.Show(text, caption, buttons); });
-    return answer;
+    if (calls_.OnWindowThread()) return shown_.Show(text, caption, buttons);
+    // Another thread never waits for the operator: the box is shown when the window gets to it,
+    // and the caller carries on as after OK. The same message asked again while the first is still
+    // queued is shown once.
+    calls_.PostLatest(
+        Key(Slot::Message, static_cast<int>(std::hash<std::string>{}(text + caption))),
+        [this, text, caption, buttons] { shown_.Show(text, caption, buttons); });
+    return MessageAnswer::Ok;
 }
 
 }  // namespace velmor

@@ -2,10 +2,11 @@
 // IGrabLamps call becomes a change of the main window's model, made on the window thread, in the
 // captions and colours the presenter (app/main_window_presenter.h) chooses for the state reported.
 //
-// Threads: engine threads call in from anywhere; each call waits until the window thread has run
-// it (WindowCalls). Calls made on the window thread run at once. The preview is the exception: the
-// video thread renders the bitmap itself into the preview's renderer and posts one coalesced
-// repaint, so it never waits for the window.
+// Threads: engine threads call in from anywhere and never wait: each report is handed to the
+// window thread under the key of the state it shows (WindowCalls::PostLatest), so a window that
+// stops serving holds one pending report per state and shows the newest when it comes back. Calls
+// made on the window thread run at once. The preview is rendered by the video thread itself into
+// the preview's renderer (a triple buffer) with one coalesced repaint request.
 #pragma once
 
 #include <array>
@@ -105,6 +106,7 @@ private:
     void Text(Caption which, const std::string& text);
     void LampTo(LampId which, Lamp lamp);
     void Look(WindowButton button, const ButtonLook& look);
+    void SetFlag(Flag which, bool on);
 
     RelayRecord& r_;
     MainWindowModel& model_;
@@ -115,7 +117,8 @@ private:
 };
 
 // Shows messages on the window thread, whichever thread asks (the probe worker can report a
-// failed allocation); the answer is returned to the caller.
+// failed allocation). On the window thread the operator's answer is returned; another thread is
+// answered OK at once and the message is shown when the window gets to it.
 class WindowThreadNotifier : public INotifier {
 public:
     WindowThreadNotifier(INotifier& shown, WindowCalls& calls) : shown_(shown), calls_(calls) {}

@@ -41,6 +41,7 @@ void AudioPath::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
         ResetAudioMapCopy(r);
     }
     c_.bridge.ShowAudioMapActive(r.mapActive != 0);
+    PublishAudioSettings(r);
     r.audioChannelCount = frame.no_channels;
 
     // The frame passed the limits of frame_limits.h, so channels x samples stays small.
@@ -70,7 +71,8 @@ void AudioPath::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     r.audioReceiver = r.mainReceiver.load();
 }
 
-bool AudioPath::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
+bool AudioPath::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame,
+                                const AudioSettings& settings) {
     RelayRecord& r = c_.r;
     const int write = std::clamp(static_cast<int>(r.ringWrite), 0, kAudioRingSize - 1);
     NDIlib_audio_frame_v2_t& slot = r.audioRing[write];
@@ -95,14 +97,14 @@ bool AudioPath::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
     auto output = [&](int i) { return out + static_cast<size_t>(i) * s; };
     auto present = [&](int m) { return m >= 0 && m < n; };
 
-    const double gain = r.audioGain;
+    const double gain = settings.gain;
     const bool useGain = gain != 0.0 && gain != 1.0;
-    const bool mono = r.monoMix != 0;
+    const bool mono = settings.monoMix != 0;
     for (int i = 0; i < n; ++i) {
         float* dst = output(i);
         if (mono && i < 2) {
             if (i == 1) continue;  // written together with output 0
-            const int a = r.channelMap[0], b = r.channelMap[1];
+            const int a = settings.channelMap[0], b = settings.channelMap[1];
             float* dst1 = n > 1 ? output(1) : nullptr;  // a one-channel slot has no second plane
             for (int j = 0; j < available; ++j) {
                 float v;
@@ -122,7 +124,7 @@ bool AudioPath::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
             if (dst1) std::fill(dst1 + available, dst1 + s, 0.0f);
             continue;
         }
-        const int m = r.channelMap[i];
+        const int m = settings.channelMap[static_cast<size_t>(i)];
         if (!present(m)) {
             // The "Mute" column, or an entry that names no input channel: silence.
             std::fill(dst, dst + s, 0.0f);
@@ -144,6 +146,9 @@ void AudioPath::Run(NDIlib_recv_instance_t recv) {
     RelayRecord& r = c_.r;
     // A lower nice value than the process where the system allows it; otherwise as it is.
     RaiseThreadPriority(kAudioPrioritySteps);
+    live_.Reset();
+    haveSettings_ = false;
+    delayStopped_ = false;
 
     NDIlib_audio_frame_v2_t& frame = r.audioCapture;
     while (r.audioThreadRun) {
@@ -151,43 +156,93 @@ void AudioPath::Run(NDIlib_recv_instance_t recv) {
                 NDIlib_frame_type_audio ||
             !gate_.Usable(recv, frame))
             continue;
-
-        // A new channel count: map entries that pointed at channels now gone follow themselves.
-        if (frame.no_channels != r.audioChannelCount) {
-            FollowChannelCount(r, r.audioChannelCount);
-            r.audioChannelCount = frame.no_channels;
-            c_.bridge.ShowAudioFormat(frame.no_channels, frame.sample_rate);
-        }
-
-        const NDIlib_send_instance_t main = r.mainSender;
-        const bool sendNdi = main && !r.airSendOutput;
-        const NDIlib_audio_frame_v2_t* tap = &frame;
-        if ((r.mapActive != 0 || r.audioDelayFrames != 0) && RemapAudioFrame(frame)) {
-            const int write = r.ringWrite;
-            int send = write;
-            if (r.audioDelayOn) {
-                // Out-of-range stored delays wrap instead of indexing past the ring.
-                send = ((write - static_cast<int>(r.audioDelayFrames)) % kAudioRingSize +
-                        kAudioRingSize) %
-                       kAudioRingSize;
-                NDIlib_audio_frame_v2_t& delayed = r.audioRing[send];
-                delayed.p_metadata = frame.p_metadata;
-                delayed.timestamp = frame.timestamp;
-                delayed.timecode = frame.timecode;
-            }
-            r.ringSend = send;
-            if (sendNdi) c_.ndi.send_send_audio_v2(main, &r.audioRing[send]);
-            r.ringWrite = (write + 1) % kAudioRingSize;
-            if (!r.mapDialogOpen) tap = &r.audioRing[send];
-        } else if (sendNdi) {
-            c_.ndi.send_send_audio_v2(main, &frame);
-        }
-        if (c_.tap) c_.tap->MonitorTap(r, *tap);
+        CatchUp(recv, frame);
+        ProcessBlock(frame);
         c_.ndi.recv_free_audio_v2(recv, &frame);
     }
     // No more blocks will lower the meter: without this the bars would stand at the last level.
     if (PpmMeter* meter = r.ppmMeter.get()) meter->AudioEnded();
     c_.bridge.ShowMediaEnded(MediaKind::Audio);
+}
+
+void AudioPath::CatchUp(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& frame) {
+    RelayRecord& r = c_.r;
+    while (live_.Behind(frame.timestamp, WallClock100ns(),
+                        AudioSlack(frame.no_samples, frame.sample_rate))) {
+        NDIlib_audio_frame_v2_t next{};
+        if (c_.ndi.recv_capture_v2(recv, nullptr, &next, nullptr, 0) != NDIlib_frame_type_audio)
+            return;  // nothing newer waits: this block goes out
+        if (!gate_.Usable(recv, next)) continue;
+        c_.ndi.recv_free_audio_v2(recv, &frame);
+        r.counters.audioBlocksLate.fetch_add(1, std::memory_order_relaxed);
+        frame = next;
+    }
+}
+
+const AudioSettings& AudioPath::CurrentSettings() {
+    RelayRecord& r = c_.r;
+    const AudioSettings& published = r.audioSettings.Acquire();
+    if (!haveSettings_ || published.generation != settings_.generation) {
+        settings_ = published;
+        haveSettings_ = true;
+    }
+    // While the video runs at another rate than the output there is no delay, and it stays
+    // stopped until the window publishes the settings again (the video thread has switched the
+    // delay off in the record meanwhile).
+    if (r.frameRateMismatch && !(delayStopped_ && delayStoppedAt_ == settings_.generation)) {
+        delayStopped_ = true;
+        delayStoppedAt_ = settings_.generation;
+    }
+    if (delayStopped_ && delayStoppedAt_ == settings_.generation) {
+        settings_.delayOn = 0;
+        settings_.delayFrames = 0;
+    }
+    return settings_;
+}
+
+void AudioPath::ProcessBlock(NDIlib_audio_frame_v2_t& frame) {
+    RelayRecord& r = c_.r;
+    // A new channel count: map entries that pointed at channels now gone follow themselves, in
+    // the record (for the window) and in the copy this thread applies.
+    if (frame.no_channels != r.audioChannelCount) {
+        const int old = r.audioChannelCount;
+        FollowChannelCount(r, old);
+        if (haveSettings_) FollowChannelCount(settings_.channelMap, old);
+        r.audioChannelCount = frame.no_channels;
+        c_.bridge.ShowAudioFormat(frame.no_channels, frame.sample_rate);
+    }
+    const AudioSettings& s = CurrentSettings();
+
+    const NDIlib_send_instance_t main = r.mainSender;
+    const bool sendNdi = main && !r.airSendOutput;
+    const NDIlib_audio_frame_v2_t* sent = &frame;
+    const NDIlib_audio_frame_v2_t* tap = &frame;
+    if ((s.mapActive != 0 || s.delayFrames != 0) && RemapAudioFrame(frame, s)) {
+        const int write = r.ringWrite;
+        int send = write;
+        if (s.delayOn) {
+            // Out-of-range delays wrap instead of indexing past the ring.
+            send = ((write - s.delayFrames) % kAudioRingSize + kAudioRingSize) % kAudioRingSize;
+            NDIlib_audio_frame_v2_t& delayed = r.audioRing[send];
+            delayed.p_metadata = frame.p_metadata;
+            delayed.timestamp = frame.timestamp;
+            delayed.timecode = frame.timecode;
+        }
+        r.ringSend = send;
+        sent = &r.audioRing[send];
+        r.ringWrite = (write + 1) % kAudioRingSize;
+        if (!r.mapDialogOpen) tap = sent;
+    }
+    if (sendNdi) {
+        c_.ndi.send_send_audio_v2(main, sent);
+        RelayCounters& counters = r.counters;
+        counters.audioSamplesSent.fetch_add(static_cast<uint64_t>(std::max(sent->no_samples, 0)),
+                                            std::memory_order_relaxed);
+        if (KnownTimestamp(frame.timestamp))
+            counters.audioDelay100ns.store(WallClock100ns() - frame.timestamp,
+                                           std::memory_order_relaxed);
+    }
+    if (c_.tap) c_.tap->MonitorTap(r, *tap);
 }
 
 void AudioPath::ReleaseAudioRing() {

@@ -7,6 +7,7 @@
 
 #include "engine/engine_context.h"
 #include "engine/frame_limits.h"
+#include "engine/live_edge.h"
 
 namespace velmor {
 
@@ -19,14 +20,30 @@ public:
     // Once per connection, with the first audio frame: the caption, the map restored when the
     // channel count matches, and the ring frames sized for the frame.
     void PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame);
-    // Writes the processed frame into slot ringWrite; false when that slot has no buffer.
-    bool RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame);
+    // Writes the frame, processed with `settings`, into slot ringWrite; false when that slot has
+    // no buffer.
+    bool RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame, const AudioSettings& settings);
     // The 16 ring buffers, at exit.
     void ReleaseAudioRing();
 
 private:
+    // A block that waited behind the live delay is dropped while a newer one already waits.
+    void CatchUp(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& frame);
+    // One block through map, mix, gain and delay, sent, then tapped for the monitor.
+    void ProcessBlock(NDIlib_audio_frame_v2_t& frame);
+    // The settings for the next block: the newest published value, the map following the
+    // channel count, the delay stopped while the video runs at another rate than the output.
+    const AudioSettings& CurrentSettings();
+
     EngineContext& c_;
     FrameLimitGate& gate_;
+    LiveEdge live_;
+    // The audio thread's own copy of the published settings (the map followed when the channel
+    // count changes), which value it is, and the value during which the delay was stopped.
+    AudioSettings settings_;
+    bool haveSettings_ = false;
+    uint64_t delayStoppedAt_ = 0;
+    bool delayStopped_ = false;
 };
 
 }  // namespace velmor

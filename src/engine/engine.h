@@ -19,6 +19,7 @@
 #include "engine/frame_limits.h"
 #include "engine/output_setup.h"
 #include "engine/video_path.h"
+#include "relay/audio_map.h"
 
 namespace velmor {
 
@@ -74,8 +75,10 @@ public:
     void ReleaseAudioRing() { audio_.ReleaseAudioRing(); }
 
     // --- Audio processing, exposed for tests ---
+    // With the record's audio settings as they stand (published first).
     bool RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
-        return audio_.RemapAudioFrame(frame);
+        PublishAudioSettings(context_.r);
+        return audio_.RemapAudioFrame(frame, context_.r.audioSettings.Latest());
     }
     void PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) { audio_.PrepareAudioRing(frame); }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/connection.h"
+#include "relay/audio_map.h"
 
 namespace velmor {
 
@@ -27,22 +28,21 @@ void EngineActions::OverlayAndDelayReset() {
     RelayRecord& r = c_.r;
     r.overlaySetup.overlayOn = 0;
     c_.bridge.ShowOverlayOn(false);
-    if (r.freezeState != 0) Freeze();
+    if (!r.freezeState.live()) Freeze();
     r.mapActive = 0;
     r.audioDelayFrames = 0;
+    PublishAudioSettings(r);
     c_.bridge.ShowAudioDelayFrames(0);
 }
 
 void EngineActions::Freeze() {
     RelayRecord& r = c_.r;
-    if (r.freezeState != 0) {
-        r.freezeState = 0;
-        r.freezeGrabDone = 0;
+    if (!r.freezeState.live()) {
+        r.freezeState.Release();
         c_.bridge.ShowFreeze(false);
         return;
     }
-    if (!r.videoThreadRun) return;
-    r.freezeState = 2;
+    if (!r.videoThreadRun || !r.freezeState.Request()) return;
     if (r.grabSetup.grabOnFreeze) {
         NoteGrabNaming();
         r.grabRequest = 1;
@@ -71,6 +71,7 @@ void EngineActions::WatchdogTick() {
 void EngineActions::SetDelayFrames(int frames) {
     c_.r.audioDelayFrames = static_cast<uint8_t>(frames);
     c_.r.settingsRecord.delayFramesSetting = static_cast<int8_t>(frames);
+    PublishAudioSettings(c_.r);
     c_.bridge.ShowAudioDelayFrames(frames);
 }
 
@@ -87,6 +88,7 @@ void EngineActions::DelayMinus() {
 void EngineActions::ToggleAudioDelay() {
     if (c_.r.frameRateMismatch) return;
     c_.r.audioDelayOn = c_.r.audioDelayOn ? 0 : 1;
+    PublishAudioSettings(c_.r);
     c_.bridge.ShowAudioDelayOn(c_.r.audioDelayOn != 0);
 }
 

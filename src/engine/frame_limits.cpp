@@ -56,6 +56,8 @@ std::string AudioFrameProblem(const NDIlib_audio_frame_v2_t& f) {
 
 bool FrameLimitGate::Refused(const std::string& problem, MediaKind kind, bool& shown) {
     (kind == MediaKind::Video ? c_.r.skippedVideoFrames : c_.r.skippedAudioFrames).fetch_add(1);
+    if (kind == MediaKind::Video)
+        c_.r.counters.videoFramesDropped.fetch_add(1, std::memory_order_relaxed);
     if (!shown) {
         shown = true;
         c_.bridge.ShowFramesSkipped(kind, problem);

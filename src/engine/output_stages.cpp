@@ -2,6 +2,7 @@
 // the send on NDI or AirSend, and the preview.
 #include <cstring>
 
+#include "engine/live_edge.h"
 #include "engine/video_stages.h"
 
 namespace velmor {
@@ -45,24 +46,31 @@ void FreezeGrabStage::DeliverGrab() {
 
 void FreezeGrabStage::GrabHeldPicture() {
     RelayRecord& r = c_.r;
+    if (!r.grabRequest) return;
+    if (r.freezeState.heldGrabDone()) {
+        // One grab per held picture: later requests during the hold are done with.
+        r.grabRequest = 0;
+        return;
+    }
     // While the grab sink is busy the request waits for a later frame.
-    if (!r.grabRequest || !(r.freezeGrabDone || GrabReady())) return;
-    if (!r.freezeGrabDone) DeliverGrab();
+    if (!GrabReady()) return;
+    // A freeze released meanwhile leaves the request for the live frames.
+    if (!r.freezeState.MarkHeldGrab()) return;
     r.grabRequest = 0;
-    r.freezeGrabDone = 1;
+    DeliverGrab();
 }
 
 void FreezeGrabStage::Run(PathFrame& frame) {
     RelayRecord& r = c_.r;
-    if (r.freezeState == 2) {
+    if (r.freezeState.state() == FreezeState::Requested) {
         CopyToGrabImage(frame);
-        r.freezeState = 1;
-        GrabHeldPicture();
+        // Released while the copy was made: this frame went out live and nothing is held.
+        if (r.freezeState.Hold()) GrabHeldPicture();
     }
-    if (r.grabRequest && r.freezeState == 0 && GrabReady()) {
+    if (r.grabRequest && r.freezeState.live() && GrabReady()) {
+        r.grabRequest = 0;
         CopyToGrabImage(frame);
         DeliverGrab();
-        r.grabRequest = 0;
     }
 }
 
@@ -141,15 +149,24 @@ bool SendStage::Configure(StageChain& chain) {
     return true;
 }
 
+void SendStage::Counted(const NDIlib_video_frame_v2_t& f) {
+    RelayCounters& counters = c_.r.counters;
+    counters.videoFramesSent.fetch_add(1, std::memory_order_relaxed);
+    if (KnownTimestamp(f.timestamp))
+        counters.videoDelay100ns.store(WallClock100ns() - f.timestamp, std::memory_order_relaxed);
+}
+
 void SendStage::Run(PathFrame& frame) {
     RelayRecord& r = c_.r;
     NDIlib_video_frame_v2_t& f = frame.out;
     switch (output_) {
         case Output::AirSendYCbCr:
             c_.airSend->addFrameYCbCr(r.airSend, f.p_data, f.line_stride_in_bytes);
+            Counted(f);
             return;
         case Output::AirSendBGRA:
             c_.airSend->addFrameBGRA(r.airSend, f.p_data, f.line_stride_in_bytes);
+            Counted(f);
             return;
         case Output::AirSendNothing:
             return;
@@ -159,7 +176,10 @@ void SendStage::Run(PathFrame& frame) {
     const bool key = key_ && frame.keyMade;
     // The main output carries no alpha while its alpha goes out as the key.
     if (key) f.FourCC = NDIlib_FourCC_video_type_BGRX;
-    if (NDIlib_send_instance_t main = r.mainSender) c_.ndi.send_send_video_v2(main, &f);
+    if (NDIlib_send_instance_t main = r.mainSender) {
+        c_.ndi.send_send_video_v2(main, &f);
+        Counted(f);
+    }
     if (key) c_.ndi.send_send_video_v2(r.keySender, &r.keyFrame);
     if (meter_) {
         if (NDIlib_send_instance_t ppm = r.ppmSender) SendMeterFrame(ppm);

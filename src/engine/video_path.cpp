@@ -68,22 +68,47 @@ void VideoPath::Run(NDIlib_recv_instance_t recv) {
     skipCount_ = 3;
     tally_.Reset();
     time_.Reset();
+    live_.Reset();
     configured_ = false;
 
     while (r.videoThreadRun) {
         const NDIlib_frame_type_e type = c_.ndi.recv_capture_v2(
             recv, &r.videoFrame, nullptr, &r.metadataFrame, kCaptureTimeoutMs);
         if (type == NDIlib_frame_type_metadata) {
-            HandleMetadata(recv);
+            HandleMetadata(recv, r.metadataFrame);
         } else if (type == NDIlib_frame_type_video && gate_.Usable(recv, r.videoFrame)) {
+            r.counters.videoFramesReceived.fetch_add(1, std::memory_order_relaxed);
+            CatchUp(recv);
             ProcessVideoFrame(recv);
         }
     }
     c_.bridge.ShowMediaEnded(MediaKind::Video);
 }
 
-void VideoPath::HandleMetadata(NDIlib_recv_instance_t recv) {
-    NDIlib_metadata_frame_t& m = c_.r.metadataFrame;
+void VideoPath::CatchUp(NDIlib_recv_instance_t recv) {
+    RelayRecord& r = c_.r;
+    NDIlib_video_frame_v2_t& f = r.videoFrame;
+    const int32_t duration = r.frameDuration;
+    const int64_t frameDuration = duration > 0 ? duration : FrameDurationOf(60.0f);
+    while (live_.Behind(f.timestamp, WallClock100ns(), VideoSlack(frameDuration))) {
+        NDIlib_video_frame_v2_t next{};
+        NDIlib_metadata_frame_t meta{};
+        const NDIlib_frame_type_e type = c_.ndi.recv_capture_v2(recv, &next, nullptr, &meta, 0);
+        if (type == NDIlib_frame_type_metadata) {
+            HandleMetadata(recv, meta);
+            continue;
+        }
+        if (type != NDIlib_frame_type_video) return;  // nothing newer waits: this one goes out
+        if (!gate_.Usable(recv, next)) continue;
+        r.counters.videoFramesReceived.fetch_add(1, std::memory_order_relaxed);
+        c_.ndi.recv_free_video_v2(recv, &f);
+        r.counters.videoFramesLate.fetch_add(1, std::memory_order_relaxed);
+        r.counters.videoFramesDropped.fetch_add(1, std::memory_order_relaxed);
+        f = next;
+    }
+}
+
+void VideoPath::HandleMetadata(NDIlib_recv_instance_t recv, NDIlib_metadata_frame_t& m) {
     if (NDIlib_send_instance_t main = c_.r.mainSender) c_.ndi.send_send_metadata(main, &m);
     // A tally echo from downstream sets the preview's border.
     const int tally = TallyEchoState(MetadataFrameText(m));
@@ -163,7 +188,7 @@ void VideoPath::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
         return;
     }
     // A held freeze sends nothing; one grab of the held picture is allowed.
-    if (r.freezeState == 1) {
+    if (r.freezeState.state() == FreezeState::Held) {
         freezeGrab_.GrabHeldPicture();
         c_.ndi.recv_free_video_v2(recv, &f);
         return;

@@ -17,6 +17,7 @@
 
 #include "engine/engine_context.h"
 #include "engine/frame_limits.h"
+#include "engine/live_edge.h"
 #include "engine/output_setup.h"
 #include "engine/video_stages.h"
 
@@ -35,7 +36,11 @@ public:
     void Run(NDIlib_recv_instance_t recv);
 
 private:
-    void HandleMetadata(NDIlib_recv_instance_t recv);
+    void HandleMetadata(NDIlib_recv_instance_t recv, NDIlib_metadata_frame_t& m);
+    // A frame that waited behind the live delay is dropped while a newer one is already waiting:
+    // the relay returns to live after any stall instead of sending its backlog at the output's
+    // pace. Leaves the frame to process in videoFrame.
+    void CatchUp(NDIlib_recv_instance_t recv);
     // Rate, audio delay, frame tick and size; true when the output was set up again.
     bool Bookkeeping(const NDIlib_video_frame_v2_t& frame, float rate);
     void ProcessVideoFrame(NDIlib_recv_instance_t recv);
@@ -72,6 +77,7 @@ private:
     // Per thread.
     float lastRateSeen_ = 0.0f;
     int skipCount_ = 3;
+    LiveEdge live_;
 };
 
 }  // namespace velmor

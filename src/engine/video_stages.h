@@ -134,6 +134,8 @@ public:
 
 private:
     void SendMeterFrame(NDIlib_send_instance_t ppm);
+    // One frame out on the main output: the counters and the delay behind the source.
+    void Counted(const NDIlib_video_frame_v2_t& frame);
 
     enum class Output { AirSendYCbCr, AirSendBGRA, AirSendNothing, Ndi } output_ = Output::Ndi;
     bool key_ = false;

@@ -2,10 +2,11 @@
 // window side chooses the captions, colour numbers and lamps that show it (app/model_bridge.*), so
 // no text or colour of the main window is decided here.
 //
-// Every call is synchronous: an engine thread waits until the window thread has handled it (the
-// GUI marshals with a blocking queued call; the headless runner and tests act at once). The window
-// thread therefore never waits for an engine thread while such a call can be pending; it only
-// joins threads that have cleared their alive flags. The preview is the exception (ShowPreview).
+// No call waits for the window: each hands a report over and returns (the GUI posts it under the
+// key of the state it shows, so a window that stops serving keeps only the newest report of each
+// state; the headless runner and tests act at once). An engine thread therefore never waits for
+// the window, the display server or the operator, and the window thread never waits for an engine
+// thread either: it joins only threads that have cleared their alive flags.
 #pragma once
 
 #include <cstdint>
@@ -88,7 +89,8 @@ public:
     virtual void ShowEbuMode(bool ebu) = 0;             // button 1018
 
     // --- Pictures and timers
-    // The frame copied into grabImage is to be written to a file now (without a grab sink).
+    // The frame copied into grabImage is to be written to a file now (without a grab sink; the
+    // application always has one, which writes on a thread of its own).
     virtual void WriteGrab() = 0;
     // Time display: seconds of the frame's timecode; 0 hides the time text.
     virtual void ShowTime(int32_t seconds) = 0;

@@ -23,25 +23,48 @@ WindowCalls::~WindowCalls() {
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-void WindowCalls::Call(std::function<void()> task) {
-    if (OnWindowThread()) {
-        if (!closed_) task();
-        return;
-    }
-    bool finished = false;
-    std::unique_lock lock(mutex_);
-    // Without a wake-up the window thread would never run it: never wait for that.
-    if (closed_ || wakeFd_ < 0) return;
-    queue_.push_back({std::move(task), &finished});
-    WakeLocked();
-    done_.wait(lock, [&] { return closed_ || finished; });
-}
-
 void WindowCalls::Post(std::function<void()> task) {
     std::lock_guard lock(mutex_);
     if (closed_ || wakeFd_ < 0) return;
-    queue_.push_back({std::move(task), nullptr});
+    queue_.push_back({std::move(task), 0});
     WakeLocked();
+}
+
+void WindowCalls::PostLatest(uint64_t key, std::function<void()> task) {
+    if (OnWindowThread()) {
+        std::function<void()> older;
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) return;
+            for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+                if (it->key == key) {
+                    older = std::move(it->task);
+                    queue_.erase(it);
+                    break;
+                }
+            }
+        }
+        task();
+        return;
+    }
+    std::function<void()> replaced;  // destroyed after the lock is given back
+    std::lock_guard lock(mutex_);
+    if (closed_ || wakeFd_ < 0) return;
+    // The newer report goes to the end, after everything posted before it.
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (it->key == key) {
+            replaced = std::move(it->task);
+            queue_.erase(it);
+            break;
+        }
+    }
+    queue_.push_back({std::move(task), key});
+    WakeLocked();
+}
+
+size_t WindowCalls::Pending() const {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
 }
 
 void WindowCalls::WakeLocked() {
@@ -75,21 +98,14 @@ void WindowCalls::Drain() {
         lock.unlock();
         item.task();
         lock.lock();
-        // After Close the caller has already returned: its flag is gone.
-        if (item.finished && !closed_) {
-            *item.finished = true;
-            done_.notify_all();
-        }
     }
 }
 
 void WindowCalls::Close() {
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        queue_.clear();
-    }
-    done_.notify_all();
+    std::deque<Item> dropped;  // destroyed after the lock is given back
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    queue_.swap(dropped);
 }
 
 }  // namespace velmor

@@ -38,6 +38,27 @@ void ResetAudioMapCopy(RelayRecord& r) {
         r.audioMapper.mapperMap[i] = i;
 }
 
+void FollowChannelCount(std::array<int8_t, kMaxAudioChannels>& map, int oldCount) {
+    const int old = std::min(oldCount, kMaxAudioChannels);
+    for (int i = 0; i < old; ++i) {
+        if (map[static_cast<size_t>(i)] >= old)
+            map[static_cast<size_t>(i)] = static_cast<int8_t>(i);
+    }
+}
+
+void PublishAudioSettings(RelayRecord& r) {
+    r.audioSettings.Update([&r](AudioSettings& s) {
+        for (int i = 0; i < kMaxAudioChannels; ++i)
+            s.channelMap[static_cast<size_t>(i)] = r.channelMap[static_cast<size_t>(i)];
+        s.monoMix = r.monoMix;
+        s.gain = r.audioGain;
+        s.mapActive = r.mapActive;
+        s.delayOn = r.audioDelayOn;
+        s.delayFrames = r.audioDelayFrames;
+        ++s.generation;
+    });
+}
+
 void FollowChannelCount(RelayRecord& r, int oldCount) {
     const int old = std::min(oldCount, kMaxAudioChannels);
     for (int i = 0; i < old; ++i) {

@@ -26,5 +26,12 @@ void ResetAudioMapCopy(RelayRecord& record);
 // Audio thread, when the channel count changes from `oldCount`: entries of the map (and of an
 // open window's copy) that named a channel no longer there follow their own channel.
 void FollowChannelCount(RelayRecord& record, int oldCount);
+// The same on a map of its own (the audio thread's copy of the published settings).
+void FollowChannelCount(std::array<int8_t, kMaxAudioChannels>& map, int oldCount);
+
+// After a change of the map, mono mix, gain, mapActive or the delay: publishes them to the audio
+// thread as one value. Any thread that changes them (the window thread; the connection's probe
+// restoring mapActive; the video thread stopping the delay while the frame rates differ).
+void PublishAudioSettings(RelayRecord& record);
 
 }  // namespace velmor

@@ -138,8 +138,10 @@ void ApplySettings(RelayRecord& r, ISettingsView& view, IFinderControl& finder) 
     r.monoMix = s.monoMixSetting;
     r.audioMapper.mapperMonoMix = s.monoMixSetting;
 
-    // 9. Channel map (live and in the dialog) and the Extra IP text.
+    // 9. Channel map (live and in the dialog) and the Extra IP text. The audio thread takes the
+    // gain, delay, map and mix together.
     SetChannelMap(r, s.channelMapSetting);
+    PublishAudioSettings(r);
     CopyToField(r.extraIpText, FieldText(s.extraIpSetting));
     view.ShowExtraIp(FieldText(r.extraIpText));
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "ndi/ndi_types.h"
+#include "relay/freeze_latch.h"
 
 namespace velmor {
 
@@ -51,8 +52,9 @@ struct RecordEngineState {
     std::atomic<int32_t> skippedAudioFrames{0};
 
     // --- Requests: set by the window thread, advanced by the video thread ---
-    std::atomic<int32_t> freezeState{0};  // 0 live, 2 freeze requested, 1 freeze held
-    std::atomic<int32_t> freezeGrabDone{0};
+    // The freeze and its held picture's grab (freeze_latch.h): every change a compare-and-swap.
+    FreezeLatch freezeState;
+    // A grab of the next frame sent: the window sets it, the video thread takes it (exchange).
     std::atomic<int32_t> grabRequest{0};
 };
 

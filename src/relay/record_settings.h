@@ -17,6 +17,7 @@
 #include "audio/meter_settings.h"
 #include "relay/overlay_state.h"
 #include "relay/proc_amp_state.h"
+#include "video/publisher.h"
 
 namespace velmor {
 
@@ -24,6 +25,29 @@ template <typename T>
 using Shared = std::atomic<T>;
 
 inline constexpr int kMaxAudioChannels = 32;
+
+// What the audio thread applies to every block, published whole (PublishAudioSettings in
+// audio_map.h) whenever the window changes any of it, so no block is processed with half of a
+// change: the map in force, the mono mix of outputs 1 and 2, the gain, whether a map is active,
+// and the delay.
+struct AudioSettings {
+    std::array<int8_t, kMaxAudioChannels> channelMap = Identity();
+    int32_t monoMix = 0;
+    double gain = 0.0;  // 0.0 (never set) and 1.0 both copy samples unscaled
+    int32_t mapActive = 0;
+    int32_t delayOn = 0;
+    int32_t delayFrames = 0;
+    // Counts the values published, so a reader can tell a new value from the one it has.
+    uint64_t generation = 0;
+    bool operator==(const AudioSettings&) const = default;
+
+    static std::array<int8_t, kMaxAudioChannels> Identity() {
+        std::array<int8_t, kMaxAudioChannels> map{};
+        for (int i = 0; i < kMaxAudioChannels; ++i)
+            map[static_cast<size_t>(i)] = static_cast<int8_t>(i);
+        return map;
+    }
+};
 
 struct RecordSettings {
     // --- Discovery (window thread only) ---
@@ -65,6 +89,9 @@ struct RecordSettings {
     Shared<uint8_t> audioDelayFrames{0};  // likewise
     Shared<int32_t> mapDialogOpen{0};     // the monitor hears the window's copy meanwhile
     Shared<float> monitorLevel{1.0f};
+    // The members above that steer the audio thread, as one value (built from them by
+    // PublishAudioSettings after every change; the audio thread reads only this).
+    Published<AudioSettings> audioSettings;
 };
 
 }  // namespace velmor

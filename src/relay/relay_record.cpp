@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "relay/audio_map.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -76,6 +77,7 @@ bool RelayRecord::ApplyStartupDefaults() {
     for (int i = 0; i < kMaxAudioChannels; ++i) {
         channelMap[i].store(static_cast<int8_t>(audioMapper.mapperMap[i].load()));
     }
+    PublishAudioSettings(*this);
 
     // The key and meter output buffers, once.
     keyBuffer.clear();

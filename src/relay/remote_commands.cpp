@@ -10,9 +10,9 @@ void HandleRemoteMessage(RelayRecord& r, RemoteMessage message, int64_t wParam, 
         if (wParam != 0 && wParam != int64_t{r.instanceIndex} + 1) return;
         if (lParam == 1) {
             actions.RequestGrab();
-        } else if (lParam == 2 && r.freezeState == 0) {
+        } else if (lParam == 2 && r.freezeState.live()) {
             actions.ToggleFreeze();
-        } else if (lParam == 4 && r.freezeState != 0) {
+        } else if (lParam == 4 && !r.freezeState.live()) {
             actions.ToggleFreeze();
         }
         return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 namespace velmor {
 
@@ -98,6 +99,40 @@ private:
     int lastPublished_ = 1;  // the initial newest slot: a default value nobody writes
     std::atomic<int> latest_{1};
     int readerSlot_[Readers];  // each entry touched by its own reader only; -1: none held
+};
+
+}  // namespace velmor
+
+namespace velmor {
+
+// A value that several threads may set and one thread reads: the writers take turns under a
+// mutex (they wait only for each other, never for the reader), and the reader gets the newest
+// whole value from a triple buffer without any lock. For settings that must change together.
+template <class T>
+class Published {
+public:
+    // Writer side, any thread: `edit` changes a copy of the newest value, which is then published
+    // whole. Returns the value published.
+    template <class Edit>
+    T Update(Edit edit) {
+        std::lock_guard lock(writers_);
+        T& next = buffer_.Back();
+        next = buffer_.LastPublished();
+        edit(next);
+        buffer_.Publish();
+        return buffer_.LastPublished();
+    }
+    // Writer side: the newest value published.
+    T Latest() const {
+        std::lock_guard lock(writers_);
+        return buffer_.LastPublished();
+    }
+    // Reader side, one thread: the newest whole value, kept until the next Acquire.
+    const T& Acquire() { return *buffer_.Acquire(); }
+
+private:
+    mutable std::mutex writers_;
+    TripleBuffer<T> buffer_;
 };
 
 }  // namespace velmor

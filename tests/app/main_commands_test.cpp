@@ -82,14 +82,14 @@ TEST_F(Commands, AudioDelayCountsFromZeroToFifteenAndWaitsForMatchingRates) {
 TEST_F(Commands, FreezeNeedsVideoAndTheSecondClickReleasesIt) {
     RelayRecord& r = record();
     commands().Freeze();
-    EXPECT_EQ(r.freezeState, 0) << "no connection: nothing happens";
+    EXPECT_TRUE(r.freezeState.live()) << "no connection: nothing happens";
     EXPECT_EQ(Button(WindowButton::Freeze).caption, "Freeze");
     EXPECT_EQ(Button(WindowButton::Freeze).colour, 2);
 
     r.videoThreadRun = 1;
     r.grabSetup.grabOnFreeze = 1;
     commands().Freeze();
-    EXPECT_EQ(r.freezeState, 2);
+    EXPECT_EQ(r.freezeState.state(), FreezeState::Requested);
     EXPECT_EQ(r.grabRequest, 1);
     EXPECT_EQ(Button(WindowButton::Freeze).caption, "Restart");
     EXPECT_EQ(Button(WindowButton::Freeze).colour, 1);
@@ -98,7 +98,7 @@ TEST_F(Commands, FreezeNeedsVideoAndTheSecondClickReleasesIt) {
     ASSERT_TRUE(testing::WaitFor([&] { return model().lamp(LampId::Freeze) == Lamp::Green; }));
 
     commands().Freeze();
-    EXPECT_EQ(r.freezeState, 0);
+    EXPECT_TRUE(r.freezeState.live());
     EXPECT_EQ(Button(WindowButton::Freeze).caption, "Freeze");
     EXPECT_EQ(Button(WindowButton::Freeze).colour, 2);
     EXPECT_EQ(model().lamp(LampId::Freeze), Lamp::Grey);

@@ -43,14 +43,14 @@ TEST_F(EngineTest, FreezeSendsOneMoreFrameThenNothingUntilReleased) {
     ndi.QueueVideo(kUyvy, Pattern(kUyvy, 1));
     ASSERT_TRUE(Drain());
     engine->Freeze();
-    EXPECT_EQ(record.freezeState, 2);
+    EXPECT_EQ(record.freezeState.state(), FreezeState::Requested);
     for (int i = 2; i < 6; ++i)
         ndi.QueueVideo(kUyvy, Pattern(kUyvy, i));
     ASSERT_TRUE(Drain());
     auto sent = SentData(ndi, main);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], Pattern(kUyvy, 2));
-    EXPECT_EQ(record.freezeState, 1);
+    EXPECT_EQ(record.freezeState.state(), FreezeState::Held);
     EXPECT_EQ(record.grabImage.width, 64);
     EXPECT_EQ(record.grabImage.pixelKind, kPixelUYVY);
 
@@ -65,7 +65,7 @@ TEST_F(EngineTest, FreezeSendsOneMoreFrameThenNothingUntilReleased) {
     EXPECT_EQ(0, std::memcmp(record.grabImage.pixels(), Pattern(kUyvy, 2).data(), 64 * 36 * 2));
 
     engine->Freeze();  // release
-    EXPECT_EQ(record.freezeState, 0);
+    EXPECT_TRUE(record.freezeState.live());
     ndi.QueueVideo(kUyvy, Pattern(kUyvy, 8));
     ASSERT_TRUE(Drain());
     sent = SentData(ndi, main);
@@ -88,7 +88,7 @@ TEST_F(EngineTest, GrabRequestReachesTheWindowOnce) {
 
 TEST_F(EngineTest, FreezeNeedsAConnection) {
     engine->Freeze();
-    EXPECT_EQ(record.freezeState, 0);
+    EXPECT_TRUE(record.freezeState.live());
 }
 
 TEST_F(EngineTest, KeyFillSplitOnBgra) {
@@ -265,7 +265,7 @@ TEST_F(EngineTest, DisconnectResetsOverlayFreezeMapAndDelay) {
     record.audioDelayOn = 1;
     record.rotationMode = 2;
     engine->Disconnect();
-    EXPECT_EQ(record.freezeState, 0);
+    EXPECT_TRUE(record.freezeState.live());
     EXPECT_EQ(record.overlaySetup.overlayOn, 0);
     EXPECT_EQ(record.mapActive, 0);
     EXPECT_EQ(record.audioDelayFrames, 0);

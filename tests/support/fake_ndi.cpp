@@ -236,6 +236,27 @@ void FakeNdi::QueueAudio(const NDIlib_audio_frame_v2_t& frame, std::vector<float
     Notify();
 }
 
+void FakeNdi::QueueVideos(
+    const std::vector<std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>>>& frames) {
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& [frame, data] : frames)
+            videoQueue_.emplace_back(frame, data);
+    }
+    videoQueued += static_cast<int>(frames.size());
+    Notify();
+}
+
+void FakeNdi::QueueAudios(
+    const std::vector<std::pair<NDIlib_audio_frame_v2_t, std::vector<float>>>& blocks) {
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& [frame, data] : blocks)
+            audioQueue_.emplace_back(frame, data);
+    }
+    Notify();
+}
+
 void FakeNdi::QueueMetadata(const std::string& text) {
     {
         std::lock_guard lock(mutex);

@@ -49,6 +49,11 @@ public:
     // Script: frames the receiver will deliver, in order per kind.
     void QueueVideo(const NDIlib_video_frame_v2_t& frame, std::vector<uint8_t> data);
     void QueueAudio(const NDIlib_audio_frame_v2_t& frame, std::vector<float> data);
+    // Several at once, as a receiver's queue holds them after the application stalled.
+    void QueueVideos(
+        const std::vector<std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>>>& frames);
+    void QueueAudios(
+        const std::vector<std::pair<NDIlib_audio_frame_v2_t, std::vector<float>>>& blocks);
     void QueueMetadata(const std::string& text);
     // What send_get_tally reports next (once).
     void SetTally(bool program, bool preview);

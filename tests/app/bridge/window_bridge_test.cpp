@@ -23,71 +23,80 @@ namespace {
 using namespace std::chrono_literals;
 using testing::WaitFor;
 
-TEST(WindowCalls, OtherThreadsWaitForTheWindowAndTheWindowNeverWaits) {
+// A window that does not serve its queue (a display server stopped, a long task on the window
+// thread) never holds up a thread that reports to it, and holds one report per state.
+TEST(WindowCalls, ReportsNeverWaitAndOnlyTheNewestOfEachStateIsKept) {
+    testing::EnsureQtApp();
+    WindowCalls calls;
+    std::vector<int> values(3, -1), events;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 100000; ++i) {
+            const int key = i % 3;
+            calls.PostLatest(key + 1, [&values, key, i] { values[key] = i; });
+            if (i % 25000 == 0) calls.Post([&events, i] { events.push_back(i); });
+        }
+        returned = true;
+    });
+    worker.join();  // the window thread served nothing meanwhile
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(calls.Pending(), 3u + 4u) << "one report per key, and every plain post";
+    calls.RunPending();
+    EXPECT_EQ(values, (std::vector<int>{99999, 99997, 99998})) << "the newest report of each key";
+    EXPECT_EQ(events, (std::vector<int>{0, 25000, 50000, 75000})) << "plain posts keep their order";
+    EXPECT_EQ(calls.Pending(), 0u);
+}
+
+// On the window thread a report runs at once, and an older one still queued for the same state
+// is dropped so it cannot overwrite the newer one afterwards.
+TEST(WindowCalls, OnTheWindowThreadAReportRunsAtOnceAndSupersedesAQueuedOne) {
     testing::EnsureQtApp();
     WindowCalls calls;
     int value = 0;
-    calls.Call([&] { value = 1; });
-    EXPECT_EQ(value, 1) << "on the window thread a call runs at once";
-
-    // A caller on another thread returns only once the window thread ran its task, in order
-    // with posted tasks.
-    std::vector<int> order;
-    std::atomic<bool> returned{false};
-    std::thread worker([&] {
-        calls.Post([&] { order.push_back(1); });
-        calls.Call([&] { order.push_back(2); });
-        returned = true;
-    });
-    ASSERT_TRUE(WaitFor([&] { return returned.load(); }));
+    std::thread worker([&] { calls.PostLatest(7, [&] { value = 1; }); });
     worker.join();
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    calls.PostLatest(7, [&] { value = 2; });
+    EXPECT_EQ(value, 2);
+    calls.RunPending();
+    EXPECT_EQ(value, 2) << "the older report from the other thread was dropped";
 }
 
-TEST(WindowCalls, ANestedEventLoopStillServesCalls) {
+TEST(WindowCalls, ANestedEventLoopStillServesPosts) {
     testing::EnsureQtApp();
     WindowCalls calls;
     std::atomic<bool> firstRunning{false}, secondRan{false};
-    std::thread first([&] {
-        // As a message box would: the first task waits in an event loop for the second call.
-        calls.Call([&] {
-            firstRunning = true;
-            QEventLoop loop;
-            QTimer poll;
-            QObject::connect(&poll, &QTimer::timeout, [&] {
-                if (secondRan) loop.quit();
-            });
-            poll.start(5);
-            loop.exec();
+    // As a message box would: the first task waits in an event loop for the second post.
+    calls.Post([&] {
+        firstRunning = true;
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (secondRan) loop.quit();
         });
+        poll.start(5);
+        loop.exec();
     });
-    // The second call is made only while the first task is running its loop.
     std::thread second([&] {
         while (!firstRunning)
             std::this_thread::sleep_for(1ms);
-        calls.Call([&] { secondRan = true; });
+        calls.PostLatest(3, [&] { secondRan = true; });
     });
     ASSERT_TRUE(WaitFor([&] { return secondRan.load(); }));
     second.join();
-    first.join();
 }
 
-TEST(WindowCalls, CloseReleasesAWaitingCaller) {
+TEST(WindowCalls, CloseDropsWhatIsQueuedAndLaterPosts) {
     testing::EnsureQtApp();
     auto calls = std::make_unique<WindowCalls>();
-    std::atomic<bool> returned{false};
     bool ran = false;
-    std::thread worker([&] {
-        calls->Call([&] { ran = true; });
-        returned = true;
-    });
-    // The window thread does not run its queue here; closing it must still free the caller.
-    std::this_thread::sleep_for(20ms);
-    calls->Close();
+    std::thread worker([&] { calls->PostLatest(1, [&] { ran = true; }); });
     worker.join();
-    EXPECT_TRUE(returned);
+    calls->Close();
+    calls->RunPending();
     EXPECT_FALSE(ran);
-    calls->Call([&] { ran = true; });
+    calls->Post([&] { ran = true; });
+    calls->PostLatest(1, [&] { ran = true; });
+    calls->RunPending();
     EXPECT_FALSE(ran) << "nothing runs after Close";
 }
 
@@ -162,6 +171,7 @@ TEST(ModelBridge, TheVideoThreadFeedsThePreviewWithoutWaitingForThePaint) {
     engine.Disconnect();
     ASSERT_TRUE(WaitFor([&] { return !engine.IsConnected(); }, 5000));
     engine.ReapThreads();
+    calls.RunPending();  // the threads' last reports
     EXPECT_EQ(model.caption(Caption::Video), "No video");
     calls.Close();
 }

@@ -73,7 +73,7 @@ TEST_F(Window, ClicksChangeTheRecordAndWhatTheControlsShow) {
     auto* freeze = Named<CColButton>("Freeze");
     ASSERT_NE(freeze, nullptr);
     QTest::mouseClick(freeze, Qt::LeftButton);
-    EXPECT_EQ(record().freezeState, 0);
+    EXPECT_TRUE(record().freezeState.live());
     EXPECT_EQ(freeze->text(), "Freeze");
     EXPECT_EQ(freeze->state(), 2);
 

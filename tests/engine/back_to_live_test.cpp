@@ -1,0 +1,123 @@
+// Back to live after a stall: frames that waited in the receiver's queue behind the live delay are
+// dropped (and counted) while newer ones wait, so the relay sends the newest at once; a relay
+// that keeps up drops nothing, whatever the frames' timestamps say.
+#include <gtest/gtest.h>
+
+#include "engine/live_edge.h"
+#include "engine_fixture.h"
+
+namespace velmor::testing {
+namespace {
+
+constexpr int64_t kMs = 10'000;
+
+class BackToLive : public EngineTest {
+protected:
+    // A 60p frame sent `late` ago by the source, numbered by its picture's seed.
+    std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>> Frame(int seed, int64_t late) {
+        NDIlib_video_frame_v2_t f = VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY, 60, 1);
+        f.timestamp = WallClock100ns() - late;
+        f.timecode = seed;
+        return {f, Pattern(f, seed)};
+    }
+    std::pair<NDIlib_audio_frame_v2_t, std::vector<float>> Block(int seed, int64_t late) {
+        NDIlib_audio_frame_v2_t a = AudioFormat(2, 800);
+        a.timestamp = WallClock100ns() - late;
+        a.timecode = seed;
+        return {a, Ramp(2, 800, static_cast<float>(seed))};
+    }
+    std::vector<int64_t> SentVideoTimecodes() {
+        std::lock_guard lock(ndi.mutex);
+        std::vector<int64_t> out;
+        for (const SentVideo& v : ndi.video)
+            if (v.sender == record.mainSender.load()) out.push_back(v.frame.timecode);
+        return out;
+    }
+    std::vector<int64_t> SentAudioTimecodes() {
+        std::lock_guard lock(ndi.mutex);
+        std::vector<int64_t> out;
+        for (const SentAudio& a : ndi.audio)
+            out.push_back(a.frame.timecode);
+        return out;
+    }
+    // Live frames one at a time, each 3 ms behind its send time: the live delay.
+    void GoLive(int frames) {
+        for (int i = 0; i < frames; ++i) {
+            auto [f, data] = Frame(1000 + i, 3 * kMs);
+            ndi.QueueVideo(f, std::move(data));
+            auto [a, samples] = Block(1000 + i, 3 * kMs);
+            ndi.QueueAudio(a, std::move(samples));
+            ASSERT_TRUE(Drain());
+        }
+    }
+};
+
+TEST_F(BackToLive, AfterAStallTheQueuedBacklogIsSkippedAndTheNewestSent) {
+    QueueLeadIn(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY, 60, 1));
+    ASSERT_TRUE(Connect());
+    GoLive(20);
+    const size_t sentVideo = SentVideoTimecodes().size();
+    const size_t sentAudio = SentAudioTimecodes().size();
+    EXPECT_EQ(record.counters.videoFramesLate, 0u);
+
+    // The relay was away for a while: the receiver holds 12 frames, 20 ms apart in age (clear of
+    // the slacks of 25 and 33 ms), the newest fresh, and as many audio blocks.
+    std::vector<std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>>> frames;
+    std::vector<std::pair<NDIlib_audio_frame_v2_t, std::vector<float>>> blocks;
+    for (int k = 0; k < 12; ++k) {
+        const int64_t late = 3 * kMs + (11 - k) * 20 * kMs;
+        frames.push_back(Frame(k, late));
+        blocks.push_back(Block(k, late));
+    }
+    ndi.QueueAudios(blocks);
+    ndi.QueueVideos(frames);
+    ASSERT_TRUE(Drain());
+    ASSERT_TRUE(ndi.WaitFor([&] { return SentAudioTimecodes().size() > sentAudio; }));
+    ASSERT_TRUE(ndi.WaitFor([&] { return ndi.audioFreed.load() >= 20 + 12 + 0; }));
+
+    const auto video = SentVideoTimecodes();
+    ASSERT_GT(video.size(), sentVideo);
+    // Only the frames within a frame and a half of the live delay go out.
+    EXPECT_EQ(std::vector<int64_t>(video.begin() + static_cast<long>(sentVideo), video.end()),
+              (std::vector<int64_t>{10, 11}));
+    EXPECT_EQ(record.counters.videoFramesLate, 10u);
+    EXPECT_GE(record.counters.videoFramesDropped, 10u);
+    const auto audio = SentAudioTimecodes();
+    // Audio blocks within two blocks of the live delay go out.
+    EXPECT_EQ(std::vector<int64_t>(audio.begin() + static_cast<long>(sentAudio), audio.end()),
+              (std::vector<int64_t>{10, 11}));
+    EXPECT_EQ(record.counters.audioBlocksLate, 10u);
+}
+
+TEST_F(BackToLive, ARelayThatKeepsUpDropsNothingWhateverTheTimestampsSay) {
+    QueueLeadIn(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY, 60, 1));
+    ASSERT_TRUE(Connect());
+    GoLive(5);
+    // Late frames with nothing newer behind them (a clock that stepped, a slower network path):
+    // each is the newest there is, and goes out.
+    for (int k = 0; k < 5; ++k) {
+        auto [f, data] = Frame(k, 900 * kMs);
+        ndi.QueueVideo(f, std::move(data));
+        ASSERT_TRUE(Drain());
+    }
+    // A burst of frames within the slack: none is dropped either.
+    std::vector<std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>>> burst;
+    for (int k = 0; k < 3; ++k)
+        burst.push_back(Frame(100 + k, 3 * kMs));
+    ndi.QueueVideos(burst);
+    ASSERT_TRUE(Drain());
+    // Frames without a send time.
+    for (int k = 0; k < 3; ++k) {
+        auto [f, data] = Frame(200 + k, 0);
+        f.timestamp = 0;
+        ndi.QueueVideo(f, std::move(data));
+    }
+    ASSERT_TRUE(Drain());
+    EXPECT_EQ(record.counters.videoFramesLate, 0u);
+    EXPECT_EQ(SentVideoTimecodes().size(), 5u + 5u + 3u + 3u);
+    EXPECT_EQ(record.counters.videoFramesSent, 16u);
+    EXPECT_EQ(record.counters.videoFramesReceived, 3u /* skipped at the start */ + 16u);
+}
+
+}  // namespace
+}  // namespace velmor::testing
