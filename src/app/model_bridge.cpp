@@ -68,18 +68,20 @@ void ModelBridge::ShowSourceConnected(const std::string& address, const std::str
     });
 }
 
+// The format travels with its caption, under the caption's key.
 void ModelBridge::ShowVideoFormat(const VideoFormatReport& format) {
-    calls_.Call([this, format] {
+    calls_.PostLatest(Key(Slot::Caption, static_cast<int>(Caption::Video)), [this, format] {
         model_.SetVideoFormat(format);
         model_.SetCaption(Caption::Video, VideoFormatCaption(format));
     });
 }
 
 void ModelBridge::ShowAudioFormat(int channels, int sampleRate) {
-    calls_.Call([this, channels, sampleRate] {
-        model_.SetAudioFormat(channels, sampleRate);
-        model_.SetCaption(Caption::Audio, AudioFormatCaption(channels, sampleRate));
-    });
+    calls_.PostLatest(
+        Key(Slot::Caption, static_cast<int>(Caption::Audio)), [this, channels, sampleRate] {
+            model_.SetAudioFormat(channels, sampleRate);
+            model_.SetCaption(Caption::Audio, AudioFormatCaption(channels, sampleRate));
+        });
 }
 
 void ModelBridge::ShowFramesSkipped(MediaKind kind, const std::string& problem) {

@@ -239,7 +239,7 @@ LiveReadings RemoteLink::Readings() const {
     constexpr auto relaxed = std::memory_order_relaxed;
     LiveReadings l;
     l.connected = r.videoThreadAlive.load(relaxed) != 0 || r.audioThreadAlive.load(relaxed) != 0;
-    l.freezeState = r.freezeState.load(relaxed);
+    l.freezeState = static_cast<int>(r.freezeState.state());
     l.videoFramesReceived = k.videoFramesReceived.load(relaxed);
     l.videoFramesSent = k.videoFramesSent.load(relaxed);
     l.videoFramesDropped = k.videoFramesDropped.load(relaxed);
@@ -307,7 +307,7 @@ void RemoteLink::Execute(const RemoteCommand& command, std::function<void(Action
             result = {200, connected ? "disconnected" : "not connected", ""};
             break;
         case RemoteAction::Freeze: {
-            const bool frozen = r.freezeState != 0;
+            const bool frozen = !r.freezeState.live();
             if (command.on == frozen) {
                 result = {200, frozen ? "frozen" : "live", ""};
                 break;

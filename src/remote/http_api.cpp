@@ -247,6 +247,11 @@ Json StatusObject(const RemoteStatus& s, const LiveReadings& r) {
     for (const RemoteButton& b : s.buttons)
         buttons[b.name] = {{"caption", b.caption}, {"colour", b.colour}, {"enabled", b.enabled}};
     j["buttons"] = buttons;
+    // The picker's list too, so the events socket carries its changes.
+    Json sources = Json::array();
+    for (const RemoteSource& source : s.sources)
+        sources.push_back({{"name", source.name}, {"address", source.address}});
+    j["sources"] = sources;
     j["counters"] = CountersObject(r);
     return j;
 }

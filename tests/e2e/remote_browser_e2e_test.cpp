@@ -33,8 +33,9 @@ protected:
 
 TEST_F(RemoteBrowser, ThePageShowsTheRelayAndItsFreezeButtonFreezesTheOutput) {
     if (!test::BrowserAvailable()) GTEST_SKIP() << "chromium and chromedriver are not installed";
+    // The tones swell and fall, so the meter has something to show.
     auto src = Run(VELMOR_TESTSRC, {"--name", "Browser Cam", "--size", "640x360", "--rate", "25/1",
-                                    "--seconds", "120"});
+                                    "--seconds", "120", "--tone-swell"});
     HttpRelay relay;
     ASSERT_TRUE(StartHttpRelay(
         *this, {"--show-local", "--source", LocalSourceName("Browser Cam")}, relay,
@@ -69,6 +70,13 @@ TEST_F(RemoteBrowser, ThePageShowsTheRelayAndItsFreezeButtonFreezesTheOutput) {
     EXPECT_EQ(
         browser.Run("return document.getElementById('lamp-signal').getAttribute('aria-label');"),
         "Signal lamp: magenta");
+    // The source list holds the source, chosen.
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return browser.Run("return document.getElementById('source-list').value;") ==
+                   LocalSourceName("Browser Cam");
+        },
+        5s));
 
     // The preview shows pictures, and they change.
     const std::string previewSrc = "return document.getElementById('preview').currentSrc;";
@@ -95,7 +103,10 @@ TEST_F(RemoteBrowser, ThePageShowsTheRelayAndItsFreezeButtonFreezesTheOutput) {
                    browser.Run(height) != firstHeight;
         },
         5s))
-        << "the meter stands still";
+        << "the meter stands still: "
+        << browser.Run(
+               "return [meter.peak, meter.shown, meter.target, document.hidden, "
+               "document.getElementById('meter-text').textContent];");
     Shoot(browser, "control-page.png");
 
     // Freeze by a click: the sink gets no new frames; the button shows the window's caption.
@@ -124,8 +135,12 @@ TEST_F(RemoteBrowser, ThePageShowsTheRelayAndItsFreezeButtonFreezesTheOutput) {
         },
         5s));
 
-    // On a phone's width every control stays in reach and labelled.
-    browser.Resize(390, 1800);
+    // On a phone's width every control stays in reach and labelled (the window as tall as the
+    // page, so the screenshot holds all of it).
+    browser.Resize(390, 844);
+    std::this_thread::sleep_for(300ms);
+    browser.Resize(390, browser.Run("return document.documentElement.scrollHeight;").get<int>() +
+                            (844 - browser.Run("return window.innerHeight;").get<int>()));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(browser.Run("return document.documentElement.scrollWidth <= window.innerWidth;"),
               true)

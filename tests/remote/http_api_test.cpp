@@ -273,6 +273,7 @@ TEST(HttpApi, StatusJson) {
     EXPECT_EQ(j["buttons"]["freeze"]["colour"], 2);
     EXPECT_EQ(j["counters"]["videoFramesSent"], 7);
     EXPECT_EQ(j["counters"]["audioSamplesSent"], 48000);
+    EXPECT_EQ(j["sources"][0]["name"], "HOST (Cam 1)");
 
     // Disconnected: no source and no formats, whatever was shown last.
     const nlohmann::json idle = nlohmann::json::parse(StatusJson(SampleStatus(), {}));

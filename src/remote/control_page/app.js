@@ -62,7 +62,7 @@ async function api(method, path, body) {
 // --- Events ---------------------------------------------------------------------------------
 
 function openEvents() {
-  if (socket) socket.close();
+  if (socket) { socket.onclose = null; socket.close(); }
   const scheme = location.protocol === "https:" ? "wss://" : "ws://";
   socket = new WebSocket(scheme + location.host + "/api/v1/events", ["velmor-events"]);
   socket.onopen = () => socket.send(JSON.stringify({ token }));
@@ -134,7 +134,8 @@ function showStatus(s) {
     else if (s.source && names.includes(s.source)) list.value = s.source;
   }
   list.disabled = names.length === 0;
-  $("connect").disabled = names.length === 0;
+  // Velmor connects only from a disconnected state (as the window's list does).
+  $("connect").disabled = names.length === 0 || s.connected;
 
   const states = $("buttons-state");
   states.replaceChildren(...Object.entries(s.buttons || {}).map(([name, b]) => {
@@ -220,6 +221,8 @@ async function refreshPreview() {
     if (response.ok) {
       const url = URL.createObjectURL(await response.blob());
       $("preview").src = url;
+      $("preview").hidden = false;
+      $("no-picture").hidden = true;
       if (previewUrl) URL.revokeObjectURL(previewUrl);
       previewUrl = url;
     }
@@ -263,6 +266,12 @@ function wire() {
     api("POST", "/api/v1/text", { text: $("text-input").value }));
   $("text-hide").addEventListener("click", () => api("DELETE", "/api/v1/text"));
   document.addEventListener("visibilitychange", startPreview);
+  // A link with a token opened in a tab that shows the page already.
+  window.addEventListener("hashchange", () => {
+    if (!/token=/.test(location.hash)) return;
+    takeTokenFromLink();
+    start();
+  });
 }
 
 function start() {
