@@ -32,8 +32,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr size_t kMaxEventMessage = 4096;  // what a client may send on the events socket
-constexpr int kEventSendBuffer = 64 * 1024;
+constexpr size_t kMaxEventMessage = 4096;    // what a client may send on the events socket
+constexpr int kEventSendBuffer = 16 * 1024;  // the kernel doubles it
+// An event client whose write has not finished this long is not reading: it is dropped.
+constexpr auto kEventWriteStall = std::chrono::seconds(5);
 constexpr int kMaxRefusing = 32;  // connections being answered 503 at once
 constexpr uint16_t kCloseUnauthorised = 4401;
 constexpr auto kRefuseTimeout = std::chrono::seconds(2);
@@ -200,7 +202,8 @@ public:
         if (closed_ || !authenticated_) return;
         const HttpServerOptions& o = state_->options;
         if (queue_.size() >= o.eventBacklogMessages ||
-            queuedBytes_ + message->size() > o.eventBacklogBytes) {
+            queuedBytes_ + message->size() > o.eventBacklogBytes ||
+            (writing_ && Clock::now() - writeStarted_ > kEventWriteStall)) {
             ++state_->figures.droppedEventClients;
             state_->Log("HTTP: events client " + address_ + " dropped: it does not keep up");
             Close();
@@ -284,6 +287,7 @@ private:
             return;
         }
         writing_ = true;
+        writeStarted_ = Clock::now();
         std::shared_ptr<const std::string> message = queue_.front();
         ws_.async_write(asio::buffer(*message),
                         [self = shared_from_this(), message](beast::error_code ec, size_t) {
@@ -305,6 +309,7 @@ private:
     asio::steady_timer authTimer_;
     std::deque<std::shared_ptr<const std::string>> queue_;
     size_t queuedBytes_ = 0;
+    Clock::time_point writeStarted_{};
     bool writing_ = false;
     bool closed_ = false;
     bool authenticated_ = false;

@@ -10,9 +10,10 @@
 //
 // Bounds, so that no client can make it grow or stall: a request's header 8 KiB and body 64 KiB
 // (refused from Content-Length before the body is read), a whole request within 15 s (slow
-// clients are closed), at most 128 connections and 64 from one address (more are answered 503
-// and closed), at most 64 event clients each with a backlog of 64 messages or 1 MiB (a client
-// that does not read is dropped, never waited for), at most 16 actions waiting for the window
+// clients are closed), at most 256 connections and 128 from one address (more are answered 503
+// and closed), at most 64 event clients each with a backlog of 64 messages or 1 MiB and a write
+// that finishes within 5 s (a client that does not read is dropped, never waited for), at most
+// 16 actions waiting for the window
 // thread (more are answered 503; one the window does not answer within 5 s is answered 503), and
 // at most 64 requests waiting for a picture.
 #pragma once
@@ -34,8 +35,10 @@ class PreviewRenderer;
 struct HttpServerOptions {
     ListenAddress listen;
     std::string token;
-    int maxConnections = 128;
-    int maxConnectionsPerAddress = 64;
+    int maxConnections = 256;
+    // A TLS proxy in front makes every client one address: this bounds one address's share
+    // without starving the clients of a proxy.
+    int maxConnectionsPerAddress = 128;
     int maxEventClients = 64;
     int maxPendingActions = 16;
     int maxPreviewWaiters = 64;

@@ -53,8 +53,9 @@ std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::mi
 class RemoteUnderAttack : public Relay {};
 
 TEST_F(RemoteUnderAttack, TheOutputNeverFaltersAndMemoryStaysBounded) {
+    // The tones swell and fall: the levels change, and go out twenty times a second.
     auto src = Run(VELMOR_TESTSRC, {"--name", "Hostile Cam", "--size", "1280x720", "--rate", "50/1",
-                                    "--seconds", "150"});
+                                    "--seconds", "150", "--tone-swell"});
     HttpRelay relay;
     ASSERT_TRUE(StartHttpRelay(
         *this, {"--show-local", "--source", LocalSourceName("Hostile Cam")}, relay,
@@ -188,6 +189,10 @@ TEST_F(RemoteUnderAttack, TheOutputNeverFaltersAndMemoryStaysBounded) {
     };
     const auto video =
         test::DelayLog::Between(test::DelayLog::Read(log).video, toUnits(from), toUnits(to));
+    std::cout << "output: " << video.size() << " frames, largest gap "
+              << test::DelayLog::LargestGapMs(video) << " ms, lost "
+              << test::DelayLog::VideoFramesLost(video) << "; relay memory " << rssBefore
+              << " MiB before, " << rssPeak << " MiB at the peak\n";
     ASSERT_GT(video.size(), 900u) << "about 50 frames a second for 20 s";
     EXPECT_LE(test::DelayLog::LargestGapMs(video), 100.0);
     EXPECT_EQ(test::DelayLog::VideoFramesLost(video), 0);
@@ -204,8 +209,17 @@ TEST_F(RemoteUnderAttack, TheOutputNeverFaltersAndMemoryStaysBounded) {
     }
     EXPECT_GT(results["oversized"]["HTTP/1.1 413 Payload Too Large"], 0);
     EXPECT_GT(results["oversized chunked"]["HTTP/1.1 413 Payload Too Large"], 0);
+    // A 503 is the answer to connections beyond one address's share, of which the test, all on
+    // 127.0.0.1, opens many.
     EXPECT_GT(results["malformed JSON"]["HTTP/1.1 400"], 0);
-    EXPECT_EQ(results["malformed JSON"].size(), 1u) << "only 400s";
+    EXPECT_EQ(results["malformed JSON"]["HTTP/1.1 400"] + results["malformed JSON"]["HTTP/1.1 503"],
+              [&] {
+                  int n = 0;
+                  for (const auto& [status, count] : results["malformed JSON"])
+                      n += count;
+                  return n;
+              }())
+        << "only 400s, or 503s for connections beyond the limits";
     EXPECT_GT(results["malformed HTTP"]["HTTP/1.1 400 Bad Request"], 0);
     EXPECT_GT(results["slow loris"]["closed by the server"], 0);
     EXPECT_GT(results["flood"]["HTTP/1.1 401"], 0);
