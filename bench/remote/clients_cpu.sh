@@ -4,7 +4,8 @@
 # each), measured in one run; the sink's frame rate and its largest gap between frames show
 # whether the output paid for them.
 #
-# For each mode and repetition: velmor-testsrc sends 1920x1080 at 60/1 (UYVY, two tones),
+# For each mode and repetition: velmor-testsrc sends 1920x1080 at 60/1 (UYVY, two swelling tones,
+# so the meter's levels change and go out twenty times a second),
 # `velmor --headless --http 127.0.0.1:0` relays it to velmor-sink; after a warm-up the process's
 # utime+stime from /proc/PID/stat is sampled over a fixed window, with the clients running (or
 # not) for the whole window. The modes alternate, so a change in the machine's load touches both;
@@ -38,7 +39,7 @@ export VELMOR_NDI_DIR=$tmp/ndi XDG_RUNTIME_DIR=$tmp/run DBUS_SESSION_BUS_ADDRESS
 mkdir -p "$tmp/run" "$tmp/work" && chmod 700 "$tmp/run"
 
 host=$(hostname | tr '[:lower:]' '[:upper:]')
-"$testsrc" --name "Bench" --size 1920x1080 --rate 60/1 --seconds 100000 >"$tmp/testsrc.log" 2>&1 &
+"$testsrc" --name "Bench" --size 1920x1080 --rate 60/1 --seconds 100000 --tone-swell >"$tmp/testsrc.log" 2>&1 &
 pids+=($!)
 ticks_per_second=$(getconf CLK_TCK)
 
@@ -67,7 +68,8 @@ measure() {
   sleep "$warmup"
   local load=""
   if [ "$mode" = clients ]; then
-    "$clients" --port "$port" --token-file "$tmp/run/velmor/http-token-1" --events 20 \
+    # The clients stand for other machines: they yield to the relay, source and sink here.
+    nice -n 10 "$clients" --port "$port" --token-file "$tmp/run/velmor/http-token-1" --events 20 \
       --previews 20 --rate 5 --seconds $((seconds + 2)) >"$tmp/clients.log" 2>&1 &
     load=$!
     sleep 1

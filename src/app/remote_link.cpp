@@ -78,7 +78,9 @@ RemoteLink::RemoteLink(RelayController& controller, MainCommands& commands, Remo
       ownsPreview_(ownsPreview) {
     previewIdle_.setSingleShot(true);
     QObject::connect(&previewIdle_, &QTimer::timeout, [this] {
-        if (ownsPreview_) c_.ShowPreviewOn(false);
+        if (!ownsPreview_) return;
+        previewRendered_ = false;
+        c_.ShowPreviewOn(false);
     });
 }
 
@@ -266,15 +268,19 @@ LiveReadings RemoteLink::Readings() const {
     return l;
 }
 
-void RemoteLink::PreviewWanted() {
-    if (!ownsPreview_ || previewAsked_.exchange(true)) return;
+bool RemoteLink::PreviewWanted() {
+    if (!ownsPreview_) return true;  // the window shows it: it is rendered as the window wants
+    const bool rendered = previewRendered_.load();
+    if (previewAsked_.exchange(true)) return rendered;
     std::weak_ptr<bool> alive = alive_;
     c_.calls().Post([this, alive] {
         if (auto a = alive.lock(); !a || !*a) return;
         previewAsked_ = false;
         c_.ShowPreviewOn(true);
+        previewRendered_ = true;
         previewIdle_.start(kPreviewIdleMs);
     });
+    return rendered;
 }
 
 // --- Actions (window thread) ---

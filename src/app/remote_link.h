@@ -56,7 +56,7 @@ private:
     // IRemoteModel
     LiveReadings Readings() const override;
     void Execute(const RemoteCommand& command, std::function<void(ActionReply)> reply) override;
-    void PreviewWanted() override;
+    bool PreviewWanted() override;
 
     void OnModelChange(const ModelChange& change);
     void Flush();
@@ -72,6 +72,7 @@ private:
     bool flushPosted_ = false;
     std::vector<std::function<void(ActionReply)>> grabReplies_;
     std::atomic<bool> previewAsked_{false};
+    std::atomic<bool> previewRendered_{false};  // the renderer is attached for the clients
     QTimer previewIdle_;
     // Posted tasks check it: the link may be gone when they run.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -40,6 +40,8 @@ constexpr int kMaxRefusing = 32;  // connections being answered 503 at once
 constexpr uint16_t kCloseUnauthorised = 4401;
 constexpr auto kRefuseTimeout = std::chrono::seconds(2);
 constexpr auto kEventsIdleTimeout = std::chrono::seconds(20);
+// How long a picture request waits for the first new picture of a preview just started.
+constexpr auto kFreshPictureWait = std::chrono::milliseconds(1000);
 
 // One thread at nice +10 that encodes the newest preview bitmap when asked; the server's thread
 // never encodes.
@@ -135,6 +137,11 @@ struct ServerState {
     Clock::time_point jpegAt{};
     bool encoding = false;
     std::vector<std::function<void(std::shared_ptr<const std::string>)>> previewWaiters;
+    // After the application was asked to start the preview: requests wait for a picture newer
+    // than `staleSequence` until `freshBy` (the tick looks), so nobody gets an old one.
+    uint64_t staleSequence = 0;
+    Clock::time_point freshBy{};
+    bool awaitingFresh = false;
 
     // What the event clients were sent last.
     int lastFreezeState = -1;
@@ -508,12 +515,21 @@ private:
 
     void Preview() {
         ServerState& s = *state_;
-        s.model.PreviewWanted();
+        const bool running = s.model.PreviewWanted();
         if (!s.preview) {
             Send(ErrorResponse(503, "this copy has no preview"), true);
             return;
         }
         const uint64_t latest = s.preview->LatestSequence();
+        if (!running && !s.awaitingFresh) {
+            s.awaitingFresh = true;
+            s.staleSequence = latest;
+            s.freshBy = Clock::now() + kFreshPictureWait;
+        }
+        if (s.awaitingFresh) {
+            AwaitPicture();
+            return;
+        }
         if (s.jpeg && !s.jpeg->empty() &&
             (s.jpegSequence == latest || Clock::now() - s.jpegAt < s.options.previewReuse)) {
             SendPicture(s.jpeg);
@@ -525,19 +541,27 @@ private:
             Send(std::move(r), true);
             return;
         }
+        if (AwaitPicture() && !s.encoding) StartEncoding(state_);
+    }
+
+    // Joins the requests waiting for the next picture; false when too many wait already.
+    bool AwaitPicture() {
+        ServerState& s = *state_;
         if (static_cast<int>(s.previewWaiters.size()) >= s.options.maxPreviewWaiters) {
             Send(ErrorResponse(503, "too many picture requests at once"), true);
-            return;
+            return false;
         }
         s.previewWaiters.push_back(
             [self = shared_from_this()](std::shared_ptr<const std::string> jpeg) {
                 self->SendPicture(std::move(jpeg));
             });
-        if (!s.encoding) StartEncoding();
+        return true;
     }
 
-    void StartEncoding();
+public:
+    static void StartEncoding(const std::shared_ptr<ServerState>& state);
 
+private:
     void SendPicture(std::shared_ptr<const std::string> jpeg) {
         if (!jpeg || jpeg->empty()) {
             ApiResponse r = ErrorResponse(503, "no picture yet");
@@ -689,11 +713,11 @@ struct HttpServer::Impl {
     uint16_t port = 0;
 };
 
-void HttpSession::StartEncoding() {
-    ServerState& s = *state_;
+void HttpSession::StartEncoding(const std::shared_ptr<ServerState>& state) {
+    ServerState& s = *state;
     if (!s.encoder) return;
     s.encoding = true;
-    std::weak_ptr<ServerState> weak = state_;
+    std::weak_ptr<ServerState> weak = state;
     asio::io_context& io = s.io;
     s.encoder->Encode([weak, &io](std::shared_ptr<const std::string> jpeg, uint64_t sequence) {
         asio::post(io, [weak, jpeg = std::move(jpeg), sequence]() mutable {
@@ -749,6 +773,12 @@ void HttpServer::Impl::Tick() {
     tick.async_wait([this](beast::error_code ec) {
         if (ec) return;
         ServerState& s = *state;
+        if (s.awaitingFresh && s.preview &&
+            (s.preview->LatestSequence() != s.staleSequence || Clock::now() >= s.freshBy)) {
+            // A new picture came (or none will soon): the waiting requests get the newest.
+            s.awaitingFresh = false;
+            if (!s.previewWaiters.empty() && !s.encoding) HttpSession::StartEncoding(state);
+        }
         if (!s.eventClients.empty()) {
             const LiveReadings r = s.model.Readings();
             const auto now = Clock::now();

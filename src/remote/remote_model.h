@@ -111,8 +111,10 @@ public:
     // Window thread. `reply` is called exactly once on the window thread, at once or later (a
     // grab answers once its file is written).
     virtual void Execute(const RemoteCommand& command, std::function<void(ActionReply)> reply) = 0;
-    // The server's thread: a client asked for the preview picture. Must not block.
-    virtual void PreviewWanted() {}
+    // The server's thread: a client asked for the preview picture. Must not block. False when
+    // the preview was not being rendered and has only now been asked for: the server then waits
+    // a moment for a new picture rather than send an old one.
+    virtual bool PreviewWanted() { return true; }
 };
 
 // The operator settings by their stable names (GET and PATCH /api/v1/settings), for the settings

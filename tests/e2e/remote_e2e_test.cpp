@@ -2,6 +2,7 @@
 // velmor-sink, driven by HTTP requests and by velmor-ctl --url.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "remote_fixture.h"
@@ -85,6 +86,40 @@ TEST_F(RemoteRelay, WithoutTheTokenEveryApiPathIsRefusedAndNothingHappens) {
     EXPECT_EQ(std::filesystem::status(relay_.tokenFile).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(relay_.tokenFile, (dir_ / "run" / "velmor" / "http-token-1").string());
+}
+
+TEST_F(RemoteRelay, TheCommandLineAndAGivenTokenFile) {
+    auto wrong = Run(VELMOR_BIN, {"--headless", "--http", "localhost:80"});
+    EXPECT_EQ(wrong->Wait(10s), 2);
+    EXPECT_TRUE(wrong->OutputHas("velmor: --http: \"localhost\" is not a dotted IPv4 address"))
+        << wrong->Output();
+    auto missing = Run(
+        VELMOR_BIN, {"--headless", "--http", "0", "--http-token-file", (dir_ / "none").string()});
+    EXPECT_EQ(missing->Wait(10s), 2);
+    EXPECT_TRUE(missing->OutputHas("cannot open the token file")) << missing->Output();
+
+    // Every interface, with the operator's own token: the log says who can reach it, and no
+    // token file is written.
+    const std::string tokenFile = (dir_ / "my.token").string();
+    std::ofstream(tokenFile) << "operators-own-token-42\n";
+    std::filesystem::permissions(
+        tokenFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    auto relay =
+        Run(VELMOR_BIN, {"--headless", "--http", "0.0.0.0:0", "--http-token-file", tokenFile});
+    ASSERT_TRUE(WaitForOutput(*relay, "HTTP control page: ")) << relay->Output();
+    EXPECT_TRUE(
+        relay->OutputHas("which other machines can reach: the token is the only "
+                         "protection"))
+        << relay->Output();
+    std::smatch m;
+    const std::string output = relay->Output();
+    ASSERT_TRUE(std::regex_search(output, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/\n)")));
+    const auto port = static_cast<uint16_t>(std::stoi(m[1]));
+    EXPECT_EQ(Get(port, "/api/v1/status", "operators-own-token-42").status, 200);
+    EXPECT_EQ(Get(port, "/api/v1/status", "operators-own-token-4").status, 401);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "run" / "velmor" / "http-token-1"));
+    EXPECT_EQ(output.find("operators-own-token-42"), std::string::npos)
+        << "the token never goes to the log";
 }
 
 TEST_F(RemoteRelay, ConnectFreezeGrabAndMetricsOverHttp) {

@@ -95,12 +95,16 @@ public:
         }
         reply({command.action == RemoteAction::Connect ? 202 : 200, "done", ""});
     }
-    void PreviewWanted() override { ++previewWanted; }
+    bool PreviewWanted() override {
+        ++previewWanted;
+        return previewRunning.load();
+    }
 
     std::vector<RemoteCommand> executed;  // window thread
     std::function<void(ActionReply)> laterReply;
     std::atomic<uint64_t> framesSent{5};
     std::atomic<int> previewWanted{0};
+    std::atomic<bool> previewRunning{true};
 };
 
 class Server : public ::testing::Test {
@@ -412,6 +416,30 @@ TEST_F(Server, ThePreviewIsAJpegAtMost640Wide) {
     for (auto& c : clients)
         c.join();
     EXPECT_EQ(ok, 20);
+}
+
+TEST_F(Server, APreviewJustStartedIsWaitedForNotSentOld) {
+    StartServer();
+    const auto old = Frame(640, 360, 40);
+    ASSERT_GT(preview_.Render(old.data(), 640, 360, 1280, NDIlib_FourCC_video_type_UYVY, 0.0f), 0);
+    ASSERT_EQ(Get(port_, "/api/v1/preview.jpg", kToken).status, 200);
+    // The application stopped rendering (no client for a while); a request starts it again and
+    // gets the first new picture, not the old one.
+    model_.previewRunning = false;
+    std::thread renderer([&] {
+        std::this_thread::sleep_for(300ms);
+        const auto fresh = Frame(320, 180, 200);
+        preview_.Render(fresh.data(), 320, 180, 640, NDIlib_FourCC_video_type_UYVY, 0.0f);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = Get(port_, "/api/v1/preview.jpg", kToken);
+    renderer.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
+    ASSERT_EQ(r.status, 200);
+    EXPECT_EQ(JpegSize(r.body), (std::pair<int, int>{320, 180}));
+    // No new picture at all: the newest there is, after a second.
+    const auto late = Get(port_, "/api/v1/preview.jpg", kToken);
+    EXPECT_EQ(late.status, 200);
 }
 
 TEST_F(Server, StoppingWithAnActionOnTheWindowThreadDropsItsAnswer) {
