@@ -11,6 +11,7 @@ namespace velmor {
 namespace {
 
 constexpr int kPreviewIdleMs = 10000;  // the preview stops this long after the last request
+constexpr size_t kMaxGrabReplies = 16;
 constexpr int kMeterOverloadSmpte = 29184;
 constexpr int kMeterOverloadEbu = 23040;
 
@@ -221,13 +222,20 @@ RemoteStatus RemoteLink::Snapshot() const {
         const ButtonView& view = m.button(static_cast<WindowButton>(b));
         s.buttons.push_back({kButtonNames[b], view.caption, view.colour, view.enabled});
     }
-    // The picker's sources, with the addresses the library gives (item k + 1 is source k).
+    // The picker's sources, with the addresses the library gives. The items are refilled only
+    // when the count changes, while the library's array is replaced at every query: the
+    // addresses are found by name.
     const PickerState& p = r.picker;
     const std::vector<std::string>& items = m.pickerItems();
     for (size_t i = 1; i < items.size(); ++i) {
         RemoteSource source{items[i], {}};
-        if (p.sources && i - 1 < p.sourceCount && p.sources[i - 1].p_url_address)
-            source.address = p.sources[i - 1].p_url_address;
+        for (uint32_t k = 0; p.sources && k < p.sourceCount; ++k) {
+            const NDIlib_source_t& listed = p.sources[k];
+            if (listed.p_ndi_name && listed.p_url_address && items[i] == listed.p_ndi_name) {
+                source.address = listed.p_url_address;
+                break;
+            }
+        }
         s.sources.push_back(std::move(source));
     }
     return s;
@@ -332,7 +340,9 @@ void RemoteLink::Execute(const RemoteCommand& command, std::function<void(Action
                 break;
             }
             commands_.FrameGrab();
-            // Answered with the file once the next grab has been written.
+            // Answered with the file once the next grab has been written. The server waits for
+            // at most 16 actions: a reply older than that has been answered already (timed out).
+            if (grabReplies_.size() >= kMaxGrabReplies) grabReplies_.erase(grabReplies_.begin());
             grabReplies_.push_back(std::move(reply));
             Flush();
             return;
