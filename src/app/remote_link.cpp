@@ -118,7 +118,7 @@ void RemoteLink::Start() {
     IRemoteModel& model = *this;
     auto server = std::make_unique<HttpServer>(
         o, model, [this](std::function<void()> task) { c_.calls().Post(std::move(task)); },
-        &c_.mainPreview());
+        &c_.mainPreview(), settingsAccess_);
     std::string error;
     if (!server->Start(error)) {
         side.Log("HTTP: " + error + "; the control page stays off");

@@ -42,6 +42,9 @@ public:
     RemoteLink(const RemoteLink&) = delete;
     RemoteLink& operator=(const RemoteLink&) = delete;
 
+    // The operator settings by name (GET/PATCH /api/v1/settings), given before Start; without
+    // it both answer 501. Used on the window thread; must outlive the link.
+    void SetSettingsAccess(ISettingsAccess* access) { settingsAccess_ = access; }
     // Once the copy's number is known: listens, writes the token file, logs the page's address.
     void Start();
     void Stop();
@@ -68,6 +71,7 @@ private:
     RemoteSettings settings_;
     const bool ownsPreview_;
     std::unique_ptr<HttpServer> server_;
+    ISettingsAccess* settingsAccess_ = nullptr;
     int listener_ = 0;
     bool flushPosted_ = false;
     std::vector<std::function<void(ActionReply)>> grabReplies_;

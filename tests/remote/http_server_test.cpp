@@ -107,14 +107,28 @@ public:
     std::atomic<bool> previewRunning{true};
 };
 
+// A settings table as the next stage will give one: names and values, a change checked by it.
+class FakeSettings : public ISettingsAccess {
+public:
+    nlohmann::json Get() override { return values; }
+    ActionReply Patch(const nlohmann::json& changes) override {
+        for (const auto& [name, value] : changes.items()) {
+            if (!values.contains(name)) return {400, "unknown setting \"" + name + "\"", ""};
+            values[name] = value;
+        }
+        return {200, "changed", ""};
+    }
+    nlohmann::json values = {{"rotation", "Rotate 0"}, {"audioDelayFrames", 0}};
+};
+
 class Server : public ::testing::Test {
 protected:
-    void StartServer(HttpServerOptions o = {}) {
+    void StartServer(HttpServerOptions o = {}, ISettingsAccess* settings = nullptr) {
         o.token = kToken;
         o.listen.port = 0;
         server_ = std::make_unique<HttpServer>(
             o, model_, [this](std::function<void()> task) { window_.Post(std::move(task)); },
-            &preview_);
+            &preview_, settings);
         std::string error;
         ASSERT_TRUE(server_->Start(error)) << error;
         port_ = server_->port();
@@ -182,6 +196,26 @@ TEST_F(Server, ActionsRunOnTheWindowThreadAndAnswer) {
     EXPECT_EQ(executed[0].action, RemoteAction::Freeze);
     EXPECT_TRUE(executed[0].on);
     EXPECT_EQ(executed[1].text, "HOST (A)");
+}
+
+TEST_F(Server, SettingsGoThroughTheTableOnceOneIsGiven) {
+    FakeSettings settings;
+    StartServer({}, &settings);
+    const auto get = Get(port_, "/api/v1/settings", kToken);
+    ASSERT_EQ(get.status, 200);
+    EXPECT_EQ(nlohmann::json::parse(get.body)["rotation"], "Rotate 0");
+    const auto patch = HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken,
+                                   R"({"rotation":"V-Flip","audioDelayFrames":3})");
+    EXPECT_EQ(patch.status, 200) << patch.body;
+    const auto unknown = HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken,
+                                     R"({"rotatoin":"V-Flip"})");
+    EXPECT_EQ(unknown.status, 400);
+    EXPECT_EQ(nlohmann::json::parse(unknown.body)["error"], "unknown setting \"rotatoin\"");
+    EXPECT_EQ(HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken, "[1]").status,
+              400);
+    EXPECT_EQ(HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", "", "{}").status, 401);
+    EXPECT_EQ(
+        nlohmann::json::parse(Get(port_, "/api/v1/settings", kToken).body)["audioDelayFrames"], 3);
 }
 
 TEST_F(Server, AGrabAnswersWithItsFileOnceWritten) {
