@@ -15,6 +15,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "engine/thread_priority.h"
@@ -844,13 +845,22 @@ bool HttpServer::Start(std::string& error) {
         return false;
     }
     i.port = i.acceptor.local_endpoint().port();
-    i.picture->Start();
-    i.Accept();
-    i.Tick();
-    i.thread = std::thread([&i] {
-        LowerThreadPriority(5);
-        i.io.run();
-    });
+    try {
+        i.picture->Start();
+        i.Accept();
+        i.Tick();
+        i.thread = std::thread([&i] {
+            LowerThreadPriority(5);
+            i.io.run();
+        });
+    } catch (const std::system_error& e) {
+        // No thread to be had: nothing runs, nothing is left listening.
+        i.picture->Stop();
+        beast::error_code ignored;
+        i.acceptor.close(ignored);
+        error = std::string("cannot start the server's threads: ") + e.what();
+        return false;
+    }
     return true;
 }
 

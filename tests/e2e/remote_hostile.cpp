@@ -15,6 +15,7 @@
 
 #include "remote_fixture.h"
 #include "support/ndi_names.h"
+#include "tools/tools_fixture.h"
 
 namespace velmor {
 namespace {
@@ -53,16 +54,26 @@ std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::mi
 class RemoteUnderAttack : public Relay {};
 
 TEST_F(RemoteUnderAttack, TheOutputNeverFaltersAndMemoryStaysBounded) {
-    // The tones swell and fall: the levels change, and go out twenty times a second.
-    auto src = Run(VELMOR_TESTSRC, {"--name", "Hostile Cam", "--size", "1280x720", "--rate", "50/1",
-                                    "--seconds", "150", "--tone-swell"});
+    // The tones swell and fall: the levels change, and go out twenty times a second. The chain
+    // runs ahead of the machine's other work (other sessions share its two processors), so what
+    // is measured is the relay beside its clients; a sanitized relay gets a smaller picture.
+    constexpr int kAhead = -10;
+    const std::string size = test::kSanitized ? "640x360" : "1280x720";
+    const std::string rate = test::kSanitized ? "25/1" : "50/1";
+    const size_t framesExpected = test::kSanitized ? 450 : 900;  // in the 20 s of the attack
+    auto src = Run(VELMOR_TESTSRC,
+                   {"--name", "Hostile Cam", "--size", size, "--rate", rate, "--seconds", "150",
+                    "--tone-swell"},
+                   kAhead);
     HttpRelay relay;
-    ASSERT_TRUE(StartHttpRelay(
-        *this, {"--show-local", "--source", LocalSourceName("Hostile Cam")}, relay,
-        [this](const char* p, std::vector<std::string> a) { return Run(p, std::move(a)); }));
+    ASSERT_TRUE(StartHttpRelay(*this,
+                               {"--show-local", "--source", LocalSourceName("Hostile Cam")}, relay,
+                               [this](const char* p, std::vector<std::string> a) {
+                                   return Run(p, std::move(a), kAhead);
+                               }));
     const std::string log = (dir_ / "delay.log").string();
-    auto sink =
-        Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--seconds", "140", "--delay-log", log});
+    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--seconds", "140", "--delay-log", log},
+                    kAhead);
     ASSERT_TRUE(Eventually([&] { return SinkFrames(log) > 100; }, 30s)) << relay.process->Output();
     std::this_thread::sleep_for(2s);  // settled
     const pid_t pid = PidOf(*relay.process);
@@ -193,7 +204,7 @@ TEST_F(RemoteUnderAttack, TheOutputNeverFaltersAndMemoryStaysBounded) {
               << test::DelayLog::LargestGapMs(video) << " ms, lost "
               << test::DelayLog::VideoFramesLost(video) << "; relay memory " << rssBefore
               << " MiB before, " << rssPeak << " MiB at the peak\n";
-    ASSERT_GT(video.size(), 900u) << "about 50 frames a second for 20 s";
+    ASSERT_GT(video.size(), framesExpected) << "the source's frames for 20 s";
     EXPECT_LE(test::DelayLog::LargestGapMs(video), 100.0);
     EXPECT_EQ(test::DelayLog::VideoFramesLost(video), 0);
 
