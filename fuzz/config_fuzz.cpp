@@ -30,6 +30,7 @@ public:
     void ShowDelayFrames(int frames) override { sink += static_cast<size_t>(frames); }
     void ShowExcludeLocal(bool) override {}
     void ShowProcAmpButton(bool) override {}
+    void ShowPpmOverlay(bool) override {}
     void ShowLoadOnStartup(bool) override {}
     void ShowSaveOnExit(bool) override {}
     void ShowSourceCaption(const std::string& text) override { sink += text.size(); }
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     record.groupSetup.LoadGroupControls();
     record.groupSetup.BuildReceiveGroups();
     record.groupSetup.BuildSendGroups();
-    velmor::TakeStoredProcAmpAndGrab(record);
+    velmor::TakeStoredProcAmpAndGrab(record, sink, sink);
     velmor::ApplySettings(record, sink, sink);
-    if (record.configSectionsRead >= 3) velmor::TakeStoredMeterSettings(record);
+    if (record.configSectionsRead >= 3) velmor::TakeUpMeterChoices(record);
     return 0;
 }

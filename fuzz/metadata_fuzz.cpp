@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (frame.length <= 0) text.push_back('\0');  // no length: the terminator bounds the text
     frame.p_data = text.data();
     const std::string utf8 = velmor::MetadataFrameText(frame);
-    const int state = velmor::TallyEchoState(utf8);
-    if (state < -1 || state > 2) __builtin_trap();
+    const auto state = velmor::TallyEchoState(utf8);
+    if (state && (static_cast<int>(*state) < 0 || static_cast<int>(*state) > 2)) __builtin_trap();
     return 0;
 }

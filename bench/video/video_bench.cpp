@@ -121,7 +121,7 @@ void BM_DrawOntoBlend(benchmark::State& st) {
     pic.FillColour(f.w, f.h, 0, 0, 0, 0);
     std::memcpy(pic.pixels(), Frame(f.w, f.h, kBGRA).a.data(), static_cast<size_t>(pic.byteSize));
     if (L == kUYVY) pic.ConvertToUYVA();
-    const int kind = L == kUYVY ? kPixelUYVY : kPixelBGRA;
+    const PixelKind kind = L == kUYVY ? kPixelUYVY : kPixelBGRA;
     for (auto _ : st) {
         pic.DrawOnto(0, 0, kAnchorTopLeft, kDrawBlend, f.a.data(), kind, f.w, f.h);
         benchmark::ClobberMemory();

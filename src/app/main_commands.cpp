@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "relay/audio_map.h"
+#include "relay/capture_apply.h"
 #include "relay/text_fields.h"
 
 namespace velmor {
@@ -61,18 +62,15 @@ void MainCommands::Freeze() {
 }
 
 void MainCommands::Disconnect() {
-    Engine* e = c_.engine();
-    if (!e) return;
-    e->Disconnect();
-    if (SourcePicker* p = c_.picker()) p->ShowNoSourceSelected();
-    c_.RefreshMeterFlags();
+    c_.Disconnect();
 }
 
 void MainCommands::Overlay() {
     Guard guard(inDialog_);
     if (!guard.entered()) return;
     RelayRecord& r = c_.record();
-    c_.side().RunOverlaySetup(r.outputWidth, r.outputHeight);
+    const OutputFormat output = r.outputFormat.Load();
+    c_.side().RunOverlaySetup(output.width, output.height);
     r.overlaySetup.dialogOpen = 0;
     c_.bridge().ShowOverlayOn(r.overlaySetup.overlayOn != 0);
 }
@@ -88,25 +86,9 @@ void MainCommands::PpmOverlay() {
 void MainCommands::PpmOverlayRightClick() {
     Guard guard(inDialog_);
     if (!guard.entered()) return;
-    RelayRecord& r = c_.record();
     c_.side().RunMeterConfig();
     // The window changed the record while it was open; the meter takes the result up now.
-    const MeterSettings& ms = r.meterSettings;
-    std::atomic<uint8_t>& flags = r.meterLink.meterChangeFlags;
-    if (PpmMeter* meter = r.ppmMeter.get()) {
-        meter->vmixMode = ms.meterMode;
-        if (flags.load() & kMeterChangeLayout) {
-            flags.fetch_and(static_cast<uint8_t>(~(kMeterChangeLayout | kMeterChangeBit7)));
-            meter->SetLayout(ms.meterLayout);  // rebuilds the pictures before they are drawn
-        } else {
-            meter->layout = ms.meterLayout;
-        }
-        meter->SetOverlayEnabled(ms.meterSeparateOutput || r.ppmOverlayOn);
-    }
-    if (r.ppmOverlayOn && !ms.meterSeparateOutput && !ms.meterOnMainOutput) {
-        r.ppmOverlayOn = 0;
-        c_.RefreshMeterFlags();
-    }
+    if (TakeUpMeterChoices(c_.record())) c_.RefreshMeterFlags();
 }
 
 void MainCommands::FrameGrab() {
@@ -171,7 +153,8 @@ void MainCommands::ProcAmp() {
     Guard guard(inDialog_);
     if (!guard.entered()) return;
     RelayRecord& r = c_.record();
-    r.procAmp.alphaMode = r.outputFourCC == static_cast<uint32_t>(NDIlib_FourCC_video_type_BGRA);
+    r.procAmp.alphaMode =
+        r.outputFormat.fourCC() == static_cast<uint32_t>(NDIlib_FourCC_video_type_BGRA);
     c_.side().RunProcAmp();
     r.procAmp.monitorPreview = 0;
     c_.bridge().ShowProcAmpButton(r.procAmp.applyToOutput != 0);
@@ -179,21 +162,22 @@ void MainCommands::ProcAmp() {
 
 void MainCommands::RotateClicked(int x) {
     RelayRecord& r = c_.record();
-    const int mode = Step(r.rotationMode, kRotationModes, x);
+    const int mode = Step(r.rotationMode, kRotationModeCount, x);
     r.rotationMode = mode;
     c_.bridge().ShowRotation(mode);
 }
 
 void MainCommands::DeinterlaceClicked(int x) {
     RelayRecord& r = c_.record();
-    const int mode = Step(r.deinterlaceMode, kDeinterlaceModes, x);
+    const int mode = Step(r.deinterlaceMode, kDeinterlaceModeCount, x);
     r.deinterlaceMode = mode;
     c_.bridge().ShowDeinterlace(mode);
 }
 
 void MainCommands::DeintCheck(bool checked) {
     RelayRecord& r = c_.record();
-    r.deinterlaceMode = checked ? 2 : 0;
+    r.deinterlaceMode =
+        static_cast<int32_t>(checked ? DeinterlaceMode::Field1 : DeinterlaceMode::Off);
     c_.model().SetFlag(Flag::DeintCheck, checked);
     c_.bridge().ShowDeinterlace(r.deinterlaceMode);
 }

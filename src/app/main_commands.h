@@ -76,7 +76,7 @@ public:
     void PickerDropDown();
     void PickerCancel(bool stillOpen);
     void MenuCommand(int id);
-    void Help();  // F1 and menu 512
+    void Help();  // F1 and the menu's online help
     // Files dropped on the preview: announced to other programs as "Brelta-DF".
     void FilesDropped();
 

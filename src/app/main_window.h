@@ -17,6 +17,7 @@
 class QAction;
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QPushButton;
 
 namespace velmor {
@@ -65,7 +66,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The controls, a group at a time (main_window_controls.cpp).
     void BuildControls();
+    QLayout* BuildSourceRow(QWidget* central);
+    QLayout* BuildStatusTexts(QWidget* central);
+    QWidget* BuildVideoGroup(QWidget* central);
+    QWidget* BuildAudioGroup(QWidget* central);
+    QWidget* BuildOutputGroup(QWidget* central);
+    QLayout* BuildBottomRow(QWidget* central);
+    CColButton* button(WindowButton b) const { return buttons_[static_cast<size_t>(b)]; }
     void BuildMenu();
     void Connect();
     void ShowModel();  // every control from the model, once
@@ -83,12 +92,12 @@ private:
 
     // Controls, owned by Qt's parent chain.
     std::array<CColButton*, kWindowButtonCount> buttons_{};
-    QLabel* sourceCaption_ = nullptr;  // 1000
-    QLabel* videoCaption_ = nullptr;   // 1001
-    QLabel* audioCaption_ = nullptr;   // 1009
-    QLabel* delayCounter_ = nullptr;   // 1045
-    QLabel* levelCaption_ = nullptr;   // 1017
-    QLabel* keyFillLabel_ = nullptr;   // 1054
+    QLabel* sourceCaption_ = nullptr;  // the connection's state and source
+    QLabel* videoCaption_ = nullptr;   // the video signal type
+    QLabel* audioCaption_ = nullptr;   // the audio signal type
+    QLabel* delayCounter_ = nullptr;   // the audio delay in frames
+    QLabel* levelCaption_ = nullptr;   // the monitor level: Full, Dim, Mute
+    QLabel* keyFillLabel_ = nullptr;   // "Split Key+Fill o/p" while the key output runs
     QPushButton* exitButton_ = nullptr;
     QPushButton* grabButton_ = nullptr;
     QPushButton* ebuButton_ = nullptr;

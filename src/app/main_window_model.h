@@ -25,24 +25,24 @@ struct ButtonView {
 
 enum class Caption {
     Title,
-    Source,        // control 1000
-    Video,         // 1001
-    Audio,         // 1009
-    DelayCounter,  // 1045
-    Ebu,           // button 1018
-    Level,         // 1017, the monitor level's name
-    ExtraIp,       // 1021: the dotted address, empty for a blank field
+    Source,        // the connection's state and the source connected to
+    Video,         // the video signal type
+    Audio,         // the audio signal type
+    DelayCounter,  // the audio delay in frames
+    Ebu,           // "EBU o/p" or "SMPTE o/p"
+    Level,         // the monitor level's name
+    ExtraIp,       // the dotted address, empty for a blank field
     TimeText,      // the preview's time text
     Count
 };
 
 enum class Flag {
     KeyFillLabel,     // "Split Key+Fill o/p" shown
-    ExcludeLocal,     // check box 1019
-    DeintCheck,       // the hidden "De-int" check box 1013
+    ExcludeLocal,     // the "Exclude local" check box
+    DeintCheck,       // the hidden "De-int" check box
     TimeTextShown,    // the preview paints its time text
-    MenuKeyFill,      // menu 128 "Split Key+Fill"
-    MenuAlwaysOnTop,  // menu 32
+    MenuKeyFill,      // the menu's "Split Key+Fill" check
+    MenuAlwaysOnTop,  // the menu's "Always on top" check
     MenuLoadOnStartup,
     MenuSaveOnExit,
     Count

@@ -6,22 +6,20 @@ namespace velmor {
 
 namespace {
 
-constexpr std::array<int, kRotationModes> kRotateColours = {0, 4, 2, 4, 1, 1};
-constexpr std::array<const char*, kRotationModes> kRotationNames = {
-    "Rotate 0", "Rotate 90", "Rotate 180", "Rotate -90", "H-Flip", "V-Flip"};
-constexpr std::array<int, kDeinterlaceModes> kDeinterlaceColours = {0, 4, 1, 2};
-constexpr std::array<const char*, kDeinterlaceModes> kDeinterlaceNames = {
-    "DeInt OFF", "Blend fields", "Field 1", "Field 2"};
+// The colour of each choice: intermediate for the quarter turns and a blend, ready for the half
+// turn and the single fields, on for the flips.
+constexpr std::array<int, kRotationModeCount> kRotateColours = {0, 4, 2, 4, 1, 1};
+constexpr std::array<int, kDeinterlaceModeCount> kDeinterlaceColours = {0, 4, 1, 2};
 
 }  // namespace
 
 ButtonLook RotationButton(int mode) {
-    const int m = (mode >= 0 && mode < kRotationModes) ? mode : 0;
+    const int m = RotationCode(mode);
     return {kRotateColours[m], kRotationNames[m]};
 }
 
 ButtonLook DeinterlaceButton(int mode) {
-    const int m = (mode >= 0 && mode < kDeinterlaceModes) ? mode : 0;
+    const int m = DeinterlaceCode(mode);
     return {kDeinterlaceColours[m], kDeinterlaceNames[m]};
 }
 

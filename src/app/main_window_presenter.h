@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/window_bridge.h"
+#include "relay/video_modes.h"
 
 namespace velmor {
 
@@ -16,9 +17,6 @@ struct ButtonLook {
     int colour = 0;
     std::string caption;
 };
-
-inline constexpr int kRotationModes = 6;
-inline constexpr int kDeinterlaceModes = 4;
 
 // The rotation button per rotationMode 0..5, and the de-interlace button per mode 0..3 (any
 // other mode shows as mode 0).

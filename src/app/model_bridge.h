@@ -28,11 +28,11 @@ namespace velmor {
 class IWindowActions {
 public:
     virtual ~IWindowActions() = default;
-    virtual void StartFreezeBlink() = 0;  // timer 4
+    virtual void StartFreezeBlink() = 0;  // the freeze lamp alternates red and green
     virtual void StopFreezeBlink() = 0;
-    virtual void StartWatchdog() = 0;  // timer 5
+    virtual void StartWatchdog() = 0;  // no video frame for 3.5 s disconnects (AirSend output)
     virtual void StopWatchdog() = 0;
-    virtual void StartGrabBlink() = 0;  // timer 6, grabBlinks = 4
+    virtual void StartGrabBlink() = 0;  // the signal lamp flashes green twice after a grab
 };
 
 class ModelBridge : public IWindowBridge, public ISettingsView, public IGrabLamps {
@@ -72,7 +72,7 @@ public:
     void ShowEbuMode(bool ebu) override;
     // The application hands the engine a grab sink (platform/grab_worker.h), which writes grabs
     // on a thread of its own; an engine without one has nothing written here.
-    void WriteGrab() override {}
+    void WriteGrab(const ImageBuffer&) override {}
     void ShowTime(int32_t seconds) override;
     void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) override;
     void StartWatchdog() override;
@@ -93,6 +93,7 @@ public:
     void ShowProcAmpButton(bool applied) override {
         Look(WindowButton::ProcAmp, OnOffButton(applied));
     }
+    void ShowPpmOverlay(bool on) override { Look(WindowButton::PpmOverlay, {on ? 1 : 0, ""}); }
     void ShowLoadOnStartup(bool checked) override;
     void ShowSaveOnExit(bool checked) override;
     void ShowSourceCaption(const std::string& text) override { Text(Caption::Source, text); }

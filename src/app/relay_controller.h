@@ -85,10 +85,16 @@ public:
     std::string ConfigPath() const;
 
     // Operations shared by the command set and the messages.
+    // The "Disconnect" button: the engine stops, the picker shows no source and the meter
+    // buttons show the meter overlay off.
+    void Disconnect();
+    // The no-frame watchdog while AirSend is the output, every 3.5 s: a period without any
+    // video frame disconnects as the button does.
+    void WatchdogTick();
     void RestartFinderWithGroups();  // show-local = not "Exclude local", extra IP, receive groups
     void RefreshMeterFlags();
-    void RunFreezeBlinkTick();  // timer 4
-    void RunGrabBlinkTick();    // timer 6
+    void RunFreezeBlinkTick();  // the freeze lamp alternates red and green
+    void RunGrabBlinkTick();    // the signal lamp flashes green after a saved grab
     void SetTitleForInstance();
     void OnBusMessage(const BusMessage& message);
     // The remote text box (the "Brelta-NDI-Tamsk" messages and the HTTP API): `text` rendered
@@ -146,9 +152,9 @@ private:
     MessageBus bus_;
     std::unique_ptr<InstanceProtocol> instances_;
     QTimer pickerTimer_;
-    QTimer watchdogTimer_;   // 5
-    QTimer freezeTimer_;     // 4
-    QTimer grabBlinkTimer_;  // 6
+    QTimer watchdogTimer_;   // no video frame for a whole period while AirSend is the output
+    QTimer freezeTimer_;     // the freeze lamp's blink
+    QTimer grabBlinkTimer_;  // the signal lamp's blink after a saved grab
     QTimer exitTimer_;
     QTimer meterTimer_;
     QtTextRasteriser rasteriser_;

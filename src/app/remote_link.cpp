@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kPreviewIdleMs = 10000;  // the preview stops this long after the last request
 constexpr size_t kMaxGrabReplies = 16;
+// The meter's overload thresholds, in the integer level of a peak (peak x 32768 x scale).
 constexpr int kMeterOverloadSmpte = 29184;
 constexpr int kMeterOverloadEbu = 23040;
 
@@ -259,18 +260,18 @@ LiveReadings RemoteLink::Readings() const {
     l.monitorSamplesDropped = k.monitorSamplesDropped.load(relaxed);
     l.videoDelaySeconds = static_cast<double>(k.videoDelay100ns.load(relaxed)) / 1e7;
     l.audioDelaySeconds = static_cast<double>(k.audioDelay100ns.load(relaxed)) / 1e7;
-    // The meter is made before the server starts and lives as long as the controller.
-    if (const PpmMeter* meter = r.ppmMeter.get()) {
+    // The meter is made before the server starts and lives as long as the controller; the
+    // ballistics' holds and peaks are atomics the audio thread sets.
+    if (PpmMeter* meter = r.ppmMeter.get()) {
+        const MeterBallistics& ballistics = meter->ballistics();
         const float scale = r.meterLink.meterScale.load(relaxed);
-        const int threshold =
-            meter->smpteScale.load(relaxed) ? kMeterOverloadSmpte : kMeterOverloadEbu;
-        const float peaks[2] = {meter->peakLeft.load(relaxed), meter->peakRight.load(relaxed)};
-        const int holds[2] = {meter->holdLeft.load(relaxed), meter->holdRight.load(relaxed)};
+        const int threshold = meter->smpteScale() ? kMeterOverloadSmpte : kMeterOverloadEbu;
         for (int i = 0; i < 2; ++i) {
-            l.peak[i] = peaks[i];
-            l.bar[i] =
-                std::clamp(static_cast<float>(holds[i]) / PpmMeter::kOverlayFull, 0.0f, 1.0f);
-            l.overload[i] = static_cast<int>(peaks[i] * 32768.0f * scale) > threshold;
+            l.peak[i] = ballistics.peak(i);
+            l.bar[i] = std::clamp(static_cast<float>(ballistics.hold(i)) / PpmMeter::kFullScale,
+                                  0.0f, 1.0f);
+            // As a real number: a peak of any size (or infinity) compares without overflow.
+            l.overload[i] = l.peak[i] * 32768.0f * scale >= static_cast<float>(threshold + 1);
         }
     }
     return l;

@@ -52,14 +52,13 @@ int ApplyLoadedConfig(RelayRecord& r, INotifier& notifier, ISettingsView& view,
     finder.RestartFinder(r.excludeLocal == 0, extraIps, r.groupSetup.receiveGroups);
 
     // 6-7. Proc amp and frame grab settings.
-    TakeStoredProcAmpAndGrab(r);
+    TakeStoredProcAmpAndGrab(r, view, finder);
 
-    // 8. The rest of the settings record, then the Proc Amp button.
+    // 8. The rest of the settings record (the Proc Amp button with it).
     ApplySettings(r, view, finder);
-    view.ShowProcAmpButton(r.procAmp.applyToOutput != 0);
 
     // 9. Meter settings, when their block was read.
-    if (sections >= 3) TakeStoredMeterSettings(r);
+    if (sections >= 3) TakeUpMeterChoices(r);
 
     // 10. Menu check marks.
     view.ShowLoadOnStartup(true);

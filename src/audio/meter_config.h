@@ -16,7 +16,7 @@ public:
 
     MeterConfig(MeterSettings& settings, MeterLink& link) : settings_(settings), link_(link) {}
 
-    // Sliders 1098 (vertical) and 1099 (horizontal), 0..100 each: both positions are taken over
+    // The vertical and horizontal position sliders, 0..100 each: both positions are taken over
     // and the video path places the meter again (bit 0).
     void SetPositions(int posV, int posH);
     // "Normal Mode" 0, "vMix Mode" 1: the meter takes it on its next audio block (bit 1).
@@ -27,7 +27,7 @@ public:
     void SetSeparateOutput(bool on);  // "Separate NDI o/p with alpha"
     void SetOnMainOutput(bool on);    // "Meter overlay on main Velmor o/p"
 
-    // Label 1107: "%+d,%+d" of meterPosH and 100 - meterPosV ("+10,+10" at start-up).
+    // The position label: "%+d,%+d" of meterPosH and 100 - meterPosV ("+10,+10" at start-up).
     std::string PositionText() const;
 
     const MeterSettings& settings() const { return settings_; }

@@ -26,9 +26,9 @@ private:
     void TakePositions();
 
     MeterConfig config_;
-    QSlider* vertical_;    // 1098
-    QSlider* horizontal_;  // 1099
-    QLabel* position_;     // 1107
+    QSlider* vertical_;    // the vertical position, 0..100
+    QSlider* horizontal_;  // the horizontal position, 0..100
+    QLabel* position_;     // both positions as the label shows them
     QButtonGroup* mode_;
     QButtonGroup* layout_;
     QCheckBox* separate_;

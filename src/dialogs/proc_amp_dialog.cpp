@@ -27,19 +27,16 @@ namespace velmor {
 
 namespace {
 
-struct SliderRange {
+// A slider's look; its range is the parameter's (kProcAmpSliderRanges).
+struct SliderLook {
     const char* caption;
-    int minimum, maximum, ticks, step;
+    int ticks, step;
 };
 // In ProcAmpParam order. The first caption follows the alpha mode.
-constexpr SliderRange kSliders[ProcAmpDialog::kParams] = {
-    {"Black Level", 0, 255, 25, 1},   {"Gain", -50, 50, 10, 1},
-    {"Contrast", 0, 255, 25, 1},      {"Gamma", 0, 100, 25, 1},
-    {"Colour Sat", 0, 100, 10, 1},    {"U Level Shift", 0, 100, 25, 2},
-    {"V Level Shift", 0, 100, 25, 2},
+constexpr SliderLook kSliders[ProcAmpDialog::kParams] = {
+    {"Black Level", 25, 1}, {"Gain", 10, 1},          {"Contrast", 25, 1},      {"Gamma", 25, 1},
+    {"Colour Sat", 10, 1},  {"U Level Shift", 25, 2}, {"V Level Shift", 25, 2},
 };
-const char* const kLinking[3] = {"Off", "Standard", "Reversed"};
-const char* const kFxOrders[2] = {"Levels > Contrast > Gamma", "Levels > Gamma > Contrast"};
 constexpr int kMonitorWidth = 640, kMonitorHeight = 360, kMonitorFrame = 3;
 constexpr int kMargin = 8;
 
@@ -105,23 +102,44 @@ void ProcAmpDialog::BuildControls() {
     auto* controlsLayout = new QVBoxLayout(controls);
     controlsLayout->setContentsMargins(0, 0, 0, 0);
     controlsLayout->setSpacing(6);
-
-    // Sliders: caption, slider, value label, one column each.
     auto* top = new QHBoxLayout;
+    top->addLayout(BuildSliders(controls), 1);
+    top->addLayout(BuildSwitches(controls));
+    controlsLayout->addLayout(top, 1);
+    controlsLayout->addLayout(BuildPresetRow(controls));
+    controlsLayout->addLayout(BuildNameAndButtons(controls));
+    outer->addWidget(controls);
+
+    // The monitor in its frame, shown with "Monitor".
+    monitorFrame_ = new QFrame(this);
+    monitorFrame_->setFrameShape(QFrame::Box);
+    monitorFrame_->setFixedSize(kMonitorWidth + 2 * kMonitorFrame,
+                                kMonitorHeight + 2 * kMonitorFrame);
+    monitor_ = new VidBox(monitorFrame_);
+    monitor_->setAccessibleName(QStringLiteral("ProcAmp monitor"));
+    monitor_->setGeometry(kMonitorFrame, kMonitorFrame, kMonitorWidth, kMonitorHeight);
+    monitor_->setGraticuleClickEnabled(true);
+    outer->addWidget(monitorFrame_, 0, Qt::AlignHCenter);
+    outer->addStretch(1);
+}
+
+QLayout* ProcAmpDialog::BuildSliders(QWidget* controls) {
+    // Caption, slider, value label, one column each.
     auto* sliders = new QGridLayout;
     sliders->setHorizontalSpacing(2);
     sliders->setVerticalSpacing(2);
     for (int i = 0; i < kParams; ++i) {
-        const SliderRange& range = kSliders[i];
-        const QString caption = QString::fromLatin1(range.caption);
+        const SliderLook& look = kSliders[i];
+        const ProcAmpRange range = kProcAmpSliderRanges[static_cast<size_t>(i)];
+        const QString caption = QString::fromLatin1(look.caption);
         captions_[i] = new QLabel(caption, controls);
         captions_[i]->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         captions_[i]->setWordWrap(true);
         auto* slider = new QSlider(Qt::Vertical, controls);
-        slider->setRange(range.minimum, range.maximum);
-        slider->setTickInterval(range.ticks);
+        slider->setRange(range.min, range.max);
+        slider->setTickInterval(look.ticks);
         slider->setTickPosition(QSlider::TicksRight);
-        slider->setSingleStep(range.step);
+        slider->setSingleStep(look.step);
         // The minimum at the top, and the Up key moving the handle up.
         slider->setInvertedAppearance(true);
         slider->setInvertedControls(true);
@@ -141,14 +159,16 @@ void ProcAmpDialog::BuildControls() {
         sliders->setColumnStretch(i, 1);
     }
     sliders->setRowStretch(1, 1);
-    top->addLayout(sliders, 1);
+    return sliders;
+}
 
+QLayout* ProcAmpDialog::BuildSwitches(QWidget* controls) {
     auto* side = new QVBoxLayout;
     auto* linkingBox = new QGroupBox(QStringLiteral("U/V Control Linking"), controls);
     auto* linkingLayout = new QHBoxLayout(linkingBox);
     linking_ = new QButtonGroup(this);
     for (int i = 0; i < 3; ++i) {
-        auto* radio = new QRadioButton(QString::fromLatin1(kLinking[i]), linkingBox);
+        auto* radio = new QRadioButton(QString::fromLatin1(kUvLinkingNames[i]), linkingBox);
         radio->setAccessibleName(radio->text());
         linking_->addButton(radio, i);
         linkingLayout->addWidget(radio);
@@ -156,10 +176,10 @@ void ProcAmpDialog::BuildControls() {
     side->addWidget(linkingBox);
 
     auto* fxLabel = new QLabel(QStringLiteral("FX Order"), controls);
-    fxOrder_ = PushButton(QString::fromLatin1(kFxOrders[0]), controls);
+    fxOrder_ = PushButton(QString::fromLatin1(kFxOrderNames[0]), controls);
     auto* menu = new QMenu(QStringLiteral("FX Order"), fxOrder_);
     for (int i = 0; i < 2; ++i) {
-        QAction* item = menu->addAction(QString::fromLatin1(kFxOrders[i]));
+        QAction* item = menu->addAction(QString::fromLatin1(kFxOrderNames[i]));
         connect(item, &QAction::triggered, this, [this, i] {
             model_.SetFxOrder(i);
             ShowSwitches();
@@ -186,10 +206,11 @@ void ProcAmpDialog::BuildControls() {
     reset_ = PushButton(QStringLiteral("Reset"), controls);
     side->addWidget(reset_);
     side->addStretch(1);
-    top->addLayout(side);
-    controlsLayout->addLayout(top, 1);
+    return side;
+}
 
-    // Presets: each slot's button and the ">" that stores into it.
+QLayout* ProcAmpDialog::BuildPresetRow(QWidget* controls) {
+    // Each slot's button and the ">" that stores into it.
     auto* presetRow = new QHBoxLayout;
     presetRow->setSpacing(2);
     for (int n = 0; n < ProcAmpWindowModel::kSlots; ++n) {
@@ -207,8 +228,10 @@ void ProcAmpDialog::BuildControls() {
         presetRow->addWidget(store);
         if (n + 1 < ProcAmpWindowModel::kSlots) presetRow->addSpacing(4);
     }
-    controlsLayout->addLayout(presetRow);
+    return presetRow;
+}
 
+QLayout* ProcAmpDialog::BuildNameAndButtons(QWidget* controls) {
     auto* bottom = new QHBoxLayout;
     auto* nameLabel = new QLabel(QStringLiteral("Preset Name"), controls);
     name_ = new QLineEdit(controls);
@@ -230,20 +253,7 @@ void ProcAmpDialog::BuildControls() {
     bottom->addSpacing(12);
     bottom->addWidget(ok);
     bottom->addWidget(cancel);
-    controlsLayout->addLayout(bottom);
-    outer->addWidget(controls);
-
-    // The monitor in its frame, shown with "Monitor".
-    monitorFrame_ = new QFrame(this);
-    monitorFrame_->setFrameShape(QFrame::Box);
-    monitorFrame_->setFixedSize(kMonitorWidth + 2 * kMonitorFrame,
-                                kMonitorHeight + 2 * kMonitorFrame);
-    monitor_ = new VidBox(monitorFrame_);
-    monitor_->setAccessibleName(QStringLiteral("ProcAmp monitor"));
-    monitor_->setGeometry(kMonitorFrame, kMonitorFrame, kMonitorWidth, kMonitorHeight);
-    monitor_->setGraticuleClickEnabled(true);
-    outer->addWidget(monitorFrame_, 0, Qt::AlignHCenter);
-    outer->addStretch(1);
+    return bottom;
 }
 
 void ProcAmpDialog::Connect() {

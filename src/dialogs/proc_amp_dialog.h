@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QLayout>
 #include <QString>
 #include <array>
 #include <functional>
@@ -52,7 +53,12 @@ public:
     void reject() override;
 
 private:
+    // The window's controls, a group at a time.
     void BuildControls();
+    QLayout* BuildSliders(QWidget* controls);
+    QLayout* BuildSwitches(QWidget* controls);
+    QLayout* BuildPresetRow(QWidget* controls);
+    QLayout* BuildNameAndButtons(QWidget* controls);
     void Connect();
     void ShowParam(ProcAmpParam p);
     void ShowAll();

@@ -94,10 +94,10 @@ private:
     std::unique_ptr<WindowCalls> calls_;
     std::unique_ptr<SourceScanner> scanner_;
 
-    QTreeWidget* list_ = nullptr;       // 2000
-    CColButton* refresh_ = nullptr;     // 2002
-    QPushButton* status_ = nullptr;     // 2004, hidden
-    QProgressBar* progress_ = nullptr;  // 2005
+    QTreeWidget* list_ = nullptr;       // the sources and what the probes found
+    CColButton* refresh_ = nullptr;     // "Refresh": a new scan
+    QPushButton* status_ = nullptr;     // the scan's state, hidden
+    QProgressBar* progress_ = nullptr;  // the probes' progress
     QCheckBox* excludeLocal_ = nullptr;
     QRadioButton* short_ = nullptr;
     QRadioButton* long_ = nullptr;

@@ -48,7 +48,8 @@ public:
 
     const std::vector<std::string>& items() const { return items_; }
     int currentItem() const { return current_; }
-    // Timer 1: 0 when stopped, else 250 or 4000 ms.
+    // How often the finder is polled: 0 when stopped, 250 ms until the source count is stable,
+    // then 4000 ms.
     int timerPeriodMs() const { return timerPeriodMs_; }
 
 private:

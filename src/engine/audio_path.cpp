@@ -1,9 +1,6 @@
 #include "engine/audio_path.h"
 
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
-#include <cstring>
 #include <new>
 
 #include "engine/thread_priority.h"
@@ -14,23 +11,21 @@ namespace {
 
 constexpr uint32_t kCaptureTimeoutMs = 100;
 
-// A scaled sample narrowed to a float that is always finite: a NaN input is silence, and a
-// product beyond the float range stays at its largest value.
-inline float Narrowed(double v) {
-    if (std::isnan(v)) return 0.0f;
-    return static_cast<float>(
-        std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
-}
-
-// Samples taken from the input: exact without gain, otherwise widened to double and scaled.
-inline float Scaled(float v, double gain, bool useGain) {
-    return useGain ? Narrowed(static_cast<double>(v) * gain) : v;
-}
-
 // Nice steps the audio thread asks for above the process.
 constexpr int kAudioPrioritySteps = 5;
 
 }  // namespace
+
+AudioRing::AudioRing() {
+    for (NDIlib_audio_frame_v2_t& slot : frames) {
+        slot.sample_rate = 48000;
+        slot.no_channels = 2;
+        slot.timecode = NDIlib_send_timecode_synthesize;
+    }
+}
+
+AudioPath::AudioPath(EngineContext& context, FrameLimitGate& gate)
+    : c_(context), gate_(gate), kernels_(AudioKernelsFor(BestKernelLevel())) {}
 
 void AudioPath::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     RelayRecord& r = c_.r;
@@ -48,8 +43,8 @@ void AudioPath::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
     const int channels = std::max(frame.no_channels, 0);
     const int samples = std::max(frame.no_samples, 0);
     for (int i = 0; i < kAudioRingSize; ++i) {
-        NDIlib_audio_frame_v2_t& slot = r.audioRing[i];
-        std::vector<float>& buffer = r.audioRingBuffers[i];
+        NDIlib_audio_frame_v2_t& slot = ring_.frames[i];
+        std::vector<float>& buffer = ring_.buffers[i];
         buffer = std::vector<float>();
         slot.p_data = nullptr;
         try {
@@ -68,77 +63,31 @@ void AudioPath::PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) {
         slot.timestamp = frame.timestamp;
         slot.p_metadata = frame.p_metadata;
     }
-    r.audioReceiver = r.mainReceiver.load();
+}
+
+void AudioPath::Configure(const AudioSettings& s, int blockChannels, int ringChannels) {
+    const PlanKey key{s.channelMap, s.monoMix, s.gain, blockChannels, ringChannels};
+    if (key == planned_) return;
+    planned_ = key;
+    plan_ = PlanAudioBlock(s.channelMap, s.monoMix != 0, s.gain, blockChannels, ringChannels);
 }
 
 bool AudioPath::RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame,
                                 const AudioSettings& settings) {
-    RelayRecord& r = c_.r;
-    const int write = std::clamp(static_cast<int>(r.ringWrite), 0, kAudioRingSize - 1);
-    NDIlib_audio_frame_v2_t& slot = r.audioRing[write];
+    const int write = std::clamp(ring_.write, 0, kAudioRingSize - 1);
+    NDIlib_audio_frame_v2_t& slot = ring_.frames[write];
     if (!slot.p_data || !frame.p_data) return false;
-    // N channels are processed; the map has 32 entries, so no more than 32.
-    const int n = std::min({frame.no_channels, slot.no_channels, kMaxAudioChannels});
     slot.p_metadata = frame.p_metadata;
     slot.timestamp = frame.timestamp;
     slot.timecode = frame.timecode;
-
-    const int s = slot.no_samples;
-    // A later frame may be shorter than the slot: read only what it holds, silence for the rest.
-    const int available = std::clamp(frame.no_samples, 0, s);
     // Input planes are the frame's channel stride apart (a receiver may pad them); a stride that
     // would make planes overlap is a broken frame.
     const int64_t stride = frame.channel_stride_in_bytes;
     if (stride < int64_t{frame.no_samples} * 4 || stride % 4 != 0) return false;
-    const size_t planeFloats = static_cast<size_t>(stride / 4);
-    const float* in = frame.p_data;
-    float* out = slot.p_data;
-    auto input = [&](int k) { return in + static_cast<size_t>(k) * planeFloats; };
-    auto output = [&](int i) { return out + static_cast<size_t>(i) * s; };
-    auto present = [&](int m) { return m >= 0 && m < n; };
-
-    const double gain = settings.gain;
-    const bool useGain = gain != 0.0 && gain != 1.0;
-    const bool mono = settings.monoMix != 0;
-    for (int i = 0; i < n; ++i) {
-        float* dst = output(i);
-        if (mono && i < 2) {
-            if (i == 1) continue;  // written together with output 0
-            const int a = settings.channelMap[0], b = settings.channelMap[1];
-            float* dst1 = n > 1 ? output(1) : nullptr;  // a one-channel slot has no second plane
-            for (int j = 0; j < available; ++j) {
-                float v;
-                if (present(a) && present(b)) {
-                    const float sum = input(a)[j] + input(b)[j];
-                    v = useGain ? Narrowed(static_cast<double>(sum) * gain * 0.5) : sum * 0.5f;
-                } else if (present(a) || present(b)) {
-                    const float x = input(present(a) ? a : b)[j];
-                    v = useGain ? Narrowed(static_cast<double>(x) * gain * 0.5) : x * 0.5f;
-                } else {
-                    v = 0.0f;
-                }
-                dst[j] = v;
-                if (dst1) dst1[j] = v;
-            }
-            std::fill(dst + available, dst + s, 0.0f);
-            if (dst1) std::fill(dst1 + available, dst1 + s, 0.0f);
-            continue;
-        }
-        const int m = settings.channelMap[static_cast<size_t>(i)];
-        if (!present(m)) {
-            // The "Mute" column, or an entry that names no input channel: silence.
-            std::fill(dst, dst + s, 0.0f);
-            continue;
-        }
-        const float* src = input(m);
-        if (useGain) {
-            for (int j = 0; j < available; ++j)
-                dst[j] = Scaled(src[j], gain, true);
-        } else {
-            std::memcpy(dst, src, sizeof(float) * available);
-        }
-        std::fill(dst + available, dst + s, 0.0f);
-    }
+    Configure(settings, frame.no_channels, slot.no_channels);
+    // A later frame may be shorter than the slot: only what it holds is read, silence follows.
+    RunAudioPlan(plan_, kernels_, frame.p_data, static_cast<size_t>(stride / 4), frame.no_samples,
+                 slot.p_data, slot.no_samples);
     return true;
 }
 
@@ -150,7 +99,7 @@ void AudioPath::Run(NDIlib_recv_instance_t recv) {
     haveSettings_ = false;
     delayStopped_ = false;
 
-    NDIlib_audio_frame_v2_t& frame = r.audioCapture;
+    NDIlib_audio_frame_v2_t& frame = capture_;
     while (r.audioThreadRun) {
         if (c_.ndi.recv_capture_v2(recv, nullptr, &frame, nullptr, kCaptureTimeoutMs) !=
                 NDIlib_frame_type_audio ||
@@ -166,7 +115,6 @@ void AudioPath::Run(NDIlib_recv_instance_t recv) {
 }
 
 void AudioPath::CatchUp(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& frame) {
-    RelayRecord& r = c_.r;
     while (live_.Behind(frame.timestamp, WallClock100ns(),
                         AudioSlack(frame.no_samples, frame.sample_rate))) {
         NDIlib_audio_frame_v2_t next{};
@@ -174,7 +122,7 @@ void AudioPath::CatchUp(NDIlib_recv_instance_t recv, NDIlib_audio_frame_v2_t& fr
             return;  // nothing newer waits: this block goes out
         if (!gate_.Usable(recv, next)) continue;
         c_.ndi.recv_free_audio_v2(recv, &frame);
-        r.counters.audioBlocksLate.fetch_add(1, std::memory_order_relaxed);
+        c_.r.counters.audioBlocksLate.fetch_add(1, std::memory_order_relaxed);
         frame = next;
     }
 }
@@ -218,19 +166,19 @@ void AudioPath::ProcessBlock(NDIlib_audio_frame_v2_t& frame) {
     const NDIlib_audio_frame_v2_t* sent = &frame;
     const NDIlib_audio_frame_v2_t* tap = &frame;
     if ((s.mapActive != 0 || s.delayFrames != 0) && RemapAudioFrame(frame, s)) {
-        const int write = r.ringWrite;
+        const int write = ring_.write;
         int send = write;
         if (s.delayOn) {
             // Out-of-range delays wrap instead of indexing past the ring.
             send = ((write - s.delayFrames) % kAudioRingSize + kAudioRingSize) % kAudioRingSize;
-            NDIlib_audio_frame_v2_t& delayed = r.audioRing[send];
+            NDIlib_audio_frame_v2_t& delayed = ring_.frames[send];
             delayed.p_metadata = frame.p_metadata;
             delayed.timestamp = frame.timestamp;
             delayed.timecode = frame.timecode;
         }
-        r.ringSend = send;
-        sent = &r.audioRing[send];
-        r.ringWrite = (write + 1) % kAudioRingSize;
+        ring_.send = send;
+        sent = &ring_.frames[send];
+        ring_.write = (write + 1) % kAudioRingSize;
         if (!r.mapDialogOpen) tap = sent;
     }
     if (sendNdi) {
@@ -246,11 +194,10 @@ void AudioPath::ProcessBlock(NDIlib_audio_frame_v2_t& frame) {
 }
 
 void AudioPath::ReleaseAudioRing() {
-    RelayRecord& r = c_.r;
     for (int i = 0; i < kAudioRingSize; ++i) {
-        r.audioRingBuffers[i].clear();
-        r.audioRingBuffers[i].shrink_to_fit();
-        r.audioRing[i].p_data = nullptr;
+        ring_.buffers[i].clear();
+        ring_.buffers[i].shrink_to_fit();
+        ring_.frames[i].p_data = nullptr;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "engine/engine_actions.h"
 #include "engine/metadata_texts.h"
 #include "relay/text_fields.h"
+#include "relay/video_modes.h"
 
 namespace velmor {
 
@@ -76,10 +77,7 @@ bool Connection::ConnectTo(const NDIlib_source_t& source) {
     ReapThreads();
 
     // 3. The receiver of an earlier probe that found nothing.
-    if (NDIlib_recv_instance_t old = r.mainReceiver.exchange(nullptr)) {
-        r.audioReceiver = nullptr;
-        c_.ndi.recv_destroy(old);
-    }
+    if (NDIlib_recv_instance_t old = r.mainReceiver.exchange(nullptr)) c_.ndi.recv_destroy(old);
     // 4. Monitor buffers.
     if (c_.tap) c_.tap->ClearBuffers();
 
@@ -131,14 +129,14 @@ bool Connection::ConnectTo(const NDIlib_source_t& source) {
 void Connection::Probe(NDIlib_recv_instance_t recv) {
     RelayRecord& r = c_.r;
     int videoTries = 30, audioTries = 40;
+    NDIlib_video_frame_v2_t video{};
+    NDIlib_audio_frame_v2_t audio{};
+    NDIlib_metadata_frame_t meta{};
     while ((videoTries > 0 || audioTries > 0) && !probeCancel_) {
         if (videoTries > 0) --videoTries;
         if (audioTries > 0) --audioTries;
         const bool wantVideo = !r.videoFormatSeen;
         const bool wantAudio = !r.audioFormatSeen;
-        NDIlib_video_frame_v2_t& video = r.videoFrame;
-        NDIlib_audio_frame_v2_t& audio = r.audioCapture;
-        NDIlib_metadata_frame_t& meta = r.metadataFrame;
         const NDIlib_frame_type_e type =
             c_.ndi.recv_capture_v2(recv, wantVideo ? &video : nullptr, wantAudio ? &audio : nullptr,
                                    &meta, kProbeTimeoutMs);
@@ -150,16 +148,13 @@ void Connection::Probe(NDIlib_recv_instance_t recv) {
                                  ? r.settingsRecord.deinterlaceSetting
                                  : 0;
             r.deinterlaceMode = mode;
-            c_.bridge.ShowDeinterlaceMode((mode >= 0 && mode < 4) ? mode : 0);
-            r.audioReceiver = recv;
-            if (PpmMeter* meter = r.ppmMeter.get()) meter->SetFrameSize(video.xres, video.yres);
+            c_.bridge.ShowDeinterlaceMode(DeinterlaceCode(mode));
             SetMeterChangeFlags(r, kMeterChangePicture);
             videoTries = 0;
             c_.ndi.recv_free_video_v2(recv, &video);
         } else if (type == NDIlib_frame_type_audio && wantAudio) {
             if (!gate_.Usable(recv, audio)) continue;
             audio_.PrepareAudioRing(audio);
-            r.audioReceiver = recv;
             c_.ndi.recv_free_audio_v2(recv, &audio);
             r.audioFormatSeen = 1;
             audioTries = 0;
@@ -186,12 +181,12 @@ bool Connection::FinishConnection() {
     r.keyFillSplit = r.keyFillMenuChecked;
     c_.bridge.ShowKeyFillLabel(r.keyFillSplit != 0);
 
-    // 14. Threads.
+    // 14. Threads, both capturing from the connection's receiver.
+    const NDIlib_recv_instance_t recv = r.mainReceiver;
     r.videoThreadRun = 1;
     r.audioThreadRun = 1;
     try {
-        videoThread_ = std::thread([this] {
-            const NDIlib_recv_instance_t recv = c_.r.audioReceiver;
+        videoThread_ = std::thread([this, recv] {
             video_.Run(recv);
             EndThread(c_.r.videoThreadAlive, c_.r.audioThreadAlive, recv);
         });
@@ -203,8 +198,7 @@ bool Connection::FinishConnection() {
     }
     r.videoThreadAlive = 1;
     try {
-        audioThread_ = std::thread([this] {
-            const NDIlib_recv_instance_t recv = c_.r.audioReceiver;
+        audioThread_ = std::thread([this, recv] {
             audio_.Run(recv);
             EndThread(c_.r.audioThreadAlive, c_.r.videoThreadAlive, recv);
         });
@@ -226,11 +220,7 @@ void Connection::EndThread(std::atomic<int32_t>& ownAlive, const std::atomic<int
     // Both threads may get here at once; only the one that takes the handle destroys it, and a
     // newer connection's receiver is never touched.
     NDIlib_recv_instance_t expected = recv;
-    if (c_.r.mainReceiver.compare_exchange_strong(expected, nullptr)) {
-        expected = recv;
-        c_.r.audioReceiver.compare_exchange_strong(expected, nullptr);
-        c_.ndi.recv_destroy(recv);
-    }
+    if (c_.r.mainReceiver.compare_exchange_strong(expected, nullptr)) c_.ndi.recv_destroy(recv);
 }
 
 }  // namespace velmor

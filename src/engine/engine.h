@@ -5,6 +5,7 @@
 //   output_setup.h    what depends on the video format, the senders, the exit clean-up
 //   video_path.h      the video thread: the ordered stages a frame passes
 //   audio_path.h      the audio thread: map, mix, gain, delay, send, monitor
+//   video_outputs.h   where the video path's stages send and report
 //   engine_actions.h  the main window's buttons that act on the engine
 //
 // Threads: every public method runs on the window thread. The engine reaches the window only
@@ -64,7 +65,7 @@ public:
     void OverlayAndDelayReset() { actions_.OverlayAndDelayReset(); }
     void Freeze() { actions_.Freeze(); }
     void RequestGrab() { actions_.RequestGrab(); }
-    void WatchdogTick() { actions_.WatchdogTick(); }
+    bool WatchdogExpired() { return actions_.WatchdogExpired(); }
     void ReportSignal() { output_.ReportSignal(); }
     void DelayPlus() { actions_.DelayPlus(); }
     void DelayMinus() { actions_.DelayMinus(); }
@@ -74,13 +75,14 @@ public:
     void CloseOutputs() { output_.CloseOutputs(); }
     void ReleaseAudioRing() { audio_.ReleaseAudioRing(); }
 
-    // --- Audio processing, exposed for tests ---
+    // --- Audio processing, exposed for tests (while no audio thread runs) ---
     // With the record's audio settings as they stand (published first).
     bool RemapAudioFrame(const NDIlib_audio_frame_v2_t& frame) {
         PublishAudioSettings(context_.r);
         return audio_.RemapAudioFrame(frame, context_.r.audioSettings.Latest());
     }
     void PrepareAudioRing(const NDIlib_audio_frame_v2_t& frame) { audio_.PrepareAudioRing(frame); }
+    const AudioRing& audioRing() const { return audio_.ring(); }
 
 private:
     EngineContext context_;

@@ -60,12 +60,9 @@ void EngineActions::NoteGrabNaming() {
     if (c_.grabSink) c_.grabSink->SetNaming(c_.r.grabSetup, c_.r.instanceIndex);
 }
 
-void EngineActions::WatchdogTick() {
-    if (c_.r.frameTick != 0) {
-        c_.r.frameTick = 0;
-    } else {
-        Disconnect();
-    }
+bool EngineActions::WatchdogExpired() {
+    // A frame counted since the last look: start a new period.
+    return c_.r.frameTick.exchange(0) == 0;
 }
 
 void EngineActions::SetDelayFrames(int frames) {

@@ -19,8 +19,10 @@ public:
     void OnPickerDropDown();
     void OverlayAndDelayReset();
     void Freeze();
-    void RequestGrab();   // only while a video thread exists
-    void WatchdogTick();  // timer 5
+    void RequestGrab();  // only while a video thread exists
+    // The no-frame watchdog's period ended: true when no video frame arrived during it (the window
+    // then disconnects); otherwise a new period starts.
+    bool WatchdogExpired();
     void DelayPlus();
     void DelayMinus();
     void ToggleAudioDelay();

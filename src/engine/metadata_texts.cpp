@@ -88,15 +88,15 @@ std::string MetadataFrameText(const NDIlib_metadata_frame_t& m) {
     return std::string(m.p_data, strnlen(m.p_data, limit));
 }
 
-int TallyEchoState(std::string_view utf8Text) {
+std::optional<TallyState> TallyEchoState(std::string_view utf8Text) {
     // Compared as UTF-16 texts, as the window's own code compares them.
     const std::u16string text = Utf8ToUtf16(utf8Text);
     static const std::u16string kEcho = u"<ndi_tally_echo ";
     static const std::u16string kProgram = u"<ndi_tally_echo on_program=\"true";
-    if (text.compare(0, 12, kEcho, 0, 12) != 0) return -1;
-    if (text.compare(0, 31, kProgram, 0, 31) == 0) return 1;
-    if (text.find(u"on_preview=\"true") != std::u16string::npos) return 2;
-    return 0;
+    if (text.compare(0, 12, kEcho, 0, 12) != 0) return std::nullopt;
+    if (text.compare(0, 31, kProgram, 0, 31) == 0) return TallyState::Program;
+    if (text.find(u"on_preview=\"true") != std::u16string::npos) return TallyState::Preview;
+    return TallyState::None;
 }
 
 }  // namespace velmor

@@ -2,10 +2,12 @@
 // carries, byte for byte.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "ndi/ndi_types.h"
+#include "video/preview_render.h"
 
 namespace velmor {
 
@@ -20,8 +22,8 @@ const std::string& SenderProductText();
 // 1 MiB when the frame gives no length).
 std::string MetadataFrameText(const NDIlib_metadata_frame_t& frame);
 
-// The preview's tally border a tally echo from downstream asks for: 1 program, 2 preview, 0 none;
-// -1 for a text that is not a tally echo (the border stays as it is).
-int TallyEchoState(std::string_view utf8Text);
+// The preview's tally border a tally echo from downstream asks for; nothing for a text that is not
+// a tally echo (the border stays as it is).
+std::optional<TallyState> TallyEchoState(std::string_view utf8Text);
 
 }  // namespace velmor

@@ -1,17 +1,13 @@
 #include "engine/output_setup.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "engine/metadata_texts.h"
 
 namespace velmor {
 
 float FrameRateOf(const NDIlib_video_frame_v2_t& f) {
-    return (f.frame_rate_N > 0 && f.frame_rate_D > 0)
-               ? static_cast<float>(f.frame_rate_N) / static_cast<float>(f.frame_rate_D)
-               : 0.0f;
+    return RateOf(f.frame_rate_N, f.frame_rate_D);
 }
 
 int32_t FrameDurationOf(float rate) {
@@ -37,13 +33,18 @@ VideoFormatReport FormatReportOf(const NDIlib_video_frame_v2_t& frame, float rat
 
 void OutputSetup::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
     RelayRecord& r = c_.r;
-    // 1. Size and rate. A source without a sensible rate gives no frame duration.
-    const float rate = FrameRateOf(frame);
-    r.outputWidth = frame.xres;
-    r.outputHeight = frame.yres;
-    r.outputFrameRate = rate;
-    r.frameDuration = FrameDurationOf(rate);
-    r.outputFourCC = static_cast<uint32_t>(frame.FourCC);
+    // 1. Size and rate, the one copy everyone reads. The video path's stages describe the key and
+    // meter outputs from it when they are configured next.
+    OutputFormat format;
+    format.width = frame.xres;
+    format.height = frame.yres;
+    format.frameRateN = frame.frame_rate_N;
+    format.frameRateD = frame.frame_rate_D;
+    format.aspect = frame.picture_aspect_ratio;
+    format.frameFormatType = frame.frame_format_type;
+    format.fourCC = static_cast<uint32_t>(frame.FourCC);
+    r.outputFormat.Store(format);
+    const float rate = format.rate();
 
     // 2-3. Caption and lamp.
     c_.bridge.ShowVideoFormat(FormatReportOf(frame, rate));
@@ -56,36 +57,7 @@ void OutputSetup::SetUpOutput(const NDIlib_video_frame_v2_t& frame) {
                                frame.frame_format_type != NDIlib_frame_format_type_interleaved,
                                frame.picture_aspect_ratio, false, 0, 0);
     }
-
-    // The meter sender may still hold a meter buffer, which is cleared or replaced below: let it
-    // go first. Frames larger than the key and meter buffers get larger buffers.
-    if (NDIlib_send_instance_t ppm = r.ppmSender) c_.ndi.send_send_video_async_v2(ppm, nullptr);
-    const size_t pixels = static_cast<size_t>(std::max(frame.xres, 0)) * std::max(frame.yres, 0);
-    if (pixels * 4 > r.ppmBuffer.size() || pixels * 2 > r.keyBuffer.size() ||
-        (!r.ppmBufferSpare.empty() && pixels * 4 > r.ppmBufferSpare.size())) {
-        r.EnsureOutputBuffers(frame.xres, frame.yres);
-    }
-
-    // 5-7. Key and meter descriptors: the source's size and rate, the meter always progressive.
-    if (pixels * 4 <= r.ppmBuffer.size() && pixels * 2 <= r.keyBuffer.size()) {
-        OutputFrameFormat format;
-        format.width = frame.xres;
-        format.height = frame.yres;
-        format.frameRateN = frame.frame_rate_N;
-        format.frameRateD = frame.frame_rate_D;
-        format.aspect = frame.picture_aspect_ratio;
-        format.frameFormatType = frame.frame_format_type;
-        DescribeOutputFrame(r.keyFrame, NDIlib_FourCC_video_type_UYVY, 2, format,
-                            r.keyBuffer.data());
-        if (r.keyFillSplit) c_.bridge.ShowKeyFillLabel(true);
-        format.frameFormatType = NDIlib_frame_format_type_progressive;
-        DescribeOutputFrame(r.ppmFrame, NDIlib_FourCC_video_type_BGRA, 4, format,
-                            r.ppmBuffer.data());
-        std::memset(r.ppmBuffer.data(), 0, pixels * 4);
-        if (r.ppmBufferSpare.size() >= pixels * 4)
-            std::memset(r.ppmBufferSpare.data(), 0, pixels * 4);
-        r.ppmStale = r.ppmSpareStale = false;
-    }
+    if (r.keyFillSplit) c_.bridge.ShowKeyFillLabel(true);
 
     // 8. EBU for 25 and 50 frames per second, SMPTE otherwise.
     r.ebuMode = (rate == 25.0f || rate == 50.0f) ? 1 : 0;
@@ -134,7 +106,7 @@ void OutputSetup::CreateSenders(bool videoSeen) {
         r.keySender = key;
         AddMetadata(key, SenderProductText());
     }
-    if (r.meterSettings.meterSeparateOutput && !r.ppmSender && r.AddMeterSpareBuffer()) {
+    if (r.meterSettings.meterSeparateOutput && !r.ppmSender) {
         std::snprintf(name, sizeof name, "Korvo Velmor PPM %d", n);
         if (NDIlib_send_instance_t ppm = c_.ndi.send_create(&settings)) {
             r.ppmSender = ppm;
@@ -152,10 +124,7 @@ void OutputSetup::CloseOutputs() {
         c_.ndi.send_send_video_async_v2(ppm, nullptr);  // waits until the last frame is released
         c_.ndi.send_destroy(ppm);
     }
-    if (NDIlib_recv_instance_t recv = r.mainReceiver.exchange(nullptr)) {
-        r.audioReceiver = nullptr;
-        c_.ndi.recv_destroy(recv);
-    }
+    if (NDIlib_recv_instance_t recv = r.mainReceiver.exchange(nullptr)) c_.ndi.recv_destroy(recv);
     if (void* air = r.airSend.exchange(nullptr); air && c_.airSend) c_.airSend->destroy(air);
 }
 

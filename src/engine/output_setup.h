@@ -24,8 +24,8 @@ class OutputSetup {
 public:
     explicit OutputSetup(EngineContext& context) : c_(context) {}
 
-    // Everything that depends on the video format: output size and rate, the caption and lamp,
-    // the AirSend output, the key and meter descriptors and buffers, EBU or SMPTE.
+    // Everything that depends on the video format: the output format (size, rate, aspect, field
+    // order, FourCC), the caption and lamp, the AirSend output, EBU or SMPTE.
     void SetUpOutput(const NDIlib_video_frame_v2_t& frame);
     // The main sender, and the key and meter senders when those outputs are on, clocked by video
     // when a video frame came during the probe.

@@ -1,32 +1,15 @@
 // The stages that change the picture: de-interlace, proc amp, picture overlay, meter, rotation or
-// flip, timecode.
+// flip, timecode (video_stages.h says what each owns and reads).
 #include <algorithm>
-#include <atomic>
 #include <cstring>
+#include <new>
 
+#include "audio/meter_pictures.h"
+#include "audio/meter_settings.h"
 #include "engine/video_stages.h"
 
 namespace velmor {
 
-namespace {
-
-// The DrawOnto kind of frames of `layout`; 0 for layouts pictures are not drawn onto.
-int DrawKind(PixelLayout layout) {
-    switch (layout) {
-        case PixelLayout::Uyvy:
-            return kPixelUYVY;
-        case PixelLayout::Bgra:
-        case PixelLayout::Bgrx:
-            return kPixelBGRA;
-        case PixelLayout::Other:
-            break;
-    }
-    return 0;
-}
-
-}  // namespace
-
-// De-interlace: an interleaved frame becomes progressive in the chosen mode.
 bool DeinterlaceStage::Configure(StageChain& chain) {
     const StreamFormat& f = chain.format;
     mode_ = chain.settings.deinterlaceMode;
@@ -45,7 +28,6 @@ void DeinterlaceStage::Run(PathFrame& frame) {
     f.frame_format_type = NDIlib_frame_format_type_progressive;
 }
 
-// Proc amp on the output: the tables on every UYVY byte, or on BGRA alpha.
 bool ProcAmpStage::Configure(StageChain& chain) {
     apply_ = ProcAmpFor(chain.format.fourCC);
     return chain.settings.procAmpOnOutput && apply_;
@@ -55,32 +37,85 @@ void ProcAmpStage::Run(PathFrame& frame) {
     apply_(frame.view(), *frame.tables);
 }
 
-// The image, sequence or text-box overlay (relay/overlay_state.h): the current picture of the list
-// blended at its place, its UYVA copy onto UYVY frames, its BGRA picture onto BGRA and BGRX ones,
-// and a sequence stepped on by one picture. Frames of other kinds are not drawn on, but a sequence
-// still steps, so it keeps time with the frames.
+// UYVY frames take the UYVA copies of the pictures, BGRA and BGRX frames the BGRA pictures; frames
+// of other kinds are not drawn on, but a sequence still steps, so it keeps time with the frames.
 bool OverlayStage::Configure(StageChain& chain) {
-    kind_ = DrawKind(chain.format.layout());
+    kind_ = chain.format.kind();
     blend_ = &BlendRowsFor(BestKernelLevel());
     return chain.settings.overlayOn;
 }
 
 void OverlayStage::Run(PathFrame& frame) {
-    DrawImageOverlay(c_.r.overlaySetup, frame.view(), kind_, *blend_);
+    const OverlayList* list = pictures_.Acquire();
+    const int drawn =
+        DrawImageOverlay(list, step_, frame.overlaySequence, frame.view(), kind_, *blend_);
+    if (drawn >= 0) currentImage_.store(drawn, std::memory_order_relaxed);
+    pictures_.Release();
 }
 
-// The meter overlay and the meter source's picture. The meter's own pictures change with the
-// audio, so whether there is one to draw is decided per frame; where and how is configured.
+bool MeterOutput::Configure(const StreamFormat& format, const OutputFormat& output,
+                            VideoOutputs& outputs) {
+    const size_t bytes = static_cast<size_t>(std::max(format.width, 0)) *
+                         static_cast<size_t>(std::max(format.height, 0)) * 4;
+    ready_ = false;
+    if (bytes == 0) return false;
+    if (buffers_[0].size() < bytes || buffers_[1].size() < bytes) {
+        // The sender may still read the buffer it was given last: it lets go before they change.
+        outputs.FlushMeter();
+        try {
+            for (std::vector<uint8_t>& b : buffers_)
+                b.assign(bytes, 0);
+        } catch (const std::bad_alloc&) {
+            for (std::vector<uint8_t>& b : buffers_)
+                b = {};
+            return false;
+        }
+        stale_[0] = stale_[1] = false;
+    } else if (bytes != bytes_) {
+        stale_[0] = stale_[1] = true;  // the meter of another size is still in them
+    }
+    bytes_ = bytes;
+    frame_ = {};
+    frame_.xres = format.width;
+    frame_.yres = format.height;
+    frame_.FourCC = NDIlib_FourCC_video_type_BGRA;
+    frame_.frame_rate_N = output.frameRateN;
+    frame_.frame_rate_D = output.frameRateD;
+    frame_.picture_aspect_ratio = output.aspect;
+    frame_.frame_format_type = NDIlib_frame_format_type_progressive;
+    frame_.timecode = NDIlib_send_timecode_synthesize;
+    frame_.line_stride_in_bytes = format.width * 4;
+    frame_.p_data = buffers_[current_].data();
+    ready_ = true;
+    return true;
+}
+
+uint8_t* MeterOutput::DrawTarget(bool placedAgain) {
+    // The other buffer still holds the meter at its old place: it is cleared when its turn comes
+    // (it may be in the sender's hands now).
+    if (placedAgain) stale_[1 - current_] = true;
+    uint8_t* buffer = buffers_[current_].data();
+    if (placedAgain || stale_[current_]) std::memset(buffer, 0, bytes_);
+    stale_[current_] = false;
+    return buffer;
+}
+
+void MeterOutput::Sent() {
+    current_ = 1 - current_;
+    frame_.p_data = buffers_[current_].data();
+}
+
+// The meter's pictures change with the audio, so whether there is one to draw is decided per
+// frame; where and how is configured.
 bool MeterStage::Configure(StageChain& chain) {
     const VideoSettings& s = chain.settings;
-    const PixelLayout layout = chain.format.layout();
+    const StreamFormat& f = chain.format;
     onFrame_ = OnFrame::None;
-    if (s.meterOnFrame && layout == PixelLayout::Bgra) onFrame_ = OnFrame::Copy;
-    if (s.meterOnFrame && layout == PixelLayout::Uyvy) onFrame_ = OnFrame::Blend;
-    separate_ = s.meterSeparate;
+    if (s.meterOnFrame && f.HasAlpha()) onFrame_ = OnFrame::Copy;
+    if (s.meterOnFrame && f.IsUyvy()) onFrame_ = OnFrame::Blend;
+    separate_ = s.meterSeparate && output_.Configure(f, chain.output, outputs_);
     blend_ = &BlendRowsFor(BestKernelLevel());
-    if (PpmMeter* meter = c_.r.ppmMeter.get())
-        meter->uyvaWanted.store(s.meterOn && onFrame_ == OnFrame::Blend, std::memory_order_relaxed);
+    uyvaWanted_ = s.meterOn && onFrame_ == OnFrame::Blend;
     return s.meterOn;
 }
 
@@ -96,38 +131,36 @@ void MeterStage::DrawOnFrame(PathFrame& frame, const MeterPicture& current, int 
     // a picture made before the copy was asked for is converted here.
     const ImageBuffer* uyva = &current.uyva;
     if (!current.uyvaReady) {
-        ImageBuffer& scratch = c_.r.meterScratch;
-        if (!scratch.CopyRGBAdataFrom(current.picture)) return;
-        scratch.ConvertToUYVA();
-        uyva = &scratch;
+        if (!scratch_.CopyRGBAdataFrom(current.picture)) return;
+        scratch_.ConvertToUYVA();
+        uyva = &scratch_;
     }
     uyva->DrawOnto(x, y, anchor, kDrawBlend, f.p_data, kPixelUYVY, f.xres, f.yres,
                    f.line_stride_in_bytes, *blend_);
 }
 
 void MeterStage::Run(PathFrame& frame) {
-    RelayRecord& r = c_.r;
-    PpmMeter* meter = r.ppmMeter.get();
-    // While the meter sizes its pictures again, the old picture is not laid on the new frame.
-    if (!meter || meter->meterGeometryDirty.load(std::memory_order_acquire)) return;
-    const MeterPicture* current = meter->AcquireOverlayPicture();
+    MeterPictures* meter = frame.meter;
+    if (!meter) return;
+    meter->WantUyva(uyvaWanted_);
+    const MeterPicture* current = meter->Acquire();
     const ImageBuffer& picture = current->picture;
     const NDIlib_video_frame_v2_t& f = frame.out;
-    if (picture.empty() || picture.pixelKind != kPixelBGRA || picture.width >= f.xres ||
-        picture.height >= f.yres)
+    // A picture made for frames of another size (the meter has not yet sized its pictures again)
+    // is not laid on these frames.
+    if (picture.empty() || picture.pixelKind != kPixelBGRA || current->frameWidth != f.xres ||
+        current->frameHeight != f.yres || picture.width >= f.xres || picture.height >= f.yres)
         return;
 
-    const MeterSettings& ms = r.meterSettings;
-    std::atomic<uint8_t>& flags = r.meterLink.meterChangeFlags;
     // A picture sized or laid out differently from the one placed last (a new layout chosen in
     // the configuration window, a new frame size) is placed again even without bit 0: its place
     // depends on its size.
     const bool replace =
-        (flags.load() & kMeterChangePicture) || current->geometry != placedGeometry_;
+        (changeFlags_.load() & kMeterChangePicture) || current->geometry != placedGeometry_;
     if (replace) {
         // The positions are percentages; whatever a file held, the product stays in range.
-        const int64_t h = std::clamp(LoadMeterSetting(ms.meterPosH), 0, 100);
-        const int64_t v = std::clamp(LoadMeterSetting(ms.meterPosV), 0, 100);
+        const int64_t h = std::clamp(frame.meterPosH, 0, 100);
+        const int64_t v = std::clamp(frame.meterPosV, 0, 100);
         meterX_ = static_cast<int>((f.xres - picture.width - 40) * h / 100 + 20);
         meterY_ = static_cast<int>((f.yres - picture.height - 40) * v / 100 + 20);
         placedGeometry_ = current->geometry;
@@ -139,47 +172,40 @@ void MeterStage::Run(PathFrame& frame) {
     const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
     const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
     if (onFrame_ != OnFrame::None) DrawOnFrame(frame, *current, x, y, anchor);
-    const NDIlib_video_frame_v2_t& ppm = r.ppmFrame;
-    const size_t ppmBytes = static_cast<size_t>(ppm.xres) * ppm.yres * 4;
-    if (separate_ && ppmBytes <= r.ppmBuffer.size()) {
-        // The other buffer still holds the meter at its old place: it is cleared when its turn
-        // comes (it may be in the sender's hands now).
-        if (replace) r.ppmSpareStale = true;
-        if (replace || r.ppmStale) std::memset(r.ppmBuffer.data(), 0, ppmBytes);
-        r.ppmStale = false;
-        picture.DrawOnto(x, y, anchor, kDrawCopy, r.ppmBuffer.data(), kPixelBGRA, ppm.xres,
-                         ppm.yres);
+    if (separate_) {
+        const NDIlib_video_frame_v2_t& out = output_.frame();
+        picture.DrawOnto(x, y, anchor, kDrawCopy, output_.DrawTarget(replace), kPixelBGRA, out.xres,
+                         out.yres);
     }
-    if (replace) flags.fetch_and(static_cast<uint8_t>(~(kMeterChangePicture | kMeterChangeBit7)));
+    if (replace)
+        changeFlags_.fetch_and(static_cast<uint8_t>(~(kMeterChangePicture | kMeterChangeBit7)));
 }
 
-// Rotation or flip. The quarter turns write the work picture, and the frame then describes the
-// turned picture: sides exchanged, the aspect ratio inverted, packed rows.
+// The quarter turns write the stage's work picture, and the frame then describes the turned
+// picture: sides exchanged, the aspect ratio inverted, packed rows.
 bool GeometryStage::Configure(StageChain& chain) {
     const StreamFormat& f = chain.format;
-    const PixelLayout layout = f.layout();
     const int mode = chain.settings.rotationMode;
     turn_ = nullptr;
     inPlace_ = nullptr;
-    if (layout != PixelLayout::Uyvy && layout != PixelLayout::Bgra) return false;
-    const bool uyvy = layout == PixelLayout::Uyvy;
+    if (!f.IsUyvy() && !f.HasAlpha()) return false;
+    const bool uyvy = f.IsUyvy();
     inPlace_ = InPlaceFor(uyvy, mode, BestKernelLevel());
     if (inPlace_) return true;
     turn_ = QuarterTurnFor(uyvy, mode, BestKernelLevel());
     if (!turn_) return false;
     // The work picture is sized here; turning frames of this format never allocates. Without it
     // the frames go out unturned.
-    ImageBuffer& turned = c_.r.rotateImage;
-    if (!turned.Reshape(f.height, f.width, uyvy ? kPixelUYVY : kPixelBGRA)) {
-        turned.Clear();
+    if (!turned_.Reshape(f.height, f.width, uyvy ? kPixelUYVY : kPixelBGRA)) {
+        turned_.Clear();
         turn_ = nullptr;
         return false;
     }
-    turned_ = f;
-    std::swap(turned_.width, turned_.height);
-    if (turned_.aspect != 0.0f) turned_.aspect = 1.0f / turned_.aspect;
-    turned_.stride = turned_.width * (uyvy ? 2 : 4);
-    chain.format = turned_;
+    turnedAs_ = f;
+    std::swap(turnedAs_.width, turnedAs_.height);
+    if (turnedAs_.aspect != 0.0f) turnedAs_.aspect = 1.0f / turnedAs_.aspect;
+    turnedAs_.stride = turnedAs_.width * (uyvy ? 2 : 4);
+    chain.format = turnedAs_;
     return true;
 }
 
@@ -189,25 +215,23 @@ void GeometryStage::Run(PathFrame& frame) {
         inPlace_(f.xres, f.yres, f.p_data, f.line_stride_in_bytes);
         return;
     }
-    ImageBuffer& turned = c_.r.rotateImage;
-    if (!turn_(f.xres, f.yres, f.p_data, f.line_stride_in_bytes, turned)) return;
-    f.xres = turned_.width;
-    f.yres = turned_.height;
-    f.picture_aspect_ratio = turned_.aspect;
-    f.line_stride_in_bytes = turned_.stride;
-    f.p_data = turned.pixels();
+    if (!turn_(f.xres, f.yres, f.p_data, f.line_stride_in_bytes, turned_)) return;
+    f.xres = turnedAs_.width;
+    f.yres = turnedAs_.height;
+    f.picture_aspect_ratio = turnedAs_.aspect;
+    f.line_stride_in_bytes = turnedAs_.stride;
+    f.p_data = turned_.pixels();
 }
 
-// The frame's timecode burnt in, in the glyphs of its layout.
 bool TimecodeStage::Configure(StageChain& chain) {
-    glyphs_ = TimecodeGlyphSetFor(chain.format.fourCC);
+    set_ = TimecodeGlyphSetFor(chain.format.fourCC);
     blend_ = &BlendRowsFor(BestKernelLevel());
-    return chain.settings.timecodeBurnIn && glyphs_.first >= 0;
+    return chain.settings.timecodeBurnIn && set_.first >= 0;
 }
 
 void TimecodeStage::Run(PathFrame& frame) {
-    BurnInTimecode(frame.view(), glyphs_, frame.out.timecode, frame.rate, c_.r.frameDuration,
-                   c_.r.digitImages, *blend_);
+    BurnInTimecode(frame.view(), set_, frame.out.timecode, frame.rate, frame.frameDuration, glyphs_,
+                   *blend_);
 }
 
 }  // namespace velmor

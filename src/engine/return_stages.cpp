@@ -5,27 +5,24 @@
 namespace velmor {
 
 void ReleaseStage::Run(PathFrame& frame) {
-    c_.ndi.recv_free_video_v2(frame.recv, frame.received);
+    outputs_.Release(frame.recv, frame.received);
 }
 
-// The tally that the output's receivers report goes upstream, and a change shows on the preview.
 void TallyStage::Run(PathFrame& frame) {
-    NDIlib_send_instance_t main = c_.r.mainSender;
-    if (!main) return;
     NDIlib_tally_t tally{};
-    if (!c_.ndi.send_get_tally(main, &tally, 0)) return;
-    c_.ndi.recv_set_tally(frame.recv, &tally);
+    if (!outputs_.PassTallyUpstream(frame.recv, tally)) return;
     if (tally.on_program != last_.on_program || tally.on_preview != last_.on_preview) {
         last_ = tally;
-        c_.r.preview.tallyState = tally.on_program ? 1 : (tally.on_preview ? 2 : 0);
+        outputs_.ShowTally(tally.on_program   ? TallyState::Program
+                           : tally.on_preview ? TallyState::Preview
+                                              : TallyState::None);
     }
 }
 
-// The time display, once a second of the frame's timecode.
 void TimeDisplayStage::Run(PathFrame& frame) {
     const int32_t seconds = static_cast<int32_t>(frame.out.timecode / 10000000);
     if (seconds % 60 != lastSecond_) {
-        c_.bridge.ShowTime(seconds);
+        outputs_.ShowTime(seconds);
         lastSecond_ = seconds % 60;
     }
 }

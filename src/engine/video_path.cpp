@@ -20,7 +20,7 @@ VideoSettings ReadVideoSettings(RelayRecord& r) {
     const ProcAmpState& pa = r.procAmp;
     const bool procAmp = pa.active != 0;
     const PpmMeter* meter = r.ppmMeter.get();
-    const bool meterOn = meter && meter->ppmEnabled.load(std::memory_order_relaxed);
+    const bool meterOn = meter && meter->overlayEnabled();
     s.deinterlaceMode = r.deinterlaceMode;
     s.procAmpOnOutput = procAmp && pa.applyToOutput;
     s.procAmpOnPreview = procAmp && !pa.applyToOutput;
@@ -43,19 +43,17 @@ VideoPath::VideoPath(EngineContext& context, OutputSetup& output, FrameLimitGate
     : c_(context),
       output_(output),
       gate_(gate),
-      deinterlace_(context),
-      procAmp_(context),
-      overlay_(context),
-      meter_(context),
-      geometry_(context),
-      timecode_(context),
-      freezeGrab_(context),
-      keySplit_(context),
-      send_(context),
-      preview_(context),
-      release_(context),
-      tally_(context),
-      time_(context),
+      outputs_(context),
+      overlay_(context.r.overlaySetup.pictures, context.r.overlaySetup.currentImage),
+      meter_(context.r.meterLink.meterChangeFlags, outputs_),
+      timecode_(context.r.digitImages),
+      freezeGrab_(context.r.freezeState, context.r.grabRequest, outputs_),
+      keySplit_(outputs_),
+      send_(outputs_, meter_.output()),
+      preview_(outputs_),
+      release_(outputs_),
+      tally_(outputs_),
+      time_(outputs_),
       // The road of a frame, in order.
       order_{&deinterlace_, &procAmp_, &overlay_, &meter_,   &geometry_, &timecode_, &freezeGrab_,
              &keySplit_,    &send_,    &preview_, &release_, &tally_,    &time_} {}
@@ -64,7 +62,9 @@ void VideoPath::Run(NDIlib_recv_instance_t recv) {
     RelayRecord& r = c_.r;
     r.frameTick = 0;
     if (r.airSendOutput) c_.bridge.StartWatchdog();
-    lastRateSeen_ = r.outputFrameRate;
+    // The probe has set the output up for the connection's first frame.
+    lastRateSeen_ = r.outputFormat.rate();
+    frameDuration_ = FrameDurationOf(lastRateSeen_);
     skipCount_ = 3;
     tally_.Reset();
     time_.Reset();
@@ -72,11 +72,11 @@ void VideoPath::Run(NDIlib_recv_instance_t recv) {
     configured_ = false;
 
     while (r.videoThreadRun) {
-        const NDIlib_frame_type_e type = c_.ndi.recv_capture_v2(
-            recv, &r.videoFrame, nullptr, &r.metadataFrame, kCaptureTimeoutMs);
+        const NDIlib_frame_type_e type =
+            c_.ndi.recv_capture_v2(recv, &frame_, nullptr, &metadata_, kCaptureTimeoutMs);
         if (type == NDIlib_frame_type_metadata) {
-            HandleMetadata(recv, r.metadataFrame);
-        } else if (type == NDIlib_frame_type_video && gate_.Usable(recv, r.videoFrame)) {
+            HandleMetadata(recv, metadata_);
+        } else if (type == NDIlib_frame_type_video && gate_.Usable(recv, frame_)) {
             r.counters.videoFramesReceived.fetch_add(1, std::memory_order_relaxed);
             CatchUp(recv);
             ProcessVideoFrame(recv);
@@ -87,9 +87,8 @@ void VideoPath::Run(NDIlib_recv_instance_t recv) {
 
 void VideoPath::CatchUp(NDIlib_recv_instance_t recv) {
     RelayRecord& r = c_.r;
-    NDIlib_video_frame_v2_t& f = r.videoFrame;
-    const int32_t duration = r.frameDuration;
-    const int64_t frameDuration = duration > 0 ? duration : FrameDurationOf(60.0f);
+    NDIlib_video_frame_v2_t& f = frame_;
+    const int64_t frameDuration = frameDuration_ > 0 ? frameDuration_ : FrameDurationOf(60.0f);
     while (live_.Behind(f.timestamp, WallClock100ns(), VideoSlack(frameDuration))) {
         NDIlib_video_frame_v2_t next{};
         NDIlib_metadata_frame_t meta{};
@@ -111,32 +110,32 @@ void VideoPath::CatchUp(NDIlib_recv_instance_t recv) {
 void VideoPath::HandleMetadata(NDIlib_recv_instance_t recv, NDIlib_metadata_frame_t& m) {
     if (NDIlib_send_instance_t main = c_.r.mainSender) c_.ndi.send_send_metadata(main, &m);
     // A tally echo from downstream sets the preview's border.
-    const int tally = TallyEchoState(MetadataFrameText(m));
-    if (tally >= 0) c_.r.preview.tallyState = tally;
+    if (const std::optional<TallyState> tally = TallyEchoState(MetadataFrameText(m)))
+        outputs_.ShowTally(*tally);
     c_.ndi.recv_free_metadata(recv, &m);
 }
 
 bool VideoPath::Bookkeeping(const NDIlib_video_frame_v2_t& f, float rate) {
     RelayRecord& r = c_.r;
+    const OutputFormat output = r.outputFormat.Load();
     bool setUp = false;
     // 1. Rate: while it differs from the output's, the output is not set up again.
-    if (rate == r.outputFrameRate) {
+    if (rate == output.rate()) {
         if (r.frameRateMismatch) {
             r.frameRateMismatch = 0;
             output_.SetUpOutput(f);
             setUp = true;
-            r.frameDuration = FrameDurationOf(r.outputFrameRate);
         }
     } else if (!r.frameRateMismatch) {
         r.frameRateMismatch = 1;
         c_.bridge.ShowVideoFormat(FormatReportOf(f, rate));
         lastRateSeen_ = rate;
-        r.frameDuration = FrameDurationOf(rate);
+        frameDuration_ = FrameDurationOf(rate);
     } else if (rate != lastRateSeen_) {
         c_.bridge.ShowVideoFormat(FormatReportOf(f, rate));
         r.lastRate = rate;
         lastRateSeen_ = rate;
-        r.frameDuration = FrameDurationOf(rate);
+        frameDuration_ = FrameDurationOf(rate);
     }
     // 2. No audio delay while the rates differ.
     if (r.frameRateMismatch && (r.audioDelayFrames != 0 || r.audioDelayOn)) {
@@ -146,17 +145,18 @@ bool VideoPath::Bookkeeping(const NDIlib_video_frame_v2_t& f, float rate) {
     }
     // 3. Alive for the watchdog.
     r.frameTick.fetch_add(1);
-    // 4. Size.
+    // 4. Size. The meter sizes its pictures for the new output on the window thread, and is
+    // placed again once it has.
     if (!r.videoFormatSeen) {
         r.videoFormatSeen = 1;
         output_.SetUpOutput(f);
         setUp = true;
-    } else if (f.xres != r.outputWidth || f.yres != r.outputHeight) {
-        if (PpmMeter* meter = r.ppmMeter.get()) meter->SetFrameSize(f.xres, f.yres);
+    } else if (f.xres != output.width || f.yres != output.height) {
         SetMeterChangeFlags(r, kMeterChangePicture);
         output_.SetUpOutput(f);
         setUp = true;
     }
+    if (setUp) frameDuration_ = FrameDurationOf(r.outputFormat.rate());
     return setUp;
 }
 
@@ -166,19 +166,30 @@ void VideoPath::Configure(const NDIlib_video_frame_v2_t& f, const VideoSettings&
     configured_ = true;
     format_ = format;
     settings_ = settings;
-    StageChain chain{settings_, format_};
+    outputFormat_ = c_.r.outputFormat.Load();
+    StageChain chain{settings_, outputFormat_, format_};
     activeCount_ = 0;
     for (VideoStage* stage : order_) {
         if (stage->Configure(chain)) active_[activeCount_++] = stage;
     }
 }
 
+void VideoPath::ReadFrameInputs(PathFrame& frame) {
+    RelayRecord& r = c_.r;
+    frame.frameDuration = frameDuration_;
+    frame.tables = r.procAmp.AcquireTables();
+    frame.overlaySequence = r.overlaySetup.sequenceMode.load(std::memory_order_relaxed) != 0;
+    frame.meter = r.ppmMeter ? &r.ppmMeter->pictures() : nullptr;
+    frame.meterPosH = LoadMeterSetting(r.meterSettings.meterPosH);
+    frame.meterPosV = LoadMeterSetting(r.meterSettings.meterPosV);
+}
+
 void VideoPath::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     RelayRecord& r = c_.r;
-    NDIlib_video_frame_v2_t& f = r.videoFrame;
+    NDIlib_video_frame_v2_t& f = frame_;
 
     const float rate = FrameRateOf(f);
-    // The set-up describes the key and meter outputs afresh: the stages describe them again.
+    // A new output set-up configures the stages afresh (the key and meter outputs take its rate).
     if (Bookkeeping(f, rate)) configured_ = false;
 
     // The first frames of a thread are never processed or sent.
@@ -198,9 +209,9 @@ void VideoPath::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     PathFrame frame;
     frame.out = f;
     frame.rate = rate;
-    frame.tables = r.procAmp.AcquireTables();
     frame.recv = recv;
     frame.received = &f;
+    ReadFrameInputs(frame);
     for (size_t i = 0; i < activeCount_; ++i)
         active_[i]->Run(frame);
 }

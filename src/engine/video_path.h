@@ -10,6 +10,10 @@
 // the per-frame work never decides anything about the format. Metadata frames are passed on and
 // tested for a tally echo.
 //
+// The path is the only part of the video thread that reads the relay record: once per frame it
+// takes the settings (ReadVideoSettings) and what the frame carries (ReadFrameInputs); the stages
+// get only those and the references video_stages.h names.
+//
 // Run is the video thread's body.
 #pragma once
 
@@ -19,6 +23,7 @@
 #include "engine/frame_limits.h"
 #include "engine/live_edge.h"
 #include "engine/output_setup.h"
+#include "engine/video_outputs.h"
 #include "engine/video_stages.h"
 
 namespace velmor {
@@ -39,17 +44,20 @@ private:
     void HandleMetadata(NDIlib_recv_instance_t recv, NDIlib_metadata_frame_t& m);
     // A frame that waited behind the live delay is dropped while a newer one is already waiting:
     // the relay returns to live after any stall instead of sending its backlog at the output's
-    // pace. Leaves the frame to process in videoFrame.
+    // pace. Leaves the frame to process in frame_.
     void CatchUp(NDIlib_recv_instance_t recv);
     // Rate, audio delay, frame tick and size; true when the output was set up again.
     bool Bookkeeping(const NDIlib_video_frame_v2_t& frame, float rate);
     void ProcessVideoFrame(NDIlib_recv_instance_t recv);
     // Configures the stages for this frame's format and settings when either changed.
     void Configure(const NDIlib_video_frame_v2_t& frame, const VideoSettings& settings);
+    // What the frame carries besides its picture, read from the record as it arrives.
+    void ReadFrameInputs(PathFrame& frame);
 
     EngineContext& c_;
     OutputSetup& output_;
     FrameLimitGate& gate_;
+    VideoOutputs outputs_;
 
     DeinterlaceStage deinterlace_;
     ProcAmpStage procAmp_;
@@ -71,11 +79,15 @@ private:
     bool configured_ = false;
     StreamFormat format_;
     VideoSettings settings_;
+    OutputFormat outputFormat_;
     std::array<VideoStage*, kStageCount> active_{};
     size_t activeCount_ = 0;
 
     // Per thread.
+    NDIlib_video_frame_v2_t frame_{};  // as received; released as received
+    NDIlib_metadata_frame_t metadata_{};
     float lastRateSeen_ = 0.0f;
+    int64_t frameDuration_ = 0;  // of the frames now arriving, 100 ns units
     int skipCount_ = 3;
     LiveEdge live_;
 };

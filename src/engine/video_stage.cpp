@@ -17,19 +17,6 @@ StreamFormat StreamFormat::Of(const NDIlib_video_frame_v2_t& f) {
     return s;
 }
 
-PixelLayout StreamFormat::layout() const {
-    switch (fourCC) {
-        case NDIlib_FourCC_video_type_UYVY:
-            return PixelLayout::Uyvy;
-        case NDIlib_FourCC_video_type_BGRA:
-            return PixelLayout::Bgra;
-        case NDIlib_FourCC_video_type_BGRX:
-            return PixelLayout::Bgrx;
-        default:
-            return PixelLayout::Other;
-    }
-}
-
 bool StreamFormat::operator==(const StreamFormat& o) const {
     return width == o.width && height == o.height && stride == o.stride && fourCC == o.fourCC &&
            frameFormatType == o.frameFormatType && frameRateN == o.frameRateN &&

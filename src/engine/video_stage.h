@@ -1,21 +1,29 @@
 // One step of the video path (engine/video_path.h lists them in their order).
 //
 // A stage is configured between frames, whenever the frame's format or a video setting changed:
-// it chooses its kernels and sizes its buffers there (FFmpeg's config_props), says what format it
-// hands on, and says whether it has anything to do. Per frame it only runs over the frame as the
+// it chooses its kernels and sizes its own buffers there (FFmpeg's config_props), says what format
+// it hands on, and says whether it has anything to do. Per frame it only runs over the frame as the
 // stages before it left it; a stage with nothing to do for the settings is left out and frames
 // pass it untouched. Both run on the video thread.
+//
+// A stage owns what it works in (its buffers, what it chose, what it keeps from frame to frame)
+// and holds nothing of the relay record: what it needs of the settings comes in the VideoSettings
+// it is configured with and in the PathFrame, both read from the record once per frame; what it
+// sends and reports goes through engine/video_outputs.h. Its declaration (video_stages.h) says
+// what it owns and reads.
 #pragma once
 
 #include <cstdint>
 
 #include "ndi/ndi_types.h"
+#include "relay/record_engine_state.h"
 #include "video/frame_view.h"
+#include "video/pixel_kind.h"
 #include "video/proc_amp.h"
 
 namespace velmor {
 
-enum class PixelLayout { Uyvy, Bgra, Bgrx, Other };
+class MeterPictures;
 
 // What a frame looks like to the stages. Frames of one format run through the same configuration;
 // any change of these fields configures the stages again.
@@ -30,19 +38,22 @@ struct StreamFormat {
     float aspect = 0.0f;
 
     static StreamFormat Of(const NDIlib_video_frame_v2_t& frame);
-    PixelLayout layout() const;
+    PixelKind kind() const { return PixelKindOf(fourCC); }
+    // Four bytes a pixel with alpha (a BGRX frame is of kind BGRA without it).
+    bool HasAlpha() const { return fourCC == NDIlib_FourCC_video_type_BGRA; }
+    bool IsUyvy() const { return fourCC == NDIlib_FourCC_video_type_UYVY; }
     // Bit for bit, so that a NaN aspect from a broken source does not configure every frame.
     bool operator==(const StreamFormat& other) const;
 };
 
 // The video settings as one frame sees them, read once as it arrives (the window thread may
-// change any of them between two frames).
+// change any of them between two frames). Any change configures the stages again.
 struct VideoSettings {
     int32_t deinterlaceMode = 0;
     bool procAmpOnOutput = false;   // active and "Apply to o/p"
     bool procAmpOnPreview = false;  // active, not applied to the output
     bool overlayOn = false;
-    bool meterOn = false;        // the meter's ppmEnabled
+    bool meterOn = false;        // the meter builds its overlay pictures
     bool meterOnFrame = false;   // "PPM overlay" on, drawn on the main output
     bool meterSeparate = false;  // drawn into the meter source's picture (layouts 0 to 2)
     int32_t rotationMode = 0;
@@ -60,20 +71,35 @@ struct VideoSettings {
 // What a stage is configured with and hands on to the next.
 struct StageChain {
     const VideoSettings& settings;
-    StreamFormat format;   // the frame as the next stage receives it
-    bool keyMade = false;  // the key split makes a key (the fill then goes out without alpha)
+    const OutputFormat& output;  // the format the outputs were set up for
+    StreamFormat format;         // the frame as the next stage receives it
+    bool keyMade = false;        // the key split makes a key (the fill then goes out without alpha)
 };
 
-// One frame on its way. `out` is the frame as it will be sent: it starts as a copy of the received
-// descriptor, and each stage that changes the picture or its description changes it. The received
-// descriptor is never changed and goes back to the receiver as it came.
+// One frame on its way, with what it carries besides its picture, read once as it arrives.
+//
+// `out` is the frame as it will be sent: it starts as a copy of the received descriptor, and each
+// stage that changes the picture or its description changes it. The received descriptor is never
+// changed and goes back to the receiver as it came.
+//
+// The stages that change pixels row by row (de-interlace, proc amp, overlay, meter) work on
+// view(): a band of rows is a view of those rows, which is how a path that runs the picture in
+// bands while they are in cache would hand them on.
 struct PathFrame {
     NDIlib_video_frame_v2_t out{};
-    float rate = 0.0f;  // of this frame
-    const ProcAmpByteTables* tables = nullptr;
-    bool keyMade = false;
     NDIlib_recv_instance_t recv = nullptr;
     NDIlib_video_frame_v2_t* received = nullptr;
+
+    // --- Read once for this frame ---
+    float rate = 0.0f;          // of this frame
+    int64_t frameDuration = 0;  // of the frames now arriving, in 100 ns units
+    const ProcAmpByteTables* tables = nullptr;
+    bool overlaySequence = false;      // the overlay steps through its pictures
+    MeterPictures* meter = nullptr;    // the meter's overlay pictures (none without a meter)
+    int meterPosH = 0, meterPosV = 0;  // the meter's place, percent
+
+    // --- Handed on by the stages ---
+    const NDIlib_video_frame_v2_t* key = nullptr;  // the key made for this frame
 
     FrameView view() const { return ViewOf(out); }
 };

@@ -1,34 +1,38 @@
-// The stages of the video path, in the order engine/video_path.cpp runs them. Each is described
-// where it is defined: picture_stages.cpp (de-interlace to timecode), output_stages.cpp (freeze
-// and grab to preview), return_stages.cpp (release, tally, time display).
+// The stages of the video path, in the order engine/video_path.cpp runs them. Each says what it
+// owns, what it reads (from its configuration, from the frame, or through a reference it was made
+// with) and what it writes or reports. Every call runs on the video thread; the references given
+// at construction are to values made for sharing between threads (atomics, publishers), and the
+// comment of each says which.
+//
+// Defined in picture_stages.cpp (de-interlace to timecode), output_stages.cpp (freeze and grab to
+// preview) and return_stages.cpp (release, tally, time display).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <vector>
 
-#include "engine/engine_context.h"
+#include "engine/video_outputs.h"
 #include "engine/video_stage.h"
+#include "relay/freeze_latch.h"
+#include "relay/overlay_state.h"
 #include "video/blend_rows.h"
 #include "video/frame_transforms.h"
+#include "video/image_buffer.h"
 #include "video/key_split.h"
 #include "video/proc_amp.h"
 #include "video/timecode_burn_in.h"
 
 namespace velmor {
 
-// A stage of this engine: every stage works on the engine's record, library and window.
-class EngineStage : public VideoStage {
-public:
-    explicit EngineStage(EngineContext& c) : c_(c) {}
-
-protected:
-    EngineContext& c_;
-};
+struct MeterPicture;
 
 // --- The picture (picture_stages.cpp) ---
 
-class DeinterlaceStage : public EngineStage {
+// An interleaved frame made progressive in the chosen mode.
+// Reads: settings.deinterlaceMode. Owns: the row kernels chosen.
+class DeinterlaceStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
@@ -37,9 +41,10 @@ private:
     const DeinterlaceRows* rows_ = nullptr;
 };
 
-class ProcAmpStage : public EngineStage {
+// The proc amp tables on the output: every UYVY byte, or BGRA alpha.
+// Reads: settings.procAmpOnOutput, frame.tables. Owns: the kernel chosen for the format.
+class ProcAmpStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
@@ -47,140 +52,219 @@ private:
     ProcAmpFrameFn apply_ = nullptr;
 };
 
-class OverlayStage : public EngineStage {
+// The image, sequence or text-box overlay: the current picture of the published list blended at
+// its place, a sequence stepped on by one picture a frame.
+// Reads: settings.overlayOn, frame.overlaySequence, the overlay window's published lists (made
+// with: the publisher, lock-free for its one reader). Owns: where the sequence stands. Writes: the
+// index of the picture drawn (an atomic the window may read).
+class OverlayStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    OverlayStage(SnapshotPublisher<OverlayList>& pictures, std::atomic<int32_t>& currentImage)
+        : pictures_(pictures), currentImage_(currentImage) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    int kind_ = 0;  // DrawOnto kind of the frames, 0 for kinds not drawn on
+    SnapshotPublisher<OverlayList>& pictures_;
+    std::atomic<int32_t>& currentImage_;
+    OverlayStep step_;
+    PixelKind kind_ = PixelKind::None;  // of the frames; None: not drawn on, still stepped
     const BlendRowKernels* blend_ = nullptr;
 };
 
-class MeterStage : public EngineStage {
+// The meter source's picture: two BGRA buffers used in turn, because the sender may read the one
+// sent last until the next send; each is cleared before the meter is drawn into it at a new place.
+class MeterOutput {
 public:
-    using EngineStage::EngineStage;
+    // For frames of `format` at the output's rate: sized (grown, never shrunk) and described.
+    // False when memory runs out (then there is no meter source picture).
+    bool Configure(const StreamFormat& format, const OutputFormat& output, VideoOutputs& outputs);
+    // The buffer to draw into, cleared first when it holds the meter at an old place.
+    uint8_t* DrawTarget(bool placedAgain);
+    const NDIlib_video_frame_v2_t& frame() const { return frame_; }
+    bool ready() const { return ready_; }
+    // After `frame()` was sent: the next meter goes into the other buffer.
+    void Sent();
+
+private:
+    std::vector<uint8_t> buffers_[2];
+    int current_ = 0;
+    bool stale_[2] = {false, false};
+    size_t bytes_ = 0;
+    bool ready_ = false;
+    NDIlib_video_frame_v2_t frame_{};
+};
+
+// The meter on the frame (copied onto BGRA, blended onto UYVY) and into the meter source's picture.
+// Reads: settings.meterOn, meterOnFrame, meterSeparate; frame.meter (the newest finished meter
+// picture, lock-free), frame.meterPosH and meterPosV; bit 0 of the meter's change bits (made with:
+// an atomic the window and the audio thread set; this stage clears it once the meter is placed
+// again). Owns: the meter source's picture (MeterOutput, sent by the send stage), the UYVA scratch
+// picture, the placement kept between frames.
+class MeterStage : public VideoStage {
+public:
+    MeterStage(std::atomic<uint8_t>& changeFlags, VideoOutputs& outputs)
+        : changeFlags_(changeFlags), outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    MeterOutput& output() { return output_; }
 
 private:
     void DrawOnFrame(PathFrame& frame, const MeterPicture& current, int x, int y, int anchor);
 
+    std::atomic<uint8_t>& changeFlags_;
+    VideoOutputs& outputs_;
     enum class OnFrame { None, Copy, Blend } onFrame_ = OnFrame::None;
     bool separate_ = false;
+    bool uyvaWanted_ = false;
     const BlendRowKernels* blend_ = nullptr;
+    MeterOutput output_;
+    ImageBuffer scratch_;            // the meter picture in UYVA when the meter has none ready
     int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
     uint32_t placedGeometry_ = 0;    // MeterPicture::geometry of the picture placed last
 };
 
-class GeometryStage : public EngineStage {
+// Rotation or flip: flips in place, quarter turns into the stage's work picture, which the frame
+// then describes. Reads: settings.rotationMode. Owns: the kernels, the work picture.
+class GeometryStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
     QuarterTurnFn turn_ = nullptr;
     InPlaceFn inPlace_ = nullptr;
-    StreamFormat turned_;  // what a quarter turn produces
+    ImageBuffer turned_;     // the quarter turn's picture
+    StreamFormat turnedAs_;  // what a quarter turn produces
 };
 
-class TimecodeStage : public EngineStage {
+// The frame's timecode burnt in. Reads: settings.timecodeBurnIn, frame.rate and frameDuration, the
+// timecode glyphs (made with: drawn once at start-up, read only). Owns: the glyph set chosen.
+class TimecodeStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    explicit TimecodeStage(const ImageBuffer (&glyphs)[kDigitImageCount]) : glyphs_(glyphs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    TimecodeGlyphSet glyphs_;
+    const ImageBuffer (&glyphs_)[kDigitImageCount];
+    TimecodeGlyphSet set_;
     const BlendRowKernels* blend_ = nullptr;
 };
 
 // --- The outputs (output_stages.cpp) ---
 
-class FreezeGrabStage : public EngineStage {
+// A requested freeze copies the frame (the last one sent until it is released); a requested grab
+// copies the frame and hands the copy to the grab writer; one grab of a held picture.
+// Reads and advances: the freeze latch and the grab request (made with: atomics the window sets;
+// every change of the freeze a compare-and-swap). Owns: the grab picture. Reports through outputs.
+class FreezeGrabStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    FreezeGrabStage(FreezeLatch& freeze, std::atomic<int32_t>& grabRequest, VideoOutputs& outputs)
+        : freeze_(freeze), grabRequest_(grabRequest), outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
     // While a freeze is held (before the stages run): the one grab of the held picture.
     void GrabHeldPicture();
 
 private:
-    void CopyToGrabImage(const PathFrame& frame);
-    bool GrabReady();
-    void DeliverGrab();
+    void CopyToGrabPicture(const PathFrame& frame);
 
+    FreezeLatch& freeze_;
+    std::atomic<int32_t>& grabRequest_;
+    VideoOutputs& outputs_;
+    ImageBuffer picture_;
     bool packedUyvy_ = false;  // the grab is a UYVY picture, else 4 bytes a pixel
 };
 
-class KeySplitStage : public EngineStage {
+// Key+fill split: the key output's UYVY luma carries the frame's alpha; a frame without alpha
+// switches the split off (through outputs). Reads: settings.keySplit, the output's rate. Owns: the
+// key output's buffer and descriptor, handed on in frame.key.
+class KeySplitStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    explicit KeySplitStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
+    VideoOutputs& outputs_;
     enum class Action { SwitchOff, MakeKey, NoRoom } action_ = Action::NoRoom;
     KeyRowFn row_ = nullptr;
+    std::vector<uint8_t> buffer_;
+    NDIlib_video_frame_v2_t key_{};
 };
 
-class SendStage : public EngineStage {
+// Send: on AirSend when it is the output, otherwise on NDI (nothing in comms-return mode): the main
+// output, the key output with the fill stripped of its alpha, and the meter source.
+// Reads: settings.airSend, commsReturn, meterSend; frame.key; the meter stage's MeterOutput
+// (made with). Sends through outputs.
+class SendStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    SendStage(VideoOutputs& outputs, MeterOutput& meter) : outputs_(outputs), meter_(meter) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
-    void SendMeterFrame(NDIlib_send_instance_t ppm);
-    // One frame out on the main output: the counters and the delay behind the source.
-    void Counted(const NDIlib_video_frame_v2_t& frame);
-
+    VideoOutputs& outputs_;
+    MeterOutput& meter_;
     enum class Output { AirSendYCbCr, AirSendBGRA, AirSendNothing, Ndi } output_ = Output::Ndi;
     bool key_ = false;
-    bool meter_ = false;
+    bool sendMeter_ = false;
 };
 
-class PreviewStage : public EngineStage {
+// The preview: the proc amp window's monitor while it is open (with the tables on the preview
+// alone when they are not applied to the output), otherwise the main preview when it is on.
+// Reads: settings.monitorPreview, procAmpOnPreview, previewOn; frame.tables. Shows through outputs.
+class PreviewStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    explicit PreviewStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
 
 private:
+    VideoOutputs& outputs_;
     PreviewTarget target_ = PreviewTarget::Main;
     ProcAmpFrameFn procAmp_ = nullptr;  // the tables on the preview only
 };
 
 // --- Back to the receiver (return_stages.cpp) ---
 
-class ReleaseStage : public EngineStage {
+// The received frame back to the receiver, as it came.
+class ReleaseStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    explicit ReleaseStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain&) override { return true; }
     void Run(PathFrame& frame) override;
+
+private:
+    VideoOutputs& outputs_;
 };
 
-class TallyStage : public EngineStage {
+// The tally the output's receivers report goes upstream, and a change shows on the preview.
+// Owns: the tally seen last.
+class TallyStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    explicit TallyStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain&) override { return true; }
     void Run(PathFrame& frame) override;
     void Reset() { last_ = {}; }
 
 private:
+    VideoOutputs& outputs_;
     NDIlib_tally_t last_{};
 };
 
-class TimeDisplayStage : public EngineStage {
+// The time display, once a second of the frame's timecode. Reads: settings.previewOn. Owns: the
+// second shown last.
+class TimeDisplayStage : public VideoStage {
 public:
-    using EngineStage::EngineStage;
+    explicit TimeDisplayStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain& chain) override { return chain.settings.previewOn; }
     void Run(PathFrame& frame) override;
     void Reset() { lastSecond_ = 0; }
 
 private:
+    VideoOutputs& outputs_;
     int lastSecond_ = 0;
 };
 

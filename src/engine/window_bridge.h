@@ -13,6 +13,7 @@
 #include <string>
 
 #include "video/frame_view.h"
+#include "video/image_buffer.h"
 
 namespace velmor {
 
@@ -61,7 +62,7 @@ class IWindowBridge {
 public:
     virtual ~IWindowBridge() = default;
 
-    // --- The connection and its formats (source caption 1000, video 1001, audio 1009, lamp 1007)
+    // --- The connection and its formats (the source, video and audio captions, the signal lamp)
     virtual void ShowSourceState(SourceState state) = 0;
     virtual void ShowSourceConnected(const std::string& address, const std::string& name) = 0;
     // The output was set up for this format, or frames arrive at another rate.
@@ -77,27 +78,28 @@ public:
     virtual void ShowGrabStarted() = 0;
 
     // --- States shown on buttons, labels and counters
-    virtual void ShowDeinterlaceMode(int mode) = 0;     // button 1056
+    virtual void ShowDeinterlaceMode(int mode) = 0;     // the de-interlace button
     virtual void ShowAudioDelayOn(bool on) = 0;         // "Audio Delay"
-    virtual void ShowAudioDelayFrames(int frames) = 0;  // control 1045
+    virtual void ShowAudioDelayFrames(int frames) = 0;  // the delay counter
     virtual void ShowOverlayOn(bool on) = 0;            // "Overlay"
     virtual void ShowAudioMapActive(bool active) = 0;   // "Audio Map"
     // A freeze requested or held (button, freeze lamp and its blinking), or released.
     virtual void ShowFreeze(bool on) = 0;
-    virtual void EnableOutputButton(bool enabled) = 0;  // control 1053
+    virtual void EnableOutputButton(bool enabled) = 0;  // NDI or AirSend, not while connected
     virtual void ShowKeyFillLabel(bool shown) = 0;      // "Split Key+Fill o/p"
-    virtual void ShowEbuMode(bool ebu) = 0;             // button 1018
+    virtual void ShowEbuMode(bool ebu) = 0;             // "EBU o/p" or "SMPTE o/p"
 
     // --- Pictures and timers
-    // The frame copied into grabImage is to be written to a file now (without a grab sink; the
+    // `picture`, a copy of the frame, is to be written to a file now (without a grab sink; the
     // application always has one, which writes on a thread of its own).
-    virtual void WriteGrab() = 0;
+    virtual void WriteGrab(const ImageBuffer& picture) = 0;
     // Time display: seconds of the frame's timecode; 0 hides the time text.
     virtual void ShowTime(int32_t seconds) = 0;
     // Render `frame` into a preview and repaint it. `aspect` is the frame's picture aspect ratio.
     // The video thread renders itself and never waits for the window here.
     virtual void ShowPreview(PreviewTarget target, const FrameView& frame, float aspect) = 0;
-    // Timer 5, the no-frame watchdog while AirSend is the output.
+    // The no-frame watchdog while AirSend is the output: every 3.5 s, a period without a video
+    // frame disconnects.
     virtual void StartWatchdog() = 0;
     virtual void StopWatchdog() = 0;
 };

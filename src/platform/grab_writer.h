@@ -17,7 +17,7 @@ class IGrabLamps {
 public:
     virtual ~IGrabLamps() = default;
     virtual void ShowSignalLamp(Lamp lamp) = 0;
-    // grabBlinks = 4 and the 250 ms blink timer (timer 6): the lamp flashes green, then shows the
+    // grabBlinks = 4 and the 250 ms blink timer: the lamp flashes green, then shows the
     // connection state again.
     virtual void StartGrabBlink() = 0;
 };

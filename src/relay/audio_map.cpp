@@ -26,8 +26,8 @@ bool AcceptAudioMapCopy(RelayRecord& r, int channels) {
     return remapped;
 }
 
-void SetChannelMap(RelayRecord& r, const int8_t (&entries)[kMaxAudioChannels]) {
-    for (int j = 0; j < kMaxAudioChannels; ++j) {
+void SetChannelMap(RelayRecord& r, std::span<const int8_t, kMaxAudioChannels> entries) {
+    for (size_t j = 0; j < entries.size(); ++j) {
         r.channelMap[j] = entries[j];
         r.audioMapper.mapperMap[j] = entries[j];
     }

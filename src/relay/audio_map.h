@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "relay/relay_record.h"
 
@@ -19,7 +20,7 @@ void OpenAudioMapCopy(RelayRecord& record, int channels);
 // Returns whether the map routes anything away from its own channel for `channels` channels.
 bool AcceptAudioMapCopy(RelayRecord& record, int channels);
 // Window thread, applying stored settings: the map and the copy both take `entries`.
-void SetChannelMap(RelayRecord& record, const int8_t (&entries)[kMaxAudioChannels]);
+void SetChannelMap(RelayRecord& record, std::span<const int8_t, kMaxAudioChannels> entries);
 // A connection whose source has another channel count than the accepted map: the copy goes back
 // to the identity (the map in force stays for a later source with that count).
 void ResetAudioMapCopy(RelayRecord& record);

@@ -1,4 +1,6 @@
-// Keeping the persisted copies of the settings record and the live settings in step.
+// Keeping the persisted copies of the settings record and the live settings in step. Each is a
+// walk over the settings table (settings_schema.h): a setting declared there is captured, limited
+// and applied without anything added here.
 #pragma once
 
 #include "relay/relay_record.h"
@@ -13,14 +15,18 @@ void CaptureSettings(RelayRecord& record);
 
 // Brings the persisted values into their valid ranges (relay/stored_ranges.h, in place, so the
 // next save writes them so), copies them back to the live members, sign-extending bytes, and
-// refreshes the controls that show them, in a fixed order (see the .cpp). Restarts the finder when
-// the stored "Exclude local" differs from the live one.
+// refreshes the controls that show them, in the order of the settings table. Restarts the finder
+// when the stored "Exclude local" differs from the live one.
 void ApplySettings(RelayRecord& record, ISettingsView& view, IFinderControl& finder);
 
 // The proc amp settings (the first stored value is never read back; the tables are rebuilt) and
 // the frame grab settings from the settings record, as a loaded configuration puts them in effect.
-void TakeStoredProcAmpAndGrab(RelayRecord& record);
-// The meter settings block as read: the separate output and the meter's mode and layout.
-void TakeStoredMeterSettings(RelayRecord& record);
+void TakeStoredProcAmpAndGrab(RelayRecord& record, ISettingsView& view, IFinderControl& finder);
+
+// The meter takes up the stored meter choices (after a configuration load, after the "PPM Config"
+// window closed, after a change by name): its mode and layout, and whether it builds overlay
+// pictures (the separate output, or the "PPM overlay" button). The button goes off when no meter
+// output is configured any more; returns whether it did.
+bool TakeUpMeterChoices(RelayRecord& record);
 
 }  // namespace velmor

@@ -71,27 +71,23 @@ void CollectOverlayLists(OverlayState& state) {
     state.pictures.Collect();
 }
 
-void DrawImageOverlay(OverlayState& state, const FrameView& f, int kind,
-                      const BlendRowKernels& blend) {
-    const OverlayList* list = state.pictures.Acquire();
+int DrawImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence, const FrameView& f,
+                     PixelKind kind, const BlendRowKernels& blend) {
     const int count = list ? static_cast<int>(list->nodes.size()) : 0;
-    if (count > 0) {
-        int current = state.nextImage;
-        const bool sequence = state.sequenceMode.load(std::memory_order_relaxed) != 0;
-        if (!sequence || list->nodesId != state.drawnNodesId || current < 0 || current >= count)
-            current = 0;
-        const OverlayNode& node = *list->nodes[static_cast<size_t>(current)];
-        const OverlayPlacement& at = list->placement;
-        if (kind != 0) {
-            (kind == kPixelUYVY ? node.uyva : node.bgra)
-                .DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data, kind,
-                          f.width, f.height, f.stride, blend);
-        }
-        state.currentImage.store(current, std::memory_order_relaxed);
-        state.drawnNodesId = list->nodesId;
-        state.nextImage = sequence ? (current + 1) % count : 0;
+    if (count == 0) return -1;
+    int current = step.nextImage;
+    if (!sequence || list->nodesId != step.drawnNodesId || current < 0 || current >= count)
+        current = 0;
+    const OverlayNode& node = *list->nodes[static_cast<size_t>(current)];
+    const OverlayPlacement& at = list->placement;
+    if (kind != PixelKind::None) {
+        (kind == PixelKind::UYVY ? node.uyva : node.bgra)
+            .DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data, kind, f.width,
+                      f.height, f.stride, blend);
     }
-    state.pictures.Release();
+    step.drawnNodesId = list->nodesId;
+    step.nextImage = sequence ? (current + 1) % count : 0;
+    return current;
 }
 
 }  // namespace velmor

@@ -61,7 +61,7 @@ struct OverlayState {
     std::atomic<int32_t> overlayOn{0};
     std::atomic<int32_t> sequenceMode{0};  // step through the list, one picture per frame
     SnapshotPublisher<OverlayList> pictures;
-    // The index of the picture drawn last; written by the video thread only.
+    // The index of the picture drawn last; written by the video path's overlay stage only.
     std::atomic<int32_t> currentImage{0};
 
     // --- The overlay window's state (window thread) ---
@@ -83,8 +83,11 @@ struct OverlayState {
     int64_t memoryLimit;
     OverlayBytes heldBytes;
     uint64_t lastNodesId = 0;
+};
 
-    // --- The video thread's own stepping state ---
+// Where a sequence stands as the video path draws it: the list drawn last and the picture that
+// comes next. The overlay stage's own.
+struct OverlayStep {
     uint64_t drawnNodesId = 0;
     int32_t nextImage = 0;
 };
@@ -114,13 +117,14 @@ const std::vector<OverlayNodePtr>& PublishedNodes(const OverlayState& state);
 // Frees replaced lists the video thread has finished with.
 void CollectOverlayLists(OverlayState& state);
 
-// Video thread, the work of the video path's overlay stage on one frame while overlayOn: blends the
-// current picture onto the frame at the published placement, then, in sequenceMode, moves on to
-// the next picture, back to the first after the last. Outside sequenceMode the first picture is
-// drawn. A new list starts at its first picture. `kind` and `blend` are chosen when the stage is
-// configured for the frames' format: kPixelUYVY draws the UYVA copy (UYVY frames), kPixelBGRA the
-// BGRA picture (BGRA and BGRX frames), 0 draws nothing on frames of other kinds but still steps.
-void DrawImageOverlay(OverlayState& state, const FrameView& frame, int kind,
-                      const BlendRowKernels& blend);
+// Video thread, the work of the video path's overlay stage on one frame while the overlay is on:
+// blends the current picture of `list` onto the frame at the list's placement, then, in a
+// sequence, moves `step` on to the next picture, back to the first after the last. Outside a
+// sequence the first picture is drawn. A new list starts at its first picture. `kind` and `blend`
+// are chosen when the stage is configured for the frames' format: UYVY draws the UYVA copy (UYVY
+// frames), BGRA the BGRA picture (BGRA and BGRX frames), None draws nothing on frames of other
+// kinds but still steps. Returns the index of the picture drawn, -1 for an empty list.
+int DrawImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence,
+                     const FrameView& frame, PixelKind kind, const BlendRowKernels& blend);
 
 }  // namespace velmor

@@ -5,15 +5,15 @@
 //                                                      the engine threads read every frame
 //   RecordEngineState  (relay/record_engine_state.h)  handles, thread flags, format bookkeeping:
 //                                                      the engine writes, the window reads
-//   RecordFrames       (relay/record_frames.h)        frame descriptors and buffers: owned by the
-//                                                      video and audio threads
 //   RecordWindowState  (relay/record_window_state.h)  instance, captions, setup windows: the
 //                                                      window thread only
 //   RecordStored       (below)                        the settings record as the file stores it
 //
 // The groups are bases of the one record, so every member keeps its name (record.rotationMode);
 // a part of the program that needs only one group can take that group alone. Members with threads
-// rules of their own (the meter, the preview's state) follow the groups.
+// rules of their own (the meter, the preview's state, the timecode glyphs) follow the groups. The
+// engine's frames and work buffers are not here: each stage of the video and audio paths owns
+// what it works in (engine/video_stages.h, engine/audio_path.h).
 #pragma once
 
 #include <array>
@@ -24,27 +24,20 @@
 
 #include "audio/ppm_meter.h"
 #include "relay/record_engine_state.h"
-#include "relay/record_frames.h"
 #include "relay/record_settings.h"
 #include "relay/record_window_state.h"
 #include "relay/relay_counters.h"
 #include "relay/settings_record.h"
+#include "video/preview_render.h"
+#include "video/timecode_burn_in.h"
 
 namespace velmor {
-
-// Colour index of the rotation button per rotationMode, and of the de-interlace button per mode.
-inline constexpr std::array<int32_t, 6> rotateColours = {0, 4, 2, 4, 1, 1};
-inline constexpr std::array<int32_t, 4> deinterlaceColours = {0, 4, 1, 2};
-inline constexpr std::array<const char*, 6> kRotationNames = {
-    "Rotate 0", "Rotate 90", "Rotate 180", "Rotate -90", "H-Flip", "V-Flip"};
-inline constexpr std::array<const char*, 4> kDeinterlaceNames = {"DeInt OFF", "Blend fields",
-                                                                 "Field 1", "Field 2"};
 
 // State of the main preview that the window paints and the video thread feeds.
 struct PreviewState {
     std::string timeText;
     int32_t timeTextShown = 0;
-    Shared<int32_t> tallyState{0};  // 0 none, 1 program, 2 preview; the video thread sets it
+    std::atomic<TallyState> tallyState{TallyState::None};  // the video thread sets it
 };
 
 // The persisted copies of the configuration file's settings record: written by the window thread,
@@ -55,30 +48,18 @@ struct RecordStored {
 
 class RelayRecord : public RecordSettings,
                     public RecordEngineState,
-                    public RecordFrames,
                     public RecordWindowState,
                     public RecordStored {
 public:
-    // Gives every member its constructor default. The large output buffers are made by
-    // ApplyStartupDefaults, which start-up runs once.
+    // Gives every member its constructor default.
     RelayRecord();
     RelayRecord(const RelayRecord&) = delete;
     RelayRecord& operator=(const RelayRecord&) = delete;
 
     // The defaults that start-up sets: cleared handles and flags, "Exclude local", preview on,
-    // meter and audio defaults, the 4096 x 2160 key (0x80) and meter (0) buffers with their frame
-    // descriptors, grab format and name, proc amp neutral, monitor Full, the audio map reset.
-    // Returns false when the output buffers cannot be allocated.
-    bool ApplyStartupDefaults();
-
-    // Key and meter buffers for a frame of width x height: grown (never shrunk) when a frame is
-    // larger than what they hold, with the descriptors updated; the meter's spare buffer only once
-    // it exists (a meter sender was made). Window thread during a connection's probe, or the video
-    // thread on a format change once the meter sender let go of its buffer. Returns false when
-    // memory runs out (the buffers stay as they were).
-    bool EnsureOutputBuffers(int width, int height);
-    // The meter's second buffer, as large as ppmBuffer. False when memory runs out.
-    bool AddMeterSpareBuffer();
+    // meter and audio defaults, grab format and name, proc amp neutral, monitor Full, the audio
+    // map reset.
+    void ApplyStartupDefaults();
 
     // --- The meter and the preview: shared with their own rules ---
     // The PPM meter (made by the application with the platform's text rasteriser; none in tests
@@ -88,6 +69,9 @@ public:
     std::unique_ptr<PpmMeter> ppmMeter;
     MeterLink meterLink;
     PreviewState preview;
+    // The timecode glyphs (timecode_burn_in.h): drawn once at start-up, then only read by the
+    // video thread.
+    ImageBuffer digitImages[kDigitImageCount];
     // What the relay has done since start-up (relay_counters.h): the engine counts, anyone reads.
     RelayCounters counters;
 };

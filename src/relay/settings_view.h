@@ -18,7 +18,7 @@ public:
     virtual void ShowOutputChoice(bool airSend) = 0;
     // "Audio Delay" button: colour 1 on, 3 off.
     virtual void ShowAudioDelay(bool on) = 0;
-    // Button 1018: "EBU o/p" or "SMPTE o/p".
+    // The reference standard's button: "EBU o/p" or "SMPTE o/p".
     virtual void ShowEbuMode(bool ebu) = 0;
     // The Extra IP field: a dotted address, or empty for a blank field.
     virtual void ShowExtraIp(const std::string& text) = 0;
@@ -26,16 +26,18 @@ public:
     virtual void ShowKeyFillSplit(bool on) = 0;
     // Level control picture and caption for 0 Mute, 1 Dim, 2 Full.
     virtual void ShowMonitorLevel(int level) = 0;
-    // Delay counter (control 1045).
+    // The audio delay counter, in frames.
     virtual void ShowDelayFrames(int frames) = 0;
     // "Exclude local" check box.
     virtual void ShowExcludeLocal(bool checked) = 0;
     // Proc amp button: the tables applied to the output or not.
     virtual void ShowProcAmpButton(bool applied) = 0;
+    // "PPM overlay" button: lit while the meter overlay is on.
+    virtual void ShowPpmOverlay(bool on) = 0;
     // System-menu check marks.
     virtual void ShowLoadOnStartup(bool checked) = 0;
     virtual void ShowSaveOnExit(bool checked) = 0;
-    // Source caption (control 1000).
+    // The source caption: the connection's state and source.
     virtual void ShowSourceCaption(const std::string& text) = 0;
 };
 

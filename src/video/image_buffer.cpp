@@ -13,7 +13,7 @@ namespace {
 // Pictures never exceed this (the largest frame is 4096 x 2160, four bytes a pixel, with room).
 constexpr int64_t kMaxPictureBytes = int64_t{1} << 30;
 
-int BytesPerPixel(int32_t kind) {
+int BytesPerPixel(PixelKind kind) {
     return kind == kPixelUYVY ? 2 : 4;
 }
 
@@ -37,7 +37,7 @@ void ImageBuffer::Clear() {
     width = height = byteSize = bitsPerPixel = 0;
 }
 
-bool ImageBuffer::Reshape(int32_t w, int32_t h, int32_t kind) {
+bool ImageBuffer::Reshape(int32_t w, int32_t h, PixelKind kind) {
     const int64_t bytes = int64_t{w} * h * BytesPerPixel(kind);
     if (w < 0 || h < 0 || !Allocate(bytes)) {
         Clear();
@@ -139,8 +139,8 @@ void CopyRowUYVY(uint8_t* __restrict d, const uint8_t* __restrict s, int n) {
 
 }  // namespace
 
-void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int dstKind, int W,
-                           int H, int dstStride, const BlendRowKernels& blend) const {
+void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, PixelKind dstKind,
+                           int W, int H, int dstStride, const BlendRowKernels& blend) const {
     if (byteSize == 0 || bitsPerPixel != 32 || !pixels_ || !dst || W <= 0 || H <= 0) return;
     const bool bgra = dstKind == kPixelBGRA && pixelKind == kPixelBGRA;
     const bool uyvy = dstKind == kPixelUYVY && pixelKind == kPixelUYVA;
@@ -149,38 +149,38 @@ void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int
     if (int64_t{w} * h * 4 > byteSize) return;
 
     switch (anchor) {
-        case 1:
+        case kAnchorCentreAcross:
             x = (W - w) / 2;
             break;
-        case 2:
+        case kAnchorCentreDown:
             y = (H - h) / 2;
             break;
-        case 3:
+        case kAnchorCentre:
             x = (W - w) / 2;
             y = (H - h) / 2;
             break;
-        case 4:
+        case kAnchorAtCentre:
             x -= w / 2;
             y -= h / 2;
             break;
-        case 5:
+        case kAnchorBottomCentre:
             x = (W - w) / 2;
             y = H - h - y;
             break;
-        case 7:
+        case kAnchorTopRight:
             x = W - w - x;
             break;
-        case 8:
+        case kAnchorSevenEighthsLeft:
             y = (7 * H) / 8 - h - y;
             break;
-        case 9:
+        case kAnchorSevenEighthsRight:
             x = W - w - x;
             y = (7 * H) / 8 - h - y;
             break;
-        case 10:
+        case kAnchorBottomLeft:
             y = H - h - y;
             break;
-        case 11:
+        case kAnchorBottomRight:
             x = W - w - x;
             y = H - h - y;
             break;

@@ -8,17 +8,14 @@
 #include <string_view>
 
 #include "video/blend_rows.h"
+#include "video/pixel_kind.h"
 
 namespace velmor {
 
 class ITextRasteriser;
 
-// Pixel kinds.
-inline constexpr int32_t kPixelBGRA = 1;  // B, G, R, A per pixel
-inline constexpr int32_t kPixelUYVA = 2;  // U, Y, V, A per pixel (full chroma, for UYVY video)
-inline constexpr int32_t kPixelUYVY = 3;  // U, Y0, V, Y1 per pair of pixels
-
 // DrawOnto anchors: where (x, y) is measured from. Values not listed behave like kAnchorTopLeft.
+// Stored and published placements keep the code as a number; DrawOnto reads it as one of these.
 enum DrawAnchor : int {
     kAnchorTopLeft = 0,
     kAnchorCentreAcross = 1,      // centred horizontally, top at y
@@ -58,7 +55,7 @@ public:
     int32_t height = 0;
     int32_t byteSize = 0;  // valid bytes: width*height*4 (BGRA, UYVA) or width*height*2 (UYVY)
     int32_t bitsPerPixel = 0;
-    int32_t pixelKind = 0;
+    PixelKind pixelKind = PixelKind::None;
     uint8_t fillColour[4] = {0, 0, 0, 0};  // B, G, R, A of the last FillColour
 
     std::string name;  // file name without folder
@@ -71,7 +68,7 @@ public:
     // Makes this a width x height picture of `kind` with unspecified pixel values, reallocating
     // only when the byte size changes. On failure (or a size that is negative or too large) the
     // picture is left empty and false is returned. For the platform decoder and the work buffers.
-    bool Reshape(int32_t w, int32_t h, int32_t kind);
+    bool Reshape(int32_t w, int32_t h, PixelKind kind);
     // Frees the pixels and sets every size to 0.
     void Clear();
 
@@ -92,7 +89,7 @@ public:
     // visible rectangle, no allocation: safe on the video thread for a picture nobody changes.
     // `blend` holds the row kernels (video/blend_rows.h); the video path passes the ones it chose
     // when it was configured.
-    void DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, int dstKind, int W, int H,
+    void DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, PixelKind dstKind, int W, int H,
                   int dstStride = 0, const BlendRowKernels& blend = BestBlendRows()) const;
 
     // Renders one line of text into this picture's pixels (which must already be a BGRA

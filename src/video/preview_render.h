@@ -98,7 +98,11 @@ struct PaintRect {
 PaintRect PreviewDestRect(int aspectClass, float lastAspect, int W, int H);
 // Time text origin: ((W - 56) / 2, H * 4 / 5).
 PaintRect TimeTextPosition(int W, int H);
-// Tally border: pen width H / 64, at least 2; state 2 green, any other non-zero state red.
+// What the output's receivers (or a tally echo from downstream) report: the preview's border is
+// red on program, green on preview, absent otherwise.
+enum class TallyState : int32_t { None = 0, Program = 1, Preview = 2 };
+
+// Tally border: pen width H / 64, at least 2.
 int TallyPenWidth(int H);
 
 struct ScaleLabel {

@@ -70,13 +70,11 @@ void DerivePairTables(ProcAmpByteTables& t) {
 
 ProcAmpSettings LimitToSliderRanges(const ProcAmpSettings& s) {
     ProcAmpSettings r = s;
-    r.blackLevel = std::clamp(s.blackLevel, 0, 255);
-    r.gain = std::clamp(s.gain, -50, 50);
-    r.contrast = std::clamp(s.contrast, 0, 255);
-    r.gamma = std::clamp(s.gamma, 0, 100);
-    r.colourSat = std::clamp(s.colourSat, 0, 100);
-    r.uLevelShift = std::clamp(s.uLevelShift, 0, 100);
-    r.vLevelShift = std::clamp(s.vLevelShift, 0, 100);
+    for (size_t i = 0; i < kProcAmpSliderRanges.size(); ++i) {
+        const ProcAmpRange range = kProcAmpSliderRanges[i];
+        int32_t& v = r.*kProcAmpValueFields[i + 1];
+        v = std::clamp(v, range.min, range.max);
+    }
     return r;
 }
 

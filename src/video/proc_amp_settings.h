@@ -30,6 +30,20 @@ struct ProcAmpSettings {
     bool operator==(const ProcAmpSettings&) const = default;
 };
 
+// The range of each parameter's slider, blackLevel .. vLevelShift (ProcAmpParam order): Black
+// Level and Contrast 0..255, Gain -50..50, the others 0..100. The table builders, the stored
+// settings' limits and the proc amp window all take them from here.
+struct ProcAmpRange {
+    int32_t min, max;
+};
+inline constexpr std::array<ProcAmpRange, 7> kProcAmpSliderRanges = {
+    {{0, 255}, {-50, 50}, {0, 255}, {0, 100}, {0, 100}, {0, 100}, {0, 100}}};
+
+// What the effect order and the U/V linking codes mean, as the proc amp window names them.
+inline constexpr const char* kFxOrderNames[2] = {"Levels > Contrast > Gamma",
+                                                 "Levels > Gamma > Contrast"};
+inline constexpr const char* kUvLinkingNames[3] = {"Off", "Standard", "Reversed"};
+
 struct ProcAmpPreset {
     int16_t reserved0;  // written 50, never read back
     int16_t blackLevel;

@@ -29,10 +29,10 @@ void BurnInTimecode(const FrameView& frame, int64_t timecode, float rate, int64_
                     const ImageBuffer (&digitImages)[kDigitImageCount]);
 
 // The glyphs for frames of one FourCC, chosen once: the first of the 11 glyphs in digitImages and
-// the DrawOnto kind of the frame; -1 for FourCCs that get no timecode.
+// the DrawOnto kind of the frame; first -1 (kind None) for FourCCs that get no timecode.
 struct TimecodeGlyphSet {
     int first = -1;
-    int kind = 0;
+    PixelKind kind = PixelKind::None;
 };
 TimecodeGlyphSet TimecodeGlyphSetFor(uint32_t fourCC);
 // BurnInTimecode with the set and the blend kernels chosen.

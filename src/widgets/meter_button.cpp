@@ -47,13 +47,13 @@ void PMeterButton::setMeter(PpmMeter* meter) {
 }
 
 QString PMeterButton::LevelDescription() const {
-    if (meter_ == nullptr || meter_->fullScale <= 0) return QStringLiteral("no meter");
-    auto percent = [this](int shown) {
-        return std::clamp(shown, 0, meter_->fullScale) * 100 / meter_->fullScale;
+    if (meter_ == nullptr) return QStringLiteral("no meter");
+    auto percent = [](int shown) {
+        return std::clamp(shown, 0, PpmMeter::kFullScale) * 100 / PpmMeter::kFullScale;
     };
     return QStringLiteral("left %1 %, right %2 %")
-        .arg(percent(meter_->shownLeft))
-        .arg(percent(meter_->shownRight));
+        .arg(percent(meter_->shownLeft()))
+        .arg(percent(meter_->shownRight()));
 }
 
 void PMeterButton::paintEvent(QPaintEvent*) {
@@ -61,8 +61,8 @@ void PMeterButton::paintEvent(QPaintEvent*) {
     const bool overloadLeft = meter_->TakeScreenOverload(0);
     const bool overloadRight = meter_->TakeScreenOverload(1);
     const MeterScreenLayout layout =
-        MeterScreenGeometry(width(), height(), kEdge, meter_->shownLeft, meter_->shownRight,
-                            meter_->fullScale, overloadLeft, overloadRight, meter_->scaleText != 0);
+        MeterScreenGeometry(width(), height(), kEdge, meter_->shownLeft(), meter_->shownRight(),
+                            PpmMeter::kFullScale, overloadLeft, overloadRight, scaleText_);
     // Nothing else is painted: the window's background shows between and above the bars.
     QPainter painter(this);
     for (int i = 0; i < layout.rectCount; ++i) {

@@ -20,6 +20,11 @@ public:
     // Not owned; null shows no bars.
     void setMeter(PpmMeter* meter);
     PpmMeter* meter() const { return meter_; }
+    // The scale's marks printed beside the bars (on from the start).
+    void setScaleText(bool shown) {
+        scaleText_ = shown;
+        update();
+    }
 
     // What a screen reader hears: the two shown positions as a share of the scale, e.g.
     // "left 71 %, right 0 %" (computed when asked, not pushed at every tick).
@@ -33,6 +38,7 @@ protected:
 
 private:
     PpmMeter* meter_ = nullptr;
+    bool scaleText_ = true;
 };
 
 }  // namespace velmor

@@ -54,7 +54,7 @@ void VidBox::setTimeText(const QString& text, bool shown) {
     update();
 }
 
-void VidBox::setTallyState(int state) {
+void VidBox::setTallyState(TallyState state) {
     if (state == tallyState_) return;
     tallyState_ = state;
     UpdateDescription();
@@ -63,9 +63,9 @@ void VidBox::setTallyState(int state) {
 
 void VidBox::UpdateDescription() {
     QStringList parts;
-    if (tallyState_ == 2) {
+    if (tallyState_ == TallyState::Preview) {
         parts << QStringLiteral("preview tally");
-    } else if (tallyState_ != 0) {
+    } else if (tallyState_ == TallyState::Program) {
         parts << QStringLiteral("program tally");
     }
     if (timeTextShown_) parts << timeText_.left(kTimeTextChars);
@@ -146,9 +146,10 @@ void VidBox::paintEvent(QPaintEvent*) {
         }
     }
 
-    if (tallyState_ != 0) {
+    if (tallyState_ != TallyState::None) {
         const int pen = TallyPenWidth(H);
-        const QColor colour = tallyState_ == 2 ? QColor(0, 255, 0) : QColor(255, 0, 0);
+        const QColor colour =
+            tallyState_ == TallyState::Preview ? QColor(0, 255, 0) : QColor(255, 0, 0);
         painter.fillRect(0, 0, W, pen, colour);
         painter.fillRect(0, H - pen, W, pen, colour);
         painter.fillRect(0, pen, pen, H - 2 * pen, colour);

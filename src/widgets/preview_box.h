@@ -34,8 +34,8 @@ public:
     bool timeTextShown() const { return timeTextShown_; }
 
     // 0 none, 1 program (red border), 2 preview (green border).
-    void setTallyState(int state);
-    int tallyState() const { return tallyState_; }
+    void setTallyState(TallyState state);
+    TallyState tallyState() const { return tallyState_; }
 
     // The proc amp monitor: a click less than 50 pixels from the left edge while the waveform is
     // shown toggles the renderer's graticuleType (volts / percent).
@@ -74,7 +74,7 @@ private:
     OpaqueRgb32Fn toOpaque_ = OpaqueRgb32For(BestKernelLevel());  // chosen once
     QString timeText_;
     bool timeTextShown_ = false;
-    int tallyState_ = 0;
+    TallyState tallyState_ = TallyState::None;
     bool graticuleClick_ = false;
     int dropCount_ = 0;
 };

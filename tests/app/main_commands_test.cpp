@@ -23,6 +23,12 @@ protected:
         Start();
     }
     const ButtonView& Button(WindowButton b) { return model().button(b); }
+    // As an output set-up for frames of `fourCC` leaves it.
+    void SetOutputFourCC(NDIlib_FourCC_video_type_e fourCC) {
+        OutputFormat f = record().outputFormat.Load();
+        f.fourCC = static_cast<uint32_t>(fourCC);
+        record().outputFormat.Store(f);
+    }
 };
 
 TEST_F(Commands, SteppingButtonsStepByWhereTheyAreClicked) {
@@ -189,6 +195,29 @@ TEST_F(Commands, TimeMessagesAndPreviewClicks) {
     EXPECT_EQ(record().previewOn, 1);
 }
 
+// The no-frame watchdog ends the connection as the "Disconnect" button does: the picker no longer
+// shows the lost source and the meter overlay's button goes dark with the overlay.
+TEST_F(Commands, WatchdogDisconnectsLikeTheButton) {
+    RelayRecord& r = record();
+    r.meterSettings.meterOnMainOutput = 1;
+    commands().PpmOverlay();
+    ASSERT_EQ(Button(WindowButton::PpmOverlay).colour, 1);
+    model().SetPicker({"HOST (Camera 1)"}, 0);  // the source the connection was made to
+    r.videoThreadRun = 1;                       // as while a connection runs
+
+    r.frameTick = 3;
+    controller_->WatchdogTick();
+    EXPECT_EQ(r.videoThreadRun, 1) << "frames came during the period";
+    EXPECT_EQ(r.ppmOverlayOn, 1);
+
+    controller_->WatchdogTick();
+    EXPECT_EQ(r.videoThreadRun, 0);
+    EXPECT_EQ(r.ppmOverlayOn, 0);
+    EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 0);
+    EXPECT_EQ(model().pickerCurrent(), 0);
+    EXPECT_EQ(model().pickerItems().front(), "No source selected");
+}
+
 TEST_F(Commands, OutputAndMeterButtonsFollowTheirGuards) {
     RelayRecord& r = record();
     r.videoThreadRun = 1;
@@ -210,7 +239,7 @@ TEST_F(Commands, OutputAndMeterButtonsFollowTheirGuards) {
     r.meterSettings.meterOnMainOutput = 1;
     commands().PpmOverlay();
     EXPECT_EQ(r.ppmOverlayOn, 1);
-    EXPECT_EQ(r.ppmMeter->ppmEnabled, 1);
+    EXPECT_TRUE(r.ppmMeter->overlayEnabled());
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 1);
     commands().PpmOverlay();
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 0);
@@ -222,13 +251,13 @@ TEST_F(Commands, OutputAndMeterButtonsFollowTheirGuards) {
 // "Is the source BGRA" comes from the output set-up, never from the frame the video thread owns.
 TEST_F(Commands, ProcAmpKnowsAlphaFromTheOutputSetUp) {
     RelayRecord& r = record();
-    r.outputFourCC = static_cast<uint32_t>(NDIlib_FourCC_video_type_BGRA);
+    SetOutputFourCC(NDIlib_FourCC_video_type_BGRA);
     r.procAmp.applyToOutput = 1;
     commands().ProcAmp();
     EXPECT_EQ(r.procAmp.alphaMode, 1);
     EXPECT_EQ(r.procAmp.monitorPreview, 0);
     EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 1);
-    r.outputFourCC = static_cast<uint32_t>(NDIlib_FourCC_video_type_UYVY);
+    SetOutputFourCC(NDIlib_FourCC_video_type_UYVY);
     r.procAmp.applyToOutput = 0;
     commands().ProcAmp();
     EXPECT_EQ(r.procAmp.alphaMode, 0);
@@ -263,7 +292,7 @@ TEST_F(Commands, GroupsCancelKeepsTheEditsAndOnlyOkRestartsTheFinder) {
 
 TEST_F(Commands, ProcAmpSetsTheAlphaModeAndShowsWhetherItIsApplied) {
     RelayRecord& r = record();
-    r.outputFourCC = NDIlib_FourCC_video_type_BGRA;
+    SetOutputFourCC(NDIlib_FourCC_video_type_BGRA);
     int alphaSeen = -1;
     side_.procAmp = [&] {
         alphaSeen = r.procAmp.alphaMode;
@@ -274,7 +303,7 @@ TEST_F(Commands, ProcAmpSetsTheAlphaModeAndShowsWhetherItIsApplied) {
     EXPECT_EQ(alphaSeen, 1);
     EXPECT_EQ(r.procAmp.monitorPreview, 0) << "the video thread feeds the main preview again";
     EXPECT_EQ(Button(WindowButton::ProcAmp).colour, 1);
-    r.outputFourCC = NDIlib_FourCC_video_type_UYVY;
+    SetOutputFourCC(NDIlib_FourCC_video_type_UYVY);
     side_.procAmp = [&] {
         alphaSeen = r.procAmp.alphaMode;
         r.procAmp.applyToOutput = 0;
@@ -290,7 +319,6 @@ TEST_F(Commands, ClosingPpmConfigHandsModeAndLayoutToTheMeter) {
     r.meterSettings.meterOnMainOutput = 1;
     commands().PpmOverlay();
     ASSERT_EQ(r.ppmOverlayOn, 1);
-    meter.BuildOverlayPicture();  // the meter is up to date
     r.meterLink.meterChangeFlags = 0;
     side_.meterConfig = [&] {
         MeterConfig config(r.meterSettings, r.meterLink);
@@ -299,20 +327,20 @@ TEST_F(Commands, ClosingPpmConfigHandsModeAndLayoutToTheMeter) {
         config.SetOnMainOutput(false);  // both outputs off while the overlay is on
     };
     commands().PpmOverlayRightClick();
-    EXPECT_EQ(meter.vmixMode, 1);
-    EXPECT_EQ(meter.layout, 1);
-    EXPECT_EQ(meter.meterGeometryDirty, 1) << "the pictures are rebuilt at once";
     EXPECT_EQ(r.meterLink.meterChangeFlags & kMeterChangeLayout, 0)
         << "the audio path no longer sees bit 2";
+    EXPECT_NE(r.meterLink.meterChangeFlags & kMeterChangePicture, 0) << "placed again";
     EXPECT_EQ(r.ppmOverlayOn, 0) << "neither output is on: the overlay goes off";
     EXPECT_EQ(Button(WindowButton::PpmOverlay).colour, 0);
-    EXPECT_EQ(meter.ppmEnabled, 0);
+    EXPECT_FALSE(meter.overlayEnabled());
 
-    // The separate output alone keeps the meter pictures built.
+    // The separate output alone keeps the meter pictures built, in the layout chosen.
     side_.meterConfig = [&] { MeterConfig(r.meterSettings, r.meterLink).SetSeparateOutput(true); };
     commands().PpmOverlayRightClick();
-    EXPECT_EQ(meter.ppmEnabled, 1);
+    EXPECT_TRUE(meter.overlayEnabled());
     EXPECT_EQ(r.ppmOverlayOn, 0);
+    meter.MeterTick(MeterTimer::OverlayBars, r.meterSettings, 1920, 1080);
+    EXPECT_EQ(meter.pictures().Acquire()->layout, 1);
 }
 
 TEST_F(Commands, AudioMapOpensOnlyWithChannelsAndAppliesOnOk) {
@@ -362,8 +390,10 @@ TEST_F(Commands, AudioMapLeavesOutputsBeyondTheSourceAndLaysOutAtMost32) {
 
 TEST_F(Commands, OverlayGivesTheOutputSizeAndShowsWhetherTheOverlayIsOn) {
     RelayRecord& r = record();
-    r.outputWidth = 1280;
-    r.outputHeight = 720;
+    OutputFormat output;
+    output.width = 1280;
+    output.height = 720;
+    r.outputFormat.Store(output);
     int shownWidth = 0, shownHeight = 0;
     side_.overlaySetup = [&](int w, int h) {
         shownWidth = w;

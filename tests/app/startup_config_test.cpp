@@ -72,8 +72,8 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
     EXPECT_EQ(record.grabSetup.baseName, "Studio");
     EXPECT_EQ(record.grabSetup.addTime, 0);
     EXPECT_EQ(record.rotationMode, 1);
-    EXPECT_EQ(record.ppmMeter->ppmEnabled, 1);
-    EXPECT_EQ(record.ppmMeter->layout, 2);
+    EXPECT_TRUE(record.ppmMeter->overlayEnabled());
+    EXPECT_EQ(record.meterSettings.meterLayout, 2) << "the meter draws the stored layout";
     EXPECT_STREQ(record.groupSetup.receiveGroups, "Public,Studio A");
     EXPECT_STREQ(record.groupSetup.sendGroups, "Korvo Velmor");
     EXPECT_EQ(record.seekPending, 1);
@@ -85,6 +85,7 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
         "finder local=0 ips= groups=Public,Studio A",
         "rotation 1",
         "keyfill off",
+        "procamp button applied",
         "deinterlace 0",
         "output NDI",
         "monitor 2",
@@ -94,7 +95,6 @@ TEST_F(StartupLoad, FullLoadAppliesEverythingAndArmsTheSeek) {
         "extra ip 192.0.2.9",
         "exclude off",
         "finder local=1 ips=192.0.2.9 groups=Public,Studio A",
-        "procamp button applied",
         "load-on-startup on",
         "save-on-exit on",
         "caption Seeking: HOST (Cam 1)",
@@ -136,7 +136,7 @@ TEST_F(StartupLoad, PartialFileReportsBothMessagesWithTheCount) {
     };
     EXPECT_EQ(notifier.shown, expected);
     EXPECT_EQ(record.rotationMode, 5);
-    EXPECT_EQ(record.ppmMeter->ppmEnabled, 0);  // the meter block was not read
+    EXPECT_FALSE(record.ppmMeter->overlayEnabled());  // the meter block was not read
     EXPECT_EQ(record.seekPending, 0);
 }
 

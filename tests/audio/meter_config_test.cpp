@@ -38,21 +38,22 @@ TEST_F(MeterConfigTest, PositionsAndTheirLabel) {
     EXPECT_EQ(config.PositionText(), "+0,+0");
 }
 
-TEST_F(MeterConfigTest, ModeAndLayoutAreTakenUpByTheNextAudioBlock) {
-    meter.meterGeometryDirty = 0;
+TEST_F(MeterConfigTest, ModeAndLayoutAreTakenUpByTheNextAudioBlockAndPicture) {
+    meter.SetOverlayEnabled(true);
+    Block();
+    EXPECT_FLOAT_EQ(meter.ballistics().dbOffset(), 0.0f) << "Normal mode, EBU";
     config.ChooseMode(1);
     EXPECT_EQ(settings.meterMode, 1);
     EXPECT_EQ(link.meterChangeFlags, kMeterChangeMode);
     config.ChooseLayout(1);
     EXPECT_EQ(settings.meterLayout, 1);
     EXPECT_EQ(link.meterChangeFlags, kMeterChangeMode | kMeterChangeLayout);
-    EXPECT_EQ(meter.vmixMode, 0) << "nothing changes before the audio thread runs";
 
     Block();
-    EXPECT_EQ(meter.vmixMode, 1);
-    EXPECT_EQ(meter.layout, 1);
-    EXPECT_EQ(meter.meterGeometryDirty, 1) << "the pictures are rebuilt for the layout";
-    EXPECT_EQ(link.meterChangeFlags, kMeterChangePicture) << "and placed again";
+    EXPECT_FLOAT_EQ(meter.ballistics().dbOffset(), 14.0f) << "vMix mode, EBU";
+    EXPECT_EQ(link.meterChangeFlags, kMeterChangePicture) << "the meter is placed again";
+    meter.MeterTick(MeterTimer::OverlayBars, settings, 1920, 1080);
+    EXPECT_EQ(meter.pictures().Acquire()->layout, 1) << "the pictures follow the layout";
 
     // Choices that are not choices change nothing.
     link.meterChangeFlags = 0;

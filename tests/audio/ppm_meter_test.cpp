@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/meter_measure.h"
 #include "audio/meter_settings.h"
 #include "video/text_rasteriser.h"
 
@@ -25,18 +26,18 @@ TEST(MeterLevels, IntegerDbAndPositions) {
         {32768, 95, 384}, {INT32_MAX, 186 + 5, 384},  // beyond full scale: stays at the top
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(PpmMeter::LevelToDb(c.level), c.dB) << c.level;
-        EXPECT_EQ(PpmMeter::DbToPosition(c.dB, 384), c.position) << c.level;
+        EXPECT_EQ(LevelToDb(c.level), c.dB) << c.level;
+        EXPECT_EQ(DbToPosition(c.dB, 384), c.position) << c.level;
     }
 }
 
 TEST(MeterLevels, SegmentLevels) {
-    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(1.0f, -4.0f), 4.0f);  // SMPTE Normal: "0VU"
-    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(0.0f, -4.0f), 0.0f);
-    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(1e-9f, 0.0f), 0.0f);  // floor at u = -60
-    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(std::pow(10.0f, -20.0f / 20), 0.0f), 44.0f / 48);
-    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(std::pow(10.0f, 12.0f / 20), 0.0f), 7.5f);
-    EXPECT_FLOAT_EQ(PpmMeter::SegmentLevel(100.0f, 0.0f), 8.0f);
+    EXPECT_FLOAT_EQ(SegmentLevel(1.0f, -4.0f), 4.0f);  // SMPTE Normal: "0VU"
+    EXPECT_FLOAT_EQ(SegmentLevel(0.0f, -4.0f), 0.0f);
+    EXPECT_FLOAT_EQ(SegmentLevel(1e-9f, 0.0f), 0.0f);  // floor at u = -60
+    EXPECT_FLOAT_EQ(SegmentLevel(std::pow(10.0f, -20.0f / 20), 0.0f), 44.0f / 48);
+    EXPECT_FLOAT_EQ(SegmentLevel(std::pow(10.0f, 12.0f / 20), 0.0f), 7.5f);
+    EXPECT_FLOAT_EQ(SegmentLevel(100.0f, 0.0f), 8.0f);
 }
 
 // One block of silence but for one sample of `peak` on the left and of -peak on the right.
@@ -54,14 +55,15 @@ TEST(MeterBlock, SmpteFullScaleReachesTheYellowThreshold) {
     MeterLink link;
     m.SetOverlayEnabled(true);
     Block(m, link, 1.0f, /*ebuMode=*/0);
-    EXPECT_EQ(m.smpteScale.load(), 1);
+    const MeterBallistics& b = m.ballistics();
+    EXPECT_EQ(m.smpteScale(), 1);
     EXPECT_FLOAT_EQ(link.meterScale.load(), 0.1f);
-    EXPECT_EQ(m.holdLeft.load(), 272);
-    EXPECT_EQ(m.holdRight.load(), 272) << "negative peaks count";
+    EXPECT_EQ(b.hold(0), 272);
+    EXPECT_EQ(b.hold(1), 272) << "negative peaks count";
     EXPECT_FLOAT_EQ(link.leftPeakPositive.load(), 1.0f);
-    EXPECT_FLOAT_EQ(m.segLevelLeft.load(), 4.0f);
-    EXPECT_FLOAT_EQ(m.dbOffset.load(), -4.0f);
-    EXPECT_EQ(m.overloadScreenLeft.load(), 0);
+    EXPECT_FLOAT_EQ(b.segmentLevel(0), 4.0f);
+    EXPECT_FLOAT_EQ(b.dbOffset(), -4.0f);
+    EXPECT_FALSE(m.TakeScreenOverload(0));
 }
 
 TEST(MeterBlock, MissingPlanesGainAndBadSamples) {
@@ -71,18 +73,20 @@ TEST(MeterBlock, MissingPlanesGainAndBadSamples) {
     const MeterSettings settings{};
     m.MeterBlock(link, settings, 1, l.data(), nullptr, 2, 2.0);
     EXPECT_FLOAT_EQ(l[0], 0.5f) << "the gain is written back";
-    EXPECT_FLOAT_EQ(m.peakLeft.load(), 1.0f);
-    EXPECT_FLOAT_EQ(m.peakRight.load(), 0.0f);
+    EXPECT_FLOAT_EQ(m.ballistics().peak(0), 1.0f);
+    EXPECT_FLOAT_EQ(m.ballistics().peak(1), 0.0f);
     EXPECT_FLOAT_EQ(link.leftPeakPositive.load(), 0.5f);
 
     std::vector<float> bad = {std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity(), -1e30f};
     m.MeterBlock(link, settings, 1, bad.data(), bad.data(), 3);
-    EXPECT_EQ(m.holdLeft.load(), 384);
+    EXPECT_EQ(m.ballistics().hold(0), 384);
     m.MeterBlock(link, settings, 1, nullptr, nullptr, 100);
-    EXPECT_FLOAT_EQ(m.peakLeft.load(), 0.0f);
+    EXPECT_FLOAT_EQ(m.ballistics().peak(0), 0.0f);
 }
 
+// The mode and the layout are read from the stored choices; their bits say they changed: a new
+// layout is placed again on the next frame and the one after.
 TEST(MeterBlock, ChangeFlags) {
     PpmMeter m;
     MeterLink link;
@@ -90,11 +94,7 @@ TEST(MeterBlock, ChangeFlags) {
     settings.meterMode = 1;
     settings.meterLayout = 1;
     link.meterChangeFlags = kMeterChangeMode | kMeterChangeLayout | kMeterChangeBit7;
-    m.meterGeometryDirty = 0;
     Block(m, link, 0.1f, 1, settings);
-    EXPECT_EQ(m.vmixMode.load(), 1);
-    EXPECT_EQ(m.layout.load(), 1);
-    EXPECT_EQ(m.meterGeometryDirty.load(), 1);
     EXPECT_EQ(link.meterChangeFlags.load(), kMeterChangePicture);
     EXPECT_EQ(link.meterRefreshFrames.load(), 1);
     link.meterChangeFlags = 0;
@@ -111,21 +111,22 @@ TEST(MeterOverload, Thresholds) {
         int smpte, level;
         bool over;
     } cases[] = {{1, 30000, true}, {1, 29184, false}, {0, 24000, true}, {0, 23040, false}};
+    auto count = [](MeterBallistics& b, bool screen) {
+        int shown = 0;
+        while (screen ? b.TakeScreenOverload(0) : b.TakeOverlayOverload(0))
+            ++shown;
+        return shown;
+    };
     for (const Case& c : cases) {
-        PpmMeter m;
-        m.smpteScale = c.smpte;
-        m.SetLevels(c.level, 0);
-        EXPECT_EQ(m.overloadScreenLeft.load(), c.over ? 12 : 0) << c.level;
-        EXPECT_EQ(m.overloadOverlayLeft.load(), c.over ? 18 : 0) << c.level;
-        EXPECT_EQ(m.overloadScreenRight.load(), 0);
+        MeterBallistics b;
+        MeterBallistics::Scale scale;
+        scale.smpte = c.smpte != 0;
+        b.SetLevels(c.level, 0, 0.0f, 0.0f, scale);
+        EXPECT_FALSE(b.TakeScreenOverload(1));
+        // The screen mark shows for 12 repaints, the overlay's for 18 pictures.
+        EXPECT_EQ(count(b, true), c.over ? 12 : 0) << c.level;
+        EXPECT_EQ(count(b, false), c.over ? 18 : 0) << c.level;
     }
-    // The screen mark shows for 12 repaints.
-    PpmMeter m;
-    m.SetLevels(40000, 0);
-    int shown = 0;
-    while (m.TakeScreenOverload(0))
-        ++shown;
-    EXPECT_EQ(shown, 12);
 
     // vMix mode: a peak above +14.5 (SMPTE) lights the overlay mark without a high level.
     PpmMeter v;
@@ -135,29 +136,29 @@ TEST(MeterOverload, Thresholds) {
     link.meterChangeFlags = kMeterChangeMode;
     v.SetOverlayEnabled(true);
     Block(v, link, 1.0f, /*ebuMode=*/0, vmix);  // L = 0 + 16
-    EXPECT_EQ(v.overloadOverlayLeft.load(), 18);
-    EXPECT_EQ(v.overloadScreenLeft.load(), 0);
+    EXPECT_TRUE(v.ballistics().TakeOverlayOverload(0));
+    EXPECT_FALSE(v.TakeScreenOverload(0));
 }
 
 TEST(MeterTick, BallisticsAndHoldReset) {
-    PpmMeter m;
-    m.SetLevels(32768, 0);  // position 384
-    EXPECT_FALSE(m.MeterTick(2)) << "timer 2 repaints only in segment style";
-    EXPECT_TRUE(m.MeterTick(1));
-    EXPECT_EQ(m.shownLeft, 384) << "immediate rise";
-    m.SetLevels(0, 0);  // resetHold was set by the tick: holds drop to 0
-    EXPECT_EQ(m.holdLeft.load(), 0);
+    MeterBallistics b;
+    b.SetLevels(32768, 0, 1.0f, 0.0f, {});  // position 384
+    EXPECT_FALSE(b.TickOverlay(false)) << "the overlay bars' tick repaints only when in use";
+    EXPECT_TRUE(b.TickScreen(false));
+    EXPECT_EQ(b.shownLeft(), 384) << "immediate rise";
+    b.SetLevels(0, 0, 0.0f, 0.0f, {});  // the tick asked for fresh holds: they drop to 0
+    EXPECT_EQ(b.hold(0), 0);
     std::vector<int> falls;
-    int last = m.shownLeft;
+    int last = b.shownLeft();
     for (int i = 0; i < 12; ++i) {
-        m.MeterTick(1);
-        falls.push_back(last - m.shownLeft);
-        last = m.shownLeft;
+        b.TickScreen(false);
+        falls.push_back(last - b.shownLeft());
+        last = b.shownLeft();
     }
     EXPECT_EQ(falls, (std::vector<int>{0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3}));
     // Within one step of the target it lands there and the fall starts slowly again.
     int s = 5, c = 9;
-    PpmMeter::FallStep(s, 3, c);
+    MeterBallistics::FallStep(s, 3, c);
     EXPECT_EQ(s, 3);
     EXPECT_EQ(c, 0);
 }
@@ -180,18 +181,23 @@ uint32_t PixelAt(const ImageBuffer& p, int x, int y) {
     return v;
 }
 
+MeterBars Bars(int left, int right, bool overloadLeft = false) {
+    MeterBars bars;
+    bars.left = left;
+    bars.right = right;
+    bars.overloadLeft = overloadLeft;
+    return bars;
+}
+
 TEST(MeterOverlay, VerticalLayoutAt1080p) {
     BoxRasteriser text;
-    PpmMeter m(&text);
-    m.SetFrameSize(1920, 1080);
-    m.SetLayout(1);
-    m.SetOverlayEnabled(true);
-    m.segLevelLeft = 8.0f;  // full bar
-    m.segLevelRight = 1.5f;
-    m.smpteScale = 1;
-    m.MeterTick(2);
-    const MeterPicture* pic = m.AcquireOverlayPicture();
+    MeterPictures m(&text);
+    // A full bar on the left, one and a half segments (72 units) on the right.
+    m.Build(1, 1920, 1080, /*smpte=*/true, Bars(384, 72));
+    const MeterPicture* pic = m.Acquire();
     ASSERT_EQ(pic->layout, 1);
+    EXPECT_EQ(pic->frameWidth, 1920);
+    EXPECT_EQ(pic->frameHeight, 1080);
     ASSERT_EQ(pic->picture.width, 120);
     ASSERT_EQ(pic->picture.height, 864);
     EXPECT_EQ(text.texts, (std::vector<std::string>{"-12", " - 8 ", " - 4 ", " +4 ", " +8 ",
@@ -200,11 +206,11 @@ TEST(MeterOverlay, VerticalLayoutAt1080p) {
     const int s = (864 - 4) / 8;  // 107 rows a segment
     // Left bar: 8 segments from the bottom, colours 0..7.
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(PixelAt(p, 5, 864 - 2 - i * s - 1), PpmMeter::kOverlayColours[i]) << i;
+        EXPECT_EQ(PixelAt(p, 5, 864 - 2 - i * s - 1), MeterPictures::kColours[i]) << i;
     }
-    // Right bar: one and a half segments (72 units), black above.
-    EXPECT_EQ(PixelAt(p, 110, 864 - 3), PpmMeter::kOverlayColours[0]);
-    EXPECT_EQ(PixelAt(p, 110, 864 - 2 - s - s / 2 + 1), PpmMeter::kOverlayColours[1]);
+    // Right bar: one and a half segments, black above.
+    EXPECT_EQ(PixelAt(p, 110, 864 - 3), MeterPictures::kColours[0]);
+    EXPECT_EQ(PixelAt(p, 110, 864 - 2 - s - s / 2 + 1), MeterPictures::kColours[1]);
     EXPECT_EQ(PixelAt(p, 110, 864 - 2 - s - s / 2 - 2), 0xFF000000u);
     EXPECT_EQ(PixelAt(p, 110, 2), 0xFF000000u);
     // A label sits centred on a segment boundary: the white pixel of "-12" at boundary 1.
@@ -213,63 +219,72 @@ TEST(MeterOverlay, VerticalLayoutAt1080p) {
 
 TEST(MeterOverlay, HorizontalLayoutOverloadAndPortrait) {
     BoxRasteriser text;
-    PpmMeter m(&text);
-    m.SetFrameSize(1920, 1080);
-    m.SetLayout(0);
-    m.SetOverlayEnabled(true);
-    m.SetLevels(40000, 0);  // overlay overload on the left for 18 updates
-    m.MeterTick(2);
-    const ImageBuffer& p = m.AcquireOverlayPicture()->picture;
+    MeterPictures m(&text);
+    m.Build(0, 1920, 1080, false, Bars(0, 0, /*overloadLeft=*/true));
+    const ImageBuffer& p = m.Acquire()->picture;
     ASSERT_EQ(p.width, 1536);
     ASSERT_EQ(p.height, 108);
     const int s = (1536 - 4) / 8;
-    EXPECT_EQ(PixelAt(p, 1536 - 3, 10), PpmMeter::kOverlayColours[8]) << "overload mark";
+    EXPECT_EQ(PixelAt(p, 1536 - 3, 10), MeterPictures::kColours[8]) << "overload mark";
     EXPECT_EQ(PixelAt(p, 1536 - 3 - s / 4 - 1, 10), 0xFF000000u);
     EXPECT_EQ(PixelAt(p, 1536 - 3, 80), 0xFF000000u) << "right channel not overloaded";
-    EXPECT_EQ(m.overloadOverlayLeft.load(), 17);
 
-    m.SetFrameSize(1080, 1920);  // portrait: 1/20 of the height
-    m.MeterTick(2);
-    const MeterPicture* portrait = m.AcquireOverlayPicture();
+    m.Build(0, 1080, 1920, false, Bars(0, 0));  // portrait: 1/20 of the height
+    const MeterPicture* portrait = m.Acquire();
     EXPECT_EQ(portrait->picture.width, 864);
     EXPECT_EQ(portrait->picture.height, 96);
 }
 
-TEST(MeterOverlay, TheHeldPictureIsNeverRedrawn) {
+// The meter's overlay tick draws each overload mark once per picture, and only while the overlay
+// is in use; the pictures follow the stored layout and the frame size it is given.
+TEST(MeterOverlay, TheMeterBuildsItsPicturesOnTheOverlayTick) {
     PpmMeter m;
-    m.SetFrameSize(640, 360);
-    m.SetLayout(0);
+    MeterLink link;
+    MeterSettings settings{};
+    settings.meterLayout = 1;
+    m.MeterTick(MeterTimer::OverlayBars, settings, 1920, 1080);
+    EXPECT_TRUE(m.pictures().Acquire()->picture.empty()) << "overlay not in use";
     m.SetOverlayEnabled(true);
-    m.MeterTick(2);
-    const MeterPicture* held = m.AcquireOverlayPicture();
+    m.ballistics().SetLevels(40000, 0, 2.0f, 0.0f, {});  // 18 overlay marks on the left
+    EXPECT_TRUE(m.MeterTick(MeterTimer::OverlayBars, settings, 1920, 1080));
+    const MeterPicture* pic = m.pictures().Acquire();
+    EXPECT_EQ(pic->layout, 1);
+    EXPECT_EQ(pic->picture.width, 120);
+    int left = 0;
+    while (m.ballistics().TakeOverlayOverload(0))
+        ++left;
+    EXPECT_EQ(left, 17);
+}
+
+TEST(MeterOverlay, TheHeldPictureIsNeverRedrawn) {
+    MeterPictures m(nullptr);
+    m.Build(0, 640, 360, false, Bars(0, 0));
+    const MeterPicture* held = m.Acquire();
     const std::vector<uint8_t> before(held->picture.pixels(),
                                       held->picture.pixels() + held->picture.byteSize);
-    m.segLevelLeft = 8.0f;
     for (int i = 0; i < 5; ++i)
-        m.MeterTick(2);
+        m.Build(0, 640, 360, false, Bars(384, 0));
     EXPECT_EQ(std::memcmp(before.data(), held->picture.pixels(), before.size()), 0);
-    const MeterPicture* fresh = m.AcquireOverlayPicture();
+    const MeterPicture* fresh = m.Acquire();
     EXPECT_NE(fresh, held);
-    EXPECT_EQ(PixelAt(fresh->picture, 300, 10), PpmMeter::kOverlayColours[4]);
+    EXPECT_EQ(PixelAt(fresh->picture, 300, 10), MeterPictures::kColours[4]);
 }
 
 TEST(MeterOverlay, WaveformScrolls) {
-    PpmMeter m;
-    m.SetFrameSize(1280, 720);
-    m.SetLayout(2);
-    m.SetOverlayEnabled(true);
-    m.segLevelLeft = 8.0f;
-    m.MeterTick(2);
-    const ImageBuffer* p = &m.AcquireOverlayPicture()->picture;
+    MeterPictures m(nullptr);
+    MeterBars bars;
+    bars.waveform = 384;
+    m.Build(2, 1280, 720, false, bars);
+    const ImageBuffer* p = &m.Acquire()->picture;
     ASSERT_EQ(p->width, 400);
     ASSERT_EQ(p->height, 90);
     const int step = (400 - 4) / 32;
-    EXPECT_EQ(PixelAt(*p, 400 - step, 45), PpmMeter::kOverlayColours[3]);
-    m.segLevelLeft = 0.0f;
+    EXPECT_EQ(PixelAt(*p, 400 - step, 45), MeterPictures::kColours[3]);
+    bars.waveform = 0;
     for (int i = 0; i < 12; ++i)
-        m.MeterTick(2);  // the shown level falls; targets now 0
-    p = &m.AcquireOverlayPicture()->picture;
-    EXPECT_EQ(PixelAt(*p, 400 - step * 13, 45), PpmMeter::kOverlayColours[3])
+        m.Build(2, 1280, 720, false, bars);
+    p = &m.Acquire()->picture;
+    EXPECT_EQ(PixelAt(*p, 400 - step * 13, 45), MeterPictures::kColours[3])
         << "the first line moved left one step per update";
     EXPECT_EQ(PixelAt(*p, 400 - step, 45), 0xFF000000u);
 }

@@ -41,7 +41,8 @@ std::vector<float> Gained(int channel, double gain) {
 class RemapTest : public EngineTest {
 protected:
     std::vector<float> OutputPlane(int i) {
-        const NDIlib_audio_frame_v2_t& slot = record.audioRing[record.ringWrite];
+        const AudioRing& ring = engine->audioRing();
+        const NDIlib_audio_frame_v2_t& slot = ring.frames[ring.write];
         return std::vector<float>(slot.p_data + i * slot.no_samples,
                                   slot.p_data + (i + 1) * slot.no_samples);
     }
@@ -80,7 +81,7 @@ TEST_F(RemapTest, MapMonoMixAndGain) {
         ASSERT_TRUE(engine->RemapAudioFrame(frame)) << c.label;
         for (int i = 0; i < 2; ++i)
             EXPECT_EQ(OutputPlane(i), c.expected[i]) << c.label << " output " << i;
-        EXPECT_EQ(record.audioRing[record.ringWrite].timecode, 1234);
+        EXPECT_EQ(engine->audioRing().frames[engine->audioRing().write].timecode, 1234);
     }
 }
 

@@ -34,14 +34,17 @@ protected:
     void PrepareMeter(int width, int height) {
         record.meterSettings.meterSeparateOutput = 1;
         record.ppmMeter = std::make_unique<PpmMeter>();
-        PpmMeter& meter = *record.ppmMeter;
-        meter.SetFrameSize(width, height);
-        meter.SetOverlayEnabled(true);
-        meter.BuildOverlayPicture();
+        record.ppmMeter->SetOverlayEnabled(true);
+        record.ppmMeter->MeterTick(MeterTimer::OverlayBars, record.meterSettings, width, height);
+    }
+    // The window's meter timer: the next overlay picture, for the output as it is set up.
+    void BuildMeterPicture() {
+        record.ppmMeter->MeterTick(MeterTimer::OverlayBars, record.meterSettings,
+                                   record.outputFormat.width(), record.outputFormat.height());
     }
     // After connecting: the meter is drawn from the next frame on.
     void StartMeter() {
-        record.ppmMeter->BuildOverlayPicture();  // the meter is rebuilt for this size
+        BuildMeterPicture();
         record.ppmOverlayOn = 1;
     }
 

@@ -8,6 +8,7 @@
 
 #include "audio/meter_config.h"
 #include "engine_fixture.h"
+#include "relay/capture_apply.h"
 
 namespace velmor::testing {
 namespace {
@@ -94,9 +95,9 @@ TEST_F(MeterPathTest, ALayoutChosenInTheConfigurationWindowReachesThePlacement) 
     // position changed, so nothing set bit 0: the new picture is placed for its own size anyway.
     MeterConfig config(record.meterSettings, record.meterLink);
     config.ChooseLayout(1);
-    record.meterLink.meterChangeFlags.fetch_and(static_cast<uint8_t>(~kMeterChangeLayout));
-    record.ppmMeter->SetLayout(1);
-    record.ppmMeter->BuildOverlayPicture();
+    TakeUpMeterChoices(record);
+    record.meterLink.meterChangeFlags = 0;
+    BuildMeterPicture();
     SendFrame(2);
     const Box vertical = SentMeterBox();
     EXPECT_EQ(vertical.width(), kW / 16);
@@ -139,26 +140,27 @@ TEST_F(MeterPathTest, AfterTheAudioEndsTheMeterShowsNoLevel) {
     ndi.QueueAudio(AudioFormat(2, 480), std::vector<float>(2 * 480, 0.5f));
     ASSERT_TRUE(Connect());
     SendAudio(0.5f);
-    EXPECT_GT(meter.holdLeft, 0);
-    EXPECT_GT(meter.segLevelRight, 0.0f);
-    meter.MeterTick(1);
-    meter.MeterTick(2);
-    EXPECT_GT(meter.shownLeft, 0);
+    const MeterBallistics& bars = meter.ballistics();
+    EXPECT_GT(bars.hold(0), 0);
+    EXPECT_GT(bars.segmentLevel(1), 0.0f);
+    meter.MeterTick(MeterTimer::ScreenBars, record.meterSettings, 0, 0);
+    meter.MeterTick(MeterTimer::OverlayBars, record.meterSettings, 0, 0);
+    EXPECT_GT(meter.shownLeft(), 0);
 
     engine->Disconnect();
     engine->StopAndWait();
-    EXPECT_EQ(meter.holdLeft, 0);
-    EXPECT_EQ(meter.holdRight, 0);
-    EXPECT_EQ(meter.segLevelLeft, 0.0f);
-    EXPECT_EQ(meter.peakRight, 0.0f);
+    EXPECT_EQ(bars.hold(0), 0);
+    EXPECT_EQ(bars.hold(1), 0);
+    EXPECT_EQ(bars.segmentLevel(0), 0.0f);
+    EXPECT_EQ(bars.peak(1), 0.0f);
     // The timers then let the bars fall all the way (384 units fall within 150 ticks).
     for (int tick = 0; tick < 150; ++tick) {
-        meter.MeterTick(1);
-        meter.MeterTick(2);
+        meter.MeterTick(MeterTimer::ScreenBars, record.meterSettings, 0, 0);
+        meter.MeterTick(MeterTimer::OverlayBars, record.meterSettings, 0, 0);
     }
-    EXPECT_EQ(meter.shownLeft, 0);
-    EXPECT_EQ(meter.shownRight, 0);
-    EXPECT_EQ(meter.segShownLeft, 0);
+    EXPECT_EQ(meter.shownLeft(), 0);
+    EXPECT_EQ(meter.shownRight(), 0);
+    EXPECT_EQ(bars.overlayShown(0), 0);
 }
 
 }  // namespace

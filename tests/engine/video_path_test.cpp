@@ -51,8 +51,6 @@ TEST_F(EngineTest, FreezeSendsOneMoreFrameThenNothingUntilReleased) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], Pattern(kUyvy, 2));
     EXPECT_EQ(record.freezeState.state(), FreezeState::Held);
-    EXPECT_EQ(record.grabImage.width, 64);
-    EXPECT_EQ(record.grabImage.pixelKind, kPixelUYVY);
 
     // A grab during the hold writes the held picture once.
     record.grabRequest = 1;
@@ -62,7 +60,10 @@ TEST_F(EngineTest, FreezeSendsOneMoreFrameThenNothingUntilReleased) {
     ndi.QueueVideo(kUyvy, Pattern(kUyvy, 7));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(bridge.grabs.load(), 1);
-    EXPECT_EQ(0, std::memcmp(record.grabImage.pixels(), Pattern(kUyvy, 2).data(), 64 * 36 * 2));
+    const RecordingBridge::GrabbedPicture held = bridge.LastGrab();
+    EXPECT_EQ(held.width, 64);
+    EXPECT_EQ(held.kind, kPixelUYVY);
+    EXPECT_EQ(held.pixels, Pattern(kUyvy, 2));
 
     engine->Freeze();  // release
     EXPECT_TRUE(record.freezeState.live());
@@ -82,7 +83,7 @@ TEST_F(EngineTest, GrabRequestReachesTheWindowOnce) {
     ASSERT_TRUE(Drain());
     EXPECT_EQ(bridge.grabs.load(), 1);
     EXPECT_EQ(record.grabRequest, 0);
-    EXPECT_EQ(record.grabImage.pixelKind, kPixelBGRA);
+    EXPECT_EQ(bridge.LastGrab().kind, kPixelBGRA);
     EXPECT_TRUE(bridge.Saw("grab started")) << "amber while the grab is written";
 }
 
@@ -140,14 +141,14 @@ TEST_F(EngineTest, TallyEchoAndUpstreamTally) {
     ASSERT_TRUE(Connect());
     struct Case {
         const char* text;
-        int state;
+        TallyState state;
     };
     const Case cases[] = {
-        {"<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>", 1},
-        {"<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", 2},
-        {"<ndi_tally_echo on_program=\"false\" on_preview=\"false\"/>", 0},
-        {"<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>", 1},
-        {"<other_metadata/>", 1},  // leaves the state alone
+        {"<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>", TallyState::Program},
+        {"<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", TallyState::Preview},
+        {"<ndi_tally_echo on_program=\"false\" on_preview=\"false\"/>", TallyState::None},
+        {"<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>", TallyState::Program},
+        {"<other_metadata/>", TallyState::Program},  // leaves the state alone
     };
     for (const Case& c : cases) {
         ndi.QueueMetadata(c.text);
@@ -162,7 +163,7 @@ TEST_F(EngineTest, TallyEchoAndUpstreamTally) {
     ndi.SetTally(false, true);
     ndi.QueueVideo(kUyvy, Pattern(kUyvy, 0));
     ASSERT_TRUE(Drain());
-    EXPECT_EQ(record.preview.tallyState, 2);
+    EXPECT_EQ(record.preview.tallyState, TallyState::Preview);
     std::lock_guard lock(ndi.mutex);
     ASSERT_FALSE(ndi.tallySetOnReceiver.empty());
     EXPECT_FALSE(ndi.tallySetOnReceiver.back().on_program);
@@ -178,7 +179,7 @@ TEST_F(EngineTest, RateChangeKeepsTheOutputAndStopsTheAudioDelay) {
     ndi.QueueVideo(ntsc, Pattern(ntsc, 0));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(record.frameRateMismatch, 1);
-    EXPECT_FLOAT_EQ(record.outputFrameRate, 25.0f);
+    EXPECT_FLOAT_EQ(record.outputFormat.rate(), 25.0f);
     EXPECT_EQ(record.ebuMode, 1);
     EXPECT_EQ(record.audioDelayOn, 0);
     EXPECT_EQ(record.audioDelayFrames, 0);
@@ -188,21 +189,20 @@ TEST_F(EngineTest, RateChangeKeepsTheOutputAndStopsTheAudioDelay) {
     ndi.QueueVideo(kUyvy, Pattern(kUyvy, 1));
     ASSERT_TRUE(Drain());
     EXPECT_EQ(record.frameRateMismatch, 0);
-    EXPECT_EQ(record.frameDuration, 400000);
+    EXPECT_FLOAT_EQ(record.outputFormat.rate(), 25.0f);
 }
 
 TEST_F(EngineTest, SizeChangeSetsUpTheOutputAgain) {
-    record.ppmMeter = std::make_unique<PpmMeter>();
     QueueLeadIn(kUyvy);
     ASSERT_TRUE(Connect());
-    record.ppmMeter->BuildOverlayPicture();  // the window rebuilt the meter for the first size
+    record.meterLink.meterChangeFlags = 0;
     const auto larger = VideoFormat(128, 72, NDIlib_FourCC_video_type_UYVY);
     ndi.QueueVideo(larger, Pattern(larger, 0));
     ASSERT_TRUE(Drain());
-    EXPECT_EQ(record.outputWidth, 128);
-    EXPECT_EQ(record.keyFrame.xres, 128);
-    EXPECT_EQ(record.ppmMeter->meterGeometryDirty, 1);
-    EXPECT_EQ(record.ppmMeter->meterFrameWidth, 128);
+    EXPECT_EQ(record.outputFormat.width(), 128);
+    EXPECT_EQ(record.outputFormat.height(), 72);
+    EXPECT_NE(record.meterLink.meterChangeFlags & kMeterChangePicture, 0)
+        << "the meter is placed again once it is sized for the new frames";
     EXPECT_EQ(SentData(ndi, record.mainSender).back(), Pattern(larger, 0));
 }
 
@@ -275,16 +275,15 @@ TEST_F(EngineTest, DisconnectResetsOverlayFreezeMapAndDelay) {
     EXPECT_TRUE(bridge.Saw("time 0"));
 }
 
-TEST_F(EngineTest, WatchdogDisconnectsWhenNoFrameCame) {
+TEST_F(EngineTest, WatchdogExpiresOnlyAfterAPeriodWithoutFrames) {
     record.frameTick = 5;
-    engine->WatchdogTick();
+    EXPECT_FALSE(engine->WatchdogExpired());
     EXPECT_EQ(record.frameTick, 0);
+    EXPECT_TRUE(engine->WatchdogExpired());
     QueueLeadIn(kUyvy);
     ASSERT_TRUE(Connect());
     ASSERT_TRUE(Drain());
-    record.frameTick = 0;
-    engine->WatchdogTick();
-    EXPECT_EQ(record.videoThreadRun, 0);
+    EXPECT_FALSE(engine->WatchdogExpired()) << "frames arrived during the period";
 }
 
 TEST_F(EngineTest, DelayButtons) {

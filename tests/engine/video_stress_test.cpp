@@ -167,12 +167,11 @@ protected:
             case 7: {
                 const int layout = pick(3);
                 meterConfig.ChooseLayout(layout);
-                record.ppmMeter->SetLayout(layout);
                 meterConfig.SetPositions(pick(101), pick(101));
                 break;
             }
             case 8:
-                record.ppmMeter->BuildOverlayPicture();  // the window's meter timer
+                BuildMeterPicture();  // the window's meter timer
                 break;
             case 9:
                 record.timecodeBurnIn = pick(2);

@@ -132,6 +132,7 @@ TEST(ApplySettings, RestoresLiveMembersInOrder) {
     const std::vector<std::string> expected = {
         "rotation 3",
         "keyfill on",
+        "procamp button applied",
         "deinterlace 2",
         "output AirSend",
         "monitor 1",
@@ -153,9 +154,10 @@ TEST(ApplySettings, UnchangedExcludeLocalLeavesTheFinderAlone) {
     r.settingsRecord.rotationSetting = 77;     // not a mode: "Rotate 0", as at start-up
     RecordingView view;
     ApplySettings(r, view, view);
-    const std::vector<std::string> expected = {"rotation 0", "keyfill off",     "deinterlace 0",
-                                               "output NDI", "monitor 2",       "SMPTE o/p",
-                                               "delay 0",    "audio delay off", "extra ip "};
+    const std::vector<std::string> expected = {"rotation 0",    "keyfill off", "procamp button off",
+                                               "deinterlace 0", "output NDI",  "monitor 2",
+                                               "SMPTE o/p",     "delay 0",     "audio delay off",
+                                               "extra ip "};
     EXPECT_EQ(view.calls, expected);
     EXPECT_FLOAT_EQ(r.monitorLevel, 1.0f);
     EXPECT_EQ(r.settingsRecord.monitorLevelSetting, 2);

@@ -27,6 +27,16 @@ public:
     }
     std::atomic<int> grabs{0};
     std::atomic<int> previews{0};
+    // The picture of the last grab the engine asked the window to write.
+    struct GrabbedPicture {
+        int width = 0, height = 0;
+        PixelKind kind = PixelKind::None;
+        std::vector<uint8_t> pixels;
+    };
+    GrabbedPicture LastGrab() {
+        std::lock_guard lock(mutex_);
+        return lastGrab_;
+    }
     std::atomic<Lamp> signalLamp{Lamp::Grey};
 
     // The states the engine reports, one line each; the captions and colours the window makes of
@@ -71,7 +81,15 @@ public:
     void EnableOutputButton(bool on) override { Log(std::string("output-button ") + OnOff(on)); }
     void ShowKeyFillLabel(bool on) override { Log(std::string("keyfill-label ") + OnOff(on)); }
     void ShowEbuMode(bool ebu) override { Log(ebu ? "EBU o/p" : "SMPTE o/p"); }
-    void WriteGrab() override {
+    void WriteGrab(const ImageBuffer& picture) override {
+        {
+            std::lock_guard lock(mutex_);
+            lastGrab_.width = picture.width;
+            lastGrab_.height = picture.height;
+            lastGrab_.kind = picture.pixelKind;
+            lastGrab_.pixels.assign(picture.pixels(),
+                                    picture.pixels() + (picture.empty() ? 0 : picture.byteSize));
+        }
         grabs++;
         Log("grab");
     }
@@ -88,6 +106,7 @@ private:
     }
     std::mutex mutex_;
     std::vector<std::string> calls_;
+    GrabbedPicture lastGrab_;
 };
 
 }  // namespace velmor::testing

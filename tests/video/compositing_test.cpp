@@ -275,8 +275,8 @@ TEST(DrawOnto, UYVYNeverWritesPastAnOddWidth) {
 // The blend written out per destination pixel, for any placement: picture column c lands on
 // destination pixel c + off, a UYVY macropixel takes two picture pixels (chroma by the mean alpha)
 // or, for the picture's odd last column, one.
-void ReferenceBlend(const ImageBuffer& pic, int x, int y, int kind, uint8_t* dst, int W, int H,
-                    int stride) {
+void ReferenceBlend(const ImageBuffer& pic, int x, int y, PixelKind kind, uint8_t* dst, int W,
+                    int H, int stride) {
     auto mix = [](int s, int a, int d) {
         return static_cast<uint8_t>((s * a + d * (255 - a)) / 255);
     };
@@ -316,7 +316,8 @@ void ReferenceBlend(const ImageBuffer& pic, int x, int y, int kind, uint8_t* dst
 
 TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
     struct Case {
-        int kind, w, h, x, y, W, H, pad;
+        PixelKind kind;
+        int w, h, x, y, W, H, pad;
     } cases[] = {
         // UYVY: 35 pairs and an odd last pixel at an odd x (drawn from the even pixel before).
         {kPixelUYVY, 71, 3, 1, 2, 80, 8, 6},
@@ -353,8 +354,8 @@ TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
                          BlendRowsFor(level));
             for (size_t i = 0; i < got.size(); ++i) {
                 ASSERT_EQ(got[i], want[i])
-                    << "kind " << c.kind << " " << c.w << "x" << c.h << " at " << c.x << "," << c.y
-                    << " byte " << i << " " << KernelLevelName(level);
+                    << "kind " << static_cast<int>(c.kind) << " " << c.w << "x" << c.h << " at "
+                    << c.x << "," << c.y << " byte " << i << " " << KernelLevelName(level);
             }
         }
     }

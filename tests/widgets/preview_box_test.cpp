@@ -162,22 +162,23 @@ TEST_F(PreviewBoxTest, TallyBorderColoursAndWidth) {
     const int pen = TallyPenWidth(360);
     ASSERT_EQ(pen, 5);
     struct Case {
-        int state;
+        TallyState state;
         QColor colour;
         const char* description;
     };
-    for (const Case& c : {Case{1, QColor(255, 0, 0), "program tally"},
-                          Case{2, QColor(0, 255, 0), "preview tally"}}) {
+    for (const Case& c : {Case{TallyState::Program, QColor(255, 0, 0), "program tally"},
+                          Case{TallyState::Preview, QColor(0, 255, 0), "preview tally"}}) {
         box.setTallyState(c.state);
         const QImage image = Render(box);
         for (const QPoint p : {QPoint(0, 180), QPoint(pen - 1, 180), QPoint(639, 180),
                                QPoint(320, 0), QPoint(320, 359 - pen + 1)}) {
-            EXPECT_EQ(image.pixelColor(p), c.colour) << c.state << " at " << p.x() << "," << p.y();
+            EXPECT_EQ(image.pixelColor(p), c.colour)
+                << c.description << " at " << p.x() << "," << p.y();
         }
-        EXPECT_EQ(image.pixelColor(pen, 180), kWhite) << c.state;
+        EXPECT_EQ(image.pixelColor(pen, 180), kWhite) << c.description;
         EXPECT_EQ(AccessibleDescription(&box), QString::fromLatin1(c.description));
     }
-    box.setTallyState(0);
+    box.setTallyState(TallyState::None);
     EXPECT_EQ(Render(box).pixelColor(0, 180), kWhite);
 }
 

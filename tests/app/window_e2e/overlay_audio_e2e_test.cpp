@@ -64,7 +64,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
                 return record().videoFormatSeen && record().audioChannelCount == 2 &&
-                       record().outputWidth == kW;
+                       record().outputFormat.width() == kW;
             },
             20000))
             << src_->Output();

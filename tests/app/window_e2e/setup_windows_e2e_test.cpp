@@ -69,7 +69,8 @@ protected:
     }
     bool Relaying() {
         return QTest::qWaitFor(
-            [&] { return record().videoThreadAlive != 0 && record().outputWidth == kW; }, kLimitMs);
+            [&] { return record().videoThreadAlive != 0 && record().outputFormat.width() == kW; },
+            kLimitMs);
     }
     // Every picture is a frame of the test source through `tables` (none: untouched).
     void ExpectFramesOfTheSource(const std::vector<std::vector<uint8_t>>& pictures,
