@@ -341,6 +341,10 @@ void MainWindow::RunProcAmp() {
     procAmpDialog_ = nullptr;
 }
 
+void MainWindow::ShowChangedSettings() {
+    if (procAmpDialog_) procAmpDialog_->ShowSettings();
+}
+
 bool MainWindow::RunGroupSettings() {
     GroupSettingsDialog dialog(controller_->record().groupSetup, this);
     return dialog.exec() == QDialog::Accepted;

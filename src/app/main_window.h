@@ -51,6 +51,7 @@ public:
     bool RunAudioMap() override;
     void RunOverlaySetup(int outputWidth, int outputHeight) override;
     void ShowSourcesWindow() override;
+    void ShowChangedSettings() override;
     void CloseNdiWindows() override;
     NDIlistDialog* sourcesWindow() const { return sourcesWindow_; }
     void RunProcAmp() override;

@@ -1,372 +1,425 @@
-#include "app/remote_link.h"
+#include "app/relay_controller.h"
 
-#include <algorithm>
+#include <unistd.h>
 
-#include "audio/ppm_meter.h"
-#include "ndi/ndi_types.h"
-#include "remote/access_token.h"
+#include <ctime>
+
+#include "app/startup_config.h"
+#include "persist/config_file.h"
+#include "platform/air_send_writer.h"
+#include "platform/drawn_pictures.h"
+#include "relay/address_list.h"
+#include "relay/capture_apply.h"
+#include "relay/remote_commands.h"
+#include "relay/text_box.h"
+#include "relay/text_fields.h"
+#include "video/timecode_burn_in.h"
 
 namespace velmor {
 
 namespace {
-
-constexpr int kPreviewIdleMs = 10000;  // the preview stops this long after the last request
-constexpr size_t kMaxGrabReplies = 16;
-// The meter's overload thresholds, in the integer level of a peak (peak x 32768 x scale).
-constexpr int kMeterOverloadSmpte = 29184;
-constexpr int kMeterOverloadEbu = 23040;
-
-// The status's names of the window's coloured buttons, in WindowButton's order.
-constexpr const char* kButtonNames[kWindowButtonCount] = {"freeze",     "overlay",     "ppmOverlay",
-                                                          "audioDelay", "audioMap",    "output",
-                                                          "rotate",     "deinterlace", "procAmp"};
-
-const char* LampName(Lamp lamp) {
-    switch (lamp) {
-        case Lamp::Grey:
-            return "grey";
-        case Lamp::Red:
-            return "red";
-        case Lamp::Green:
-            return "green";
-        case Lamp::Amber:
-            return "amber";
-        case Lamp::Blue:
-            return "blue";
-        case Lamp::Magenta:
-            return "magenta";
-    }
-    return "grey";
-}
-
-const char* ScanName(int frameFormatType) {
-    switch (frameFormatType) {
-        case NDIlib_frame_format_type_interleaved:
-            return "interleaved";
-        case NDIlib_frame_format_type_field_0:
-            return "field 0";
-        case NDIlib_frame_format_type_field_1:
-            return "field 1";
-        default:
-            return "progressive";
-    }
-}
-
-std::string FourCCText(uint32_t f) {
-    std::string text;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((f >> (8 * i)) & 0xff);
-        text += (c >= 0x20 && c < 0x7f) ? c : '?';
-    }
-    return text;
-}
-
+constexpr int kBlinkPeriodMs = 250;
+constexpr int kWatchdogPeriodMs = 3500;
+constexpr int kMeterPeriodMs = 18;
 }  // namespace
 
-bool RemoteLink::Prepare(const RelayOptions& options, RemoteSettings& settings, std::string& error,
-                         std::string& warning) {
-    if (!ParseListenAddress(options.http, settings.listen, error)) return false;
-    if (!options.httpTokenFile.empty() &&
-        !ReadAccessToken(options.httpTokenFile, settings.token, error, warning))
+RelayController::RelayController(RelayOptions options, IWindowSide& side)
+    : options_(std::move(options)), side_(side) {
+    // The PPM meter measures every tapped block on the audio thread; the window's meter control
+    // paints from it from the start.
+    record_.ppmMeter = std::make_unique<PpmMeter>(&rasteriser_);
+    QObject::connect(&pickerTimer_, &QTimer::timeout, [this] {
+        if (!picker_) return;
+        picker_->PollFinder();
+        SchedulePickerTimer();
+    });
+    QObject::connect(&meterTimer_, &QTimer::timeout, [this] { MeterTick(); });
+    QObject::connect(&watchdogTimer_, &QTimer::timeout, [this] { WatchdogTick(); });
+    QObject::connect(&freezeTimer_, &QTimer::timeout, [this] { RunFreezeBlinkTick(); });
+    QObject::connect(&grabBlinkTimer_, &QTimer::timeout, [this] { RunGrabBlinkTick(); });
+}
+
+RelayController::~RelayController() {
+    // A thread still ending may be waiting for the window: let its calls return, then join.
+    calls_.Close();
+    if (engine_) engine_->StopAndWait();
+}
+
+std::string RelayController::ConfigPath() const {
+    return options_.configPath.empty() ? FieldText(record_.configFileName) : options_.configPath;
+}
+
+void RelayController::SchedulePickerTimer() {
+    const int period = picker_ ? picker_->timerPeriodMs() : 0;
+    if (period <= 0) {
+        pickerTimer_.stop();
+    } else if (pickerTimer_.interval() != period || !pickerTimer_.isActive()) {
+        pickerTimer_.start(period);
+    }
+}
+
+bool RelayController::Start() {
+    RelayRecord& r = record_;
+    r.ApplyStartupDefaults();
+    r.processId = static_cast<uint32_t>(::getpid());
+    r.versionText = VELMOR_VERSION_TEXT;
+    r.buildMonthText = VELMOR_BUILD_MONTH;
+    model_.SetCaption(Caption::Title, "NDI Velmor - Test version");
+
+    // The NDI library: every path tried is logged, since "runtime not found" is the usual problem.
+    ndi_ = LoadNdiLibrary(options_.ndiChoice);
+    for (const std::string& line : ndi_.log)
+        side_.Log(line);
+    if (!ndi_.ok) {
+        side_.Show("no NDI library could be loaded: " + ndi_.error, "NDI Receiver",
+                   MessageButtons::Ok);
         return false;
+    }
+    if (!ndi_.api.initialize()) {
+        side_.Show(
+            ndi_.api.is_supported_CPU() ? "Cannot run NDI®." : "Cannot run NDI®. Unsupported CPU",
+            "NDI Receiver", MessageButtons::Ok);
+        return false;
+    }
+    ndiStarted_ = true;
+    side_.Log("NDI library: " + ndi_.versionText + " (" + ndi_.path + ")");
+
+    // Local monitoring; without a sound server the relay carries on and the meters still work.
+    if (!monitorDevice_.Open(monitorQueue_))
+        side_.Show(kMonitorOpenFailedText, "NDI Receiver", MessageButtons::Ok);
+    tap_ = std::make_unique<MonitorAudioTap>(
+        monitorQueue_, [this](float* left, float* right, int samples, float gain) {
+            RelayRecord& rec = record_;
+            rec.ppmMeter->MeterBlock(rec.meterLink, rec.meterSettings, rec.ebuMode.load(), left,
+                                     right, samples, gain > 0.0f ? gain : 1.0);
+            return rec.meterLink.meterScale.load();
+        });
+    meterTimer_.start(kMeterPeriodMs);
+
+    // Timecode glyphs, drawn by Velmor itself.
+    if (DrawTimecodeGlyphs(r.digitImages, kTimecodeGlyphs)) PrepareDigitImages(r.digitImages);
+
+    picker_ = std::make_unique<SourcePicker>(r, ndi_.api);
+    picker_->onSoughtSourceFound = [this](int index) { OnSourceFound(index); };
+    picker_->onItemsChanged = [this] {
+        model_.SetPicker(picker_->items(), picker_->currentItem());
+    };
+    engine_ = std::make_unique<Engine>(r, ndi_.api, bridge_, notifier_, tap_.get(), picker_.get());
+    engine_->SetWindowPoster([this](std::function<void()> task) { calls_.Post(std::move(task)); });
+    engine_->SetAirSend(&Y4mAirSendLibrary());
+    // Grabs are encoded and written off the video thread; the lamp is window state.
+    grabWorker_ = std::make_unique<GrabWorker>([this](bool ok, const std::string& path) {
+        calls_.Post([this, ok, path] {
+            side_.Log(ok ? "frame grab saved: " + path : "frame grab failed: " + path);
+            model_.SetLamp(LampId::Signal, ok ? Lamp::Green : Lamp::Red);
+            if (ok) StartGrabBlink();
+            if (onGrabDone) onGrabDone(ok, path);
+        });
+    });
+    engine_->SetGrabSink(grabWorker_.get());
+    // While a source is sought, the names on offer, so an operator sees why nothing connects.
+    picker_->onListedNamesChanged = [this](const std::vector<std::string>& names) {
+        std::string line = "sources listed:";
+        for (const std::string& name : names)
+            line += " \"" + name + "\"";
+        side_.Log(names.empty() ? "sources listed: none" : line);
+        const std::string other = SameNameInOtherCase(record_.picker.seekName, names);
+        if (!other.empty())
+            side_.Log("\"" + other + "\" differs from the sought \"" + record_.picker.seekName +
+                      "\" only in letter case; names must match exactly");
+    };
+
+    if (options_.showLocal) r.excludeLocal = 0;
+    model_.SetFlag(Flag::ExcludeLocal, r.excludeLocal != 0);
+    // The command-line addresses go to the Extra IP field and the finder; an entry that is no
+    // address is named and left out.
+    if (!options_.extraIps.empty()) {
+        model_.SetCaption(Caption::Source, "Command Line argument = >" + options_.extraIps + "<");
+        const AddressListCheck check = CheckAddressList(options_.extraIps);
+        if (!check.ok())
+            side_.Show(AddressListMessage(check, "Command line"), "Command Line",
+                       MessageButtons::Ok);
+        CopyToField(r.extraIpText, check.Joined());
+        // The field holds one address; a list shows its first.
+        model_.SetCaption(Caption::ExtraIp, check.addresses.empty() ? "" : check.addresses[0]);
+    }
+    RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), nullptr);
+
+    // The copy's number, then its configuration.
+    if (!bus_.Connect(QString::fromStdString(options_.busAddress)))
+        side_.Log(kRemoteControlUnavailableText);
+    bus_.AddListener([this](const BusMessage& m) { OnBusMessage(m); });
+    instances_ = std::make_unique<InstanceProtocol>(&bus_, r.processId);
+    instances_->Start([this](const InstanceDecision& d) { OnInstanceDecided(d); });
     return true;
 }
 
-RemoteLink::RemoteLink(RelayController& controller, MainCommands& commands, RemoteSettings settings,
-                       bool ownsPreview)
-    : c_(controller),
-      commands_(commands),
-      settings_(std::move(settings)),
-      ownsPreview_(ownsPreview) {
-    previewIdle_.setSingleShot(true);
-    QObject::connect(&previewIdle_, &QTimer::timeout, [this] {
-        if (!ownsPreview_) return;
-        previewRendered_ = false;
-        c_.ShowPreviewOn(false);
-    });
+void RelayController::SetTitleForInstance() {
+    RelayRecord& r = record_;
+    model_.SetCaption(Caption::Title,
+                      r.commsReturn ? "Korvo Velmor acting as Comms Return"
+                                    : "Korvo Velmor NDI® Receiver/Transmitter & Processor - No " +
+                                          std::to_string(r.instanceIndex + 1));
 }
 
-RemoteLink::~RemoteLink() {
-    Stop();
-    *alive_ = false;
-}
-
-void RemoteLink::Start() {
-    if (server_) return;
-    RelayRecord& r = c_.record();
-    const int copy = r.instanceIndex + 1;
-    IWindowSide& side = c_.side();
-    bool madeToken = false;
-    if (settings_.token.empty()) {
-        settings_.token = MakeAccessToken();
-        madeToken = true;
-        if (settings_.token.empty()) {
-            side.Log("HTTP: no random bytes for a token; the control page stays off");
-            if (onStarted) onStarted();
-            return;
+void RelayController::OnInstanceDecided(const InstanceDecision& decision) {
+    RelayRecord& r = record_;
+    r.instanceProbe = 0;
+    if (decision.allTaken) {
+        // Eight copies run: the exit confirmation. Cancel runs on unnumbered (index 0), with the
+        // template title and no configuration.
+        if (side_.Show("OK to exit?", "Quit NDI Velmor", MessageButtons::OkCancel) ==
+            MessageAnswer::Ok) {
+            ExitWhenDisconnected([this] {
+                if (onQuit) onQuit(1);
+            });
+        } else {
+            r.instanceIndex = 0;
+            side_.Log("running on as an unnumbered copy, without a configuration");
+            if (onNumbered) onNumbered();
         }
+        return;
     }
-    HttpServerOptions o;
-    o.listen = settings_.listen;
-    o.token = settings_.token;
-    std::weak_ptr<bool> alive = alive_;
-    // The log reaches the operator through the window thread.
-    o.log = [this, alive](const std::string& line) {
-        c_.calls().Post([this, alive, line] {
-            if (auto a = alive.lock(); a && *a) c_.side().Log(line);
+    r.instanceIndex = decision.instanceIndex;
+    SetTitleForInstance();
+    side_.Log(model_.caption(Caption::Title));
+    SetConfigFileName(r, r.instanceIndex);
+    LoadStartupConfiguration();
+    if (onNumbered) onNumbered();
+}
+
+void RelayController::LoadStartupConfiguration() {
+    RelayRecord& r = record_;
+    // --load-on-startup applies the stored settings as if the file asked for it.
+    RunStartupConfigLoad(r, notifier_, bridge_, *this, ConfigPath(), options_.loadOnStartup);
+    if (options_.loadOnStartup) r.settingsRecord.loadOnStartupSetting = 1;
+    if (options_.saveOnExit) r.settingsRecord.saveOnExitSetting = 1;
+    model_.SetFlag(Flag::MenuLoadOnStartup, r.settingsRecord.loadOnStartupSetting != 0);
+    model_.SetFlag(Flag::MenuSaveOnExit, r.settingsRecord.saveOnExitSetting != 0);
+    if (options_.showLocal && r.excludeLocal) {
+        r.excludeLocal = 0;
+        model_.SetFlag(Flag::ExcludeLocal, false);
+        RestartFinderWithGroups();
+    }
+    if (!options_.seekSource.empty()) {
+        r.seekingText = "Seeking: " + options_.seekSource;
+        model_.SetCaption(Caption::Source, r.seekingText);
+        r.picker.seekName = options_.seekSource;
+        r.picker.seekArmed = 1;
+        r.picker.seekReported = 0;
+        r.seekPending = 1;
+    }
+    if (options_.ppmOverlay) {
+        // As the "PPM overlay" button: only when a meter output is configured.
+        const MeterSettings& ms = r.meterSettings;
+        r.ppmOverlayOn = (ms.meterSeparateOutput || ms.meterOnMainOutput) ? 1 : 0;
+        RefreshMeterFlags();
+    }
+    // A source already listed is reported at the next refill.
+    picker_->RefillSourceList();
+    SchedulePickerTimer();
+}
+
+void RelayController::RestartFinder(bool showLocalSources, const std::string& extraIps,
+                                    const char* groups) {
+    picker_->RestartFinder(showLocalSources, extraIps, groups);
+    SchedulePickerTimer();
+}
+
+void RelayController::Disconnect() {
+    if (!engine_) return;
+    engine_->Disconnect();
+    if (picker_) picker_->ShowNoSourceSelected();
+    RefreshMeterFlags();
+}
+
+void RelayController::WatchdogTick() {
+    // No video frame during a whole period: the connection ends as if "Disconnect" was pressed.
+    if (engine_ && engine_->WatchdogExpired()) Disconnect();
+}
+
+void RelayController::RestartFinderWithGroups() {
+    const RelayRecord& r = record_;
+    RestartFinder(r.excludeLocal == 0, FieldText(r.extraIpText), r.groupSetup.receiveGroups);
+}
+
+void RelayController::RefreshMeterFlags() {
+    RelayRecord& r = record_;
+    if (!r.ppmMeter) return;
+    PpmMeter& meter = *r.ppmMeter;
+    if (r.ppmOverlayOn) {
+        meter.SetOverlayEnabled(true);
+        model_.SetButton(WindowButton::PpmOverlay, 1);
+    } else {
+        if (!r.meterSettings.meterSeparateOutput) meter.SetOverlayEnabled(false);
+        model_.SetButton(WindowButton::PpmOverlay, 0);
+    }
+    SetMeterChangeFlags(r, kMeterChangePicture);
+}
+
+void RelayController::MeterTick() {
+    RelayRecord& r = record_;
+    PpmMeter& meter = *r.ppmMeter;
+    // The overlay pictures are sized for the frames the outputs were set up for.
+    const int width = r.outputFormat.width(), height = r.outputFormat.height();
+    const bool repaint1 = meter.MeterTick(MeterTimer::ScreenBars, r.meterSettings, width, height);
+    const bool repaint2 = meter.MeterTick(MeterTimer::OverlayBars, r.meterSettings, width, height);
+    if (repaint1 || repaint2) model_.MeterChanged();
+}
+
+void RelayController::OnSourceFound(int index) {
+    RelayRecord& r = record_;
+    picker_->AcceptSoughtSource(index);
+    if (r.seekPending) {
+        r.seekPending = 0;
+        // Leave the picker's refill before connecting.
+        calls_.Post([this, index] {
+            if (engine_) engine_->ConnectToSource(index);
         });
-    };
-    IRemoteModel& model = *this;
-    auto server = std::make_unique<HttpServer>(
-        o, model, [this](std::function<void()> task) { c_.calls().Post(std::move(task)); },
-        &c_.mainPreview(), settingsAccess_);
-    std::string error;
-    if (!server->Start(error)) {
-        side.Log("HTTP: " + error + "; the control page stays off");
-        if (onStarted) onStarted();
+    }
+}
+
+void RelayController::OnBusMessage(const BusMessage& m) {
+    if (!engine_) return;
+    if (m.message != RegisteredMessage::GrabFreeze && m.message != RegisteredMessage::TextBox)
+        return;
+    // The decoding lives below the application (relay/remote_commands.h); these are its actions.
+    struct Actions : IRemoteActions {
+        RelayController& c;
+        explicit Actions(RelayController& controller) : c(controller) {}
+        void RequestGrab() override { c.engine_->RequestGrab(); }
+        void ToggleFreeze() override { c.engine_->Freeze(); }
+        void ShowTextBox(const std::string& text) override { c.ShowRemoteTextBox(text); }
+        void HideTextBox() override { c.HideRemoteTextBox(); }
+    } actions(*this);
+    HandleRemoteMessage(record_,
+                        m.message == RegisteredMessage::GrabFreeze ? RemoteMessage::GrabFreeze
+                                                                   : RemoteMessage::TextBox,
+                        m.wParam, m.lParam, actions);
+}
+
+void RelayController::ShowRemoteTextBox(const std::string& text) {
+    RelayRecord& r = record_;
+    // Before any video the overlay only switches on (with whatever picture it had).
+    const OutputFormat output = r.outputFormat.Load();
+    if (output.width != 0)
+        PublishTextBox(r.overlaySetup, text, output.width, output.height, rasteriser_);
+    r.overlaySetup.overlayOn = 1;
+    bridge_.ShowOverlayOn(true);
+    side_.Log("remote text box: " + text);
+}
+
+std::vector<SettingRefusal> RelayController::ApplySettingsByName(
+    std::span<const SettingChange> changes) {
+    SettingTargets targets{record_, bridge_, *this};
+    return ApplySettingValues(targets, changes);
+}
+
+void RelayController::HideRemoteTextBox() {
+    record_.overlaySetup.overlayOn = 0;
+    bridge_.ShowOverlayOn(false);
+}
+
+// --- Window timers ---
+
+void RelayController::StartFreezeBlink() {
+    freezeTimer_.start(kBlinkPeriodMs);
+}
+
+void RelayController::StopFreezeBlink() {
+    freezeTimer_.stop();
+}
+
+void RelayController::RunFreezeBlinkTick() {
+    RelayRecord& r = record_;
+    r.freezeBlinkPhase = r.freezeBlinkPhase ? 0 : 1;
+    model_.SetLamp(LampId::Freeze, r.freezeBlinkPhase ? Lamp::Red : Lamp::Green);
+}
+
+void RelayController::StartWatchdog() {
+    watchdogTimer_.start(kWatchdogPeriodMs);
+}
+
+void RelayController::StopWatchdog() {
+    watchdogTimer_.stop();
+}
+
+void RelayController::StartGrabBlink() {
+    record_.grabBlinks = 4;
+    grabBlinkTimer_.start(kBlinkPeriodMs);
+}
+
+void RelayController::RunGrabBlinkTick() {
+    RelayRecord& r = record_;
+    const int n = r.grabBlinks;
+    if (n <= 0) {
+        grabBlinkTimer_.stop();
+        if (engine_) engine_->ReportSignal();
         return;
     }
-    server_ = std::move(server);
-    listener_ =
-        c_.model().AddListener([this](const ModelChange& change) { OnModelChange(change); });
-    c_.onGrabDone = [this](bool ok, const std::string& path) { GrabDone(ok, path); };
-    Flush();
-
-    if (!settings_.listen.Loopback())
-        side.Log("HTTP: listening on " + settings_.listen.host +
-                 ", which other machines can "
-                 "reach: the token is the only protection, and the traffic is not encrypted "
-                 "(put a TLS proxy or an SSH tunnel in front)");
-    std::string where;
-    if (madeToken) {
-        std::string tokenError;
-        const std::string path = WriteAccessToken(settings_.token, copy, tokenError);
-        where = path.empty() ? " (the token could not be written: " + tokenError +
-                                   "; give one with --http-token-file)"
-                             : " (token in " + path + ")";
+    if (n % 2 == 1) {
+        model_.SetLamp(LampId::Signal, Lamp::Green);
+    } else if (engine_) {
+        engine_->ReportSignal();
     }
-    side.Log("HTTP control page: " + PageAddress() + where);
-    if (onStarted) onStarted();
+    r.grabBlinks = n - 1;
 }
 
-void RemoteLink::Stop() {
-    if (!server_) return;
-    server_->Stop();
-    server_.reset();
-    c_.model().RemoveListener(listener_);
-    c_.onGrabDone = nullptr;
-    for (auto& reply : grabReplies_)
-        reply({503, "Velmor is stopping", ""});
-    grabReplies_.clear();
+// --- Exit ---
+
+void RelayController::NotifyExitStarted() {
+    if (exitStarted_) return;
+    exitStarted_ = true;
+    if (onExitStarted) onExitStarted();
 }
 
-std::string RemoteLink::PageAddress() const {
-    return server_ ? settings_.listen.PageAddress(server_->port()) : std::string();
-}
-
-std::string RemoteLink::PageLink() const {
-    return server_ ? PageAddress() + "#token=" + settings_.token : std::string();
-}
-
-// --- What the window shows ---
-
-void RemoteLink::OnModelChange(const ModelChange& change) {
-    // The preview and the meter's repaints are not status: the picture and the levels have ways
-    // of their own.
-    if (change.kind == ModelChange::Kind::Preview || change.kind == ModelChange::Kind::Meter)
-        return;
-    if (flushPosted_) return;
-    flushPosted_ = true;
-    std::weak_ptr<bool> alive = alive_;
-    c_.calls().Post([this, alive] {
-        if (auto a = alive.lock(); a && *a) Flush();
+void RelayController::ExitWhenDisconnected(std::function<void()> done) {
+    NotifyExitStarted();
+    if (engine_) engine_->Disconnect();
+    pickerTimer_.stop();
+    watchdogTimer_.stop();
+    // Wait for both engine threads without blocking the event loop their window calls need.
+    QObject::disconnect(&exitTimer_, nullptr, nullptr, nullptr);
+    QObject::connect(&exitTimer_, &QTimer::timeout, [this, done] {
+        if (engine_ && engine_->IsConnected()) return;
+        exitTimer_.stop();
+        FinishExit(done);
     });
+    exitTimer_.start(10);
 }
 
-void RemoteLink::Flush() {
-    flushPosted_ = false;
-    if (server_) server_->PublishStatus(Snapshot());
-}
-
-RemoteStatus RemoteLink::Snapshot() const {
-    const RelayRecord& r = c_.record();
-    const MainWindowModel& m = c_.model();
-    RemoteStatus s;
-    s.copy = r.instanceIndex + 1;
-    s.title = m.caption(Caption::Title);
-    Engine* engine = c_.engine();
-    s.connected = engine && engine->IsConnected();
-    if (!r.sourceListName.empty()) s.source = r.sourceListName;
-    const VideoFormatReport& v = m.videoFormat();
-    if (v.width > 0)
-        s.video = RemoteVideoFormat{v.width,
-                                    v.height,
-                                    v.frameRateN,
-                                    v.frameRateD,
-                                    ScanName(v.frameFormatType),
-                                    FourCCText(v.fourCC)};
-    if (m.audioChannels() > 0) s.audio = RemoteAudioFormat{m.audioChannels(), m.audioSampleRate()};
-    s.textBox = r.overlaySetup.overlayOn != 0;
-    s.captions = {
-        {"source", m.caption(Caption::Source)},
-        {"video", m.caption(Caption::Video)},
-        {"audio", m.caption(Caption::Audio)},
-        {"delay", m.caption(Caption::DelayCounter)},
-        {"ebu", m.caption(Caption::Ebu)},
-        {"level", m.caption(Caption::Level)},
-        {"extraIp", m.caption(Caption::ExtraIp)},
-        {"time", m.flag(Flag::TimeTextShown) ? m.caption(Caption::TimeText) : std::string()},
-    };
-    s.lamps = {{"signal", LampName(m.lamp(LampId::Signal))},
-               {"freeze", LampName(m.lamp(LampId::Freeze))}};
-    for (int b = 0; b < kWindowButtonCount; ++b) {
-        const ButtonView& view = m.button(static_cast<WindowButton>(b));
-        s.buttons.push_back({kButtonNames[b], view.caption, view.colour, view.enabled});
+void RelayController::FinishExit(const std::function<void()>& done) {
+    if (exited_) return;
+    NotifyExitStarted();
+    exited_ = true;
+    RelayRecord& r = record_;
+    pickerTimer_.stop();
+    watchdogTimer_.stop();
+    freezeTimer_.stop();
+    grabBlinkTimer_.stop();
+    meterTimer_.stop();
+    if (engine_) {
+        engine_->ReapThreads();
+        engine_->CloseOutputs();
+        engine_->SetGrabSink(nullptr);
     }
-    // The picker's sources, with the addresses the library gives. The items are refilled only
-    // when the count changes, while the library's array is replaced at every query: the
-    // addresses are found by name.
-    const PickerState& p = r.picker;
-    const std::vector<std::string>& items = m.pickerItems();
-    for (size_t i = 1; i < items.size(); ++i) {
-        RemoteSource source{items[i], {}};
-        for (uint32_t k = 0; p.sources && k < p.sourceCount; ++k) {
-            const NDIlib_source_t& listed = p.sources[k];
-            if (listed.p_ndi_name && listed.p_url_address && items[i] == listed.p_ndi_name) {
-                source.address = listed.p_url_address;
-                break;
-            }
-        }
-        s.sources.push_back(std::move(source));
+    grabWorker_.reset();  // writes a grab still waiting
+    side_.CloseNdiWindows();
+    picker_.reset();  // the finder goes before the library
+    if (ndiStarted_) ndi_.api.destroy();
+    ndiStarted_ = false;
+    const std::string path = ConfigPath();
+    if (r.settingsRecord.saveOnExitSetting) {
+        CaptureSettings(r);
+        if (SaveConfig(r, path, notifier_)) side_.Log("settings saved to " + path);
+    } else if (menuChoicesChanged_ &&
+               StoreMenuChoices(path, r.settingsRecord.loadOnStartupSetting, 0)) {
+        // The settings stay as they were saved; the menu choices are remembered.
+        side_.Log("menu choices saved to " + path);
     }
-    return s;
-}
-
-// --- The server's thread ---
-
-LiveReadings RemoteLink::Readings() const {
-    const RelayRecord& r = c_.record();
-    const RelayCounters& k = r.counters;
-    constexpr auto relaxed = std::memory_order_relaxed;
-    LiveReadings l;
-    l.connected = r.videoThreadAlive.load(relaxed) != 0 || r.audioThreadAlive.load(relaxed) != 0;
-    l.freezeState = static_cast<int>(r.freezeState.state());
-    l.videoFramesReceived = k.videoFramesReceived.load(relaxed);
-    l.videoFramesSent = k.videoFramesSent.load(relaxed);
-    l.videoFramesDropped = k.videoFramesDropped.load(relaxed);
-    l.videoFramesLate = k.videoFramesLate.load(relaxed);
-    l.audioSamplesSent = k.audioSamplesSent.load(relaxed);
-    l.audioBlocksLate = k.audioBlocksLate.load(relaxed);
-    l.monitorSamplesDropped = k.monitorSamplesDropped.load(relaxed);
-    l.videoDelaySeconds = static_cast<double>(k.videoDelay100ns.load(relaxed)) / 1e7;
-    l.audioDelaySeconds = static_cast<double>(k.audioDelay100ns.load(relaxed)) / 1e7;
-    // The meter is made before the server starts and lives as long as the controller; the
-    // ballistics' holds and peaks are atomics the audio thread sets.
-    if (PpmMeter* meter = r.ppmMeter.get()) {
-        const MeterBallistics& ballistics = meter->ballistics();
-        const float scale = r.meterLink.meterScale.load(relaxed);
-        const int threshold = meter->smpteScale() ? kMeterOverloadSmpte : kMeterOverloadEbu;
-        for (int i = 0; i < 2; ++i) {
-            l.peak[i] = ballistics.peak(i);
-            l.bar[i] = std::clamp(static_cast<float>(ballistics.hold(i)) / PpmMeter::kFullScale,
-                                  0.0f, 1.0f);
-            // As a real number: a peak of any size (or infinity) compares without overflow.
-            l.overload[i] = l.peak[i] * 32768.0f * scale >= static_cast<float>(threshold + 1);
-        }
-    }
-    return l;
-}
-
-bool RemoteLink::PreviewWanted() {
-    if (!ownsPreview_) return true;  // the window shows it: it is rendered as the window wants
-    const bool rendered = previewRendered_.load();
-    if (previewAsked_.exchange(true)) return rendered;
-    std::weak_ptr<bool> alive = alive_;
-    c_.calls().Post([this, alive] {
-        if (auto a = alive.lock(); !a || !*a) return;
-        previewAsked_ = false;
-        c_.ShowPreviewOn(true);
-        previewRendered_ = true;
-        previewIdle_.start(kPreviewIdleMs);
-    });
-    return rendered;
-}
-
-// --- Actions (window thread) ---
-
-void RemoteLink::Execute(const RemoteCommand& command, std::function<void(ActionReply)> reply) {
-    RelayRecord& r = c_.record();
-    Engine* engine = c_.engine();
-    const bool connected = engine && engine->IsConnected();
-    ActionReply result;
-    switch (command.action) {
-        case RemoteAction::Connect: {
-            if (connected) {
-                result = {409, "You must disconnect the NDI Source first", ""};
-                break;
-            }
-            const std::vector<std::string>& items = c_.model().pickerItems();
-            int item = -1;
-            for (size_t i = 1; i < items.size() && item < 0; ++i)
-                if (items[i] == command.text) item = static_cast<int>(i);
-            if (item < 0) {
-                result = {404, "\"" + command.text + "\" is not in the source list", ""};
-                break;
-            }
-            commands_.SourceSelected(item, command.text);
-            result = {202, "connecting to " + command.text, ""};
-            break;
-        }
-        case RemoteAction::Disconnect:
-            commands_.Disconnect();
-            result = {200, connected ? "disconnected" : "not connected", ""};
-            break;
-        case RemoteAction::Freeze: {
-            const bool frozen = !r.freezeState.live();
-            if (command.on == frozen) {
-                result = {200, frozen ? "frozen" : "live", ""};
-                break;
-            }
-            if (command.on && !r.videoThreadRun) {
-                result = {409, "Freeze needs a connected source with video", ""};
-                break;
-            }
-            commands_.Freeze();
-            result = {200, command.on ? "frozen" : "live", ""};
-            break;
-        }
-        case RemoteAction::Grab:
-            if (!r.videoThreadRun) {
-                result = {409, "FrameGrab needs a connected source with video", ""};
-                break;
-            }
-            commands_.FrameGrab();
-            // Answered with the file once the next grab has been written. The server waits for
-            // at most 16 actions: a reply older than that has been answered already (timed out).
-            if (grabReplies_.size() >= kMaxGrabReplies) grabReplies_.erase(grabReplies_.begin());
-            grabReplies_.push_back(std::move(reply));
-            Flush();
-            return;
-        case RemoteAction::ShowText:
-            c_.ShowRemoteTextBox(command.text);
-            result = {200, "text box shown", ""};
-            break;
-        case RemoteAction::ClearText:
-            c_.HideRemoteTextBox();
-            result = {200, "text box hidden", ""};
-            break;
-    }
-    // The status an open page shows goes out before the answer.
-    Flush();
-    reply(result);
-}
-
-void RemoteLink::GrabDone(bool ok, const std::string& path) {
-    std::vector<std::function<void(ActionReply)>> replies;
-    replies.swap(grabReplies_);
-    for (auto& reply : replies)
-        reply(ok ? ActionReply{200, "frame grab saved", path}
-                 : ActionReply{500, "frame grab failed: " + path, path});
+    monitorDevice_.Close();
+    if (engine_) engine_->ReleaseAudioRing();
+    done();
 }
 
 }  // namespace velmor

@@ -9,7 +9,9 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/main_window_model.h"
 #include "app/model_bridge.h"
@@ -26,6 +28,7 @@
 #include "platform/qt_text_rasteriser.h"
 #include "platform/window_calls.h"
 #include "relay/relay_record.h"
+#include "relay/settings_schema.h"
 #include "video/preview_render.h"
 
 namespace velmor {
@@ -101,6 +104,10 @@ public:
     // for the output's size and the overlay switched on; or the overlay switched off.
     void ShowRemoteTextBox(const std::string& text);
     void HideRemoteTextBox();
+    // Operator settings changed by name (the HTTP API), whole or not at all, through the
+    // settings table's operations: the record, the controls showing them, and the finder when a
+    // discovery setting changed. Returns the refusals (empty: all applied).
+    std::vector<SettingRefusal> ApplySettingsByName(std::span<const SettingChange> changes);
     // "Load settings on startup" or "Save settings on exit" was changed from the menu: kept in
     // the file at exit even when the settings themselves are not saved.
     void NoteMenuChoiceChanged() { menuChoicesChanged_ = true; }

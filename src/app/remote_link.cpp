@@ -11,6 +11,7 @@ namespace velmor {
 namespace {
 
 constexpr int kPreviewIdleMs = 10000;  // the preview stops this long after the last request
+constexpr int kSettingsPollMs = 250;
 constexpr size_t kMaxGrabReplies = 16;
 // The meter's overload thresholds, in the integer level of a peak (peak x 32768 x scale).
 constexpr int kMeterOverloadSmpte = 29184;
@@ -78,6 +79,8 @@ RemoteLink::RemoteLink(RelayController& controller, MainCommands& commands, Remo
       commands_(commands),
       settings_(std::move(settings)),
       ownsPreview_(ownsPreview) {
+    settingsPoll_.setInterval(kSettingsPollMs);
+    QObject::connect(&settingsPoll_, &QTimer::timeout, [this] { PublishSettings(); });
     previewIdle_.setSingleShot(true);
     QObject::connect(&previewIdle_, &QTimer::timeout, [this] {
         if (!ownsPreview_) return;
@@ -119,7 +122,7 @@ void RemoteLink::Start() {
     IRemoteModel& model = *this;
     auto server = std::make_unique<HttpServer>(
         o, model, [this](std::function<void()> task) { c_.calls().Post(std::move(task)); },
-        &c_.mainPreview(), settingsAccess_);
+        &c_.mainPreview(), &settingsAccess_);
     std::string error;
     if (!server->Start(error)) {
         side.Log("HTTP: " + error + "; the control page stays off");
@@ -131,6 +134,7 @@ void RemoteLink::Start() {
         c_.model().AddListener([this](const ModelChange& change) { OnModelChange(change); });
     c_.onGrabDone = [this](bool ok, const std::string& path) { GrabDone(ok, path); };
     Flush();
+    settingsPoll_.start();
 
     if (!settings_.listen.Loopback())
         side.Log("HTTP: listening on " + settings_.listen.host +
@@ -151,6 +155,7 @@ void RemoteLink::Start() {
 
 void RemoteLink::Stop() {
     if (!server_) return;
+    settingsPoll_.stop();
     server_->Stop();
     server_.reset();
     c_.model().RemoveListener(listener_);
@@ -185,7 +190,18 @@ void RemoteLink::OnModelChange(const ModelChange& change) {
 
 void RemoteLink::Flush() {
     flushPosted_ = false;
-    if (server_) server_->PublishStatus(Snapshot());
+    if (!server_) return;
+    server_->PublishStatus(Snapshot());
+    PublishSettings();
+}
+
+void RemoteLink::PublishSettings() {
+    if (!server_) return;
+    std::string document =
+        settingsAccess_.Get().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (document == publishedSettings_) return;
+    publishedSettings_ = document;
+    server_->PublishSettings(std::move(document));
 }
 
 RemoteStatus RemoteLink::Snapshot() const {

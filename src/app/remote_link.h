@@ -1,7 +1,8 @@
 // The HTTP front end of one copy (--http): the application's side of remote/'s server. It shows
-// the server what the window shows (a RemoteStatus after every change of the model), carries out
-// the server's actions through the window's own model operations (MainCommands, the controller),
-// answers a grab once its file is written, and reads the engine's counters and the meter for it.
+// the server what the window shows (a RemoteStatus after every change of the model) and the
+// operator settings by name (settings_access.h), carries out the server's actions through the
+// window's own model operations (MainCommands, the controller), answers a grab once its file is
+// written, and reads the engine's counters and the meter for it.
 //
 // Window thread, except Readings() and PreviewWanted(), which the server's thread calls.
 #pragma once
@@ -16,6 +17,7 @@
 
 #include "app/main_commands.h"
 #include "app/relay_controller.h"
+#include "app/settings_access.h"
 #include "remote/http_server.h"
 #include "remote/listen_address.h"
 
@@ -42,9 +44,6 @@ public:
     RemoteLink(const RemoteLink&) = delete;
     RemoteLink& operator=(const RemoteLink&) = delete;
 
-    // The operator settings by name (GET/PATCH /api/v1/settings), given before Start; without
-    // it both answer 501. Used on the window thread; must outlive the link.
-    void SetSettingsAccess(ISettingsAccess* access) { settingsAccess_ = access; }
     // Once the copy's number is known: listens, writes the token file, logs the page's address.
     void Start();
     void Stop();
@@ -63,6 +62,9 @@ private:
 
     void OnModelChange(const ModelChange& change);
     void Flush();
+    // The settings as GET /api/v1/settings gives them, to the event clients when they changed
+    // (after a model change, and every quarter second for the setup windows' own changes).
+    void PublishSettings();
     RemoteStatus Snapshot() const;
     void GrabDone(bool ok, const std::string& path);
 
@@ -71,7 +73,9 @@ private:
     RemoteSettings settings_;
     const bool ownsPreview_;
     std::unique_ptr<HttpServer> server_;
-    ISettingsAccess* settingsAccess_ = nullptr;
+    SettingsAccess settingsAccess_{c_, commands_};
+    std::string publishedSettings_;
+    QTimer settingsPoll_;
     int listener_ = 0;
     bool flushPosted_ = false;
     std::vector<std::function<void(ActionReply)>> grabReplies_;

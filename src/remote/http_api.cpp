@@ -268,6 +268,12 @@ ApiResponse ErrorResponse(int status, std::string_view message) {
     return JsonResponse(status, Json{{"error", std::string(message)}});
 }
 
+ApiResponse SettingsErrorResponse(const SettingsReply& reply) {
+    Json j{{"error", reply.message}};
+    if (!reply.field.empty()) j["field"] = reply.field;
+    return JsonResponse(reply.status, j);
+}
+
 ApiResponse ActionResponse(const RemoteCommand& command, const ActionReply& reply) {
     if (reply.status >= 300) return ErrorResponse(reply.status, reply.message);
     Json j = Json::object();
@@ -302,6 +308,10 @@ std::string LevelsEvent(const LiveReadings& r) {
 
 std::string CountersEvent(const LiveReadings& readings) {
     return Dump(Json{{"type", "counters"}, {"counters", CountersObject(readings)}});
+}
+
+std::string SettingsEvent(std::string_view document) {
+    return R"({"type":"settings","settings":)" + std::string(document) + "}";
 }
 
 std::string MetricsText(int copy, const LiveReadings& r, const ServerFigures& f) {

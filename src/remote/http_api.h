@@ -94,6 +94,8 @@ ApiDecision DecideRequest(const ApiRequest& request, const ApiContext& context);
 ApiResponse ErrorResponse(int status, std::string_view message);
 // The answer to an action.
 ApiResponse ActionResponse(const RemoteCommand& command, const ActionReply& reply);
+// A refused change of settings: {"error": message, "field": field}.
+ApiResponse SettingsErrorResponse(const SettingsReply& reply);
 
 // The texts the server sends.
 std::string StatusJson(const RemoteStatus& status, const LiveReadings& readings);
@@ -101,6 +103,8 @@ std::string SourcesJson(const RemoteStatus& status);
 std::string StatusEvent(const RemoteStatus& status, const LiveReadings& readings);
 std::string LevelsEvent(const LiveReadings& readings);
 std::string CountersEvent(const LiveReadings& readings);
+// `document` is the settings document's JSON text, as GET /api/v1/settings answers.
+std::string SettingsEvent(std::string_view document);
 std::string MetricsText(int copy, const LiveReadings& readings, const ServerFigures& figures);
 // A peak (1.0 full scale) in dBFS, at least -120 (silence).
 double PeakDbfs(float peak);

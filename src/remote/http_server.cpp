@@ -148,6 +148,7 @@ struct ServerState {
     int lastFreezeState = -1;
     bool lastConnected = false;
     std::string lastLevels;
+    std::shared_ptr<const std::string> settingsEvent;  // the latest settings, as an event
     Clock::time_point lastLevelsAt{}, lastCountersAt{};
 
     void Log(const std::string& line) const {
@@ -243,6 +244,7 @@ private:
             StatusEvent(*state_->status, state_->model.Readings())));
         if (!state_->lastLevels.empty())
             Send(std::make_shared<const std::string>(state_->lastLevels));
+        if (state_->settingsEvent) Send(state_->settingsEvent);
     }
 
     void Read() {
@@ -489,10 +491,16 @@ private:
                     return;
                 }
                 case ApiRoute::SettingsPatch: {
-                    const ActionReply reply = settings->Patch(*d.changes);
-                    RemoteCommand none;
-                    none.action = RemoteAction::Disconnect;
-                    post(ActionResponse(none, reply));
+                    // Changed: the answer is the settings as they now are.
+                    const SettingsReply reply = settings->Patch(*d.changes);
+                    if (reply.status != 200) {
+                        post(SettingsErrorResponse(reply));
+                        return;
+                    }
+                    ApiResponse r;
+                    r.body = settings->Get().dump(-1, ' ', false,
+                                                  nlohmann::json::error_handler_t::replace);
+                    post(std::move(r));
                     return;
                 }
                 default:
@@ -896,6 +904,18 @@ void HttpServer::PublishStatus(RemoteStatus status) {
         s->lastFreezeState = r.freezeState;
         s->lastConnected = r.connected;
         s->Broadcast(std::make_shared<const std::string>(StatusEvent(*next, r)));
+    });
+}
+
+void HttpServer::PublishSettings(std::string document) {
+    auto event = std::make_shared<const std::string>(SettingsEvent(document));
+    std::weak_ptr<ServerState> weak = impl_->state;
+    asio::post(impl_->io, [weak, event] {
+        auto s = weak.lock();
+        if (!s) return;
+        if (s->settingsEvent && *s->settingsEvent == *event) return;
+        s->settingsEvent = event;
+        s->Broadcast(event);
     });
 }
 

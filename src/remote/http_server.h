@@ -81,6 +81,9 @@ public:
     uint16_t port() const;
     // Any thread: what the window shows now. Pushed to the event clients when it differs.
     void PublishStatus(RemoteStatus status);
+    // Any thread: the settings document's JSON text (GET /api/v1/settings). Pushed to the event
+    // clients as {"type": "settings", "settings": ...} when it differs, and to each new one.
+    void PublishSettings(std::string document);
     // Any thread: the server's figures (also in /metrics).
     ServerFigures Figures() const;
 

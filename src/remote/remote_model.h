@@ -117,15 +117,23 @@ public:
     virtual bool PreviewWanted() { return true; }
 };
 
-// The operator settings by their stable names (GET and PATCH /api/v1/settings), for the settings
-// table to implement: every setting as one JSON object, and a change of some of them (an object
-// of names and new values, already parsed from a body of at most 64 KiB; checking names, types
-// and ranges is the table's). Without it both paths answer 501. Window thread.
+// The answer to a change of settings: 200, 400 for a field that is unknown or whose value is bad,
+// 409 for one that may not change now; the field at fault and what is wrong with it.
+struct SettingsReply {
+    int status = 200;
+    std::string message;
+    std::string field;
+};
+
+// The operator settings by their stable names (GET and PATCH /api/v1/settings,
+// remote/settings_document.h): the settings document as one JSON object, and a change of some of
+// them (an object of names and new values, already parsed from a body of at most 64 KiB), applied
+// whole or not at all. Without it both paths answer 501. Window thread.
 class ISettingsAccess {
 public:
     virtual ~ISettingsAccess() = default;
     virtual nlohmann::json Get() = 0;
-    virtual ActionReply Patch(const nlohmann::json& changes) = 0;
+    virtual SettingsReply Patch(const nlohmann::json& changes) = 0;
 };
 
 }  // namespace velmor

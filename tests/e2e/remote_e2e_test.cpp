@@ -7,6 +7,8 @@
 
 #include "remote_fixture.h"
 #include "support/ndi_names.h"
+#include "tools/velmor-testsrc/test_pattern.h"
+#include "video/proc_amp.h"
 
 namespace velmor {
 namespace {
@@ -15,7 +17,23 @@ using namespace std::chrono_literals;
 using test::Get;
 using test::HttpRequest;
 using test::Post;
+using testsrc::TestPattern;
 using velmor::testing::LocalSourceName;
+
+// The first frame number whose test picture, through `tables`, equals `bytes` (UYVY); -1 when none
+// within two minutes of frames does.
+int MatchingFrame(const TestPattern& pattern, int w, int h, const std::vector<uint8_t>& bytes,
+                  const ProcAmpByteTables& tables) {
+    std::vector<uint8_t> picture;
+    for (int n = 0; n < 3000; ++n) {
+        pattern.Render(n, picture);
+        ApplyProcAmp(FrameView{picture.data(), w, h, w * 2,
+                               static_cast<uint32_t>(NDIlib_FourCC_video_type_UYVY)},
+                     tables);
+        if (picture == bytes) return n;
+    }
+    return -1;
+}
 
 class RemoteRelay : public Relay {
 protected:
@@ -64,7 +82,7 @@ TEST_F(RemoteRelay, WithoutTheTokenEveryApiPathIsRefusedAndNothingHappens) {
         {"POST", "/api/v1/text", R"({"text":"X"})"},
         {"DELETE", "/api/v1/text", ""},
         {"GET", "/api/v1/settings", ""},
-        {"PATCH", "/api/v1/settings", "{}"},
+        {"PATCH", "/api/v1/settings", R"({"rotation":1})"},
         {"GET", "/api/v1/preview.jpg", ""},
         {"GET", "/api/v1/events", ""},
         {"GET", "/metrics", ""},
@@ -80,6 +98,9 @@ TEST_F(RemoteRelay, WithoutTheTokenEveryApiPathIsRefusedAndNothingHappens) {
     EXPECT_EQ(status["connected"], false) << "the refused connect did nothing";
     EXPECT_EQ(status["textBox"], false);
     EXPECT_FALSE(relay_.process->OutputHas("remote text box"));
+    EXPECT_EQ(nlohmann::json::parse(
+                  Get(relay_.port, "/api/v1/settings", relay_.token).body)["values"]["rotation"],
+              0);
     // The page itself loads without it.
     EXPECT_EQ(Get(relay_.port, "/").status, 200);
     // The token file is the user's alone.
@@ -120,6 +141,49 @@ TEST_F(RemoteRelay, TheCommandLineAndAGivenTokenFile) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "run" / "velmor" / "http-token-1"));
     EXPECT_EQ(output.find("operators-own-token-42"), std::string::npos)
         << "the token never goes to the log";
+}
+
+TEST_F(RemoteRelay, ASettingsChangeReachesTheOutputAndABadOneChangesNothing) {
+    auto src = Run(VELMOR_TESTSRC, {"--name", "Settings Cam", "--size", "320x180", "--rate", "25/1",
+                                    "--seconds", "60"});
+    ASSERT_TRUE(Start({"--show-local"})) << relay_.process->Output();
+    Connect(LocalSourceName("Settings Cam"));
+    auto patch = [&](const std::string& body) {
+        return HttpRequest("127.0.0.1", relay_.port, "PATCH", "/api/v1/settings", relay_.token,
+                           body);
+    };
+    // The design's table for gain -50: slope 2224 about black, 16 stays, 100 becomes 198.
+    ProcAmpSettings gainMinus50;
+    gainMinus50.gain = -50;
+    ProcAmpTables expected;
+    FullRebuild(expected, gainMinus50);
+    ASSERT_EQ(expected.lumaTable[16], 16);
+    ASSERT_EQ(expected.lumaTable[100], 198);
+    ASSERT_EQ(expected.lumaTable[255], 255);
+
+    const auto changed = patch(R"({"procAmp.gain": -50, "procAmp.applyToOutput": 1})");
+    ASSERT_EQ(changed.status, 200) << changed.body;
+    EXPECT_EQ(nlohmann::json::parse(changed.body)["texts"]["procAmp.gain"], "217.2%");
+    // A change with one bad field is refused whole, naming it.
+    const auto refused = patch(R"({"procAmp.gain": 10, "rotation": 9})");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(nlohmann::json::parse(refused.body)["field"], "rotation");
+    const nlohmann::json now =
+        nlohmann::json::parse(Get(relay_.port, "/api/v1/settings", relay_.token).body)["values"];
+    EXPECT_EQ(now["procAmp.gain"], -50);
+    EXPECT_EQ(now["rotation"], 0);
+
+    // Every frame the sink receives is a frame of the source through those tables.
+    auto sink = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--frames", "10", "--seconds", "20",
+                                  "--save-frames", "3", "--save-dir", (dir_ / "gain").string(),
+                                  "--color-format", "100"});
+    ASSERT_EQ(sink->Wait(30s), 0) << sink->Output() << relay_.process->Output();
+    const TestPattern pattern(320, 180, false);
+    const auto files = Saved("gain");
+    ASSERT_EQ(files.size(), 3u);
+    for (const auto& file : files)
+        EXPECT_GE(MatchingFrame(pattern, 320, 180, ReadFile(file), expected), 0)
+            << file << " is not a frame of the source through the gain -50 table";
 }
 
 TEST_F(RemoteRelay, ConnectFreezeGrabAndMetricsOverHttp) {

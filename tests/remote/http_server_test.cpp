@@ -107,18 +107,18 @@ public:
     std::atomic<bool> previewRunning{true};
 };
 
-// A settings table as the next stage will give one: names and values, a change checked by it.
+// Settings by name as the application gives them: names and values, a change checked by it.
 class FakeSettings : public ISettingsAccess {
 public:
     nlohmann::json Get() override { return values; }
-    ActionReply Patch(const nlohmann::json& changes) override {
-        for (const auto& [name, value] : changes.items()) {
-            if (!values.contains(name)) return {400, "unknown setting \"" + name + "\"", ""};
+    SettingsReply Patch(const nlohmann::json& changes) override {
+        for (const auto& [name, value] : changes.items())
+            if (!values.contains(name)) return {400, "no such setting", name};
+        for (const auto& [name, value] : changes.items())
             values[name] = value;
-        }
-        return {200, "changed", ""};
+        return {};
     }
-    nlohmann::json values = {{"rotation", "Rotate 0"}, {"audioDelayFrames", 0}};
+    nlohmann::json values = {{"rotation", 0}, {"audio.delayFrames", 0}};
 };
 
 class Server : public ::testing::Test {
@@ -203,19 +203,22 @@ TEST_F(Server, SettingsGoThroughTheTableOnceOneIsGiven) {
     StartServer({}, &settings);
     const auto get = Get(port_, "/api/v1/settings", kToken);
     ASSERT_EQ(get.status, 200);
-    EXPECT_EQ(nlohmann::json::parse(get.body)["rotation"], "Rotate 0");
+    EXPECT_EQ(nlohmann::json::parse(get.body)["rotation"], 0);
+    // A change answers with the settings as they now are.
     const auto patch = HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken,
-                                   R"({"rotation":"V-Flip","audioDelayFrames":3})");
+                                   R"({"rotation":5,"audio.delayFrames":3})");
     EXPECT_EQ(patch.status, 200) << patch.body;
-    const auto unknown = HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken,
-                                     R"({"rotatoin":"V-Flip"})");
+    EXPECT_EQ(nlohmann::json::parse(patch.body)["audio.delayFrames"], 3);
+    // A refusal names the field.
+    const auto unknown =
+        HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken, R"({"rotatoin":1})");
     EXPECT_EQ(unknown.status, 400);
-    EXPECT_EQ(nlohmann::json::parse(unknown.body)["error"], "unknown setting \"rotatoin\"");
+    EXPECT_EQ(nlohmann::json::parse(unknown.body),
+              (nlohmann::json{{"error", "no such setting"}, {"field", "rotatoin"}}));
     EXPECT_EQ(HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", kToken, "[1]").status,
               400);
     EXPECT_EQ(HttpRequest("127.0.0.1", port_, "PATCH", "/api/v1/settings", "", "{}").status, 401);
-    EXPECT_EQ(
-        nlohmann::json::parse(Get(port_, "/api/v1/settings", kToken).body)["audioDelayFrames"], 3);
+    EXPECT_EQ(nlohmann::json::parse(Get(port_, "/api/v1/settings", kToken).body)["rotation"], 5);
 }
 
 TEST_F(Server, AGrabAnswersWithItsFileOnceWritten) {
@@ -360,6 +363,15 @@ TEST_F(Server, EventsCarryStatusChangesAndLevels) {
     EXPECT_EQ(nlohmann::json::parse(levels)["peakDbfs"][0], -6.0);
     EXPECT_FALSE(byMessage.ReadUntil("\"type\":\"counters\"", 3s).empty());
     EXPECT_EQ(server_->Figures().eventClients, 2);
+
+    // The settings: pushed when they change, and to a client that joins later.
+    server_->PublishSettings(R"({"values":{"rotation":1}})");
+    const std::string settings = byMessage.ReadUntil("\"type\":\"settings\"");
+    ASSERT_FALSE(settings.empty());
+    EXPECT_EQ(nlohmann::json::parse(settings)["settings"]["values"]["rotation"], 1);
+    EventsClient late;
+    ASSERT_TRUE(late.Connect(port_, std::string("velmor-token.") + kToken));
+    EXPECT_FALSE(late.ReadUntil("\"rotation\":1").empty());
 }
 
 TEST_F(Server, AWrongOrMissingEventsTokenIsRefused) {
