@@ -4,7 +4,8 @@
 # real relay (velmor-testsrc -> velmor --headless --http -> velmor-sink) in Debian's headless
 # Chromium and saves, on its way:
 #   control-page-token.png   the page opened without a token: it asks for one
-#   control-page.png         relaying: the preview, the meter, the captions and lamps
+#   control-page.png         relaying, the whole page on a wide screen: the preview, the meter,
+#                            the captions and lamps, the video, proc amp and audio settings
 #   control-page-frozen.png  after a click on Freeze: "Restart", the freeze lamp
 #   control-page-phone.png   the same page 390 pixels wide, as a phone shows it
 # Usage: scripts/remote_screenshots.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)

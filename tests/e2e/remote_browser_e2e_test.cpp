@@ -1,6 +1,7 @@
 // The control page in a real browser (Debian's headless Chromium through chromedriver) against
 // the real program: the page loads with the token from its link, shows the preview and the meter
-// moving, and a click on Freeze freezes the NDI output velmor-sink sees.
+// moving, its settings controls change the relay's settings and follow changes made elsewhere,
+// and a click on Freeze freezes the NDI output velmor-sink sees.
 //
 // With VELMOR_SCREENSHOT_DIR set, the browser's own screenshots of the page are saved there
 // (scripts/remote_screenshots.sh makes the README's pictures this way).
@@ -17,6 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Browser;
+using test::Get;
 using velmor::testing::LocalSourceName;
 
 class RemoteBrowser : public Relay {
@@ -107,6 +109,74 @@ TEST_F(RemoteBrowser, ThePageShowsTheRelayAndItsFreezeButtonFreezesTheOutput) {
         << browser.Run(
                "return [meter.peak, meter.shown, meter.target, document.hidden, "
                "document.getElementById('meter-text').textContent];");
+
+    // The settings: the controls show the relay's, and what the operator does with them reaches
+    // the relay.
+    auto settings = [&] {
+        return nlohmann::json::parse(
+            Get(relay.port, "/api/v1/settings", relay.token).body)["values"];
+    };
+    auto shown = [&](const std::string& script) { return browser.Run("return " + script + ";"); };
+    ASSERT_TRUE(Eventually(
+        [&] { return shown("!document.getElementById('procamp-panel').hidden") == true; }, 10s));
+    EXPECT_EQ(shown("document.getElementById('set-rotation').selectedOptions[0].textContent"),
+              "Rotate 0");
+    ASSERT_TRUE(browser.Click("#set-rotation option[value='2']"));
+    EXPECT_TRUE(Eventually([&] { return settings()["rotation"] == 2; }, 5s));
+    ASSERT_TRUE(browser.Click("#set-rotation option[value='0']"));
+    EXPECT_TRUE(Eventually([&] { return settings()["rotation"] == 0; }, 5s));
+    // A slider moved with the keyboard: the gain ten steps down, its text the window's label.
+    std::string tenLeft;
+    for (int i = 0; i < 10; ++i)
+        tenLeft += Browser::kArrowLeft;
+    ASSERT_TRUE(browser.SendKeys("#set-procAmp-gain", tenLeft));
+    EXPECT_TRUE(Eventually([&] { return settings()["procAmp.gain"] == 40; }, 5s));
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return shown(
+                       "document.getElementById('set-procAmp-gain').getAttribute("
+                       "'aria-valuetext')") == "111.7%";
+        },
+        5s));
+    ASSERT_TRUE(browser.Click("#set-apply"));
+    EXPECT_TRUE(Eventually([&] { return settings()["procAmp.applyToOutput"] == 1; }, 5s));
+    // The audio map has a row for each of the source's two outputs; "Mute" mutes one.
+    EXPECT_EQ(shown("document.querySelectorAll('#audio-map-rows select').length"), 2);
+    ASSERT_TRUE(browser.Click("#map-1 option[value='2']"));
+    EXPECT_TRUE(Eventually([&] { return settings()["audio.channelMap"][1] == 2; }, 5s));
+    ASSERT_TRUE(browser.Click("#map-1 option[value='1']"));
+    EXPECT_TRUE(Eventually([&] { return settings()["audio.channelMap"][1] == 1; }, 5s));
+    // A change made elsewhere (the window, another client) shows on the page.
+    ASSERT_EQ(test::HttpRequest("127.0.0.1", relay.port, "PATCH", "/api/v1/settings", relay.token,
+                                R"({"monitorLevel": 1, "audio.delayFrames": 3})")
+                  .status,
+              200);
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return shown("document.getElementById('set-level').value") == "1" &&
+                   shown("document.getElementById('set-delay').value") == "3";
+        },
+        5s));
+    // A change the relay refuses says why, and the control goes back to the relay's value: the
+    // PPM overlay needs a meter output, which this copy has not set up.
+    ASSERT_TRUE(browser.Click("#set-ppm-overlay"));
+    EXPECT_TRUE(Eventually(
+        [&] {
+            const nlohmann::json text = shown("document.getElementById('message').textContent");
+            return text.is_string() && text.get<std::string>().find(
+                                           "ppmOverlay: the PPM overlay needs a meter "
+                                           "output") == 0;
+        },
+        5s))
+        << shown("document.getElementById('message').textContent");
+    EXPECT_TRUE(Eventually(
+        [&] { return shown("document.getElementById('set-ppm-overlay').checked") == false; }, 5s));
+    EXPECT_EQ(settings()["ppmOverlay"], 0);
+
+    // The whole page in the picture, as a wide screen shows it.
+    browser.Resize(1280, browser.Run("return document.documentElement.scrollHeight;").get<int>() +
+                             (1000 - browser.Run("return window.innerHeight;").get<int>()));
+    std::this_thread::sleep_for(300ms);
     Shoot(browser, "control-page.png");
 
     // Freeze by a click: the sink gets no new frames; the button shows the window's caption.

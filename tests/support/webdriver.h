@@ -126,6 +126,17 @@ public:
             Session("POST", "/element/" + id + "/click", nlohmann::json::object());
         return r.contains("value") && r["value"].is_null();
     }
+    // Types `keys` into the element the CSS selector finds, as a user would (WebDriver's element
+    // send keys: kArrowLeft and its kin are keys).
+    static constexpr const char* kArrowLeft = "\xEE\x80\x92";  // U+E012
+    bool SendKeys(const std::string& selector, const std::string& keys) {
+        const nlohmann::json found =
+            Session("POST", "/element", {{"using", "css selector"}, {"value", selector}});
+        if (!found.contains("value") || !found["value"].is_object()) return false;
+        const std::string id = found["value"].begin().value();
+        const nlohmann::json r = Session("POST", "/element/" + id + "/value", {{"text", keys}});
+        return r.contains("value") && r["value"].is_null();
+    }
     void Resize(int width, int height) {
         Session("POST", "/window/rect", {{"width", width}, {"height", height}});
     }

@@ -1,6 +1,7 @@
-// Velmor's control page: status and meter from the events socket, the preview by polling, and
-// the actions as POSTs. The token stays in this browser (localStorage) and only ever travels in
-// an Authorization header or as the events socket's first message, never in a URL.
+// Velmor's control page: status, meter and settings from the events socket, the preview by
+// polling, the actions as POSTs and the settings as PATCHes of /api/v1/settings. The token stays
+// in this browser (localStorage) and only ever travels in an Authorization header or as the events
+// socket's first message, never in a URL.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
@@ -54,8 +55,12 @@ async function api(method, path, body) {
   }
   const type = response.headers.get("Content-Type") || "";
   const data = type.startsWith("application/json") ? await response.json() : null;
-  if (!response.ok) say(data && data.error ? data.error : "Velmor answered " + response.status);
-  else say("");
+  if (!response.ok) {
+    const why = data && data.error ? data.error : "Velmor answered " + response.status;
+    say(data && data.field ? data.field + ": " + why : why);
+  } else if (method !== "GET") {
+    say("");  // an action went through: an earlier refusal no longer stands
+  }
   return { status: response.status, data };
 }
 
@@ -73,6 +78,7 @@ function openEvents() {
     if (message.type === "status") showStatus(message.status);
     else if (message.type === "levels") takeLevels(message);
     else if (message.type === "counters") showCounters(message.counters);
+    else if (message.type === "settings") showSettings(message.settings);
   };
   socket.onclose = (event) => {
     $("link-state").textContent = "Not connected to Velmor";
@@ -234,6 +240,173 @@ function startPreview() {
   if (!previewTimer) previewTimer = setTimeout(refreshPreview, 0);
 }
 
+// --- Settings -------------------------------------------------------------------------------
+
+// The proc amp's sliders, with the captions the proc amp window gives them.
+const SLIDERS = [
+  ["procAmp.blackLevel", "Black Level"], ["procAmp.gain", "Gain"],
+  ["procAmp.contrast", "Contrast"], ["procAmp.gamma", "Gamma"],
+  ["procAmp.colourSat", "Colour Sat"], ["procAmp.uLevelShift", "U Level Shift"],
+  ["procAmp.vLevelShift", "V Level Shift"],
+];
+const MAP = "audio.channelMap";
+let settings = null;
+let editing = null;  // the control being moved: a settings event does not move it meanwhile
+const pending = {};
+let patchTimer = null;
+
+function sliderId(name) { return "set-" + name.replace(/\W/g, "-"); }
+
+function buildSliders() {
+  const box = $("procamp-sliders");
+  if (box.children.length) return;
+  for (const [name, caption] of SLIDERS) {
+    const id = sliderId(name);
+    const row = document.createElement("div");
+    row.className = "slider-row";
+    const label = document.createElement("label");
+    label.htmlFor = id;
+    label.textContent = caption;
+    const slider = document.createElement("input");
+    slider.type = "range";
+    slider.id = id;
+    slider.dataset.setting = name;
+    slider.setAttribute("aria-describedby", id + "-text");
+    const text = document.createElement("output");
+    text.id = id + "-text";
+    text.htmlFor = id;
+    row.append(label, slider, text);
+    box.append(row);
+  }
+}
+
+function fillChoices(select, limits) {
+  const choices = (limits && limits.choices) || [];
+  const have = Array.from(select.options).filter((o) => !o.disabled).map((o) => o.value);
+  if (have.join() === choices.map((c) => String(c.value)).join()) return;
+  select.replaceChildren(...choices.map((c) => new Option(c.text, String(c.value))));
+}
+
+// The audio map: one choice of input (or "Mute") for each of the source's outputs.
+function showAudioMap(doc) {
+  const channels = (doc.limits[MAP] || {}).channels || 0;
+  const map = doc.values[MAP] || [];
+  const rows = $("audio-map-rows");
+  if (rows.children.length !== channels) {
+    rows.replaceChildren(...Array.from({ length: channels }, (_, i) => {
+      const row = document.createElement("div");
+      row.className = "row";
+      const label = document.createElement("label");
+      label.htmlFor = "map-" + i;
+      label.textContent = "Output " + (i + 1);
+      const select = document.createElement("select");
+      select.id = "map-" + i;
+      select.dataset.output = String(i);
+      for (let c = 0; c < channels; ++c) select.append(new Option("Input " + (c + 1), String(c)));
+      select.append(new Option("Mute", String(channels)));
+      select.addEventListener("change", () => {
+        const entries = Array.from(rows.querySelectorAll("select")).map((s) => Number(s.value));
+        queueChange(MAP, entries);
+      });
+      row.append(label, select);
+      return row;
+    }));
+  }
+  rows.querySelectorAll("select").forEach((select, i) => {
+    if (select === editing) return;
+    const entry = map[i] <= channels ? map[i] : i;
+    if (select.value !== String(entry)) select.value = String(entry);
+  });
+  $("audio-map-none").hidden = channels > 0;
+  for (const id of ["set-mono", "set-gain"]) $(id).disabled = channels === 0;
+}
+
+function showSettings(doc) {
+  if (!doc || !doc.values) return;
+  settings = doc;
+  buildSliders();
+  for (const id of ["video-panel", "procamp-panel", "audio-panel"]) $(id).hidden = false;
+  document.querySelectorAll("[data-setting]").forEach((control) => {
+    const name = control.dataset.setting;
+    const value = doc.values[name];
+    const limits = doc.limits[name];
+    if (value === undefined) { control.disabled = true; return; }
+    if (control.tagName === "SELECT") fillChoices(control, limits);
+    if (control === editing) return;
+    if (control.type === "checkbox") {
+      control.checked = value !== 0;
+    } else if (control.type === "range") {
+      control.min = limits.min;
+      control.max = limits.max;
+      control.value = value;
+      const text = doc.texts[name] || String(value);
+      control.setAttribute("aria-valuetext", text);
+      setText(control.id + "-text", text);
+    } else if (control.tagName === "SELECT" && name === "audio.gainStep" && value === 0) {
+      // No step chosen yet: shown, but not to be chosen again (as in the window).
+      if (!control.querySelector("option[value='0']")) {
+        const none = new Option("None chosen", "0");
+        none.disabled = true;
+        control.prepend(none);
+      }
+      control.value = "0";
+    } else {
+      control.value = String(value);
+    }
+  });
+  showAudioMap(doc);
+}
+
+async function loadSettings() {
+  const r = await api("GET", "/api/v1/settings");
+  if (r && r.status === 200) showSettings(r.data);
+}
+
+// Changes go out together a moment after the last one (a slider dragged sends a few a second);
+// the answer is the settings as they now are, and a refusal brings back what the relay has.
+function queueChange(name, value, delay = 60) {
+  pending[name] = value;
+  if (!patchTimer) patchTimer = setTimeout(sendChanges, delay);
+}
+
+async function sendChanges() {
+  patchTimer = null;
+  const body = Object.assign({}, pending);
+  for (const key of Object.keys(pending)) delete pending[key];
+  const r = await api("PATCH", "/api/v1/settings", body);
+  if (r && r.status === 200) showSettings(r.data);
+  else if (r) loadSettings();
+}
+
+function wireSettings() {
+  document.querySelectorAll("[data-setting]").forEach((control) => {
+    const name = control.dataset.setting;
+    if (control.type === "checkbox") {
+      control.addEventListener("change", () => queueChange(name, control.checked ? 1 : 0));
+    } else if (control.type === "number") {
+      control.addEventListener("change", () => {
+        if (control.validity.valid && control.value !== "") queueChange(name, Number(control.value));
+        else if (settings) control.value = settings.values[name];
+      });
+    } else {
+      control.addEventListener("change", () => queueChange(name, Number(control.value)));
+    }
+  });
+  // The sliders exist once the first settings came; their events bubble up to the box.
+  const box = $("procamp-sliders");
+  box.addEventListener("input", (event) => {
+    editing = event.target;
+    queueChange(event.target.dataset.setting, Number(event.target.value), 120);
+  });
+  box.addEventListener("change", (event) => {
+    queueChange(event.target.dataset.setting, Number(event.target.value));
+    editing = null;
+  });
+  $("procamp-reset").addEventListener("click", () => {
+    for (const [name] of SLIDERS) queueChange(name, 50);
+  });
+}
+
 // --- Controls -------------------------------------------------------------------------------
 
 function wire() {
@@ -265,6 +438,7 @@ function wire() {
   $("text-show").addEventListener("click", () =>
     api("POST", "/api/v1/text", { text: $("text-input").value }));
   $("text-hide").addEventListener("click", () => api("DELETE", "/api/v1/text"));
+  wireSettings();
   document.addEventListener("visibilitychange", startPreview);
   // A link with a token opened in a tab that shows the page already.
   window.addEventListener("hashchange", () => {
@@ -278,6 +452,7 @@ function start() {
   if (!token) { askForToken(""); return; }
   openEvents();
   startPreview();
+  loadSettings();
 }
 
 takeTokenFromLink();
