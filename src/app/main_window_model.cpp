@@ -88,21 +88,25 @@ void MainWindowModel::SetMonitorLevel(int level) {
     Notify({ModelChange::Kind::MonitorLevel, 0});
 }
 
-void MainWindowModel::SetVideoFormat(const VideoFormatReport& f) {
+void MainWindowModel::SetVideoFormat(const VideoFormatReport& f, const std::string& caption) {
     const VideoFormatReport& h = videoFormat_;
-    if (f.width == h.width && f.height == h.height && f.rate == h.rate &&
-        f.progressive == h.progressive && f.yuv == h.yuv && f.frameRateN == h.frameRateN &&
-        f.frameRateD == h.frameRateD && f.frameFormatType == h.frameFormatType &&
-        f.fourCC == h.fourCC)
-        return;
+    const bool same = f.width == h.width && f.height == h.height && f.rate == h.rate &&
+                      f.progressive == h.progressive && f.yuv == h.yuv &&
+                      f.frameRateN == h.frameRateN && f.frameRateD == h.frameRateD &&
+                      f.frameFormatType == h.frameFormatType && f.fourCC == h.fourCC;
+    std::string& held = captions_[Index(Caption::Video)];
+    if (same && held == caption) return;
     videoFormat_ = f;
+    held = caption;
     Notify({ModelChange::Kind::Caption, static_cast<int>(Caption::Video)});
 }
 
-void MainWindowModel::SetAudioFormat(int channels, int sampleRate) {
-    if (channels == audioChannels_ && sampleRate == audioSampleRate_) return;
+void MainWindowModel::SetAudioFormat(int channels, int sampleRate, const std::string& caption) {
+    std::string& held = captions_[Index(Caption::Audio)];
+    if (channels == audioChannels_ && sampleRate == audioSampleRate_ && held == caption) return;
     audioChannels_ = channels;
     audioSampleRate_ = sampleRate;
+    held = caption;
     Notify({ModelChange::Kind::Caption, static_cast<int>(Caption::Audio)});
 }
 

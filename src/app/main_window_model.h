@@ -69,10 +69,11 @@ public:
     void SetLamp(LampId which, Lamp lamp);
     void SetMonitorLevel(int level);  // 0 Mute, 1 Dim, 2 Full (picture; the caption is Level)
     void SetPicker(const std::vector<std::string>& items, int current);
-    // The formats behind the video and audio captions, for front ends that show them whole. A
-    // change is reported as a change of its caption.
-    void SetVideoFormat(const VideoFormatReport& format);
-    void SetAudioFormat(int channels, int sampleRate);
+    // The formats behind the video and audio captions, for front ends that show them whole, with
+    // the caption that shows them: a change of either is reported once, as a change of the
+    // caption.
+    void SetVideoFormat(const VideoFormatReport& format, const std::string& caption);
+    void SetAudioFormat(int channels, int sampleRate, const std::string& caption);
     // A new preview bitmap is ready, or the meter is to be repainted (nothing is stored).
     void PreviewChanged(PreviewTarget target) {
         Notify({ModelChange::Kind::Preview, static_cast<int>(target)});

@@ -20,6 +20,7 @@ enum class Slot : uint64_t {
     GrabBlink,
     MonitorLevel,
     Message,
+    Skipped,
 };
 
 uint64_t Key(Slot slot, int index = 0) {
@@ -71,22 +72,25 @@ void ModelBridge::ShowSourceConnected(const std::string& address, const std::str
 // The format travels with its caption, under the caption's key.
 void ModelBridge::ShowVideoFormat(const VideoFormatReport& format) {
     calls_.PostLatest(Key(Slot::Caption, static_cast<int>(Caption::Video)), [this, format] {
-        model_.SetVideoFormat(format);
-        model_.SetCaption(Caption::Video, VideoFormatCaption(format));
+        model_.SetVideoFormat(format, VideoFormatCaption(format));
     });
 }
 
 void ModelBridge::ShowAudioFormat(int channels, int sampleRate) {
     calls_.PostLatest(
         Key(Slot::Caption, static_cast<int>(Caption::Audio)), [this, channels, sampleRate] {
-            model_.SetAudioFormat(channels, sampleRate);
-            model_.SetCaption(Caption::Audio, AudioFormatCaption(channels, sampleRate));
+            model_.SetAudioFormat(channels, sampleRate, AudioFormatCaption(channels, sampleRate));
         });
 }
 
 void ModelBridge::ShowFramesSkipped(MediaKind kind, const std::string& problem) {
-    Text(kind == MediaKind::Video ? Caption::Video : Caption::Audio,
-         FramesSkippedCaption(kind, problem));
+    // A warning, not a state: under its own key, so a format caption reported right after it
+    // (the next good frame) cannot replace it before the window and the log have shown it.
+    const Caption which = kind == MediaKind::Video ? Caption::Video : Caption::Audio;
+    calls_.PostLatest(Key(Slot::Skipped, static_cast<int>(kind)),
+                      [this, which, text = FramesSkippedCaption(kind, problem)] {
+                          model_.SetCaption(which, text);
+                      });
 }
 
 void ModelBridge::ShowMediaEnded(MediaKind kind) {

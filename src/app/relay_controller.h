@@ -135,6 +135,7 @@ private:
 
     void NotifyExitStarted();
     void OnInstanceDecided(const InstanceDecision& decision);
+    void OnMonitorEvent(MonitorEvent event);
     void LoadStartupConfiguration();
     void OnSourceFound(int index);
     void SchedulePickerTimer();

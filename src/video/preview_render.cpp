@@ -329,7 +329,7 @@ VELMOR_AVX2 void OpaqueAvx2(const uint8_t* __restrict src, int bitsPerPixel,
 
 OpaqueRgb32Fn OpaqueRgb32For(KernelLevel level) {
 #if VELMOR_X86
-    if (level == KernelLevel::Avx2) return OpaqueAvx2;
+    if (level >= KernelLevel::Avx2) return OpaqueAvx2;
 #endif
     (void)level;
     return OpaqueReference;
@@ -432,24 +432,7 @@ void PreviewRenderer::RenderWaveform(PreviewBitmap& b, const uint8_t* data, int 
         }
     }
 
-    auto plot = [&](int x, int luma) {
-        uint8_t& g = out[((255 - luma) * 255 / 256 + 10) * rowBytes + x * 3 + 1];
-        if (g < 190) g = static_cast<uint8_t>(g + 63);
-    };
-    for (int64_t off = 0, r = 0; r < m; ++r, off += stride * 2) {
-        if (!yuv && m > 360 && (r & 1)) continue;
-        const uint8_t* src = data + off;
-        if (yuv) {
-            for (int x = 0; x < n; ++x)
-                plot(x, src[x * 4 + 1]);
-        } else {
-            for (int x = 0; x < n; ++x) {
-                const uint8_t* p = src + x * 8;
-                const double l = p[1] * 0.6142 + p[2] * 0.1826 + p[0] * 0.062 + 16;
-                plot(x, static_cast<int>(static_cast<float>(l)) & 0xFF);
-            }
-        }
-    }
+    trace_(data, width, height, stride, yuv, 0, m, out);
 }
 
 PaintRect PreviewDestRect(int aspectClass, float lastAspect, int W, int H) {
