@@ -172,6 +172,8 @@ SettingsReply SettingsAccess::Patch(const Json& changes) {
                 return Refused(409, name,
                                "the audio delay waits while the source's frame rate differs "
                                "from the output's");
+            if (q.setting->spec->changeable && !q.setting->spec->changeable(r))
+                return Refused(409, name, "cannot be changed now");
             SettingChange& change = sorted.table.emplace_back();
             change.spec = q.setting->spec;
             change.value = q.value;
@@ -235,11 +237,7 @@ SettingsReply SettingsAccess::Patch(const Json& changes) {
     // Everything the state could refuse has been looked at: the table's part goes in whole or
     // not at all, and what follows cannot fail.
     const std::vector<SettingRefusal> refusals = c_.ApplySettingsByName(sorted.table);
-    if (!refusals.empty()) {
-        const SettingRefusal& first = refusals.front();
-        const int status = first.reason == std::string_view("cannot be changed now") ? 409 : 400;
-        return Refused(status, first.name, first.reason);
-    }
+    if (!refusals.empty()) return Refused(400, refusals.front().name, refusals.front().reason);
 
     if (sorted.AudioMap()) {
         // The window's "Use" with the choices named; the others as they are in force.

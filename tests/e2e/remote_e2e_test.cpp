@@ -279,6 +279,19 @@ TEST_F(RemoteRelay, ConnectFreezeGrabAndMetricsOverHttp) {
     EXPECT_EQ(ctl->Wait(10s), 1);
     EXPECT_TRUE(ctl->OutputHas("velmor-ctl: 409: You must disconnect the NDI Source first"))
         << ctl->Output();
+    // Settings by name, several at once; a bad value is refused naming its field.
+    ctl = Run(VELMOR_CTL, {"--url", url, "--token-file", relay_.tokenFile, "set", "rotation=4",
+                           "audio.monoMix=true"});
+    ASSERT_EQ(ctl->Wait(10s), 0) << ctl->Output();
+    EXPECT_TRUE(ctl->OutputHas("\"rotation\":4")) << ctl->Output();
+    ctl = Run(VELMOR_CTL,
+              {"--url", url, "--token-file", relay_.tokenFile, "set", "procAmp.gain=-51"});
+    EXPECT_EQ(ctl->Wait(10s), 1);
+    EXPECT_TRUE(ctl->OutputHas("velmor-ctl: 400: procAmp.gain: must be a whole number from -50"))
+        << ctl->Output();
+    ctl = Run(VELMOR_CTL, {"--url", url, "--token-file", relay_.tokenFile, "settings"});
+    ASSERT_EQ(ctl->Wait(10s), 0) << ctl->Output();
+    EXPECT_TRUE(ctl->OutputHas("\"H-Flip\"")) << ctl->Output();
     ctl = Run(VELMOR_CTL, {"--url", url, "disconnect"});  // the token file found by itself
     ASSERT_EQ(ctl->Wait(10s), 0) << ctl->Output();
     EXPECT_TRUE(Eventually([&] { return Status(relay_)["connected"] == false; }));

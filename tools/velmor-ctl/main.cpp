@@ -13,6 +13,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -41,7 +42,7 @@ constexpr const char* kUsage =
     "       velmor-ctl --url URL [--token-file FILE] COMMAND\n"
     "N is the copy number 1 to 8; without --copy every copy acts.\n"
     "Over HTTP, COMMAND is status, sources, connect NAME, disconnect, freeze on|off, grab,\n"
-    "text TEXT, text --clear or metrics.\n";
+    "text TEXT, text --clear, settings, set NAME=VALUE... or metrics.\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -64,6 +65,9 @@ int Help() {
         "  sources                  the sources its picker lists (JSON)\n"
         "  connect NAME             connect to the listed source NAME\n"
         "  disconnect               end the connection\n"
+        "  settings                 the operator settings by name (JSON)\n"
+        "  set NAME=VALUE...        change settings together, e.g. set rotation=1\n"
+        "                           procAmp.gain=20 audio.channelMap=[1,0] (VALUE is JSON)\n"
         "  metrics                  the Prometheus metrics\n"
         "\n"
         "Options:\n"
@@ -104,9 +108,26 @@ int OverHttp(const std::string& url, const std::string& token, const std::vector
     QString method = "POST", path;
     QJsonObject body;
     bool hasBody = false;
-    if (a.size() == 1 && (a[0] == "status" || a[0] == "sources" || a[0] == "metrics")) {
+    if (a.size() == 1 &&
+        (a[0] == "status" || a[0] == "sources" || a[0] == "settings" || a[0] == "metrics")) {
         method = "GET";
         path = a[0] == "metrics" ? "metrics" : "api/v1/" + QString::fromStdString(a[0]);
+    } else if (a.size() >= 2 && a[0] == "set") {
+        method = "PATCH";
+        path = "api/v1/settings";
+        for (size_t i = 1; i < a.size(); ++i) {
+            const size_t equals = a[i].find('=');
+            // The value is JSON: a number, true or false, or an array.
+            const QJsonDocument value = QJsonDocument::fromJson(
+                QByteArray("[") + QByteArray::fromStdString(a[i].substr(equals + 1)) + "]");
+            if (equals == std::string::npos || equals == 0 || !value.isArray() ||
+                value.array().size() != 1) {
+                std::fprintf(stderr, "velmor-ctl: \"%s\" is not NAME=VALUE\n", a[i].c_str());
+                return 2;
+            }
+            body[QString::fromStdString(a[i].substr(0, equals))] = value.array().at(0);
+        }
+        hasBody = true;
     } else if (a.size() == 2 && a[0] == "connect") {
         path = "api/v1/connect";
         body["source"] = QString::fromStdString(a[1]);
@@ -159,8 +180,9 @@ int OverHttp(const std::string& url, const std::string& token, const std::vector
         return 0;
     }
     const QJsonObject error = QJsonDocument::fromJson(answer).object();
+    const QString field = error.contains("field") ? error["field"].toString() + ": " : QString();
     std::fprintf(
-        stderr, "velmor-ctl: %d: %s\n", status,
+        stderr, "velmor-ctl: %d: %s%s\n", status, qPrintable(field),
         error.contains("error") ? qPrintable(error["error"].toString()) : answer.constData());
     return 1;
 }
