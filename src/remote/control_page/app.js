@@ -332,7 +332,10 @@ function showSettings(doc) {
     const limits = doc.limits[name];
     if (value === undefined) { control.disabled = true; return; }
     if (control.tagName === "SELECT") fillChoices(control, limits);
-    if (control === editing) return;
+    // Not under the operator's hands: a slider being moved, a number being typed.
+    if (control === editing || (control.type === "number" && control === document.activeElement)) {
+      return;
+    }
     if (control.type === "checkbox") {
       control.checked = value !== 0;
     } else if (control.type === "range") {
@@ -351,6 +354,7 @@ function showSettings(doc) {
       }
       control.value = "0";
     } else {
+      if (name === "audio.gainStep") control.querySelector("option[value='0']")?.remove();
       control.value = String(value);
     }
   });
