@@ -11,6 +11,10 @@ packages=(
   libavfilter-dev libavformat-dev libavutil-dev libswscale-dev
   # built-in NDI transport
   libasio-dev
+  # the HTTP front end: HTTP and WebSocket (Boost.Beast over Boost.Asio), JSON (nlohmann-json)
+  libboost1.74-dev nlohmann-json3-dev
+  # the control page's browser test and screenshots: headless Chromium driven by chromedriver
+  chromium chromium-driver
   # platform services: Qt 6 (widgets, images, D-Bus), GIF encoding, sound
   qt6-base-dev qt6-image-formats-plugins libgif-dev libpulse-dev
   fonts-dejavu-core fonts-liberation

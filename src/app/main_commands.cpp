@@ -125,21 +125,25 @@ void MainCommands::AudioMap() {
     m.mapperChannels = count;
     OpenAudioMapCopy(r, count);
     r.mapDialogOpen = 1;
-    if (c_.side().RunAudioMap()) {
-        const bool remapped = AcceptAudioMapCopy(r, count);
-        const bool active = m.mapperMonoMix != 0 || m.mapperGainItem != 0 || remapped;
-        SettingsRecord& s = r.settingsRecord;
-        r.mapActive = active ? count : 0;
-        s.mapChannelsSetting = static_cast<int8_t>(active ? count : 0);
-        r.monoMix = m.mapperMonoMix;
-        s.monoMixSetting = static_cast<int8_t>(m.mapperMonoMix);
-        s.gainItemSetting = m.mapperGainItem;
-        r.audioGain = m.mapperGain.load();
-        s.gainSetting = m.mapperGain.load();
-        PublishAudioSettings(r);
-    }
+    if (c_.side().RunAudioMap()) UseAudioMap(count);
     c_.bridge().ShowAudioMapActive(r.mapActive != 0);
     r.mapDialogOpen = 0;
+}
+
+void MainCommands::UseAudioMap(int count) {
+    RelayRecord& r = c_.record();
+    NDIAudioMapper& m = r.audioMapper;
+    const bool remapped = AcceptAudioMapCopy(r, count);
+    const bool active = m.mapperMonoMix != 0 || m.mapperGainItem != 0 || remapped;
+    SettingsRecord& s = r.settingsRecord;
+    r.mapActive = active ? count : 0;
+    s.mapChannelsSetting = static_cast<int8_t>(active ? count : 0);
+    r.monoMix = m.mapperMonoMix;
+    s.monoMixSetting = static_cast<int8_t>(m.mapperMonoMix);
+    s.gainItemSetting = m.mapperGainItem;
+    r.audioGain = m.mapperGain.load();
+    s.gainSetting = m.mapperGain.load();
+    PublishAudioSettings(r);
 }
 
 void MainCommands::ToggleOutput() {

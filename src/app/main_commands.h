@@ -52,6 +52,10 @@ public:
     void DelayPlus();
     void DelayMinus();
     void AudioMap();
+    // The Audio Map window's "Use" for a source of `channels` channels: the window's copy
+    // (audioMapper) becomes the map in force, with its mono mix and gain step. The HTTP API fills
+    // the copy and uses it the same way.
+    void UseAudioMap(int channels);
     void ToggleOutput();
     void ProcAmp();
     // The stepping buttons: x is the click's position in the button (x > 30 steps forward).

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -50,9 +51,16 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-MainWindow::MainWindow(const RelayOptions& options) {
+MainWindow::MainWindow(const RelayOptions& options, const RemoteSettings* remote) {
     controller_ = std::make_unique<RelayController>(options, *this);
     commands_ = std::make_unique<MainCommands>(*controller_);
+    if (remote) {
+        // The control page acts through this window's own commands, so a click there shows here.
+        remote_ = std::make_unique<RemoteLink>(*controller_, *commands_, *remote, false);
+        controller_->onNumbered = [this] { remote_->Start(); };
+        controller_->onExitStarted = [this] { remote_->Stop(); };
+        remote_->onStarted = [this] { ShowRemoteMenu(); };
+    }
     BuildControls();
     BuildMenu();
     Connect();
@@ -67,6 +75,15 @@ MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     controller_->model().onChange = nullptr;
     controller_->ShowPreviewOn(false);
+}
+
+void MainWindow::ShowRemoteMenu() {
+    if (!remoteAddressAction_) return;
+    const bool running = remote_ && remote_->running();
+    remoteAddressAction_->setText(running ? "Control page: " +
+                                                QString::fromStdString(remote_->PageAddress())
+                                          : QString("Control page: off (see the log)"));
+    remoteCopyAction_->setEnabled(running);
 }
 
 void MainWindow::Connect() {
@@ -336,6 +353,10 @@ void MainWindow::RunProcAmp() {
     procAmpDialog_ = nullptr;
 }
 
+void MainWindow::ShowChangedSettings() {
+    if (procAmpDialog_) procAmpDialog_->ShowSettings();
+}
+
 bool MainWindow::RunGroupSettings() {
     GroupSettingsDialog dialog(controller_->record().groupSetup, this);
     return dialog.exec() == QDialog::Accepted;
@@ -398,7 +419,16 @@ int RunWindow(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(VELMOR_VERSION_TEXT);
     QGuiApplication::setDesktopFileName("velmor");
     const CommandLine line = ParseCommandLine(app);
-    MainWindow window(line.options);
+    RemoteSettings remote;
+    if (!line.options.http.empty()) {
+        std::string error, warning;
+        if (!RemoteLink::Prepare(line.options, remote, error, warning)) {
+            std::fprintf(stderr, "velmor: %s\n", error.c_str());
+            return 2;
+        }
+        if (!warning.empty()) std::fprintf(stderr, "velmor: %s\n", warning.c_str());
+    }
+    MainWindow window(line.options, line.options.http.empty() ? nullptr : &remote);
     window.controller().onQuit = [&window](int code) {
         QCoreApplication::exit(code);
         window.hide();

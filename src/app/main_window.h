@@ -10,6 +10,7 @@
 
 #include "app/main_commands.h"
 #include "app/relay_controller.h"
+#include "app/remote_link.h"
 #include "app/window_side.h"
 #include "discovery/probe_park.h"
 
@@ -33,11 +34,13 @@ class VidBox;
 
 class MainWindow : public QMainWindow, public IWindowSide {
 public:
-    explicit MainWindow(const RelayOptions& options);
+    // `remote`: the HTTP front end's settings when --http was given.
+    explicit MainWindow(const RelayOptions& options, const RemoteSettings* remote = nullptr);
     ~MainWindow() override;
 
     RelayController& controller() { return *controller_; }
     MainCommands& commands() { return *commands_; }
+    RemoteLink* remote() { return remote_.get(); }
 
     // IWindowSide
     void Log(const std::string& line) override;
@@ -49,6 +52,7 @@ public:
     bool RunAudioMap() override;
     void RunOverlaySetup(int outputWidth, int outputHeight) override;
     void ShowSourcesWindow() override;
+    void ShowChangedSettings() override;
     void CloseNdiWindows() override;
     NDIlistDialog* sourcesWindow() const { return sourcesWindow_; }
     void RunProcAmp() override;
@@ -80,6 +84,7 @@ private:
     void ShowButton(WindowButton button);
     void ShowCaption(Caption which);
     void ShowFlag(Flag which);
+    void ShowRemoteMenu();  // the control page's address and link, once it runs
 
     std::unique_ptr<RelayController> controller_;
     std::unique_ptr<MainCommands> commands_;
@@ -119,6 +124,10 @@ private:
     QAction* loadAction_ = nullptr;
     QAction* saveAction_ = nullptr;
     ProcAmpDialog* procAmpDialog_ = nullptr;  // while the proc amp window is open
+    QAction* remoteAddressAction_ = nullptr;
+    QAction* remoteCopyAction_ = nullptr;
+    // Last: it stops before the controller and the commands it acts through go.
+    std::unique_ptr<RemoteLink> remote_;
 };
 
 // Opens the main window and runs until the copy ends; returns the process's exit code.

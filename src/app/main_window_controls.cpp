@@ -2,8 +2,10 @@
 // the status texts, the video, audio and output groups, and the bottom row; and its menu.
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -224,6 +226,18 @@ void MainWindow::BuildMenu() {
     QAction* burnIn = menu->addAction("Timecode burn-in on/off");
     connect(burnIn, &QAction::triggered, this, [this] { commands_->ToggleTimecodeBurnIn(); });
     menu->addSeparator();
+    if (remote_) {
+        // The control page (--http): its address, and its link with the token for a browser.
+        remoteAddressAction_ = menu->addAction("Control page: starting");
+        remoteAddressAction_->setEnabled(false);
+        remoteCopyAction_ = menu->addAction("Copy control page link");
+        remoteCopyAction_->setEnabled(false);
+        connect(remoteCopyAction_, &QAction::triggered, this, [this] {
+            if (remote_ && remote_->running())
+                QGuiApplication::clipboard()->setText(QString::fromStdString(remote_->PageLink()));
+        });
+        menu->addSeparator();
+    }
     QAction* help = add("Open online help (ReadMe file)", kMenuHelp, false);
     help->setShortcut(QKeySequence(Qt::Key_F1));
     help->setShortcutContext(Qt::WidgetShortcut);  // F1 itself goes through the key filter

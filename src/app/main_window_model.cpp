@@ -88,6 +88,37 @@ void MainWindowModel::SetMonitorLevel(int level) {
     Notify({ModelChange::Kind::MonitorLevel, 0});
 }
 
+void MainWindowModel::SetVideoFormat(const VideoFormatReport& f, const std::string& caption) {
+    const VideoFormatReport& h = videoFormat_;
+    const bool same = f.width == h.width && f.height == h.height && f.rate == h.rate &&
+                      f.progressive == h.progressive && f.yuv == h.yuv &&
+                      f.frameRateN == h.frameRateN && f.frameRateD == h.frameRateD &&
+                      f.frameFormatType == h.frameFormatType && f.fourCC == h.fourCC;
+    std::string& held = captions_[Index(Caption::Video)];
+    if (same && held == caption) return;
+    videoFormat_ = f;
+    held = caption;
+    Notify({ModelChange::Kind::Caption, static_cast<int>(Caption::Video)});
+}
+
+void MainWindowModel::SetAudioFormat(int channels, int sampleRate, const std::string& caption) {
+    std::string& held = captions_[Index(Caption::Audio)];
+    if (channels == audioChannels_ && sampleRate == audioSampleRate_ && held == caption) return;
+    audioChannels_ = channels;
+    audioSampleRate_ = sampleRate;
+    held = caption;
+    Notify({ModelChange::Kind::Caption, static_cast<int>(Caption::Audio)});
+}
+
+int MainWindowModel::AddListener(std::function<void(const ModelChange&)> listener) {
+    listeners_.emplace_back(nextListener_, std::move(listener));
+    return nextListener_++;
+}
+
+void MainWindowModel::RemoveListener(int id) {
+    std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
+}
+
 void MainWindowModel::SetPicker(const std::vector<std::string>& items, int current) {
     if (items == pickerItems_ && current == pickerCurrent_) return;
     pickerItems_ = items;

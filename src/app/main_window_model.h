@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/window_bridge.h"
@@ -68,6 +69,11 @@ public:
     void SetLamp(LampId which, Lamp lamp);
     void SetMonitorLevel(int level);  // 0 Mute, 1 Dim, 2 Full (picture; the caption is Level)
     void SetPicker(const std::vector<std::string>& items, int current);
+    // The formats behind the video and audio captions, for front ends that show them whole, with
+    // the caption that shows them: a change of either is reported once, as a change of the
+    // caption.
+    void SetVideoFormat(const VideoFormatReport& format, const std::string& caption);
+    void SetAudioFormat(int channels, int sampleRate, const std::string& caption);
     // A new preview bitmap is ready, or the meter is to be repainted (nothing is stored).
     void PreviewChanged(PreviewTarget target) {
         Notify({ModelChange::Kind::Preview, static_cast<int>(target)});
@@ -81,8 +87,14 @@ public:
     int monitorLevel() const { return monitorLevel_; }
     const std::vector<std::string>& pickerItems() const { return pickerItems_; }
     int pickerCurrent() const { return pickerCurrent_; }
+    const VideoFormatReport& videoFormat() const { return videoFormat_; }
+    int audioChannels() const { return audioChannels_; }
+    int audioSampleRate() const { return audioSampleRate_; }
 
     std::function<void(const ModelChange&)> onChange;
+    // Further observers beside onChange (the HTTP front end), told after it.
+    int AddListener(std::function<void(const ModelChange&)> listener);
+    void RemoveListener(int id);
 
 private:
     template <typename E>
@@ -91,6 +103,8 @@ private:
     }
     void Notify(const ModelChange& change) {
         if (onChange) onChange(change);
+        for (const auto& [id, listener] : listeners_)
+            listener(change);
     }
 
     std::array<std::string, static_cast<size_t>(Caption::Count)> captions_;
@@ -101,6 +115,11 @@ private:
     int monitorLevel_ = 2;
     std::vector<std::string> pickerItems_{"No NDI sources detected"};
     int pickerCurrent_ = 0;
+    VideoFormatReport videoFormat_;
+    int audioChannels_ = 0;
+    int audioSampleRate_ = 0;
+    std::vector<std::pair<int, std::function<void(const ModelChange&)>>> listeners_;
+    int nextListener_ = 1;
 };
 
 // The caption each coloured button starts with, and the button's name in logs.

@@ -69,12 +69,18 @@ void ModelBridge::ShowSourceConnected(const std::string& address, const std::str
     });
 }
 
+// The format travels with its caption, under the caption's key.
 void ModelBridge::ShowVideoFormat(const VideoFormatReport& format) {
-    Text(Caption::Video, VideoFormatCaption(format));
+    calls_.PostLatest(Key(Slot::Caption, static_cast<int>(Caption::Video)), [this, format] {
+        model_.SetVideoFormat(format, VideoFormatCaption(format));
+    });
 }
 
 void ModelBridge::ShowAudioFormat(int channels, int sampleRate) {
-    Text(Caption::Audio, AudioFormatCaption(channels, sampleRate));
+    calls_.PostLatest(
+        Key(Slot::Caption, static_cast<int>(Caption::Audio)), [this, channels, sampleRate] {
+            model_.SetAudioFormat(channels, sampleRate, AudioFormatCaption(channels, sampleRate));
+        });
 }
 
 void ModelBridge::ShowFramesSkipped(MediaKind kind, const std::string& problem) {

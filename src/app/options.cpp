@@ -1,6 +1,10 @@
 #include "app/options.h"
 
 #include <QCommandLineParser>
+#include <cstdio>
+#include <cstdlib>
+
+#include "remote/listen_address.h"
 
 namespace velmor {
 
@@ -35,6 +39,16 @@ CommandLine ParseCommandLine(const QCoreApplication& app) {
     parser.addOption(
         {"show-local", "List the sources of this machine too (\"Exclude local\" off)."});
     parser.addOption({"bus", "D-Bus address to use instead of the session bus.", "ADDRESS"});
+    parser.addOption(
+        {"http",
+         "Serve the control page and the HTTP API on [ADDRESS:]PORT (ADDRESS 127.0.0.1 when "
+         "left out, [ADDRESS] for IPv6, PORT 0 for any free port). Off without this option.",
+         "[ADDRESS:]PORT"});
+    parser.addOption(
+        {"http-token-file",
+         "Read the HTTP access token from FILE. Without it a random token is made at start-up "
+         "and written to $XDG_RUNTIME_DIR/velmor/http-token-N for copy N.",
+         "FILE"});
     parser.addPositionalArgument(
         "address", "Extra IPv4 address(es) for discovery, comma-separated (e.g. 192.0.2.7).",
         "[address]");
@@ -50,6 +64,18 @@ CommandLine ParseCommandLine(const QCoreApplication& app) {
     o.showLocal = parser.isSet("show-local");
     o.ppmOverlay = parser.isSet("ppm-overlay");
     o.busAddress = parser.value("bus").toStdString();
+    o.http = parser.value("http").toStdString();
+    o.httpTokenFile = parser.value("http-token-file").toStdString();
+    ListenAddress listen;
+    std::string error;
+    if (!o.http.empty() && !ParseListenAddress(o.http, listen, error)) {
+        std::fprintf(stderr, "velmor: %s\n", error.c_str());
+        std::exit(2);
+    }
+    if (!o.httpTokenFile.empty() && o.http.empty()) {
+        std::fprintf(stderr, "velmor: --http-token-file needs --http\n");
+        std::exit(2);
+    }
     if (!parser.positionalArguments().isEmpty())
         o.extraIps = parser.positionalArguments().first().toStdString();
     return line;

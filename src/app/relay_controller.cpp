@@ -116,6 +116,7 @@ bool RelayController::Start() {
             side_.Log(ok ? "frame grab saved: " + path : "frame grab failed: " + path);
             model_.SetLamp(LampId::Signal, ok ? Lamp::Green : Lamp::Red);
             if (ok) StartGrabBlink();
+            if (onGrabDone) onGrabDone(ok, path);
         });
     });
     engine_->SetGrabSink(grabWorker_.get());
@@ -193,6 +194,7 @@ void RelayController::OnInstanceDecided(const InstanceDecision& decision) {
         } else {
             r.instanceIndex = 0;
             side_.Log("running on as an unnumbered copy, without a configuration");
+            if (onNumbered) onNumbered();
         }
         return;
     }
@@ -201,6 +203,7 @@ void RelayController::OnInstanceDecided(const InstanceDecision& decision) {
     side_.Log(model_.caption(Caption::Title));
     SetConfigFileName(r, r.instanceIndex);
     LoadStartupConfiguration();
+    if (onNumbered) onNumbered();
 }
 
 void RelayController::LoadStartupConfiguration() {
@@ -304,25 +307,35 @@ void RelayController::OnBusMessage(const BusMessage& m) {
         explicit Actions(RelayController& controller) : c(controller) {}
         void RequestGrab() override { c.engine_->RequestGrab(); }
         void ToggleFreeze() override { c.engine_->Freeze(); }
-        void ShowTextBox(const std::string& text) override {
-            RelayRecord& r = c.record_;
-            // Before any video the overlay only switches on (with whatever picture it had).
-            const OutputFormat output = r.outputFormat.Load();
-            if (output.width != 0)
-                PublishTextBox(r.overlaySetup, text, output.width, output.height, c.rasteriser_);
-            r.overlaySetup.overlayOn = 1;
-            c.bridge_.ShowOverlayOn(true);
-            c.side_.Log("remote text box: " + text);
-        }
-        void HideTextBox() override {
-            c.record_.overlaySetup.overlayOn = 0;
-            c.bridge_.ShowOverlayOn(false);
-        }
+        void ShowTextBox(const std::string& text) override { c.ShowRemoteTextBox(text); }
+        void HideTextBox() override { c.HideRemoteTextBox(); }
     } actions(*this);
     HandleRemoteMessage(record_,
                         m.message == RegisteredMessage::GrabFreeze ? RemoteMessage::GrabFreeze
                                                                    : RemoteMessage::TextBox,
                         m.wParam, m.lParam, actions);
+}
+
+void RelayController::ShowRemoteTextBox(const std::string& text) {
+    RelayRecord& r = record_;
+    // Before any video the overlay only switches on (with whatever picture it had).
+    const OutputFormat output = r.outputFormat.Load();
+    if (output.width != 0)
+        PublishTextBox(r.overlaySetup, text, output.width, output.height, rasteriser_);
+    r.overlaySetup.overlayOn = 1;
+    bridge_.ShowOverlayOn(true);
+    side_.Log("remote text box: " + text);
+}
+
+std::vector<SettingRefusal> RelayController::ApplySettingsByName(
+    std::span<const SettingChange> changes) {
+    SettingTargets targets{record_, bridge_, *this};
+    return ApplySettingValues(targets, changes);
+}
+
+void RelayController::HideRemoteTextBox() {
+    record_.overlaySetup.overlayOn = 0;
+    bridge_.ShowOverlayOn(false);
 }
 
 // --- Window timers ---
@@ -372,7 +385,14 @@ void RelayController::RunGrabBlinkTick() {
 
 // --- Exit ---
 
+void RelayController::NotifyExitStarted() {
+    if (exitStarted_) return;
+    exitStarted_ = true;
+    if (onExitStarted) onExitStarted();
+}
+
 void RelayController::ExitWhenDisconnected(std::function<void()> done) {
+    NotifyExitStarted();
     if (engine_) engine_->Disconnect();
     pickerTimer_.stop();
     watchdogTimer_.stop();
@@ -388,6 +408,7 @@ void RelayController::ExitWhenDisconnected(std::function<void()> done) {
 
 void RelayController::FinishExit(const std::function<void()>& done) {
     if (exited_) return;
+    NotifyExitStarted();
     exited_ = true;
     RelayRecord& r = record_;
     pickerTimer_.stop();

@@ -9,7 +9,9 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/main_window_model.h"
 #include "app/model_bridge.h"
@@ -26,6 +28,7 @@
 #include "platform/qt_text_rasteriser.h"
 #include "platform/window_calls.h"
 #include "relay/relay_record.h"
+#include "relay/settings_schema.h"
 #include "video/preview_render.h"
 
 namespace velmor {
@@ -39,6 +42,8 @@ struct RelayOptions {
     bool showLocal = false;      // list sources of this machine ("Exclude local" off)
     bool ppmOverlay = false;     // the "PPM overlay" button pressed once the settings are in
     std::string busAddress;      // a private D-Bus (tests); empty: the session bus
+    std::string http;            // --http [ADDRESS:]PORT: the HTTP front end; empty: off
+    std::string httpTokenFile;   // --http-token-file: the token; empty: a random one
     NdiChoice ndiChoice = NdiChoice::FromEnvironment;
 };
 
@@ -95,12 +100,27 @@ public:
     void RunGrabBlinkTick();    // the signal lamp flashes green after a saved grab
     void SetTitleForInstance();
     void OnBusMessage(const BusMessage& message);
+    // The remote text box (the "Brelta-NDI-Tamsk" messages and the HTTP API): `text` rendered
+    // for the output's size and the overlay switched on; or the overlay switched off.
+    void ShowRemoteTextBox(const std::string& text);
+    void HideRemoteTextBox();
+    // Operator settings changed by name (the HTTP API), whole or not at all, through the
+    // settings table's operations: the record, the controls showing them, and the finder when a
+    // discovery setting changed. Returns the refusals (empty: all applied).
+    std::vector<SettingRefusal> ApplySettingsByName(std::span<const SettingChange> changes);
     // "Load settings on startup" or "Save settings on exit" was changed from the menu: kept in
     // the file at exit even when the settings themselves are not saved.
     void NoteMenuChoiceChanged() { menuChoicesChanged_ = true; }
 
     // Called when the copy should end now (after the ninth-copy question or a failed start-up).
     std::function<void(int exitCode)> onQuit;
+    // Called once the copy's number is decided (the HTTP front end starts then), and whenever a
+    // frame grab has been written or has failed. Window thread.
+    std::function<void()> onNumbered;
+    std::function<void(bool ok, const std::string& path)> onGrabDone;
+    // Called once when the exit begins (before the disconnect it waits for): the HTTP front end
+    // stops taking actions then.
+    std::function<void()> onExitStarted;
 
 private:
     // IWindowActions (window thread)
@@ -113,6 +133,7 @@ private:
     void RestartFinder(bool showLocalSources, const std::string& extraIps,
                        const char* groups) override;
 
+    void NotifyExitStarted();
     void OnInstanceDecided(const InstanceDecision& decision);
     void OnMonitorEvent(MonitorEvent event);
     void LoadStartupConfiguration();
@@ -148,6 +169,7 @@ private:
     bool ndiStarted_ = false;
     bool exited_ = false;
     bool menuChoicesChanged_ = false;
+    bool exitStarted_ = false;
 };
 
 }  // namespace velmor

@@ -28,6 +28,9 @@ public:
     virtual void RunOverlaySetup(int /*outputWidth*/, int /*outputHeight*/) {}
     virtual void RunProcAmp() {}
     virtual void RunMeterConfig() {}
+    // Settings were changed by name from outside the windows (the HTTP API): an open setup
+    // window that shows them shows them again (the proc amp window's sliders move).
+    virtual void ShowChangedSettings() {}
     // The Sources Found window, made on first use and then shown again.
     virtual void ShowSourcesWindow() {}
     // The NDI library closes next: windows with finders or receivers of their own end here.

@@ -44,6 +44,8 @@ public:
     // Where "Save" writes (the current folder when empty); tests use a folder of their own.
     std::string saveFolder;
 
+    // The settings changed from outside the window (the HTTP API): every control shows them.
+    void ShowSettings() { ShowAll(); }
     // Window thread: the video thread rendered a new monitor picture.
     void FrameArrived();
     VidBox* monitor() const { return monitor_; }

@@ -24,6 +24,10 @@ VideoFormatReport FormatReportOf(const NDIlib_video_frame_v2_t& frame, float rat
     report.rate = rate;
     report.progressive = frame.frame_format_type == NDIlib_frame_format_type_progressive;
     report.yuv = frame.FourCC == NDIlib_FourCC_video_type_UYVY;
+    report.frameRateN = frame.frame_rate_N;
+    report.frameRateD = frame.frame_rate_D;
+    report.frameFormatType = static_cast<int>(frame.frame_format_type);
+    report.fourCC = static_cast<uint32_t>(frame.FourCC);
     return report;
 }
 

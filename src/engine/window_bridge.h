@@ -49,6 +49,11 @@ struct VideoFormatReport {
     float rate = 0.0f;  // frames per second of the frame (fields are shown as twice this)
     bool progressive = true;
     bool yuv = true;  // UYVY; anything else shows as RGBA
+    // The frame's own description, for front ends that show it whole (the HTTP API).
+    int frameRateN = 0;
+    int frameRateD = 0;
+    int frameFormatType = 1;  // NDIlib_frame_format_type_e
+    uint32_t fourCC = 0;
 };
 
 enum class MediaKind { Video, Audio };

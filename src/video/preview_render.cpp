@@ -373,7 +373,9 @@ int PreviewRenderer::Render(const uint8_t* data, int width, int height, int stri
         RenderPicture(b, data, width, height, srcStride, yuv, width > 640);
     }
     if (b.bitsPerPixel == 0) return 0;
+    b.sequence = published_.load(std::memory_order_relaxed) + 1;
     bitmaps_.Publish();
+    published_.store(b.sequence, std::memory_order_release);
     return wave ? 24 : b.bitsPerPixel;
 }
 

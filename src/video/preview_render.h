@@ -51,10 +51,13 @@ struct PreviewBitmap {
     float lastAspect = 0.0f;
     bool waveform = false;  // the paint writes the scale labels of graticuleType
     int graticuleType = 1;
+    uint64_t sequence = 0;  // 1 for the first bitmap rendered, then one more for each
 };
 
 // Render runs on one thread (the video thread, or the window thread for the overlay preview);
-// AcquireBitmap on the painting thread. A bitmap is never painted while it is being rendered.
+// AcquireBitmap on the painting thread, and AcquireCopyBitmap on one further thread that takes
+// copies of the preview (the HTTP front end's picture encoder). A bitmap is never read while it is
+// being rendered, and Render never waits for either reader.
 class PreviewRenderer {
 public:
     // The row kernels of `level` (the processor's best unless a test asks for another).
@@ -69,7 +72,11 @@ public:
                float aspect);
 
     // Painting thread: the newest bitmap (never null; bitsPerPixel 0 before the first frame).
-    const PreviewBitmap* AcquireBitmap() { return bitmaps_.Acquire(); }
+    const PreviewBitmap* AcquireBitmap() { return bitmaps_.Acquire(0); }
+    // The copying thread: the same, held for it alone until its next call.
+    const PreviewBitmap* AcquireCopyBitmap() { return bitmaps_.Acquire(1); }
+    // Any thread: the sequence number of the newest bitmap (0 before the first).
+    uint64_t LatestSequence() const { return published_.load(std::memory_order_acquire); }
     // Painting thread: true once after an aspect change: fill the control with the background.
     bool TakeBackgroundDirty() { return backgroundDirty.exchange(0) != 0; }
 
@@ -85,7 +92,8 @@ private:
 
     const PreviewRows& rows_;
     WaveformTraceFn trace_;
-    TripleBuffer<PreviewBitmap> bitmaps_;
+    MultiReaderBuffer<PreviewBitmap, 2> bitmaps_;
+    std::atomic<uint64_t> published_{0};
     int aspectClass_ = 0;
     float lastAspect_ = 0.0f;
 };

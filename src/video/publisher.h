@@ -43,6 +43,64 @@ private:
     int front_ = 2;  // reader's
 };
 
+// One writer thread and `Readers` reader threads, each reader with its own number (0 to Readers -
+// 1): the same contract as the triple buffer for every reader. The writer never waits: each reader
+// holds at most one slot, so of the Readers + 2 slots one is always neither held nor the newest.
+// A reader marks the newest slot as held and then checks that it is still the newest, so the
+// writer, which only writes a slot that is unheld and not the newest, cannot have started on it
+// (the order of these steps is sequentially consistent). Used where a second, independent
+// consumer reads the same values, such as the preview that both the window paints and the HTTP
+// front end encodes.
+template <class T, int Readers>
+class MultiReaderBuffer {
+public:
+    static constexpr int kSlots = Readers + 2;
+
+    MultiReaderBuffer() {
+        for (int& r : readerSlot_)
+            r = -1;
+    }
+
+    // Writer side.
+    T& Back() { return slots_[back_]; }
+    void Publish() {
+        latest_.store(back_, std::memory_order_seq_cst);
+        lastPublished_ = back_;
+        for (int s = 0; s < kSlots; ++s) {
+            if (s != lastPublished_ && held_[s].load(std::memory_order_seq_cst) == 0) {
+                back_ = s;
+                return;
+            }
+        }
+    }
+    const T& LastPublished() const { return slots_[lastPublished_]; }
+    T& Slot(int i) { return slots_[i]; }
+
+    // Reader `reader`'s side. Never null; a default-constructed value until the first Publish().
+    // Lets go of the value this reader acquired before.
+    const T* Acquire(int reader) {
+        int& mine = readerSlot_[reader];
+        if (mine >= 0) held_[mine].fetch_sub(1, std::memory_order_seq_cst);
+        for (;;) {
+            const int s = latest_.load(std::memory_order_seq_cst);
+            held_[s].fetch_add(1, std::memory_order_seq_cst);
+            if (latest_.load(std::memory_order_seq_cst) == s) {
+                mine = s;
+                return &slots_[s];
+            }
+            held_[s].fetch_sub(1, std::memory_order_seq_cst);
+        }
+    }
+
+private:
+    T slots_[kSlots];
+    std::atomic<int> held_[kSlots] = {};
+    int back_ = 0;           // writer's
+    int lastPublished_ = 1;  // the initial newest slot: a default value nobody writes
+    std::atomic<int> latest_{1};
+    int readerSlot_[Readers];  // each entry touched by its own reader only; -1: none held
+};
+
 }  // namespace velmor
 
 namespace velmor {

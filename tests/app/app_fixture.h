@@ -31,6 +31,7 @@ public:
     std::function<void()> procAmp;      // the proc amp window, open
     std::function<void()> meterConfig;  // the PPM Config window, open
     std::function<void(int, int)> overlaySetup;  // the Overlay window, given the output size
+    int settingsShown = 0;                       // settings changed by name were shown again
 
     void Log(const std::string& line) override { logs.push_back(line); }
     MessageAnswer Show(const std::string& text, const std::string& caption,
@@ -62,6 +63,7 @@ public:
         if (overlaySetup) overlaySetup(w, h);
     }
     void OpenUrl(const std::string& url) override { urls.push_back(url); }
+    void ShowChangedSettings() override { ++settingsShown; }
 };
 
 class ControllerTest : public ::testing::Test {

@@ -58,6 +58,62 @@ TEST(TripleBuffer, WriterCanReadWhatItPublishedLast) {
     EXPECT_EQ(*b.Acquire(), 8) << "no new value: the reader keeps the one it has";
 }
 
+TEST(MultiReaderBuffer, TwoReadersNeverSeeAHalfWrittenValue) {
+    // As the triple buffer's test, with two readers at once that hold their values for different
+    // lengths of time.
+    MultiReaderBuffer<std::array<int, 1024>, 2> buffer;
+    for (int i = 0; i < 4; ++i)
+        buffer.Slot(i).fill(0);
+    constexpr int kValues = 20000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int v = 1; v <= kValues; ++v) {
+            buffer.Back().fill(v);
+            buffer.Publish();
+        }
+        done = true;
+    });
+    auto read = [&](int reader, bool slow, bool& torn, bool& backwards) {
+        int last = 0;
+        while (!done.load() || last < kValues) {
+            const std::array<int, 1024>& seen = *buffer.Acquire(reader);
+            const int v = seen[0];
+            if (slow) std::this_thread::yield();
+            for (int e : seen)
+                torn |= e != v;
+            backwards |= v < last;
+            last = v;
+            if (torn || backwards) break;
+        }
+    };
+    bool torn0 = false, back0 = false, torn1 = false, back1 = false;
+    std::thread second([&] { read(1, true, torn1, back1); });
+    read(0, false, torn0, back0);
+    second.join();
+    writer.join();
+    EXPECT_FALSE(torn0 || torn1);
+    EXPECT_FALSE(back0 || back1);
+}
+
+TEST(MultiReaderBuffer, HeldValuesStayWhileTheWriterGoesOn) {
+    MultiReaderBuffer<int, 2> b;
+    b.Back() = 1;
+    b.Publish();
+    const int* first = b.Acquire(0);
+    b.Back() = 2;
+    b.Publish();
+    const int* second = b.Acquire(1);
+    for (int v = 3; v < 100; ++v) {
+        b.Back() = v;  // never one of the held slots, and never waits
+        b.Publish();
+    }
+    EXPECT_EQ(*first, 1);
+    EXPECT_EQ(*second, 2);
+    EXPECT_EQ(*b.Acquire(0), 99);
+    EXPECT_EQ(*b.Acquire(1), 99);
+    EXPECT_EQ(b.LastPublished(), 99);
+}
+
 // Counts live values, so a test sees exactly when the writer frees one.
 struct Counted {
     explicit Counted(int v, std::atomic<int>& live) : value(v), live_(live) { ++live_; }

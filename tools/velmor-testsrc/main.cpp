@@ -29,6 +29,8 @@ Publishes an NDI test source: colour bars, a moving box and a burnt-in frame cou
   --audio-channels N       audio channels, 0 for none (default 2); channel c is a tone of
                            (c + 1) x 250 Hz
   --sample-rate HZ         audio sample rate (default 48000)
+  --tone-swell             the tones swell from -40 to -6 dBFS and fall back, once every two
+                           seconds (a meter then moves; the default is a steady -12 dBFS)
   --metadata               send a metadata frame every second
   --connection-metadata T  XML sent to every receiver when it connects
   --print-tally            print tally changes reported by receivers
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
     std::string name = "Velmor Test Source", groups, connectionMetadata;
     int width = 1920, height = 1080, rateN = 60, rateD = 1;
     bool interlaced = false, bgra = false, metadata = false, printTally = false,
-         printMetadata = false, silent = false;
+         printMetadata = false, silent = false, swell = false;
     long channels = 2, sampleRate = 48000, maxFrames = -1, maxSeconds = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -103,6 +105,8 @@ int main(int argc, char** argv) {
             ok = ParseCount(value(), channels, 64);
         } else if (arg == "--sample-rate") {
             ok = ParseCount(value(), sampleRate, 384000) && sampleRate >= 8000;
+        } else if (arg == "--tone-swell") {
+            swell = true;
         } else if (arg == "--metadata") {
             metadata = true;
         } else if (arg == "--connection-metadata") {
@@ -208,11 +212,17 @@ int main(int argc, char** argv) {
             const int64_t due = static_cast<int64_t>(frame + 1) * sampleRate * rateD / rateN;
             const int samples = static_cast<int>(due - samplesSent);
             audio.assign(static_cast<size_t>(samples) * channels, 0.0f);
+            // A swell: the level in dB follows a triangle of two seconds.
+            double level = 0.25;
+            if (swell) {
+                const double t = std::fmod(static_cast<double>(audioPhase) / sampleRate, 2.0);
+                level = std::pow(10.0, (-40.0 + 34.0 * (t < 1.0 ? t : 2.0 - t)) / 20.0);
+            }
             for (long c = 0; c < channels; ++c)
                 for (int s = 0; s < samples; ++s)
                     audio[c * samples + s] = static_cast<float>(
-                        0.25 * std::sin(2 * M_PI * 250.0 * (c + 1) * (audioPhase + s) /
-                                        static_cast<double>(sampleRate)));
+                        level * std::sin(2 * M_PI * 250.0 * (c + 1) * (audioPhase + s) /
+                                         static_cast<double>(sampleRate)));
             audioPhase += samples;
             samplesSent = due;
             if (samples > 0) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/main_window.h"
@@ -45,7 +46,8 @@ protected:
         options.ndiChoice = NdiChoice::Builtin;
         options.configPath = dir_.File("last.vlm");
         options.busAddress = "unix:path=" + dir_.File("no-bus");
-        window_ = std::make_unique<MainWindow>(options);
+        if (remote_) options.http = "127.0.0.1:0";
+        window_ = std::make_unique<MainWindow>(options, remote_ ? &*remote_ : nullptr);
         window_->controller().onQuit = [this](int code) { quitCode_ = code; };
         window_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
@@ -63,6 +65,7 @@ protected:
     CColButton* MainButton(const QString& caption) { return Named<CColButton>(caption); }
 
     TempDir dir_;
+    std::optional<RemoteSettings> remote_;  // set before SetUp: the window with --http
     std::unique_ptr<MainWindow> window_;
     int quitCode_ = -1;
 };
