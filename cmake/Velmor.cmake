@@ -49,7 +49,8 @@ include(GoogleTest)
 # the tests inside a QApplication (offscreen unless QT_QPA_PLATFORM says otherwise), for widget
 # tests; tests/support/qt_widgets_main.cpp.
 function(velmor_tests name)
-  cmake_parse_arguments(T "QT_WIDGETS_MAIN" "" "LIBS;LABELS;SOURCES" ${ARGN})
+  # SERIAL: the tests run alone, for those that measure timing on the whole machine.
+  cmake_parse_arguments(T "QT_WIDGETS_MAIN;SERIAL" "" "LIBS;LABELS;SOURCES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   list(APPEND sources ${T_SOURCES})
   if(NOT sources)
@@ -66,5 +67,10 @@ function(velmor_tests name)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+  set(serial FALSE)
+  if(T_SERIAL)
+    set(serial TRUE)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300 RUN_SERIAL ${serial})
 endfunction()

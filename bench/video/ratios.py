@@ -25,6 +25,10 @@ for b in runs:
     else:
         if name == "Render" and extra == "1":
             name = "Render (waveform)"
+        if name == "ProcAmp" and extra:
+            name = "ProcAmp (" + {"2": "avx2", "3": "avx512"}.get(extra, extra) + ")"
+        if name == "QuarterTurn":
+            name = "QuarterTurn (Rotate 90)" if extra == "1" else "QuarterTurn (Rotate -90)"
         rows.append((name, layout, w, h, us))
 
 print("| function | pixels | frame | CPU time (us) | memcpy (us) | ratio to memcpy |")

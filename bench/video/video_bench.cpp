@@ -9,6 +9,7 @@
 #include "ndi/ndi_types.h"
 #include "video/frame_transforms.h"
 #include "video/image_buffer.h"
+#include "video/kernel_level.h"
 #include "video/key_split.h"
 #include "video/preview_render.h"
 #include "video/proc_amp.h"
@@ -56,6 +57,8 @@ void BM_memcpy(benchmark::State& st) {
     Done(st, f);
 }
 
+// The third argument is the kernel level (video/kernel_level.h): the AVX2 level beside the
+// AVX-512 one where the processor has both.
 template <Layout L>
 void BM_ProcAmp(benchmark::State& st) {
     Frame f = MakeFrame(st, L);
@@ -68,8 +71,9 @@ void BM_ProcAmp(benchmark::State& st) {
     const FrameView v{f.a.data(), f.w, f.h, f.stride(),
                       L == kUYVY ? uint32_t{NDIlib_FourCC_video_type_UYVY}
                                  : uint32_t{NDIlib_FourCC_video_type_BGRA}};
+    const ProcAmpFrameFn apply = ProcAmpFor(v.fourCC, static_cast<KernelLevel>(st.range(2)));
     for (auto _ : st) {
-        ApplyProcAmp(v, *t);
+        apply(v, *t);
         benchmark::ClobberMemory();
     }
     Done(st, f);
@@ -98,16 +102,15 @@ void BM_Deinterlace(benchmark::State& st) {
     Done(st, f);
 }
 
+// The third argument is the rotation mode: 1 "Rotate 90", 3 "Rotate -90".
 template <Layout L>
 void BM_QuarterTurn(benchmark::State& st) {
     Frame f = MakeFrame(st, L);
     ImageBuffer out;
+    const QuarterTurnFn turn =
+        QuarterTurnFor(L == kUYVY, static_cast<int>(st.range(2)), BestKernelLevel());
     for (auto _ : st) {
-        if (L == kUYVY) {
-            RotateUYVY(1, f.w, f.h, f.a.data(), out);
-        } else {
-            RotateRGBA(1, f.w, f.h, f.a.data(), out);
-        }
+        turn(f.w, f.h, f.a.data(), 0, out);
         benchmark::DoNotOptimize(out.pixels());
         benchmark::ClobberMemory();
     }
@@ -155,6 +158,18 @@ void BM_Render(benchmark::State& st) {
 void Sizes(benchmark::internal::Benchmark* b) {
     b->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 }
+void ProcAmpSizes(benchmark::internal::Benchmark* b) {
+    for (const KernelLevel level : SupportedKernelLevels()) {
+        if (level < KernelLevel::Avx2) continue;
+        b->Args({1920, 1080, static_cast<int>(level)})->Args({3840, 2160, static_cast<int>(level)});
+    }
+    b->Unit(benchmark::kMicrosecond);
+}
+void TurnSizes(benchmark::internal::Benchmark* b) {
+    for (int mode : {1, 3})
+        b->Args({1920, 1080, mode})->Args({3840, 2160, mode});
+    b->Unit(benchmark::kMicrosecond);
+}
 void RenderSizes(benchmark::internal::Benchmark* b) {
     b->Args({1920, 1080, 0})->Args({1920, 1080, 1})->Args({3840, 2160, 0});
     b->Unit(benchmark::kMicrosecond);
@@ -162,8 +177,8 @@ void RenderSizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_memcpy<kUYVY>)->Apply(Sizes);
 BENCHMARK(BM_memcpy<kBGRA>)->Apply(Sizes);
-BENCHMARK(BM_ProcAmp<kUYVY>)->Apply(Sizes);
-BENCHMARK(BM_ProcAmp<kBGRA>)->Apply(Sizes);
+BENCHMARK(BM_ProcAmp<kUYVY>)->Apply(ProcAmpSizes);
+BENCHMARK(BM_ProcAmp<kBGRA>)->Apply(ProcAmpSizes);
 BENCHMARK(BM_InPlace<kUYVY, 0>)->Name("BM_Mirror<kUYVY>")->Apply(Sizes);
 BENCHMARK(BM_InPlace<kBGRA, 0>)->Name("BM_Mirror<kBGRA>")->Apply(Sizes);
 BENCHMARK(BM_InPlace<kUYVY, 1>)->Name("BM_Flip<kUYVY>")->Apply(Sizes);
@@ -174,8 +189,8 @@ BENCHMARK(BM_Deinterlace<kUYVY, 1>)->Name("BM_DeintBlend<kUYVY>")->Apply(Sizes);
 BENCHMARK(BM_Deinterlace<kBGRA, 1>)->Name("BM_DeintBlend<kBGRA>")->Apply(Sizes);
 BENCHMARK(BM_Deinterlace<kUYVY, 2>)->Name("BM_DeintField1<kUYVY>")->Apply(Sizes);
 BENCHMARK(BM_Deinterlace<kBGRA, 3>)->Name("BM_DeintField2<kBGRA>")->Apply(Sizes);
-BENCHMARK(BM_QuarterTurn<kUYVY>)->Apply(Sizes);
-BENCHMARK(BM_QuarterTurn<kBGRA>)->Apply(Sizes);
+BENCHMARK(BM_QuarterTurn<kUYVY>)->Apply(TurnSizes);
+BENCHMARK(BM_QuarterTurn<kBGRA>)->Apply(TurnSizes);
 BENCHMARK(BM_DrawOntoBlend<kUYVY>)->Apply(Sizes);
 BENCHMARK(BM_DrawOntoBlend<kBGRA>)->Apply(Sizes);
 BENCHMARK(BM_KeySplit)->Name("BM_KeySplit<kBGRA>")->Apply(Sizes);

@@ -273,6 +273,17 @@ MessageAnswer MainWindow::Show(const std::string& text, const std::string& capti
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
+void MainWindow::Tell(const std::string& text, const std::string& caption) {
+    Log("[" + caption + "] " + text);
+    // Not modal: the window's start-up and its relay go on while the message is open.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Ok,
+                                isVisible() ? this : nullptr);
+    box->setAccessibleName(Q(caption));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 bool MainWindow::RunGrabSettings() {
     GrabSettingsDialog dialog(controller_->record().grabSetup, this);
     return dialog.exec() == QDialog::Accepted;
@@ -291,7 +302,8 @@ bool MainWindow::RunAudioMap() {
 }
 
 void MainWindow::RunOverlaySetup(int outputWidth, int outputHeight) {
-    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, this);
+    OLSetup dialog(controller_->record().overlaySetup, outputWidth, outputHeight, *this, probePark_,
+                   nullptr, this);
     dialog.exec();
 }
 
@@ -310,7 +322,7 @@ void MainWindow::ShowSourcesWindow() {
 
 void MainWindow::CloseNdiWindows() {
     delete sourcesWindow_;
-    // At exit only: each worker is at most one capture time-out from its end.
+    // At exit only: each worker is one capture time-out (or one picture's decoding) from its end.
     probePark_.JoinAll();
 }
 

@@ -43,6 +43,7 @@ public:
     void Log(const std::string& line) override;
     MessageAnswer Show(const std::string& text, const std::string& caption,
                        MessageButtons buttons) override;
+    void Tell(const std::string& text, const std::string& caption) override;
     bool RunGrabSettings() override;
     void RunAbout() override;
     bool RunAudioMap() override;
@@ -82,7 +83,8 @@ private:
 
     std::unique_ptr<RelayController> controller_;
     std::unique_ptr<MainCommands> commands_;
-    // Probe workers of closed Sources Found windows, joined before the NDI library goes.
+    // Workers of closed windows (the Sources Found window's probes, the overlay window's picture
+    // loading), joined once they have ended, and all of them before the NDI library goes.
     ProbeThreadPark probePark_;
     NDIlistDialog* sourcesWindow_ = nullptr;  // top-level, cleared when it closes
 

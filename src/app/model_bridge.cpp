@@ -20,6 +20,7 @@ enum class Slot : uint64_t {
     GrabBlink,
     MonitorLevel,
     Message,
+    Skipped,
 };
 
 uint64_t Key(Slot slot, int index = 0) {
@@ -77,8 +78,13 @@ void ModelBridge::ShowAudioFormat(int channels, int sampleRate) {
 }
 
 void ModelBridge::ShowFramesSkipped(MediaKind kind, const std::string& problem) {
-    Text(kind == MediaKind::Video ? Caption::Video : Caption::Audio,
-         FramesSkippedCaption(kind, problem));
+    // A warning, not a state: under its own key, so a format caption reported right after it
+    // (the next good frame) cannot replace it before the window and the log have shown it.
+    const Caption which = kind == MediaKind::Video ? Caption::Video : Caption::Audio;
+    calls_.PostLatest(Key(Slot::Skipped, static_cast<int>(kind)),
+                      [this, which, text = FramesSkippedCaption(kind, problem)] {
+                          model_.SetCaption(which, text);
+                      });
 }
 
 void ModelBridge::ShowMediaEnded(MediaKind kind) {

@@ -84,9 +84,12 @@ bool RelayController::Start() {
     ndiStarted_ = true;
     side_.Log("NDI library: " + ndi_.versionText + " (" + ndi_.path + ")");
 
-    // Local monitoring; without a sound server the relay carries on and the meters still work.
-    if (!monitorDevice_.Open(monitorQueue_))
-        side_.Show(kMonitorOpenFailedText, "NDI Receiver", MessageButtons::Ok);
+    // Local monitoring, opened without waiting for a sound server: the start-up goes on at once,
+    // and how the opening went arrives later on the window thread. Without a sound server the
+    // relay carries on, the meters still work, and the server is tried again every few seconds.
+    monitorDevice_.Open(monitorQueue_, [this](MonitorEvent event) {
+        calls_.Post([this, event] { OnMonitorEvent(event); });
+    });
     tap_ = std::make_unique<MonitorAudioTap>(
         monitorQueue_, [this](float* left, float* right, int samples, float gain) {
             RelayRecord& rec = record_;
@@ -151,6 +154,21 @@ bool RelayController::Start() {
     instances_ = std::make_unique<InstanceProtocol>(&bus_, r.processId);
     instances_->Start([this](const InstanceDecision& d) { OnInstanceDecided(d); });
     return true;
+}
+
+void RelayController::OnMonitorEvent(MonitorEvent event) {
+    switch (event) {
+        case MonitorEvent::Unavailable:
+            // Told once, without waiting for the operator's answer.
+            side_.Tell(kMonitorOpenFailedText, "NDI Receiver");
+            break;
+        case MonitorEvent::Playing:
+            side_.Log("local monitor: playing");
+            break;
+        case MonitorEvent::Lost:
+            side_.Log("local monitor: the sound server went away; trying again every few seconds");
+            break;
+    }
 }
 
 void RelayController::SetTitleForInstance() {
@@ -397,6 +415,10 @@ void RelayController::FinishExit(const std::function<void()>& done) {
         side_.Log("menu choices saved to " + path);
     }
     monitorDevice_.Close();
+    const uint64_t unplayed = monitorQueue_.DroppedBytes() + monitorQueue_.TrimmedBytes();
+    if (unplayed > 0)
+        side_.Log("local monitor: " + std::to_string(unplayed / kMonitorBytesPerMs) +
+                  " ms of audio not played (the sound device fell behind)");
     if (engine_) engine_->ReleaseAudioRing();
     done();
 }

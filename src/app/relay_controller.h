@@ -114,6 +114,7 @@ private:
                        const char* groups) override;
 
     void OnInstanceDecided(const InstanceDecision& decision);
+    void OnMonitorEvent(MonitorEvent event);
     void LoadStartupConfiguration();
     void OnSourceFound(int index);
     void SchedulePickerTimer();

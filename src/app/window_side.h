@@ -13,6 +13,11 @@ class IWindowSide : public INotifier {
 public:
     // One line for the operator's log (standard output without windows).
     virtual void Log(const std::string& line) = 0;
+    // A message that needs no answer, shown without waiting for one: the window shows it beside
+    // itself and goes on; a side without windows logs it as it logs every message.
+    virtual void Tell(const std::string& text, const std::string& caption) {
+        Show(text, caption, MessageButtons::Ok);
+    }
 
     // The setup windows, modal; true when closed with OK. A side without windows has none and
     // answers false, so nothing changes.

@@ -4,136 +4,86 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 namespace velmor {
 
 namespace {
-constexpr auto kWaitStep = std::chrono::milliseconds(10);
+size_t WholePairs(size_t bytes) {
+    return bytes - bytes % kMonitorPairBytes;
+}
+}  // namespace
+
+MonitorQueue::MonitorQueue(size_t capacityBytes)
+    : capacity_(capacityBytes),
+      mask_(capacityBytes - 1),
+      ring_(std::make_unique<uint8_t[]>(capacityBytes)) {}
+
+size_t MonitorQueue::Queue(const uint8_t* src, size_t bytes) {
+    if (src == nullptr) return 0;
+    bytes = WholePairs(bytes);
+    lastBlock_.store(bytes, std::memory_order_relaxed);
+    const uint64_t head = head_.load(std::memory_order_relaxed);
+    const uint64_t tail = tail_.load(std::memory_order_acquire);
+    const size_t room = WholePairs(capacity_ - static_cast<size_t>(head - tail));
+    const size_t n = std::min(bytes, room);
+    const size_t at = static_cast<size_t>(head) & mask_;
+    const size_t first = std::min(n, capacity_ - at);
+    std::memcpy(ring_.get() + at, src, first);
+    std::memcpy(ring_.get(), src + first, n - first);
+    head_.store(head + n, std::memory_order_release);
+    if (n < bytes) dropped_.fetch_add(bytes - n, std::memory_order_relaxed);
+    if (IMonitorWake* wake = wake_.load(std::memory_order_acquire); wake != nullptr && n > 0)
+        wake->AudioQueued();
+    return n;
 }
 
-MonitorQueue::MonitorQueue(std::chrono::milliseconds stallLimit) : stallLimit_(stallLimit) {}
+void MonitorQueue::Open() {
+    tail_.store(head_.load(std::memory_order_acquire), std::memory_order_release);
+    open_.store(true, std::memory_order_release);
+}
 
-void MonitorQueue::Attach(IMonitorOutput* output) {
-    if (!ring_) ring_ = std::make_unique<decltype(ring_)::element_type>();
-    for (auto& buffer : *ring_)
-        buffer.fill(0);
-    fill_.fill(0);
-    index_ = 0;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        free_ = kMonitorBuffers;
-        stalled_ = false;
-        dropped_ = 0;
+std::span<const uint8_t> MonitorQueue::Peek() const {
+    const uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const size_t queued = static_cast<size_t>(head_.load(std::memory_order_acquire) - tail);
+    const size_t at = static_cast<size_t>(tail) & mask_;
+    return {ring_.get() + at, std::min(queued, capacity_ - at)};
+}
+
+void MonitorQueue::Consume(size_t bytes) {
+    const uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const size_t queued = static_cast<size_t>(head_.load(std::memory_order_acquire) - tail);
+    bytes = std::min(bytes, queued);
+    tail_.store(tail + bytes, std::memory_order_release);
+    taken_.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+size_t MonitorQueue::Read(uint8_t* dst, size_t max) {
+    size_t copied = 0;
+    while (copied < max) {
+        const std::span<const uint8_t> piece = Peek();
+        const size_t n = std::min(piece.size(), max - copied);
+        if (n == 0) break;
+        std::memcpy(dst + copied, piece.data(), n);
+        Consume(n);
+        copied += n;
     }
-    output_ = output;
+    return copied;
 }
 
-bool MonitorQueue::Detach(std::chrono::milliseconds limit) {
-    if (output_ == nullptr) return true;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    bool drained = false;
-    for (;;) {
-        if (FreeBuffers() >= kMonitorBuffers) {
-            drained = true;
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) break;
-        std::this_thread::sleep_for(kWaitStep);
-    }
-    output_ = nullptr;
-    fill_.fill(0);
-    index_ = 0;
-    return drained;
+size_t MonitorQueue::TrimLatency() {
+    const uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const size_t queued = static_cast<size_t>(head_.load(std::memory_order_acquire) - tail);
+    const size_t block = lastBlock_.load(std::memory_order_relaxed);
+    if (queued <= block + kMonitorSlackBytes) return 0;
+    const size_t drop = WholePairs(queued - std::min(block, queued));
+    tail_.store(tail + drop, std::memory_order_release);
+    trimmed_.fetch_add(drop, std::memory_order_relaxed);
+    return drop;
 }
 
-void MonitorQueue::ClearBuffers() {
-    if (ring_)
-        for (auto& buffer : *ring_)
-            buffer.fill(0);
-}
-
-bool MonitorQueue::IsOpen() const {
-    return output_ != nullptr;
-}
-
-bool MonitorQueue::WaitForFree() {
-    const auto deadline = std::chrono::steady_clock::now() + stallLimit_;
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (free_ > 0) return true;
-            if (stalled_) return false;
-            if (std::chrono::steady_clock::now() >= deadline) {
-                stalled_ = true;
-                return false;
-            }
-        }
-        std::this_thread::sleep_for(kWaitStep);
-    }
-}
-
-void MonitorQueue::Queue(const uint8_t* src, size_t bytes) {
-    IMonitorOutput* output = output_;
-    if (output == nullptr || src == nullptr) return;
-    while (bytes > 0) {
-        auto& buffer = (*ring_)[static_cast<size_t>(index_)];
-        int& fill = fill_[static_cast<size_t>(index_)];
-        const size_t space = static_cast<size_t>(kMonitorBufferBytes - fill);
-        if (bytes < space) {
-            std::memcpy(buffer.data() + fill, src, bytes);
-            fill += static_cast<int>(bytes);
-            return;
-        }
-        std::memcpy(buffer.data() + fill, src, space);
-        fill = kMonitorBufferBytes;
-
-        // The buffer is counted as queued before the device sees it: a device that finishes it
-        // at once (inside Write) must find the count already lowered.
-        bool reserved;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            reserved = free_ > 0;  // with every buffer still on a stuck device there is no room
-            if (reserved) --free_;
-        }
-        const bool written = reserved && output->Write(buffer.data(), kMonitorBufferBytes);
-        if (!written) {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (reserved) ++free_;
-            dropped_ += kMonitorBufferBytes;
-        }
-        if (written) WaitForFree();
-
-        index_ = (index_ + 1) % kMonitorBuffers;
-        fill_[static_cast<size_t>(index_)] = 0;
-        bytes -= space;
-        src += space;
-    }
-}
-
-void MonitorQueue::BufferDone() {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (free_ < kMonitorBuffers) ++free_;
-    stalled_ = false;
-}
-
-int MonitorQueue::FreeBuffers() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return free_;
-}
-
-int MonitorQueue::Index() const {
-    return index_;
-}
-
-int MonitorQueue::FillCount(int buffer) const {
-    if (buffer < 0 || buffer >= kMonitorBuffers) return 0;
-    return fill_[static_cast<size_t>(buffer)];
-}
-
-uint64_t MonitorQueue::DroppedBytes() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return dropped_;
+size_t MonitorQueue::Queued() const {
+    return static_cast<size_t>(head_.load(std::memory_order_acquire) -
+                               tail_.load(std::memory_order_acquire));
 }
 
 float MonitorFactor(float monitorLevel, float meterScale, int32_t ebuMode) {
@@ -225,7 +175,7 @@ void MonitorTap(const MonitorTapSettings& settings, const AudioBlockView& block,
     ConvertMonitorPairs(left, right, samples, factor, scratch.data());
     if (queue != nullptr && queue->IsOpen())
         queue->Queue(reinterpret_cast<const uint8_t*>(scratch.data()),
-                     static_cast<size_t>(samples) * 4);
+                     static_cast<size_t>(samples) * kMonitorPairBytes);
 }
 
 }  // namespace velmor

@@ -1,81 +1,97 @@
-// Local monitoring: the ring of 16 x 4096-byte buffers that carries what the operator hears to the
+// Local monitoring: the ring that carries what the operator hears from the audio thread to the
 // sound device, and MonitorTap, which turns one received audio block into 16-bit stereo for it.
-// Plain C++: the sound device itself lives behind IMonitorOutput (platform/ implements it).
+// Plain C++: the sound device itself lives in platform/ and reads the ring from a thread of its
+// own.
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <span>
 #include <vector>
 
 namespace velmor {
 
-inline constexpr int kMonitorBuffers = 16;
-inline constexpr int kMonitorBufferBytes = 4096;  // 1024 stereo 16-bit pairs, ~21.3 ms
 inline constexpr int kMonitorSampleRate = 48000;
 inline constexpr int kMonitorChannels = 2;
+inline constexpr size_t kMonitorPairBytes = 4;  // one 16-bit stereo sample pair
+inline constexpr size_t kMonitorBytesPerMs = kMonitorSampleRate * kMonitorPairBytes / 1000;
 
-// The sound device. Write hands over one full buffer; the data is copied or consumed before Write
-// returns, so the ring may refill that buffer at once. Once the device has played it, the device
-// calls MonitorQueue::BufferDone from any thread. A false return means the buffer was not taken.
-class IMonitorOutput {
+// The ring holds 8192 pairs (about 171 ms): room for a few blocks of any usual frame rate that a
+// late device thread has not taken yet. It is not a delay: the device takes audio as soon as it
+// has room for it, and a backlog beyond one block plus kMonitorSlackBytes is dropped.
+inline constexpr size_t kMonitorRingBytes = 32768;
+// How far the queued audio may run ahead of the newest block before its oldest part is dropped:
+// room for the device thread's scheduling jitter, no more.
+inline constexpr size_t kMonitorSlackBytes = 30 * kMonitorBytesPerMs;
+
+// Told by the audio thread each time it has queued audio, so that a device thread that sleeps
+// until there is something to play wakes at once. Must return at once and never wait.
+class IMonitorWake {
 public:
-    virtual ~IMonitorOutput() = default;
-    virtual bool Write(const uint8_t* data, size_t bytes) = 0;
+    virtual ~IMonitorWake() = default;
+    virtual void AudioQueued() = 0;
 };
 
+// A single-producer, single-consumer ring of 16-bit stereo pairs between the audio thread (the
+// producer, MonitorTap) and the sound device's thread (the consumer). Neither side ever waits for
+// the other: a full ring drops the newest audio, and the consumer drops the oldest when the ring
+// holds more than the monitor's latency allows (after a stall of the device). The sound server
+// can therefore stall, die or come back without holding the audio thread, and so the relay, for
+// a moment. Both kinds of drop are counted.
 class MonitorQueue {
 public:
-    // stallLimit bounds how long one block waits for a free buffer. A device that returns nothing
-    // for that long is treated as stuck: the rest of the block is dropped and later blocks do not
-    // wait until the device returns a buffer again, so a dead sound server cannot stop the relay.
-    // The default leaves room for a sound server's slow first request (up to about a second).
-    explicit MonitorQueue(std::chrono::milliseconds stallLimit = std::chrono::milliseconds(3000));
-
+    // `capacityBytes`: a power of two, at least 4 (tests use small rings).
+    explicit MonitorQueue(size_t capacityBytes = kMonitorRingBytes);
     MonitorQueue(const MonitorQueue&) = delete;
     MonitorQueue& operator=(const MonitorQueue&) = delete;
 
-    // Set-up and tear-down, window thread. Attach resets the ring to empty with all 16 free.
-    void Attach(IMonitorOutput* output);
-    // Waits in 10 ms steps until every queued buffer has come back, at most `limit`; then forgets
-    // the output and discards a partly filled buffer. Returns true when everything had played.
-    bool Detach(std::chrono::milliseconds limit);
-    bool IsOpen() const;
+    // --- The audio thread (the one producer). ---
+    // True while a device takes audio; MonitorTap queues only then.
+    bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+    // Appends the whole pairs of `bytes` and wakes the consumer; never waits. What does not fit
+    // is dropped and counted. Returns the bytes queued.
+    size_t Queue(const uint8_t* src, size_t bytes);
 
-    // Window thread, at each connection while no audio thread runs: zeroes the sample buffers
-    // (fill counts stay, so a partly filled buffer is completed with silence).
-    void ClearBuffers();
+    // --- The device's thread (the one consumer). ---
+    // Forgets what was queued (audio from before the device was there) and takes audio from now.
+    void Open();
+    // Takes no more audio; what is queued stays until the next Open.
+    void Close() { open_.store(false, std::memory_order_release); }
+    // The oldest queued bytes that lie in one piece (up to the ring's end); Consume releases them.
+    std::span<const uint8_t> Peek() const;
+    void Consume(size_t bytes);
+    // Copies and releases up to `max` bytes, across the ring's end. Returns the bytes copied.
+    size_t Read(uint8_t* dst, size_t max);
+    // When more is queued than the newest block plus kMonitorSlackBytes, drops the oldest part and
+    // keeps the newest block: after a stall the monitor comes back at its usual latency instead of
+    // playing everything that waited meanwhile. Returns the bytes dropped.
+    size_t TrimLatency();
 
-    // Audio thread: append bytes; every buffer that becomes full goes to the device at once.
-    void Queue(const uint8_t* src, size_t bytes);
+    // Set and cleared while no audio thread runs (start-up, exit); the wake must outlive its use.
+    void SetWake(IMonitorWake* wake) { wake_.store(wake, std::memory_order_release); }
 
-    // Device thread: one buffer has played.
-    void BufferDone();
-
-    int FreeBuffers() const;
-    int Index() const;                // buffer being filled
-    int FillCount(int buffer) const;  // bytes already in that buffer
-    uint64_t DroppedBytes() const;    // bytes not played because the device was stuck or failed
+    // --- Any thread: snapshots. ---
+    size_t Queued() const;
+    size_t Capacity() const { return capacity_; }
+    uint64_t DroppedBytes() const { return dropped_.load(std::memory_order_relaxed); }  // full
+    uint64_t TrimmedBytes() const { return trimmed_.load(std::memory_order_relaxed); }  // late
+    uint64_t TakenBytes() const { return taken_.load(std::memory_order_relaxed); }      // by device
 
 private:
-    bool WaitForFree();
-
-    mutable std::mutex lock_;  // guards free_, dropped_ and stalled_
-    int free_ = kMonitorBuffers;
-    bool stalled_ = false;
-    uint64_t dropped_ = 0;
-
-    // Touched by the audio thread only (and by set-up/tear-down while no audio thread runs).
-    std::atomic<IMonitorOutput*> output_{nullptr};
-    std::unique_ptr<std::array<std::array<uint8_t, kMonitorBufferBytes>, kMonitorBuffers>> ring_;
-    std::array<int, kMonitorBuffers> fill_{};
-    int index_ = 0;
-    std::chrono::milliseconds stallLimit_;
+    const size_t capacity_;
+    const size_t mask_;
+    std::unique_ptr<uint8_t[]> ring_;
+    // Bytes ever queued and ever released: head_ is written by the producer only, tail_ by the
+    // consumer only; the release/acquire pairs hand the bytes between them over.
+    alignas(64) std::atomic<uint64_t> head_{0};
+    alignas(64) std::atomic<uint64_t> tail_{0};
+    std::atomic<size_t> lastBlock_{0};  // bytes of the newest block, for the latency trim
+    std::atomic<bool> open_{false};
+    std::atomic<IMonitorWake*> wake_{nullptr};
+    std::atomic<uint64_t> dropped_{0}, trimmed_{0}, taken_{0};
 };
 
 // Settings MonitorTap reads, copied from the relay record by the caller for each block.

@@ -90,8 +90,11 @@ private:
 };
 
 OLSetup::OLSetup(OverlayState& state, int frameWidth, int frameHeight, INotifier& notifier,
-                 QWidget* parent)
-    : QDialog(parent), editor_(state, decoder_, rasteriser_, notifier) {
+                 ProbeThreadPark& park, std::shared_ptr<IPictureDecoder> decoder, QWidget* parent)
+    : QDialog(parent),
+      workers_(park),
+      editor_(state, decoder ? std::move(decoder) : std::make_shared<QtPictureDecoder>(),
+              rasteriser_, notifier, workers_) {
     setWindowTitle(QStringLiteral("Overlay setup"));
     chooseFile = [this](const FileWindowRequest& request) -> std::optional<std::string> {
         const QString path =
@@ -99,22 +102,29 @@ OLSetup::OLSetup(OverlayState& state, int frameWidth, int frameHeight, INotifier
         if (path.isEmpty()) return std::nullopt;
         return path.toStdString();
     };
-    Build();
-    loadTimer_.setSingleShot(true);
-    loadTimer_.setInterval(kLoadStepMs);
-    connect(&loadTimer_, &QTimer::timeout, this, [this] { LoadStep(); });
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(BuildPictureColumn());
+    layout->addLayout(BuildFactsColumn());
+    layout->addLayout(BuildTextColumn());
+    layout->addLayout(BuildPreviewColumn());
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    ConnectControls();
     playTimer_.setInterval(kPlayTickMs);
     connect(&playTimer_, &QTimer::timeout, this, [this] {
         if (!editor_.PlayTick()) playTimer_.stop();  // stops itself once playing is cleared
         Refresh();
     });
 
+    editor_.SetThumbnailSize(kThumbnailWidth - 2 * kThumbnailInset,
+                             kThumbnailHeight - 2 * kThumbnailInset);
+    editor_.onChange = [this] { Refresh(); };
     editor_.Open(frameWidth, frameHeight);
     {
         const QSignalBlocker quiet(text_);
         text_->setText(Q(state.textBoxText));
     }
     Refresh();
+    preview_->ShowIdlePicture();
     setAcceptDrops(true);
     // Enter moves on instead of closing the window: every control's keys pass the filter first.
     installEventFilter(this);
@@ -124,50 +134,56 @@ OLSetup::OLSetup(OverlayState& state, int frameWidth, int frameHeight, INotifier
 }
 
 OLSetup::~OLSetup() {
-    loadTimer_.stop();
     playTimer_.stop();
+    editor_.onChange = nullptr;
     if (!closed_) editor_.Close(false);
     preview_->setRenderer(nullptr);
 }
 
-void OLSetup::Build() {
-    auto coloured = [this](OverlayButton b, const char* caption) {
-        auto* button = new CColButton(QString::fromUtf8(caption), this);
-        button->setFillColours(OverlayColours());
-        button->setAutoDefault(false);
-        buttons_[static_cast<size_t>(b)] = button;
-        return button;
-    };
-    auto push = [this](const char* caption) {
-        auto* b = new QPushButton(QString::fromUtf8(caption), this);
-        b->setAccessibleName(b->text());
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto text = [this](const char* caption) {
-        auto* label = new QLabel(this);
-        SetText(label, QString::fromUtf8(caption));
-        return label;
-    };
+CColButton* OLSetup::MakeColoured(OverlayButton b, const char* caption) {
+    auto* button = new CColButton(QString::fromUtf8(caption), this);
+    button->setFillColours(OverlayColours());
+    button->setAutoDefault(false);
+    buttons_[static_cast<size_t>(b)] = button;
+    return button;
+}
 
-    // The picture: load, thumbnail and its facts, placement.
-    CColButton* load = coloured(OverlayButton::LoadOverlay, "Load Overlay");
+QPushButton* OLSetup::MakePush(const char* caption) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), this);
+    b->setAccessibleName(b->text());
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* OLSetup::MakeText(const char* caption) {
+    auto* label = new QLabel(this);
+    SetText(label, QString::fromUtf8(caption));
+    return label;
+}
+
+// "Load Overlay" over the thumbnail, whose quarters choose the corner.
+QLayout* OLSetup::BuildPictureColumn() {
+    CColButton* load = MakeColoured(OverlayButton::LoadOverlay, "Load Overlay");
     thumbnail_ = new ThumbnailArea(this);
     thumbnail_->clicked = [this](QPoint at) {
         editor_.ChooseCorner(at.x(), at.y(), thumbnail_->width(), thumbnail_->height());
         Refresh();
     };
-    auto* pictureColumn = new QVBoxLayout;
-    pictureColumn->addWidget(load);
-    pictureColumn->addWidget(thumbnail_);
-    pictureColumn->addStretch(1);
+    auto* column = new QVBoxLayout;
+    column->addWidget(load);
+    column->addWidget(thumbnail_);
+    column->addStretch(1);
+    return column;
+}
 
-    fileText_ = text("Filename");
+// The picture's facts, "Make solid" and the placement.
+QLayout* OLSetup::BuildFactsColumn() {
+    fileText_ = MakeText("Filename");
     fileText_->setFixedWidth(kTextColumnWidth);
     fileText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    pixelSizeText_ = text("Pixel size");
-    overlayText_ = text("Overlay Off");
-    makeSolid_ = push("Make solid");
+    pixelSizeText_ = MakeText("Pixel size");
+    overlayText_ = MakeText("Overlay Off");
+    makeSolid_ = MakePush("Make solid");
     auto* offsets = new QHBoxLayout;
     auto* offsetLabel = new QLabel(QStringLiteral("X/Y Offset"), this);
     offsetX_ = new QSpinBox(this);
@@ -181,94 +197,90 @@ void OLSetup::Build() {
     offsets->addWidget(offsetX_);
     offsets->addWidget(offsetY_);
     offsets->addStretch(1);
-    positionText_ = text("Upper Left : 0, 0");
-    auto* factsColumn = new QVBoxLayout;
+    positionText_ = MakeText("Upper Left : 0, 0");
+    auto* column = new QVBoxLayout;
     for (QWidget* w : {static_cast<QWidget*>(fileText_), static_cast<QWidget*>(pixelSizeText_),
                        static_cast<QWidget*>(overlayText_)})
-        factsColumn->addWidget(w);
-    factsColumn->addWidget(makeSolid_, 0, Qt::AlignLeft);
-    factsColumn->addLayout(offsets);
-    factsColumn->addWidget(positionText_);
-    factsColumn->addStretch(1);
+        column->addWidget(w);
+    column->addWidget(makeSolid_, 0, Qt::AlignLeft);
+    column->addLayout(offsets);
+    column->addWidget(positionText_);
+    column->addStretch(1);
+    return column;
+}
 
-    // The text box and the sequence: loading progress, the preview player.
-    CColButton* textBox = coloured(OverlayButton::TextBox, "Text Box");
+// The text box, the sequence's loading progress and the preview player.
+QLayout* OLSetup::BuildTextColumn() {
+    CColButton* textBox = MakeColoured(OverlayButton::TextBox, "Text Box");
     text_ = new QLineEdit(this);
     text_->setMaxLength(kTextBoxLength);
     text_->setAccessibleName(QStringLiteral("Text Box text"));
     text_->setMinimumWidth(kTextColumnWidth);
-    statusText_ = text("Sequence loading");
+    statusText_ = MakeText("Sequence loading");
     statusText_->hide();
     progress_ = new QProgressBar(this);
     progress_->setAccessibleName(QStringLiteral("Sequence loading progress"));
     progress_->setTextVisible(false);
     progress_->hide();
     auto* player = new QHBoxLayout;
-    CColButton* stop = coloured(OverlayButton::Stop, "Stop");
-    CColButton* play = coloured(OverlayButton::Play, "Play");
-    player->addWidget(stop);
-    player->addWidget(play);
-    auto* textColumn = new QVBoxLayout;
-    textColumn->addWidget(textBox, 0, Qt::AlignLeft);
-    textColumn->addWidget(text_);
-    textColumn->addWidget(statusText_);
-    textColumn->addWidget(progress_);
-    textColumn->addStretch(1);
-    textColumn->addLayout(player);
+    player->addWidget(MakeColoured(OverlayButton::Stop, "Stop"));
+    player->addWidget(MakeColoured(OverlayButton::Play, "Play"));
+    auto* column = new QVBoxLayout;
+    column->addWidget(textBox, 0, Qt::AlignLeft);
+    column->addWidget(text_);
+    column->addWidget(statusText_);
+    column->addWidget(progress_);
+    column->addStretch(1);
+    column->addLayout(player);
+    return column;
+}
 
-    // The preview, the switch and the window's buttons.
+// The preview, the switch and the window's buttons.
+QLayout* OLSetup::BuildPreviewColumn() {
     auto* previewLabel = new QLabel(QStringLiteral("Preview"), this);
     preview_ = new VidBox(this);
     preview_->setFixedSize(kPreviewWidth, kPreviewHeight);
     preview_->setRenderer(&previewRenderer_);
     previewLabel->setBuddy(preview_);
-    CColButton* onOff = coloured(OverlayButton::OnOff, "On/Off");
-    ok_ = push("OK");
-    cancel_ = push("Cancel");
+    ok_ = MakePush("OK");
+    cancel_ = MakePush("Cancel");
     auto* closeRow = new QHBoxLayout;
-    closeRow->addWidget(onOff);
+    closeRow->addWidget(MakeColoured(OverlayButton::OnOff, "On/Off"));
     closeRow->addStretch(1);
     closeRow->addWidget(ok_);
     closeRow->addWidget(cancel_);
-    auto* previewColumn = new QVBoxLayout;
-    previewColumn->addWidget(previewLabel);
-    previewColumn->addWidget(preview_);
-    previewColumn->addLayout(closeRow);
+    auto* column = new QVBoxLayout;
+    column->addWidget(previewLabel);
+    column->addWidget(preview_);
+    column->addLayout(closeRow);
+    return column;
+}
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(pictureColumn);
-    layout->addLayout(factsColumn);
-    layout->addLayout(textColumn);
-    layout->addLayout(previewColumn);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    connect(load, &QPushButton::clicked, this, [this] { LoadOverlay(); });
-    connect(makeSolid_, &QPushButton::clicked, this, [this] {
-        editor_.MakeSolid();
-        Refresh();
-    });
+void OLSetup::ConnectControls() {
+    // An operation of the editor, then the window shows its state.
+    auto act = [this](void (OverlayEditor::*operation)()) {
+        return [this, operation] {
+            (editor_.*operation)();
+            Refresh();
+        };
+    };
+    connect(Button(OverlayButton::LoadOverlay), &QPushButton::clicked, this,
+            [this] { LoadOverlay(); });
+    connect(makeSolid_, &QPushButton::clicked, this, act(&OverlayEditor::MakeSolid));
     auto offsetsChanged = [this] {
         editor_.SetOffsets(offsetX_->value(), offsetY_->value());
         Refresh();
     };
     connect(offsetX_, &QSpinBox::valueChanged, this, offsetsChanged);
     connect(offsetY_, &QSpinBox::valueChanged, this, offsetsChanged);
-    connect(textBox, &QPushButton::clicked, this, [this] {
-        editor_.TextBox();
-        Refresh();
-    });
+    connect(Button(OverlayButton::TextBox), &QPushButton::clicked, this,
+            act(&OverlayEditor::TextBox));
     connect(text_, &QLineEdit::textChanged, this,
             [this](const QString& t) { editor_.EditText(t.toStdString()); });
     connect(text_, &QLineEdit::textEdited, this, [this] { textEdited_ = true; });
-    connect(stop, &QPushButton::clicked, this, [this] {
-        editor_.Stop();
-        Refresh();
-    });
-    connect(play, &QPushButton::clicked, this, [this] { StartPlaying(); });
-    connect(onOff, &QPushButton::clicked, this, [this] {
-        editor_.OnOff();
-        Refresh();
-    });
+    connect(Button(OverlayButton::Stop), &QPushButton::clicked, this, act(&OverlayEditor::Stop));
+    connect(Button(OverlayButton::Play), &QPushButton::clicked, this, [this] { StartPlaying(); });
+    connect(Button(OverlayButton::OnOff), &QPushButton::clicked, this, act(&OverlayEditor::OnOff));
     connect(preview_, &VidBox::filesDropped, this, [this](const QStringList& p) { DropFiles(p); });
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
@@ -277,15 +289,8 @@ void OLSetup::Build() {
 void OLSetup::LoadOverlay() {
     const std::optional<std::string> chosen =
         chooseFile ? chooseFile(FileWindowRequest{}) : std::nullopt;
-    const bool loop = editor_.LoadOverlay(chosen);
+    editor_.LoadOverlay(chosen);
     Refresh();
-    if (loop) loadTimer_.start();
-}
-
-void OLSetup::LoadStep() {
-    const bool more = editor_.LoadStep();
-    Refresh();
-    if (more && !closed_) loadTimer_.start();
 }
 
 void OLSetup::StartPlaying() {
@@ -346,10 +351,7 @@ void OLSetup::Refresh() {
     if (editor_.thumbnailSerial() != thumbnailShown_) {
         thumbnailShown_ = editor_.thumbnailSerial();
         const OverlayNode* node = editor_.thumbnail();
-        thumbnail_->setPicture(node ? MakeThumbnail(node->bgra,
-                                                    kThumbnailWidth - 2 * kThumbnailInset,
-                                                    kThumbnailHeight - 2 * kThumbnailInset)
-                                    : QImage());
+        thumbnail_->setPicture(node ? ThumbnailImage(node->thumbnail) : QImage());
     }
     if (editor_.previewSerial() != previewShown_) {
         previewShown_ = editor_.previewSerial();
@@ -363,7 +365,6 @@ void OLSetup::Refresh() {
 
 void OLSetup::accept() {
     closed_ = true;
-    loadTimer_.stop();
     playTimer_.stop();
     editor_.SetOffsets(offsetX_->value(), offsetY_->value());
     editor_.Close(true);
@@ -372,7 +373,6 @@ void OLSetup::accept() {
 
 void OLSetup::reject() {
     closed_ = true;
-    loadTimer_.stop();
     playTimer_.stop();
     editor_.Close(false);
     QDialog::reject();

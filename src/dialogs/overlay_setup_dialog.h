@@ -1,7 +1,10 @@
 // The "Overlay setup" window: loads a picture or a numbered sequence, makes a text box, places it
 // by corner and offsets, previews it (and plays a sequence) in its own preview, and switches the
 // overlay on the output on and off. A view of the relay record's OverlayState through an
-// OverlayEditor: each control calls one of the editor's operations and then shows its state.
+// OverlayEditor: each control calls one of the editor's operations and then shows its state, and
+// the window shows it again whenever the editor has taken what its loading workers reported.
+// Pictures are decoded and converted on those workers, so the window thread only ever waits for
+// the operator.
 #pragma once
 
 #include <QDialog>
@@ -12,12 +15,15 @@
 #include <optional>
 #include <string>
 
+#include "discovery/probe_park.h"
+#include "platform/background_workers.h"
 #include "platform/image_files.h"
 #include "platform/qt_text_rasteriser.h"
 #include "relay/overlay_editor.h"
 #include "video/preview_render.h"
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -34,9 +40,12 @@ class ThumbnailArea;
 class OLSetup : public QDialog {
     Q_OBJECT
 public:
-    // `notifier` shows the window's messages. The window switches the preview and the timers off
-    // when it closes; the pictures it made stay in `state`.
+    // `notifier` shows the window's messages. Loading workers still running when the window goes
+    // are cancelled and left to `park`, which joins them once they end. `decoder` decodes the
+    // pictures (null: the Qt decoder; tests put their own). The window switches the preview and
+    // the timer off when it closes; the pictures it made stay in `state`.
     OLSetup(OverlayState& state, int frameWidth, int frameHeight, INotifier& notifier,
+            ProbeThreadPark& park, std::shared_ptr<IPictureDecoder> decoder = nullptr,
             QWidget* parent = nullptr);
     ~OLSetup() override;
 
@@ -46,8 +55,7 @@ public:
 
     OverlayEditor& editor() { return editor_; }
     VidBox* preview() const { return preview_; }
-    // Timer periods (the loading steps and the preview player).
-    static constexpr int kLoadStepMs = 10;
+    // The preview player's timer period.
     static constexpr int kPlayTickMs = 40;
 
     void accept() override;
@@ -59,19 +67,26 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void Build();
+    // The controls, a group at a time, each group as a column of the window.
+    QLayout* BuildPictureColumn();
+    QLayout* BuildFactsColumn();
+    QLayout* BuildTextColumn();
+    QLayout* BuildPreviewColumn();
+    CColButton* MakeColoured(OverlayButton b, const char* caption);
+    QPushButton* MakePush(const char* caption);
+    QLabel* MakeText(const char* caption);
+    void ConnectControls();
     void LoadOverlay();
-    void LoadStep();
     void DropFiles(const QStringList& paths);
     void StartPlaying();
     void Refresh();  // every control from the editor
     CColButton* Button(OverlayButton b) const { return buttons_[static_cast<size_t>(b)]; }
 
-    QtPictureDecoder decoder_;
+    // Before the editor, which cancels its runs (and so their wakes into these) when it goes.
+    BackgroundWorkers workers_;
     QtTextRasteriser rasteriser_;
     OverlayEditor editor_;
     PreviewRenderer previewRenderer_;
-    QTimer loadTimer_;
     QTimer playTimer_;
     uint64_t thumbnailShown_ = 0;
     uint64_t previewShown_ = 0;

@@ -4,7 +4,9 @@
 // unfinished workers (each with its run's state, which it owns through a shared pointer) to this
 // park, which belongs to whatever outlives every such window and the library's users: it joins
 // each worker once the worker has said it is done (Reap), and the rest when it is destroyed,
-// before the library is closed. Window thread only.
+// before the library is closed. The overlay window parks its picture-loading workers here too
+// (platform/background_workers.h): any worker that sets its flag as its last step can be parked.
+// Window thread only.
 #pragma once
 
 #include <atomic>

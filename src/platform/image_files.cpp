@@ -165,6 +165,25 @@ PictureLoad QtPictureDecoder::Load(ImageBuffer& picture, const std::string& path
     return LoadPictureFile(picture, path);
 }
 
+bool QtPictureDecoder::MakeThumbnail(const ImageBuffer& picture, int w, int h,
+                                     ImageBuffer& thumbnail) {
+    const QImage image = velmor::MakeThumbnail(picture, w, h);
+    if (image.isNull() || !thumbnail.Reshape(image.width(), image.height(), kPixelBGRA))
+        return false;
+    const size_t row = static_cast<size_t>(image.width()) * 4;
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(thumbnail.pixels() + row * static_cast<size_t>(y), image.constScanLine(y), row);
+    thumbnail.bitsPerPixel = 32;
+    return true;
+}
+
+QImage ThumbnailImage(const ImageBuffer& thumbnail) {
+    if (thumbnail.empty() || thumbnail.pixelKind != kPixelBGRA) return {};
+    return QImage(thumbnail.pixels(), thumbnail.width, thumbnail.height, thumbnail.width * 4,
+                  QImage::Format_ARGB32_Premultiplied)
+        .copy();
+}
+
 QString QtNameFilters(const FileWindowRequest& request) {
     QStringList filters;
     for (const auto& f : request.filters) {

@@ -24,10 +24,11 @@ namespace velmor {
 PictureLoad LoadPictureFile(ImageBuffer& picture, const std::string& path);
 bool LoadFromFile(ImageBuffer& picture, const std::string& path);
 
-// The overlay's decoder: LoadPictureFile.
+// The overlay's decoder: LoadPictureFile and MakeThumbnail, on any thread.
 class QtPictureDecoder : public IPictureDecoder {
 public:
     PictureLoad Load(ImageBuffer& picture, const std::string& path) override;
+    bool MakeThumbnail(const ImageBuffer& picture, int w, int h, ImageBuffer& thumbnail) override;
 };
 
 // What the overlay window's file-open window offers; the window itself belongs to the dialogs.
@@ -65,9 +66,11 @@ bool EncodeImageFile(const std::string& path, const ImageBuffer& picture);
 // ShowThumbnail's placement: the picture scaled to the control's full width when its aspect is at
 // least 16:9, else to the full height, centred.
 QRect ThumbnailRect(int controlWidth, int controlHeight, int decodedWidth, int decodedHeight);
-// The control-sized thumbnail of a loaded picture (transparent around it); a picture decoded
-// without alpha is shown opaque.
+// The control-sized thumbnail of a loaded picture (transparent around it, premultiplied ARGB32); a
+// picture decoded without alpha is shown opaque. Any thread.
 QImage MakeThumbnail(const ImageBuffer& picture, int controlWidth, int controlHeight);
+// A thumbnail QtPictureDecoder made, as the QImage to paint (a copy).
+QImage ThumbnailImage(const ImageBuffer& thumbnail);
 
 // A QImage copy of a BGRA picture, and back; for the window code that paints pictures.
 QImage ToQImage(const ImageBuffer& picture, bool keepAlpha = true);

@@ -28,6 +28,9 @@ void MonitorAudioTap::MonitorTap(RelayRecord& record, const NDIlib_audio_frame_v
     else
         block.channelStride = frame.channel_stride_in_bytes / static_cast<int>(sizeof(float));
     velmor::MonitorTap(settings, block, meter_, &queue_, scratch_);
+    // What the sound server never played, in stereo sample pairs of four bytes.
+    record.counters.monitorSamplesDropped.store((queue_.DroppedBytes() + queue_.TrimmedBytes()) / 4,
+                                                std::memory_order_relaxed);
 }
 
 }  // namespace velmor

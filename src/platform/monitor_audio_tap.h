@@ -19,7 +19,9 @@ public:
     // Audio thread. Reads monitorLevel, ebuMode, mapDialogOpen and the audio map dialog's first
     // two entries and gain from the record.
     void MonitorTap(RelayRecord& record, const NDIlib_audio_frame_v2_t& frame) override;
-    void ClearBuffers() override { queue_.ClearBuffers(); }
+    // Nothing waits in the ring from one connection to the next: what the last one queued has
+    // played (or been dropped) within the monitor's latency.
+    void ClearBuffers() override {}
 
 private:
     MonitorQueue& queue_;

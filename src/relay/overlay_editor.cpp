@@ -11,7 +11,6 @@ namespace velmor {
 
 namespace {
 
-constexpr int kMaxSequenceLength = 100000;  // more than five digits can number
 constexpr size_t kLongPath = 50;
 
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
@@ -44,34 +43,34 @@ std::string FirstCharacters(const std::string& text, size_t count) {
     return text;
 }
 
-// Another picture's pixels, kind and file facts.
-bool CopyPicture(const ImageBuffer& from, ImageBuffer& to) {
-    if (from.empty() || !to.Reshape(from.width, from.height, from.pixelKind)) return false;
-    std::memcpy(to.pixels(), from.pixels(), static_cast<size_t>(from.byteSize));
-    to.decodedWidth = from.decodedWidth;
-    to.decodedHeight = from.decodedHeight;
-    to.decodedBitDepth = from.decodedBitDepth;
-    to.name = from.name;
-    to.path = from.path;
-    return true;
-}
-
-bool FileOpens(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
 }  // namespace
 
 std::string OverlayFileText(const std::string& path) {
     return CharacterCount(path) > kLongPath ? FileNameOf(path) : path;
 }
 
-OverlayEditor::OverlayEditor(OverlayState& state, IPictureDecoder& decoder,
-                             ITextRasteriser& rasteriser, INotifier& notifier)
-    : s_(state), decoder_(decoder), rasteriser_(rasteriser), notifier_(notifier) {}
+OverlayEditor::OverlayEditor(OverlayState& state, std::shared_ptr<IPictureDecoder> decoder,
+                             ITextRasteriser& rasteriser, INotifier& notifier,
+                             IBackgroundWork& work)
+    : s_(state),
+      decoder_(std::move(decoder)),
+      rasteriser_(rasteriser),
+      notifier_(notifier),
+      work_(work),
+      self_(std::make_shared<OverlayEditor*>(this)) {}
+
+OverlayEditor::~OverlayEditor() {
+    // From here on no worker calls `work_` and no posted task reaches this editor.
+    CancelRun(pictureRun_);
+    CancelRun(solidRun_);
+    CancelRun(sequenceRun_);
+    self_.reset();
+}
+
+void OverlayEditor::SetThumbnailSize(int w, int h) {
+    thumbnailWidth_ = w;
+    thumbnailHeight_ = h;
+}
 
 void OverlayEditor::Open(int frameWidth, int frameHeight) {
     s_.frameWidth = frameWidth;
@@ -79,14 +78,14 @@ void OverlayEditor::Open(int frameWidth, int frameHeight) {
     s_.sequenceLoading = 0;
     s_.previewPlaying = 0;
     s_.loadingNodes.clear();
+    // The background the preview draws on; the preview itself starts on the idle picture.
     previewCanvas_.FillColour(960, 540, 0, 0, 170, 255);
-    ++previewSerial_;
     CollectOverlayLists(s_);
     const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
     if (!nodes.empty() && !nodes.front()->bgra.path.empty()) ShowPicture(nodes.front());
-    // Without a picture there is nothing to keep on. A text box has no file, and a remote one may
-    // be on air: opening the window leaves it there.
-    if (!s_.imageLoaded || nodes.empty()) s_.overlayOn = 0;
+    // Without a picture file ever loaded there is nothing the window can show, so nothing stays
+    // on: a text box put on air remotely included.
+    if (s_.picturePath.empty() || nodes.empty()) s_.overlayOn = 0;
     SetButton(OverlayButton::OnOff, s_.overlayOn ? 1 : 3);
     SetButton(OverlayButton::Stop, 1);
     SetButton(OverlayButton::Play, 0);
@@ -96,29 +95,64 @@ void OverlayEditor::Open(int frameWidth, int frameHeight) {
 void OverlayEditor::Close(bool ok) {
     if (!ok) s_.overlayOn = 0;
     s_.previewPlaying = 0;
-    // Loading runs only while the window is open; what it loaded stays.
-    if (!s_.loadingNodes.empty()) FinishLoading(false);
+    // Loading runs only while the window is open; a sequence keeps what it loaded.
+    CancelRun(pictureRun_);
+    CancelRun(solidRun_);
+    EndSequence(false);
     s_.sequenceLoading = 0;
 }
 
-std::shared_ptr<OverlayNode> OverlayEditor::LoadNode(const std::string& path, bool report) {
-    std::shared_ptr<OverlayNode> node = MakeOverlayNode(s_);
-    const PictureLoad load = decoder_.Load(node->bgra, path);
-    if (!load.ok()) {
-        if (!report) return nullptr;
-        if (load.result == PictureLoad::TooLarge) {
-            notifier_.Show(
-                Format("The picture is too large (%d x %d)\n\nOverlay pictures are "
-                       "at most %d x %d",
-                       load.width, load.height, kMaxOverlayPictureSide, kMaxOverlayPictureSide),
-                kLoadPictureCaption, MessageButtons::Ok);
-        } else {
-            notifier_.Show("Cannot read a picture from\n\n" + path, kLoadPictureCaption,
-                           MessageButtons::Ok);
+OverlayEditor::RunPtr OverlayEditor::Start(OverlayLoadJob job) {
+    job.decoder = decoder_;
+    job.heldBytes = s_.heldBytes;
+    job.memoryLimit = s_.memoryLimit;
+    job.thumbnailWidth = thumbnailWidth_;
+    job.thumbnailHeight = thumbnailHeight_;
+    auto run = std::make_shared<OverlayLoadRun>(std::move(job));
+    // The worker only queues a task for the window thread, which finds the editor if it is still
+    // there. Cancelling the run takes this wake away before the editor or `work_` go.
+    IBackgroundWork* work = &work_;
+    std::weak_ptr<OverlayEditor*> self = self_;
+    run->SetWake([work, self] {
+        work->Post([self] {
+            if (const std::shared_ptr<OverlayEditor*> editor = self.lock())
+                (*editor)->TakeReports();
+        });
+    });
+    work_.Run([run] { RunOverlayLoad(*run); });
+    return run;
+}
+
+void OverlayEditor::CancelRun(RunPtr& run) {
+    if (run) run->Cancel();
+    run.reset();
+}
+
+void OverlayEditor::TakeReports() {
+    CollectOverlayLists(s_);
+    // Each handler may open a message box, in whose event loop further reports are taken: a run
+    // is let go of before its last report is handled, and a run replaced meanwhile is left.
+    if (RunPtr run = pictureRun_) {
+        std::vector<OverlayLoadReport> reports = run->Take();
+        if (!reports.empty()) {
+            CancelRun(pictureRun_);
+            PictureTaken(reports.front(), run->job.path);
         }
-        return nullptr;
     }
-    return node;
+    if (RunPtr run = solidRun_) {
+        std::vector<OverlayLoadReport> reports = run->Take();
+        if (!reports.empty()) {
+            CancelRun(solidRun_);
+            SolidTaken(reports.front(), run->job.first);
+        }
+    }
+    if (RunPtr run = sequenceRun_) {
+        for (const OverlayLoadReport& report : run->Take()) {
+            if (run != sequenceRun_) break;
+            SequenceTaken(report);
+        }
+    }
+    if (onChange) onChange();
 }
 
 void OverlayEditor::ShowThumbnail(const OverlayNodePtr& node) {
@@ -133,116 +167,146 @@ void OverlayEditor::ShowPicture(const OverlayNodePtr& node) {
     pixelSizeText_ = Format("(%d x %d, %dbpp)", p.decodedWidth, p.decodedHeight, p.decodedBitDepth);
 }
 
-std::string OverlayEditor::MemberPath(int number) const {
-    const SequenceName& n = s_.sequenceName;
-    return n.sequencePrefix + Format("%0*d", n.numberDigits, number) + n.sequenceExtension;
-}
-
-int OverlayEditor::DetectSequence(std::string& lastName) const {
-    int found = 0;
-    for (int k = 1; k < kMaxSequenceLength; ++k) {
-        const std::string path = MemberPath(s_.sequenceName.firstNumber + k);
-        if (!FileOpens(path)) break;
-        ++found;
-        lastName = FileNameOf(path);
-    }
-    return found;
-}
-
-bool OverlayEditor::LoadOverlay(const std::optional<std::string>& chosen) {
-    bool startLoop = false;
-    std::shared_ptr<OverlayNode> node =
-        chosen && !chosen->empty() ? LoadNode(*chosen, true) : nullptr;
-    if (node && !node->uyva.CopyRGBAdataFrom(node->bgra)) {
-        notifier_.Show(kCopyFailedText, "", MessageButtons::Ok);
-        node.reset();
-    }
-    if (node) {
-        node->uyva.ConvertToUYVA();
-        CountOverlayNode(s_, *node);
-        // A sequence still loading is replaced as a whole.
-        s_.sequenceLoading = 0;
-        s_.loadingNodes.clear();
-        statusShown_ = progressShown_ = false;
-        ShowPicture(node);
-        s_.imageLoaded = 1;
-        SplitSequenceName(node->bgra.path, s_.sequenceName);
-        node->imageNumber = s_.sequenceName.firstNumber;
-        s_.sequenceMode = 0;
-        s_.previewImage = 0;
-        s_.sequenceCount = 1;
-        PublishPictures(s_, {node});
-
-        std::string lastName;
-        const int more = s_.sequenceName.endsWithNumber ? DetectSequence(lastName) : 0;
-        if (more > 0) {
-            const std::string question =
-                Format("Sequence exists - ending with:\n\n%s\n\nLoad %d more images?",
-                       lastName.c_str(), more);
-            if (notifier_.Show(question, kSequenceCaption, MessageButtons::OkCancel) ==
-                MessageAnswer::Ok) {
-                s_.loadingNodes = {node};
-                s_.sequenceFound = 1 + more;
-                s_.sequenceCount = 1;
-                progressMax_ = s_.sequenceFound;
-                progressPos_ = 1;
-                progressShown_ = statusShown_ = true;
-                s_.sequenceLoading = 1;
-                startLoop = true;
-            }
-        }
+void OverlayEditor::LoadOverlay(const std::optional<std::string>& chosen) {
+    if (chosen && !chosen->empty()) {
+        StartPicture(*chosen, true);
+        return;  // the buttons change once the picture is taken
     }
     SetButton(OverlayButton::TextBox, 0);
     SetButton(OverlayButton::LoadOverlay, 2);
-    return startLoop;
 }
 
-bool OverlayEditor::LoadStep() {
-    if (s_.loadingNodes.empty()) {
+void OverlayEditor::StartPicture(const std::string& path, bool forLoad) {
+    CancelRun(pictureRun_);  // the operator's newest choice wins
+    OverlayLoadJob job;
+    job.kind = OverlayLoadJob::Kind::Picture;
+    job.path = path;
+    job.detectSequence = forLoad;
+    pictureForLoad_ = forLoad;
+    pictureRun_ = Start(std::move(job));
+    if (!s_.sequenceLoading && !s_.previewPlaying) {
+        statusText_ = "Loading " + FileNameOf(path);
+        statusShown_ = pictureStatus_ = true;
+    }
+}
+
+void OverlayEditor::ReportNotLoaded(const OverlayLoadReport& report, const std::string& path) {
+    if (report.kind == OverlayLoadReport::Kind::CopyFailed) {
+        notifier_.Show(kCopyFailedText, "", MessageButtons::Ok);
+    } else if (report.load.result == PictureLoad::TooLarge) {
+        notifier_.Show(Format("The picture is too large (%d x %d)\n\nOverlay pictures are "
+                              "at most %d x %d",
+                              report.load.width, report.load.height, kMaxOverlayPictureSide,
+                              kMaxOverlayPictureSide),
+                       kLoadPictureCaption, MessageButtons::Ok);
+    } else {
+        notifier_.Show("Cannot read a picture from\n\n" + path, kLoadPictureCaption,
+                       MessageButtons::Ok);
+    }
+}
+
+void OverlayEditor::PictureTaken(const OverlayLoadReport& report, const std::string& path) {
+    if (pictureStatus_) statusShown_ = pictureStatus_ = false;
+    const bool forLoad = pictureForLoad_;
+    if (report.kind != OverlayLoadReport::Kind::Loaded) {
+        ReportNotLoaded(report, path);
+    } else if (!forLoad) {  // a drop: the sequence list and its stepping stay
+        const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
+        report.node->imageNumber = nodes.empty() ? 0 : nodes.front()->imageNumber;
+        ShowPicture(report.node);
+        s_.imageLoaded = 1;
+        s_.picturePath = report.node->bgra.path;
+        ReplaceFirst(report.node);
+    } else {
+        // A sequence still loading is replaced as a whole.
+        CancelRun(sequenceRun_);
         s_.sequenceLoading = 0;
-        return false;  // replaced meanwhile by another picture or a text box
+        s_.loadingNodes.clear();
+        statusShown_ = progressShown_ = false;
+        ShowPicture(report.node);
+        s_.imageLoaded = 1;
+        s_.picturePath = report.node->bgra.path;
+        s_.sequenceName = report.name;
+        s_.sequenceMode = 0;
+        s_.previewImage = 0;
+        s_.sequenceCount = 1;
+        PublishPictures(s_, {report.node});
+        if (report.more > 0) AskForSequence(report);
     }
-    if (!s_.sequenceLoading) {  // "Play" or "Stop"
-        FinishLoading(true);
-        return false;
+    if (forLoad) {
+        SetButton(OverlayButton::TextBox, 0);
+        SetButton(OverlayButton::LoadOverlay, 2);
     }
-    CollectOverlayLists(s_);
-    auto outOfMemory = [&](int64_t more) {
-        if (s_.heldBytes->load() + more <= s_.memoryLimit) return false;
+}
+
+void OverlayEditor::AskForSequence(const OverlayLoadReport& report) {
+    const std::string question =
+        Format("Sequence exists - ending with:\n\n%s\n\nLoad %d more images?",
+               report.lastName.c_str(), report.more);
+    if (notifier_.Show(question, kSequenceCaption, MessageButtons::OkCancel) != MessageAnswer::Ok)
+        return;
+    // Replaced while the question was open (a remote text box).
+    const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
+    if (nodes.size() != 1 || nodes.front() != report.node) return;
+    s_.loadingNodes = {report.node};
+    s_.sequenceFound = 1 + report.more;
+    s_.sequenceCount = 1;
+    progressMax_ = s_.sequenceFound;
+    progressPos_ = 1;
+    progressShown_ = statusShown_ = true;
+    s_.sequenceLoading = 1;
+    OverlayLoadJob job;
+    job.kind = OverlayLoadJob::Kind::Sequence;
+    job.name = s_.sequenceName;
+    job.first = report.node;
+    sequenceRun_ = Start(std::move(job));
+}
+
+void OverlayEditor::AddMember(const std::shared_ptr<OverlayNode>& node) {
+    const SequenceName& name = s_.sequenceName;
+    statusText_ =
+        "Loading " + name.sequenceStem + Format("%0*d", name.numberDigits, node->imageNumber);
+    ShowThumbnail(node);
+    s_.loadingNodes.push_back(node);
+    ++s_.sequenceCount;
+    progressPos_ = s_.sequenceCount;
+}
+
+void OverlayEditor::SequenceTaken(const OverlayLoadReport& report) {
+    using Kind = OverlayLoadReport::Kind;
+    if (s_.loadingNodes.empty()) {  // replaced meanwhile by a remote text box
+        CancelRun(sequenceRun_);
+        s_.sequenceLoading = 0;
+        statusShown_ = progressShown_ = false;
+        return;
+    }
+    if (report.kind == Kind::Member) {
+        AddMember(report.node);
+        return;
+    }
+    CancelRun(sequenceRun_);
+    if (report.kind == Kind::OutOfMemory) {
         s_.loadingNodes.resize(1);
         s_.sequenceCount = 1;
         ShowThumbnail(s_.loadingNodes.front());  // the pictures it showed are gone
         notifier_.Show(kLoadFailedText, "", MessageButtons::Ok);
-        FinishLoading(true);
-        return true;
-    };
-    // Sequence members are usually the size of the first: refuse before decoding what cannot be
-    // kept, then again with the member's own size.
-    const ImageBuffer& first = s_.loadingNodes.front()->bgra;
-    if (outOfMemory(OverlayNodeBytes(first.width, first.height))) return false;
-
-    const int number = s_.sequenceName.firstNumber + s_.sequenceCount;
-    std::shared_ptr<OverlayNode> node = LoadNode(MemberPath(number), false);
-    if (!node) {  // missing, unreadable or too large: the sequence ends before it
-        FinishLoading(true);
-        return false;
-    }
-    node->imageNumber = number;
-    if (outOfMemory(OverlayNodeBytes(node->bgra.width, node->bgra.height))) return false;
-    statusText_ = "Loading " + s_.sequenceName.sequenceStem +
-                  Format("%0*d", s_.sequenceName.numberDigits, number);
-    ShowThumbnail(node);
-    if (!node->uyva.CopyRGBAdataFrom(node->bgra)) {
+    } else if (report.kind == Kind::CopyFailed) {
         notifier_.Show(kCopyFailedText, "", MessageButtons::Ok);
-        FinishLoading(true);
-        return false;
     }
-    node->uyva.ConvertToUYVA();
-    CountOverlayNode(s_, *node);
-    s_.loadingNodes.push_back(node);
-    ++s_.sequenceCount;
-    progressPos_ = s_.sequenceCount;
-    return true;
+    FinishLoading(true);
+}
+
+void OverlayEditor::EndSequence(bool report) {
+    if (RunPtr run = sequenceRun_) {
+        std::vector<OverlayLoadReport> reports = run->Take();
+        CancelRun(sequenceRun_);
+        for (const OverlayLoadReport& r : reports) {
+            if (r.kind == OverlayLoadReport::Kind::Member && !s_.loadingNodes.empty())
+                AddMember(r.node);
+        }
+    }
+    if (!s_.loadingNodes.empty()) FinishLoading(report);
+    s_.sequenceLoading = 0;
 }
 
 void OverlayEditor::FinishLoading(bool report) {
@@ -296,7 +360,11 @@ void OverlayEditor::TextBox() {
     SetButton(OverlayButton::LoadOverlay, 0);
     if (s_.frameWidth <= 0 || s_.frameHeight <= 0) return;
     if (!PublishTextBox(s_, s_.textBoxText, s_.frameWidth, s_.frameHeight, rasteriser_)) return;
-    statusShown_ = progressShown_ = false;
+    // The box replaces the list: what is still being loaded or made solid would replace the box.
+    CancelRun(pictureRun_);
+    CancelRun(solidRun_);
+    CancelRun(sequenceRun_);
+    statusShown_ = progressShown_ = pictureStatus_ = false;
     if (s_.dialogOpen) DrawTextBoxPreview();
 }
 
@@ -326,41 +394,40 @@ void OverlayEditor::ReplaceFirst(const OverlayNodePtr& node) {
 void OverlayEditor::MakeSolid() {
     const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
     if (nodes.empty()) return;
-    const OverlayNode& first = *nodes.front();
-    const std::shared_ptr<OverlayNode> solid = MakeOverlayNode(s_);
-    if (!CopyPicture(first.bgra, solid->bgra) || !CopyPicture(first.uyva, solid->uyva)) return;
-    solid->bgra.MakeSolid();
-    solid->uyva.MakeSolid();
-    solid->imageNumber = first.imageNumber;
-    CountOverlayNode(s_, *solid);
-    ReplaceFirst(solid);
+    OverlayLoadJob job;
+    job.kind = OverlayLoadJob::Kind::Solid;
+    job.first = nodes.front();
+    CancelRun(solidRun_);
+    solidRun_ = Start(std::move(job));
+}
+
+void OverlayEditor::SolidTaken(const OverlayLoadReport& report, const OverlayNodePtr& madeFrom) {
+    // Made from a first picture that has been replaced meanwhile: it would bring the old one back.
+    const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
+    if (report.kind != OverlayLoadReport::Kind::Loaded || nodes.empty() ||
+        nodes.front() != madeFrom)
+        return;
+    ReplaceFirst(report.node);
 }
 
 void OverlayEditor::Drop(const std::string& path) {
     if (path.empty() || path.size() > kDroppedPathLength) return;
-    std::shared_ptr<OverlayNode> node = LoadNode(path, true);
-    if (!node) return;
-    if (!node->uyva.CopyRGBAdataFrom(node->bgra)) {
-        notifier_.Show(kCopyFailedText, "", MessageButtons::Ok);
-        return;
-    }
-    node->uyva.ConvertToUYVA();
-    CountOverlayNode(s_, *node);
-    const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
-    node->imageNumber = nodes.empty() ? 0 : nodes.front()->imageNumber;
-    ShowPicture(node);
-    s_.imageLoaded = 1;
-    ReplaceFirst(node);
+    StartPicture(path, false);
 }
 
 bool OverlayEditor::Play() {
-    s_.sequenceLoading = 0;
+    // While a sequence loads, "Play" only ends the loading.
+    if (sequenceRun_ || s_.sequenceLoading) {
+        EndSequence(true);
+        return false;
+    }
     const std::vector<OverlayNodePtr>& nodes = PublishedNodes(s_);
     if (s_.previewPlaying || !s_.sequenceMode || s_.sequenceCount <= 1 || nodes.size() < 2)
         return false;
     SetButton(OverlayButton::Stop, 0);
     SetButton(OverlayButton::Play, 2);
     statusShown_ = true;
+    pictureStatus_ = false;  // the status is the player's now
     if (s_.previewImage < 0 || s_.previewImage >= static_cast<int>(nodes.size()))
         s_.previewImage = 0;
     const OverlayNodePtr& shown = nodes[static_cast<size_t>(s_.previewImage)];
@@ -393,7 +460,7 @@ bool OverlayEditor::PlayTick() {
 }
 
 void OverlayEditor::Stop() {
-    s_.sequenceLoading = 0;
+    if (sequenceRun_ || s_.sequenceLoading) EndSequence(true);
     if (!s_.previewPlaying) return;
     s_.previewPlaying = 0;
     statusText_ = "Preview Stopped";

@@ -1,17 +1,25 @@
 // What the overlay setup window does, without its widgets: loading a picture, detecting and
-// loading a numbered sequence one picture per step, the text box, "Make solid", the corner and
-// offsets, the on/off switch and the sequence preview player. It works on the relay record's
-// OverlayState (which outlives the window) and keeps only what the window shows while it is open.
+// loading a numbered sequence, the text box, "Make solid", the corner and offsets, the on/off
+// switch and the sequence preview player. It works on the relay record's OverlayState (which
+// outlives the window) and keeps only what the window shows while it is open.
 //
-// Window thread only. Every picture is built aside and published whole (overlay_state.h): the
-// video thread never sees a list or a picture being changed.
+// Window thread only. Decoding and converting pictures, detecting and loading a sequence and
+// making a picture solid run on workers (relay/overlay_loading.h) that the editor starts through
+// IBackgroundWork and hears back from through posted tasks: every operation returns at once, and
+// the editor takes each result when it arrives (then calls onChange). Every picture is built aside
+// and published whole (overlay_state.h): the video thread never sees a list or a picture being
+// changed.
 #pragma once
 
 #include <array>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "relay/background_work.h"
 #include "relay/notifier.h"
+#include "relay/overlay_loading.h"
 #include "relay/overlay_state.h"
 #include "video/picture_decoder.h"
 #include "video/text_rasteriser.h"
@@ -41,20 +49,26 @@ inline constexpr const char* kLoadPictureCaption = "Load Overlay Image";
 
 class OverlayEditor {
 public:
-    OverlayEditor(OverlayState& state, IPictureDecoder& decoder, ITextRasteriser& rasteriser,
-                  INotifier& notifier);
+    // `decoder` is shared with the workers; `work` must outlive the editor.
+    OverlayEditor(OverlayState& state, std::shared_ptr<IPictureDecoder> decoder,
+                  ITextRasteriser& rasteriser, INotifier& notifier, IBackgroundWork& work);
+    // Cancels what its workers still do; nothing they report reaches it any more.
+    ~OverlayEditor();
     OverlayEditor(const OverlayEditor&) = delete;
     OverlayEditor& operator=(const OverlayEditor&) = delete;
 
+    // The size of the thumbnail the window shows (0 x 0: none is made).
+    void SetThumbnailSize(int w, int h);
     // Opening the window for an output of frameWidth x frameHeight (0 x 0 before any video).
     void Open(int frameWidth, int frameHeight);
-    // OK (`ok`) or Cancel (the overlay goes off). A sequence still loading keeps what it has.
+    // OK (`ok`) or Cancel (the overlay goes off). A sequence still loading keeps what it has
+    // loaded; a picture still being loaded or made solid is dropped.
     void Close(bool ok);
 
-    // "Load Overlay" with the file the file window gave (nullopt: cancelled). True when the
-    // operator asked for the sequence: call LoadStep() every 10 ms while it returns true.
-    bool LoadOverlay(const std::optional<std::string>& chosen);
-    bool LoadStep();
+    // "Load Overlay" with the file the file window gave (nullopt: cancelled). The picture is
+    // loaded on a worker; once it is in, a numbered sequence after it is asked for and loaded on
+    // a worker, reporting each picture as it comes.
+    void LoadOverlay(const std::optional<std::string>& chosen);
     void OnOff();
     // A click at (x, y) in a w x h thumbnail area.
     void ChooseCorner(int x, int y, int w, int h);
@@ -65,12 +79,19 @@ public:
     // "Text Box", or leaving the text edit: renders the text kept.
     void TextBox();
     void MakeSolid();
-    // The first file dropped on the window.
+    // The first file dropped on the window (loaded on a worker).
     void Drop(const std::string& path);
-    // "Play": true when playing starts: call PlayTick() every 40 ms while it returns true.
+    // "Play": true when playing starts: call PlayTick() every 40 ms while it returns true. While
+    // a sequence loads, "Play" and "Stop" only end the loading.
     bool Play();
     bool PlayTick();
     void Stop();
+
+    // Called after the editor took what a worker reported (what the window shows may have
+    // changed).
+    std::function<void()> onChange;
+    // A picture or a sequence is being loaded, or a picture made solid.
+    bool busy() const { return pictureRun_ || solidRun_ || sequenceRun_; }
 
     // --- What the window shows ---
     int buttonState(OverlayButton b) const { return buttons_[static_cast<size_t>(b)]; }
@@ -83,21 +104,31 @@ public:
     bool progressShown() const { return progressShown_; }
     int progressMaximum() const { return progressMax_; }
     int progressPosition() const { return progressPos_; }
-    // The picture the thumbnail shows (null: none); the serial changes with it.
+    // The picture the thumbnail shows (null: none; its `thumbnail` is the picture to paint); the
+    // serial changes with it.
     const OverlayNode* thumbnail() const { return thumbnail_.get(); }
     uint64_t thumbnailSerial() const { return thumbnailSerial_; }
-    // The window's preview picture (BGRA); the serial changes whenever it is drawn again.
+    // The window's preview picture (BGRA); the serial changes whenever it is drawn again (not
+    // when the window opens: the preview then shows the idle picture).
     const ImageBuffer& previewCanvas() const { return previewCanvas_; }
     uint64_t previewSerial() const { return previewSerial_; }
     OverlayState& state() { return s_; }
 
 private:
-    // Decodes `path` into a new node with its UYVA copy. Reports unreadable or oversized files
-    // when `report`; null on failure.
-    std::shared_ptr<OverlayNode> LoadNode(const std::string& path, bool report);
-    // The files after the first of the sequence that exist; the last one's file name.
-    int DetectSequence(std::string& lastName) const;
-    std::string MemberPath(int number) const;
+    using RunPtr = std::shared_ptr<OverlayLoadRun>;
+    // A run of `job` on a worker whose reports come to TakeReports().
+    RunPtr Start(OverlayLoadJob job);
+    static void CancelRun(RunPtr& run);
+    void StartPicture(const std::string& path, bool forLoad);
+    void TakeReports();
+    void PictureTaken(const OverlayLoadReport& report, const std::string& path);
+    void SolidTaken(const OverlayLoadReport& report, const OverlayNodePtr& madeFrom);
+    void SequenceTaken(const OverlayLoadReport& report);
+    void ReportNotLoaded(const OverlayLoadReport& report, const std::string& path);
+    void AskForSequence(const OverlayLoadReport& report);
+    void AddMember(const std::shared_ptr<OverlayNode>& node);
+    // Ends a sequence still loading with the members reported so far (Play, Stop, closing).
+    void EndSequence(bool report);
     void FinishLoading(bool report);
     // Replaces firstImage in the published list (and in a sequence still loading), keeping the
     // other pictures and the stepping.
@@ -108,9 +139,18 @@ private:
     void DrawTextBoxPreview();
 
     OverlayState& s_;
-    IPictureDecoder& decoder_;
+    std::shared_ptr<IPictureDecoder> decoder_;
     ITextRasteriser& rasteriser_;
     INotifier& notifier_;
+    IBackgroundWork& work_;
+    // What posted tasks reach the editor through; cleared when it goes.
+    std::shared_ptr<OverlayEditor*> self_;
+    RunPtr pictureRun_;  // Load Overlay or a drop
+    bool pictureForLoad_ = false;
+    bool pictureStatus_ = false;  // the status text shows the picture being loaded
+    RunPtr solidRun_;
+    RunPtr sequenceRun_;
+    int thumbnailWidth_ = 0, thumbnailHeight_ = 0;
     std::array<int, kOverlayButtonCount> buttons_{};
     std::string fileText_ = "Filename";
     std::string pixelSizeText_ = "Pixel size";

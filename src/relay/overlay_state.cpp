@@ -31,20 +31,28 @@ int64_t DefaultOverlayMemoryLimit() {
     return static_cast<int64_t>(pages) * pageSize / 2;
 }
 
-std::shared_ptr<OverlayNode> MakeOverlayNode(OverlayState& state) {
-    OverlayBytes held = state.heldBytes;
-    // The deleter gives the node's bytes back to the count when the last list holding it goes
-    // (on the window thread: the video thread never holds a reference).
+std::shared_ptr<OverlayNode> MakeOverlayNode(const OverlayBytes& held) {
+    // The deleter gives the node's bytes back to the count when the last holder lets go: a list
+    // freed on the window thread (the video thread never holds a reference), or a loading
+    // worker's picture that was never taken.
     return std::shared_ptr<OverlayNode>(new OverlayNode, [held](OverlayNode* node) {
         held->fetch_sub(node->countedBytes);
         delete node;
     });
 }
 
-void CountOverlayNode(OverlayState& state, OverlayNode& node) {
+std::shared_ptr<OverlayNode> MakeOverlayNode(OverlayState& state) {
+    return MakeOverlayNode(state.heldBytes);
+}
+
+void CountOverlayNode(const OverlayBytes& held, OverlayNode& node) {
     const int64_t bytes = int64_t{node.bgra.byteSize} + node.uyva.byteSize;
-    state.heldBytes->fetch_add(bytes - node.countedBytes);
+    held->fetch_add(bytes - node.countedBytes);
     node.countedBytes = bytes;
+}
+
+void CountOverlayNode(OverlayState& state, OverlayNode& node) {
+    CountOverlayNode(state.heldBytes, node);
 }
 
 void PublishPictures(OverlayState& state, std::vector<OverlayNodePtr> nodes) {

@@ -24,11 +24,13 @@
 namespace velmor {
 
 // One picture of the list: as loaded (BGRA, for BGRA and BGRX frames) and converted to UYVA (for
-// UYVY frames).
+// UYVY frames), with the overlay window's thumbnail of it (made with the picture, off the window
+// thread; empty for a text box).
 struct OverlayNode {
     int32_t imageNumber = 0;
     ImageBuffer bgra;
     ImageBuffer uyva;
+    ImageBuffer thumbnail;
     int64_t countedBytes = 0;  // what this node adds to OverlayState::heldBytes
 };
 using OverlayNodePtr = std::shared_ptr<const OverlayNode>;
@@ -66,6 +68,9 @@ struct OverlayState {
 
     // --- The overlay window's state (window thread) ---
     int32_t imageLoaded = 0;  // a picture or text box exists; "On/Off" may switch on
+    // The file of the last picture loaded (Load Overlay or a drop). A text box leaves it; while
+    // none is known, opening the window switches the overlay off.
+    std::string picturePath;
     OverlayPlacement placement;
     int32_t cornerIndex = 0;  // 0..3: "Upper Left", "Upper Right", "Lower Left", "Lower Right"
     int32_t frameWidth = 0, frameHeight = 0;  // the output size when the window opened
@@ -96,9 +101,13 @@ struct OverlayStep {
 // ends the process when it runs out).
 int64_t DefaultOverlayMemoryLimit();
 
-// Window thread. A node whose bytes count towards `state.heldBytes` from now until it is freed.
+// A node whose bytes count towards `held` (the state's heldBytes) from now until it is freed, on
+// whichever thread lets go of it last. The overlay window's loading workers make nodes with a copy
+// of the state's heldBytes, never touching the state itself.
+std::shared_ptr<OverlayNode> MakeOverlayNode(const OverlayBytes& held);
 std::shared_ptr<OverlayNode> MakeOverlayNode(OverlayState& state);
 // Counts the pictures of a node filled after MakeOverlayNode (again after they change size).
+void CountOverlayNode(const OverlayBytes& held, OverlayNode& node);
 void CountOverlayNode(OverlayState& state, OverlayNode& node);
 // Bytes two copies of a w x h picture take.
 inline int64_t OverlayNodeBytes(int64_t w, int64_t h) {

@@ -11,105 +11,217 @@ namespace velmor {
 
 namespace {
 
-// Lines are processed in blocks of this many bytes so that the saved unfiltered lines fit on the
-// stack and in the first-level cache.
-constexpr int kBlock = 4096;
+// The frame form of "Blend fields" goes through lines of up to this many bytes at a time, so that
+// the saved unfiltered line (on the stack) stays in the first-level cache; wider lines are done
+// in column blocks.
+constexpr int kBlock = 16384;
 
 // [U, Y0, V, Y1] -> [U, Y1, V, Y0] on a little-endian 32-bit load.
 inline uint32_t SwapLumas(uint32_t v) {
     return (v & 0x00FF00FFu) | ((v & 0x0000FF00u) << 16) | ((v >> 16) & 0x0000FF00u);
 }
 
-// The line kernels are plain loops that the compiler vectorises; the AVX2 versions are the same
-// loops built for AVX2.
-inline void AverageLoop(uint8_t* __restrict dst, const uint8_t* __restrict a,
-                        const uint8_t* __restrict b, int n) {
-    for (int i = 0; i < n; ++i)
-        dst[i] = static_cast<uint8_t>((a[i] + b[i]) >> 1);
+// The line kernels' arithmetic, one byte at a time.
+inline uint8_t Average(int a, int b) {
+    return static_cast<uint8_t>((a + b) >> 1);
 }
-
-// dst = (above + 2*dst + below) >> 2, where `above` is the saved unfiltered previous line.
-inline void BlendLoop(uint8_t* __restrict dst, const uint8_t* __restrict above,
-                      const uint8_t* __restrict below, int n) {
-    for (int i = 0; i < n; ++i) {
-        dst[i] = static_cast<uint8_t>((above[i] + 2 * dst[i] + below[i]) >> 2);
-    }
+inline uint8_t Blend(int above, int line, int below) {
+    return static_cast<uint8_t>((above + 2 * line + below) >> 2);
 }
 
 void AverageReference(uint8_t* __restrict dst, const uint8_t* __restrict a,
                       const uint8_t* __restrict b, int n) {
-    AverageLoop(dst, a, b, n);
+    for (int i = 0; i < n; ++i)
+        dst[i] = Average(a[i], b[i]);
 }
 void BlendReference(uint8_t* __restrict dst, const uint8_t* __restrict above,
                     const uint8_t* __restrict below, int n) {
-    BlendLoop(dst, above, below, n);
+    for (int i = 0; i < n; ++i)
+        dst[i] = Blend(above[i], dst[i], below[i]);
+}
+void BlendCarryReference(uint8_t* __restrict line, uint8_t* __restrict carry,
+                         const uint8_t* __restrict below, int n) {
+    for (int i = 0; i < n; ++i) {
+        const uint8_t b = line[i];
+        line[i] = Blend(carry[i], b, below[i]);
+        carry[i] = b;
+    }
 }
 
 #if VELMOR_X86
+// The truncating byte averages from the processor's rounding one: (x + y) >> 1 is
+// ~avg(~x, ~y), and (a + 2b + c) >> 2 is ((a + c) >> 1 + b) >> 1 (the dropped low bit of a + c
+// never carries), so ~avg(~b, avg(~a, ~c)). The tails take the byte formulas.
+inline __m128i Load16(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store16(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline __m128i Not16(__m128i v) {
+    return _mm_xor_si128(v, _mm_set1_epi32(-1));
+}
+inline __m128i Blend16(__m128i above, __m128i line, __m128i below) {
+    return Not16(_mm_avg_epu8(Not16(line), _mm_avg_epu8(Not16(above), Not16(below))));
+}
+
+void AverageSse2(uint8_t* __restrict dst, const uint8_t* __restrict a, const uint8_t* __restrict b,
+                 int n) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16)
+        Store16(dst + i, Not16(_mm_avg_epu8(Not16(Load16(a + i)), Not16(Load16(b + i)))));
+    for (; i < n; ++i)
+        dst[i] = Average(a[i], b[i]);
+}
+void BlendSse2(uint8_t* __restrict dst, const uint8_t* __restrict above,
+               const uint8_t* __restrict below, int n) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16)
+        Store16(dst + i, Blend16(Load16(above + i), Load16(dst + i), Load16(below + i)));
+    for (; i < n; ++i)
+        dst[i] = Blend(above[i], dst[i], below[i]);
+}
+void BlendCarrySse2(uint8_t* __restrict line, uint8_t* __restrict carry,
+                    const uint8_t* __restrict below, int n) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i b = Load16(line + i);
+        Store16(line + i, Blend16(Load16(carry + i), b, Load16(below + i)));
+        Store16(carry + i, b);
+    }
+    for (; i < n; ++i) {
+        const uint8_t b = line[i];
+        line[i] = Blend(carry[i], b, below[i]);
+        carry[i] = b;
+    }
+}
+
+VELMOR_AVX2 inline __m256i Load32B(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+VELMOR_AVX2 inline void Store32B(uint8_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+VELMOR_AVX2 inline __m256i Not32B(__m256i v) {
+    return _mm256_xor_si256(v, _mm256_set1_epi32(-1));
+}
+VELMOR_AVX2 inline __m256i Blend32B(__m256i above, __m256i line, __m256i below) {
+    return Not32B(_mm256_avg_epu8(Not32B(line), _mm256_avg_epu8(Not32B(above), Not32B(below))));
+}
+
 VELMOR_AVX2 void AverageAvx2(uint8_t* __restrict dst, const uint8_t* __restrict a,
                              const uint8_t* __restrict b, int n) {
-    AverageLoop(dst, a, b, n);
+    int i = 0;
+    for (; i + 32 <= n; i += 32)
+        Store32B(dst + i, Not32B(_mm256_avg_epu8(Not32B(Load32B(a + i)), Not32B(Load32B(b + i)))));
+    for (; i < n; ++i)
+        dst[i] = Average(a[i], b[i]);
 }
 VELMOR_AVX2 void BlendAvx2(uint8_t* __restrict dst, const uint8_t* __restrict above,
                            const uint8_t* __restrict below, int n) {
-    BlendLoop(dst, above, below, n);
+    int i = 0;
+    for (; i + 32 <= n; i += 32)
+        Store32B(dst + i, Blend32B(Load32B(above + i), Load32B(dst + i), Load32B(below + i)));
+    for (; i < n; ++i)
+        dst[i] = Blend(above[i], dst[i], below[i]);
 }
-constexpr DeinterlaceRows kDeinterlaceAvx2 = {AverageAvx2, BlendAvx2};
-#endif
-constexpr DeinterlaceRows kDeinterlaceReference = {AverageReference, BlendReference};
-
-void BlendFields(int height, int stride, uint8_t* data, const DeinterlaceRows& rows) {
-    if (height < 2) return;  // line 0 has no line below it to blend with
-    alignas(64) uint8_t saved[2][kBlock];
-    for (int x0 = 0; x0 < stride; x0 += kBlock) {
-        const int n = std::min(kBlock, stride - x0);
-        uint8_t* col = data + x0;
-        uint8_t* prev = saved[0];
-        uint8_t* cur = saved[1];
-        std::memcpy(prev, col, n);
-        rows.average(col, prev, col + stride, n);
-        for (int k = 1; k <= height - 2; ++k) {
-            uint8_t* line = col + static_cast<int64_t>(k) * stride;
-            std::memcpy(cur, line, n);
-            rows.blend(line, prev, line + stride, n);
-            std::swap(prev, cur);
-        }
+VELMOR_AVX2 void BlendCarryAvx2(uint8_t* __restrict line, uint8_t* __restrict carry,
+                                const uint8_t* __restrict below, int n) {
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i b = Load32B(line + i);
+        Store32B(line + i, Blend32B(Load32B(carry + i), b, Load32B(below + i)));
+        Store32B(carry + i, b);
     }
+    for (; i < n; ++i) {
+        const uint8_t b = line[i];
+        line[i] = Blend(carry[i], b, below[i]);
+        carry[i] = b;
+    }
+}
+constexpr DeinterlaceRows kDeinterlaceSse2 = {AverageSse2, BlendSse2, BlendCarrySse2};
+constexpr DeinterlaceRows kDeinterlaceAvx2 = {AverageAvx2, BlendAvx2, BlendCarryAvx2};
+#endif
+constexpr DeinterlaceRows kDeinterlaceReference = {AverageReference, BlendReference,
+                                                   BlendCarryReference};
+
+// "Blend fields" on bytes [0, n) of lines [first, end) of a height-line frame; `carry` holds the
+// unfiltered bytes of line first - 1 (when first > 0) and takes those of line end - 1.
+void BlendFieldLines(uint8_t* data, int64_t stride, int n, int height, int first, int end,
+                     uint8_t* carry, const DeinterlaceRows& rows) {
+    if (height < 2) return;  // line 0 has no line below it to blend with
+    auto line = [&](int k) { return data + k * stride; };
+    if (first == 0 && end > 0) {
+        std::memcpy(carry, line(0), static_cast<size_t>(n));
+        rows.average(line(0), carry, line(1), n);
+        first = 1;
+    }
+    for (int k = first; k < std::min(end, height - 1); ++k)
+        rows.blendCarry(line(k), carry, line(k + 1), n);
 }
 
 }  // namespace
 
 const DeinterlaceRows& DeinterlaceRowsFor(KernelLevel level) {
 #if VELMOR_X86
-    if (level == KernelLevel::Avx2) return kDeinterlaceAvx2;
-#endif
+    return *ByLevel(level, &kDeinterlaceReference, &kDeinterlaceSse2, &kDeinterlaceAvx2);
+#else
     (void)level;
     return kDeinterlaceReference;
+#endif
 }
 
-int Deinterlace(int mode, int width, int height, int stride, uint8_t* data,
-                const DeinterlaceRows& rows) {
+int DeinterlaceBand(int mode, int width, int height, int stride, uint8_t* data, int firstLine,
+                    int endLine, uint8_t* carry, const DeinterlaceRows& rows) {
     if (mode <= 0 || width <= 0 || height <= 0 || stride <= 0 || !data) return 0;
+    firstLine = std::max(firstLine, 0);
+    endLine = std::min(endLine, height);
     auto line = [&](int k) { return data + static_cast<int64_t>(k) * stride; };
     const int half = height >> 1;
     switch (mode) {
         case 1:
-            BlendFields(height, stride, data, rows);
+            if (firstLine < endLine) {
+                BlendFieldLines(data, stride, stride, height, firstLine, endLine, carry, rows);
+            }
             break;
         case 2:
+            // Odd lines from the even ones around them; the last odd one repeats the line above.
             if (height < 2) break;
-            for (int k = 0; k <= half - 2; ++k)
-                rows.average(line(2 * k + 1), line(2 * k), line(2 * k + 2), stride);
-            std::memcpy(line(2 * (half - 1) + 1), line(2 * (half - 1)), stride);
+            for (int k = firstLine | 1; k < endLine; k += 2) {
+                if (k < 2 * half - 1) {
+                    rows.average(line(k), line(k - 1), line(k + 1), stride);
+                } else if (k == 2 * half - 1) {
+                    std::memcpy(line(k), line(k - 1), static_cast<size_t>(stride));
+                }
+            }
             break;
         case 3:
+            // Line 0 repeats line 1; the other even lines from the odd ones around them.
             if (height < 2) break;
-            std::memcpy(line(0), line(1), stride);
-            for (int k = 1; k <= half - 1; ++k)
-                rows.average(line(2 * k), line(2 * k - 1), line(2 * k + 1), stride);
+            for (int k = (firstLine + 1) & ~1; k < endLine; k += 2) {
+                if (k == 0) {
+                    std::memcpy(line(0), line(1), static_cast<size_t>(stride));
+                } else if (k <= 2 * half - 2) {
+                    rows.average(line(k), line(k - 1), line(k + 1), stride);
+                }
+            }
             break;
         default:
             break;
+    }
+    return 1;
+}
+
+int Deinterlace(int mode, int width, int height, int stride, uint8_t* data,
+                const DeinterlaceRows& rows) {
+    if (mode != 1) {
+        return DeinterlaceBand(mode, width, height, stride, data, 0, height, nullptr, rows);
+    }
+    if (width <= 0 || height <= 0 || stride <= 0 || !data) return 0;
+    alignas(64) uint8_t carry[kBlock];
+    for (int x0 = 0; x0 < stride; x0 += kBlock) {
+        BlendFieldLines(data + x0, stride, std::min(kBlock, stride - x0), height, 0, height, carry,
+                        rows);
     }
     return 1;
 }
@@ -209,7 +321,7 @@ InPlaceFn InPlaceFor(bool uyvy, int rotationMode, KernelLevel level) {
     switch (rotationMode) {
         case 2:
 #if VELMOR_X86
-            if (level == KernelLevel::Avx2)
+            if (level >= KernelLevel::Avx2)
                 return uyvy ? TurnUYVY180At<KernelLevel::Avx2> : TurnRGBA180At<KernelLevel::Avx2>;
 #endif
             (void)level;

@@ -14,13 +14,16 @@
 
 namespace velmor {
 
-// The line kernels of the de-interlacer: dst = (a + b) >> 1, and dst = (above + 2 dst + below)
-// >> 2.
+// The line kernels of the de-interlacer: dst = (a + b) >> 1; dst = (above + 2 dst + below) >> 2;
+// and the same blend in one pass that also keeps the line's unfiltered bytes for the next line:
+// line = (carry + 2 line + below) >> 2 while carry takes the old line.
 struct DeinterlaceRows {
     void (*average)(uint8_t* __restrict dst, const uint8_t* __restrict a,
                     const uint8_t* __restrict b, int n);
     void (*blend)(uint8_t* __restrict dst, const uint8_t* __restrict above,
                   const uint8_t* __restrict below, int n);
+    void (*blendCarry)(uint8_t* __restrict line, uint8_t* __restrict carry,
+                       const uint8_t* __restrict below, int n);
 };
 const DeinterlaceRows& DeinterlaceRowsFor(KernelLevel level);
 
@@ -30,6 +33,16 @@ const DeinterlaceRows& DeinterlaceRowsFor(KernelLevel level);
 // mode than 1..3 leaves the frame unchanged and returns 1.
 int Deinterlace(int mode, int width, int height, int stride, uint8_t* data,
                 const DeinterlaceRows& rows = DeinterlaceRowsFor(BestKernelLevel()));
+// The band form: lines [firstLine, endLine) of the height-line frame (clipped to it), the same
+// results as Deinterlace when consecutive bands cover the frame in order. A band writes only its
+// own lines. "Blend fields" reads the line below the band, which must not have been processed
+// yet, and takes the unfiltered line above it from `carry` (stride bytes), which holds it on
+// entry when firstLine > 0 and holds the band's last line, unfiltered, on return. The field
+// modes read only lines that no band writes (one above and one below) and take no carry (null
+// is fine).
+int DeinterlaceBand(int mode, int width, int height, int stride, uint8_t* data, int firstLine,
+                    int endLine, uint8_t* carry,
+                    const DeinterlaceRows& rows = DeinterlaceRowsFor(BestKernelLevel()));
 
 // Quarter turns into `rotateImage` (which ends up describing the turned picture: width = height,
 // height = width). `srcStride` 0 means packed source rows. Return false and leave rotateImage
@@ -50,6 +63,14 @@ bool RotateRGBA(int direction, int width, int height, const uint8_t* src, ImageB
 using QuarterTurnFn = bool (*)(int width, int height, const uint8_t* src, int srcStride,
                                ImageBuffer& rotateImage);
 QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level);
+// The band form: source rows [firstRow, endRow) of the width x height picture at `src` turned
+// into `out`, which already holds the whole turned picture (height x width, packed rows, as
+// QuarterTurnFn makes it). A UYVY row pair is turned by the band that holds its second row.
+// Bands run in order; the one that ends at the last row also fills the odd edges of a UYVY
+// picture (see RotateUYVY).
+using QuarterTurnBandFn = void (*)(int width, int height, const uint8_t* src, int srcStride,
+                                   uint8_t* out, int firstRow, int endRow);
+QuarterTurnBandFn QuarterTurnBandFor(bool uyvy, int rotationMode, KernelLevel level);
 
 // The in-place operations of `rotationMode` 2 (half turn), 4 (mirror) and 5 (vertical flip), with
 // the arguments of the functions below; null for any other mode.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+
 #include "video/text_rasteriser.h"
 
 namespace velmor {
@@ -17,7 +19,22 @@ int BytesPerPixel(PixelKind kind) {
     return kind == kPixelUYVY ? 2 : 4;
 }
 
+// Pixels start on a cache line, so that kernels can write whole lines of them. Pictures of a
+// frame's size and more are laid out in whole 2 MiB blocks that the kernel is asked to back with
+// huge pages: a quarter turn writes down the columns of its output picture, every row of it on
+// another page, far more pages than the TLB holds.
+constexpr size_t kLineAlign = 64;
+constexpr size_t kHugePage = size_t{2} << 20;
+
+size_t AlignmentFor(size_t bytes) {
+    return bytes >= kHugePage ? kHugePage : kLineAlign;
+}
+
 }  // namespace
+
+void ImageBuffer::FreePixels::operator()(uint8_t* p) const {
+    ::operator delete[](p, std::align_val_t{alignment});
+}
 
 bool ImageBuffer::Allocate(int64_t bytes) {
     if (bytes == allocated_ && (pixels_ || bytes == 0)) return true;
@@ -25,8 +42,12 @@ bool ImageBuffer::Allocate(int64_t bytes) {
     allocated_ = 0;
     if (bytes <= 0) return bytes == 0;
     if (bytes > kMaxPictureBytes) return false;
-    pixels_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
+    const size_t align = AlignmentFor(static_cast<size_t>(bytes));
+    const size_t size = (static_cast<size_t>(bytes) + align - 1) / align * align;
+    pixels_ = {static_cast<uint8_t*>(::operator new[](size, std::align_val_t{align}, std::nothrow)),
+               FreePixels{align}};
     if (!pixels_) return false;
+    if (align == kHugePage) madvise(pixels_.get(), size, MADV_HUGEPAGE);  // a hint; may be refused
     allocated_ = bytes;
     return true;
 }

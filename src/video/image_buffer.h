@@ -103,7 +103,11 @@ public:
 private:
     bool Allocate(int64_t bytes);
 
-    std::unique_ptr<uint8_t[]> pixels_;
+    struct FreePixels {
+        size_t alignment;  // as allocated
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t[], FreePixels> pixels_;
     int64_t allocated_ = 0;
 };
 

@@ -12,7 +12,12 @@ struct Levels {
     Levels() {
 #if VELMOR_X86
         list[count++] = KernelLevel::Sse2;  // part of every x86-64 processor
-        if (__builtin_cpu_supports("avx2")) list[count++] = KernelLevel::Avx2;
+        if (!__builtin_cpu_supports("avx2")) return;
+        list[count++] = KernelLevel::Avx2;
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")) {
+            list[count++] = KernelLevel::Avx512;
+        }
 #endif
     }
 };
@@ -42,6 +47,8 @@ const char* KernelLevelName(KernelLevel level) {
             return "sse2";
         case KernelLevel::Avx2:
             return "avx2";
+        case KernelLevel::Avx512:
+            return "avx512";
     }
     return "?";
 }

@@ -28,7 +28,7 @@ VELMOR_AVX2 void KeyRowAvx2(const uint8_t* __restrict src, uint8_t* __restrict k
 
 KeyRowFn KeyRowFor(KernelLevel level) {
 #if VELMOR_X86
-    if (level == KernelLevel::Avx2) return KeyRowAvx2;
+    if (level >= KernelLevel::Avx2) return KeyRowAvx2;
 #endif
     (void)level;
     return KeyRowReference;

@@ -27,6 +27,16 @@ using OpaqueRgb32Fn = void (*)(const uint8_t* __restrict src, int bitsPerPixel,
                                uint32_t* __restrict dst, size_t pixels);
 OpaqueRgb32Fn OpaqueRgb32For(KernelLevel level);
 
+// The trace of the waveform monitor: every sample of sampled rows [firstRow, endRow) raises its
+// point of `bitmap`, a waveform of width / 2 columns by 270 rows (B, G, R) that already holds the
+// background, the graticule and the trace of any rows before. Sampled row r is source line 2r,
+// for r below height / 2; four-byte frames taller than 720 lines skip the odd sampled rows. The
+// reference plots sample by sample; the SSE2 and AVX2 versions count the samples of strips of
+// columns in a table that stays in the first-level cache and raise each point once.
+using WaveformTraceFn = void (*)(const uint8_t* data, int width, int height, int64_t stride,
+                                 bool yuv, int firstRow, int endRow, uint8_t* bitmap);
+WaveformTraceFn WaveformTraceFor(KernelLevel level);
+
 // One rendered picture. Rows run top to bottom, packed: width * bitsPerPixel / 8 bytes each
 // (B, G, R or B, G, R, A per pixel).
 struct PreviewBitmap {
@@ -49,7 +59,7 @@ class PreviewRenderer {
 public:
     // The row kernels of `level` (the processor's best unless a test asks for another).
     explicit PreviewRenderer(KernelLevel level = BestKernelLevel())
-        : rows_(PreviewRowsFor(level)) {}
+        : rows_(PreviewRowsFor(level)), trace_(WaveformTraceFor(level)) {}
 
     // Turns one frame into the next bitmap and publishes it. Returns its bits per pixel (24 or
     // 32), or 0 for a frame it cannot read (no data, a size or stride that does not fit, a FourCC
@@ -74,6 +84,7 @@ private:
                         int64_t stride, bool yuv);
 
     const PreviewRows& rows_;
+    WaveformTraceFn trace_;
     TripleBuffer<PreviewBitmap> bitmaps_;
     int aspectClass_ = 0;
     float lastAspect_ = 0.0f;

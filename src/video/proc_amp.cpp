@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "video/simd.h"
+
 namespace velmor {
 
 namespace {
@@ -228,34 +230,124 @@ void ApplyAlphaRow(uint8_t* __restrict p, int pixels, const uint8_t* __restrict 
         p[i * 4 + 3] = luma[p[i * 4 + 3]];
 }
 
-}  // namespace
+#if VELMOR_X86
+// A 256-entry byte table in four 64-byte registers.
+struct ByteTable512 {
+    __m512i q[4];
+    VELMOR_AVX512 explicit ByteTable512(const uint8_t* t) {
+        for (int k = 0; k < 4; ++k)
+            q[k] = _mm512_loadu_si512(t + 64 * k);
+    }
+    // Every byte of x looked up: two 128-entry permutes, chosen by each byte's top bit.
+    VELMOR_AVX512 __m512i operator()(__m512i x, __mmask64 top) const {
+        return _mm512_mask_blend_epi8(top, _mm512_permutex2var_epi8(q[0], x, q[1]),
+                                      _mm512_permutex2var_epi8(q[2], x, q[3]));
+    }
+};
 
-namespace {
+// `groups` macropixels, 16 (64 bytes) at a time; the last partial block through masked loads
+// and stores.
+VELMOR_AVX512 void ApplyUYVYRowAvx512(uint8_t* p, int groups, const ProcAmpByteTables& t) {
+    const ByteTable512 luma(t.lumaTable), u(t.uTable), v(t.vTable);
+    const __mmask64 uBytes = 0x1111111111111111ull, vBytes = 0x4444444444444444ull;
+    int64_t bytes = int64_t{groups} * 4;
+    for (; bytes > 0; bytes -= 64, p += 64) {
+        const __mmask64 in = bytes >= 64 ? ~__mmask64{0} : (__mmask64{1} << bytes) - 1;
+        const __m512i x = _mm512_maskz_loadu_epi8(in, p);
+        const __mmask64 top = _mm512_movepi8_mask(x);
+        __m512i r = luma(x, top);
+        r = _mm512_mask_blend_epi8(uBytes, r, u(x, top));
+        r = _mm512_mask_blend_epi8(vBytes, r, v(x, top));
+        _mm512_mask_storeu_epi8(p, in, r);
+    }
+}
 
-void ApplyProcAmpUYVY(const FrameView& f, const ProcAmpByteTables& t) {
+// The alpha byte of `pixels` BGRA pixels, 16 at a time.
+VELMOR_AVX512 void ApplyAlphaRowAvx512(uint8_t* p, int pixels, const uint8_t* lumaTable) {
+    const ByteTable512 luma(lumaTable);
+    const __mmask64 alphaBytes = 0x8888888888888888ull;
+    int64_t bytes = int64_t{pixels} * 4;
+    for (; bytes > 0; bytes -= 64, p += 64) {
+        const __mmask64 in = bytes >= 64 ? alphaBytes : alphaBytes & ((__mmask64{1} << bytes) - 1);
+        const __m512i x = _mm512_maskz_loadu_epi8(in, p);
+        _mm512_mask_storeu_epi8(p, in, luma(x, _mm512_movepi8_mask(x)));
+    }
+}
+#endif
+
+template <KernelLevel L>
+void ApplyRowsUYVY(const FrameView& f, int firstRow, int endRow, const ProcAmpByteTables& t) {
     if (!f.data || f.width <= 0 || f.height <= 0) return;
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, f.height);
     const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 2;
-    for (int y = 0; y < f.height; ++y) {
+    for (int y = firstRow; y < endRow; ++y) {
+        uint8_t* row = f.data + y * stride;
+#if VELMOR_X86
+        if constexpr (L == KernelLevel::Avx512) {
+            ApplyUYVYRowAvx512(row, f.width / 2, t);
+            continue;
+        }
+#endif
         if (t.pairsReady) {
-            ApplyUYVYRowPairs(f.data + y * stride, f.width / 2, t.uyPairs, t.vyPairs);
+            ApplyUYVYRowPairs(row, f.width / 2, t.uyPairs, t.vyPairs);
         } else {
-            ApplyUYVYRow(f.data + y * stride, f.width / 2, t.lumaTable, t.uTable, t.vTable);
+            ApplyUYVYRow(row, f.width / 2, t.lumaTable, t.uTable, t.vTable);
         }
     }
 }
 
-void ApplyProcAmpAlpha(const FrameView& f, const ProcAmpByteTables& t) {
+template <KernelLevel L>
+void ApplyRowsAlpha(const FrameView& f, int firstRow, int endRow, const ProcAmpByteTables& t) {
     if (!f.data || f.width <= 0 || f.height <= 0) return;
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, f.height);
     const int64_t stride = f.stride > 0 ? f.stride : int64_t{f.width} * 4;
-    for (int y = 0; y < f.height; ++y)
+    for (int y = firstRow; y < endRow; ++y) {
+#if VELMOR_X86
+        if constexpr (L == KernelLevel::Avx512) {
+            ApplyAlphaRowAvx512(f.data + y * stride, f.width, t.lumaTable);
+            continue;
+        }
+#endif
         ApplyAlphaRow(f.data + y * stride, f.width, t.lumaTable);
+    }
+}
+
+template <KernelLevel L>
+void ApplyFrameUYVY(const FrameView& f, const ProcAmpByteTables& t) {
+    ApplyRowsUYVY<L>(f, 0, f.height, t);
+}
+
+template <KernelLevel L>
+void ApplyFrameAlpha(const FrameView& f, const ProcAmpByteTables& t) {
+    ApplyRowsAlpha<L>(f, 0, f.height, t);
 }
 
 }  // namespace
 
-ProcAmpFrameFn ProcAmpFor(uint32_t fourCC) {
-    if (fourCC == NDIlib_FourCC_video_type_UYVY) return ApplyProcAmpUYVY;
-    if (fourCC == NDIlib_FourCC_video_type_BGRA) return ApplyProcAmpAlpha;
+ProcAmpRowsFn ProcAmpRowsFor(uint32_t fourCC, KernelLevel level) {
+    if (fourCC == NDIlib_FourCC_video_type_UYVY) {
+        constexpr ProcAmpRowsFn reference = ApplyRowsUYVY<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference, ApplyRowsUYVY<KernelLevel::Avx512>);
+    }
+    if (fourCC == NDIlib_FourCC_video_type_BGRA) {
+        constexpr ProcAmpRowsFn reference = ApplyRowsAlpha<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference, ApplyRowsAlpha<KernelLevel::Avx512>);
+    }
+    return nullptr;
+}
+
+ProcAmpFrameFn ProcAmpFor(uint32_t fourCC, KernelLevel level) {
+    if (fourCC == NDIlib_FourCC_video_type_UYVY) {
+        constexpr ProcAmpFrameFn reference = ApplyFrameUYVY<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference, ApplyFrameUYVY<KernelLevel::Avx512>);
+    }
+    if (fourCC == NDIlib_FourCC_video_type_BGRA) {
+        constexpr ProcAmpFrameFn reference = ApplyFrameAlpha<KernelLevel::Reference>;
+        return ByLevel(level, reference, reference, reference,
+                       ApplyFrameAlpha<KernelLevel::Avx512>);
+    }
     return nullptr;
 }
 

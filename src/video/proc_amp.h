@@ -9,6 +9,7 @@
 #include <string>
 
 #include "video/frame_view.h"
+#include "video/kernel_level.h"
 #include "video/proc_amp_settings.h"
 #include "video/publisher.h"
 
@@ -60,10 +61,17 @@ std::string ProcAmpDisplayText(ProcAmpParam p, const ProcAmpSettings& s);
 // Per frame, video thread: UYVY bytes U, Y0, V, Y1 through uTable, lumaTable, vTable, lumaTable;
 // BGRA only the alpha byte through lumaTable; other FourCCs untouched. In place.
 void ApplyProcAmp(const FrameView& frame, const ProcAmpByteTables& tables);
-// The same for frames of one FourCC, chosen once: the UYVY or the BGRA alpha version, null for
-// FourCCs the tables leave alone.
+// The same for frames of one FourCC, chosen once: the UYVY or the BGRA alpha version of `level`,
+// null for FourCCs the tables leave alone. The reference applies the pair tables when they are
+// ready and the byte tables otherwise; SSE2 and AVX2 take it as it is (neither byte shuffles nor
+// gathers beat two look-ups per macropixel in tables that stay in the second-level cache); the
+// AVX-512 versions look up 64 bytes at a time with VBMI byte permutes of the byte tables.
 using ProcAmpFrameFn = void (*)(const FrameView& frame, const ProcAmpByteTables& tables);
-ProcAmpFrameFn ProcAmpFor(uint32_t fourCC);
+ProcAmpFrameFn ProcAmpFor(uint32_t fourCC, KernelLevel level = BestKernelLevel());
+// The band form: rows [firstRow, endRow) of the frame only (rows do not depend on each other).
+using ProcAmpRowsFn = void (*)(const FrameView& frame, int firstRow, int endRow,
+                               const ProcAmpByteTables& tables);
+ProcAmpRowsFn ProcAmpRowsFor(uint32_t fourCC, KernelLevel level = BestKernelLevel());
 
 // The parameter model. All methods except AcquireTables run on the window thread; the flags are
 // read by the video thread. Tables are rebuilt aside and published whole, so the video thread

@@ -8,6 +8,8 @@
 #include <immintrin.h>
 // Builds one function for processors with AVX2; call it only where BestKernelLevel() allows.
 #define VELMOR_AVX2 __attribute__((target("avx2")))
+// The same for processors with the AVX-512 of KernelLevel::Avx512 (F, BW, VL and VBMI).
+#define VELMOR_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")))
 #else
 #define VELMOR_X86 0
 #endif

@@ -21,6 +21,7 @@ namespace velmor::testing {
 class FakeSide : public IWindowSide {
 public:
     std::vector<ShownMessage> shown;
+    std::vector<ShownMessage> told;  // messages that wait for no answer
     std::vector<std::string> logs, urls;
     MessageAnswer answer = MessageAnswer::Ok;
     int groupRuns = 0, aboutRuns = 0, grabSettingsRuns = 0;
@@ -36,6 +37,9 @@ public:
                        MessageButtons buttons) override {
         shown.push_back({text, caption, buttons});
         return answer;
+    }
+    void Tell(const std::string& text, const std::string& caption) override {
+        told.push_back({text, caption, MessageButtons::Ok});
     }
     bool RunGroupSettings() override {
         ++groupRuns;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "app/app_fixture.h"
 #include "persist/config_file.h"
 #include "platform/instance_numbering.h"
@@ -74,6 +76,27 @@ TEST_F(Startup, StoredSettingsApplyOnlyWhenTheFileOrTheCommandLineAsks) {
     EXPECT_EQ(record().rotationMode, 3);
     EXPECT_EQ(model().button(WindowButton::Rotate).caption, "Rotate -90");
     EXPECT_TRUE(model().flag(Flag::MenuLoadOnStartup));
+}
+
+TEST_F(Startup, WithoutASoundServerTheOperatorIsToldOnceAndTheCopyStartsAnyway) {
+    ::unsetenv("VELMOR_MONITOR_WAV");
+    ::setenv("PULSE_SERVER", ("unix:" + dir_.File("no-sound-server")).c_str(), 1);
+    StoreFile(true);
+    const auto start = std::chrono::steady_clock::now();
+    Start();  // waits for the copy's number only
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(model().caption(Caption::Title),
+              "Korvo Velmor NDI® Receiver/Transmitter & Processor - No 1");
+    EXPECT_EQ(record().rotationMode, 3) << "the configuration was loaded";
+    ASSERT_TRUE(testing::WaitFor([&] { return !side_.told.empty(); }));
+    const std::vector<ShownMessage> told = {
+        {"Unable to open wave mapper device", "NDI Receiver", MessageButtons::Ok}};
+    EXPECT_EQ(side_.told, told);
+    // Trying again finds no server either, and says nothing more.
+    testing::WaitFor([] { return false; }, 3500);
+    EXPECT_EQ(side_.told.size(), 1u);
+    EXPECT_TRUE(side_.shown.empty());
+    ::unsetenv("PULSE_SERVER");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The "Overlay setup" window driven through its controls with real picture files: what the
-// record's overlay then holds, what the window shows, and every message it asks.
+// record's overlay then holds, what the window shows, and every message it asks. Pictures load on
+// workers, so each load waits (serving the window's events) until the window has taken it.
 #include "dialogs/overlay_setup_dialog.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+#include "relay/text_box.h"
 #include "support/modal_helpers.h"
 #include "support/qt_widget_helpers.h"
 #include "support/recording_fakes.h"
@@ -48,7 +50,7 @@ std::string SavePicture(const std::string& path, QColor colour, int w = 64, int 
 class OverlayWindow : public ::testing::Test {
 protected:
     void Open(int frameWidth = 1280, int frameHeight = 720) {
-        dialog_ = std::make_unique<OLSetup>(state_, frameWidth, frameHeight, notifier_);
+        dialog_ = std::make_unique<OLSetup>(state_, frameWidth, frameHeight, notifier_, park_);
         dialog_->chooseFile = [this](const FileWindowRequest& request) {
             request_ = request;
             return chosen_;
@@ -56,7 +58,10 @@ protected:
         dialog_->open();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
     }
-    void TearDown() override { dialog_.reset(); }
+    void TearDown() override {
+        dialog_.reset();
+        park_.JoinAll();
+    }
 
     template <typename T = QWidget>
     T* Named(const QString& name) {
@@ -67,9 +72,12 @@ protected:
         if (QAbstractButton* b = Named<QAbstractButton>(caption))
             QTest::mouseClick(b, Qt::LeftButton);
     }
+    // "Load Overlay" with `path`, until the window has taken the picture (and loaded the
+    // sequence it asked for).
     void Load(const std::string& path) {
         chosen_ = path;
         Click("Load Overlay");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->editor().busy(); }));
     }
     QLabel* Label(const QString& text) { return Named<QLabel>(text); }
     bool Shows(const QString& text) {
@@ -84,6 +92,7 @@ protected:
     TempDir dir_;
     OverlayState state_;
     RecordingNotifier notifier_;
+    ProbeThreadPark park_;
     std::unique_ptr<OLSetup> dialog_;
     std::optional<std::string> chosen_;
     FileWindowRequest request_;
@@ -133,7 +142,24 @@ TEST_F(OverlayWindow, LoadingOnePictureShowsItsThumbnailAndFacts) {
     const OverlayNode* before = Published().front().get();
     chosen_.reset();
     Click("Load Overlay");
+    EXPECT_FALSE(dialog_->editor().busy());
     EXPECT_EQ(Published().front().get(), before);
+}
+
+// As the window opens: the preview shows the idle picture (not yet the canvas it draws on), and
+// with no picture file ever loaded, the overlay goes off, a text box on air included.
+TEST_F(OverlayWindow, OpeningShowsTheIdlePictureAndSwitchesOffWhatItCannotShow) {
+    QtTextRasteriser rasteriser;
+    ASSERT_TRUE(PublishTextBox(state_, "Remote", 1280, 720, rasteriser));
+    state_.overlayOn = 1;
+    Open();
+    EXPECT_EQ(state_.overlayOn, 0);
+    EXPECT_TRUE(Shows("Overlay OFF"));
+    EXPECT_EQ(Coloured("On/Off")->state(), 3);
+    VidBox idle;
+    idle.setFixedSize(dialog_->preview()->size());
+    idle.ShowIdlePicture();
+    EXPECT_EQ(testing::Render(*dialog_->preview()), testing::Render(idle));
 }
 
 TEST_F(OverlayWindow, ANumberedSequenceIsAskedForLoadedAndReported) {
@@ -141,13 +167,10 @@ TEST_F(OverlayWindow, ANumberedSequenceIsAskedForLoadedAndReported) {
     for (int n : {7, 8, 9})
         SavePicture(dir_.File("clip000" + std::to_string(n) + ".png"), QColor(n * 20, 0, 0));
     Load(dir_.File("clip0007.png"));
-    ASSERT_GE(notifier_.shown.size(), 1u);
+    ASSERT_EQ(notifier_.shown.size(), 2u);
     EXPECT_EQ(notifier_.shown[0],
               (ShownMessage{"Sequence exists - ending with:\n\nclip0009.png\n\nLoad 2 more images?",
                             "Sequence detection", MessageButtons::OkCancel}));
-    EXPECT_TRUE(Named<QProgressBar>("Sequence loading progress")->isVisible());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return state_.sequenceLoading == 0; }));
-    ASSERT_EQ(notifier_.shown.size(), 2u);
     EXPECT_EQ(notifier_.shown[1], (ShownMessage{"Final image number 9\n\nSequence length = 3",
                                                 "Sequence detection", MessageButtons::Ok}));
     EXPECT_EQ(state_.sequenceMode, 1);
@@ -268,6 +291,7 @@ TEST_F(OverlayWindow, ADroppedFileReplacesTheFirstPicture) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dialog_.get(), &drop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->editor().busy(); }));
     ASSERT_EQ(Published().size(), 1u);
     EXPECT_EQ(Published().front()->bgra.width, 32);
     EXPECT_TRUE(Shows("(32 x 32, 32bpp)"));

@@ -233,8 +233,10 @@ TEST_P(VideoStressTest, EveryFrameIsAsLargeAsItsHeaderWhileSettingsChange) {
     bool flowing = true;
     while (flowing && (Clock::now() - start < std::chrono::seconds(4) ||
                        ndi.videoFreed.load() - leadIn < 40)) {
-        // Two frames waiting at most, like a receiver's small queue.
-        flowing = ndi.WaitFor([&] { return ndi.VideoQueueSize() < 2; });
+        // Two frames waiting at most, like a receiver's small queue. A sanitized build on a busy
+        // machine may take seconds for one 1080p frame with every step on: only a thread that
+        // stopped taking frames for a minute is a fault.
+        flowing = ndi.WaitFor([&] { return ndi.VideoQueueSize() < 2; }, std::chrono::seconds(60));
         ndi.QueueVideo(format, picture);
         if (Clock::now() - start > std::chrono::seconds(120)) break;
     }

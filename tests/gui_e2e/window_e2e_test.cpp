@@ -21,9 +21,11 @@
 #include <vector>
 
 #include "persist/config_file.h"
+#include "relay/capture_apply.h"
 #include "support/atspi_client.h"
 #include "support/ndi_names.h"
 #include "support/recording_fakes.h"
+#include "support/xvfb.h"
 #include "tools/process.h"
 
 namespace velmor {
@@ -36,7 +38,7 @@ using test::AtspiState;
 using test::Process;
 namespace fs = std::filesystem;
 
-const char* const kXvfb = "/usr/bin/Xvfb";
+using test::kXvfb;
 const char* const kXdotool = "/usr/bin/xdotool";
 const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
 const char* const kBusLauncher = "/usr/libexec/at-spi-bus-launcher";
@@ -150,12 +152,8 @@ protected:
         setenv("VELMOR_NDI_DIR", (dir_ / "ndi").c_str(), 1);
 
         // The X server picks a free display itself and prints its number.
-        xvfb_ = std::make_unique<Process>(
-            kXvfb, std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1280x900x24",
-                                            "-nolisten", "tcp"});
-        const std::string display = FirstLine(*xvfb_, 20s);
-        ASSERT_FALSE(display.empty()) << "Xvfb did not start:\n" << xvfb_->Output();
-        display_ = ":" + display;
+        xvfb_ = test::StartXvfb(display_);
+        ASSERT_FALSE(display_.empty()) << "Xvfb did not start:\n" << xvfb_->Output();
 
         // The session bus (velmor's own messages, velmor-ctl) and, announced on it as
         // org.a11y.Bus, the accessibility bus, as a desktop session has them.
@@ -413,6 +411,70 @@ TEST_F(WindowFromOutside, OperatedThroughItsAccessibilityRelaysFreezesTurnsGrabs
     EXPECT_EQ(s.delayOnSetting, 1);
     EXPECT_EQ(s.excludeLocalSetting, 0);
     EXPECT_EQ(s.saveOnExitSetting, 1);
+}
+
+TEST_F(WindowFromOutside, WithoutASoundServerTheCopyStillStartsAndRelays) {
+    // No sound server at all: PULSE_SERVER names a socket nobody listens on (and Velmor never
+    // starts a server itself), and the monitor does not record to a file either.
+    env_.erase(
+        std::remove_if(env_.begin(), env_.end(),
+                       [](const std::string& e) { return e.rfind("VELMOR_MONITOR_WAV=", 0) == 0; }),
+        env_.end());
+    env_.push_back("PULSE_SERVER=unix:" + (dir_ / "no-pulse-here").string());
+    // A configuration applied at start-up that turns the picture a quarter.
+    const std::string config = (dir_ / "velmor.vlm").string();
+    {
+        RelayRecord stored;
+        stored.ApplyStartupDefaults();
+        stored.rotationMode = 1;
+        CaptureSettings(stored);
+        stored.settingsRecord.loadOnStartupSetting = 1;
+        velmor::testing::RecordingNotifier notifier;
+        ASSERT_EQ(SaveConfig(stored, config, notifier), 1);
+    }
+    source_ = Run(VELMOR_TESTSRC,
+                  {"--name", "Quiet", "--size", "320x180", "--rate", "25/1", "--seconds", "120"});
+    velmor_ = Run(
+        VELMOR_BIN,
+        {"--config", config, "--show-local", "--source", velmor::testing::LocalSourceName("Quiet")},
+        (dir_ / "work").string());
+
+    AtspiClient& a11y = *a11y_;
+    std::optional<Accessible> app;
+    ASSERT_TRUE(WaitUntil([&] { return (app = a11y.FindApplication("velmor")).has_value(); }, 30s))
+        << "velmor never appeared on the accessibility bus" << Log();
+    // The operator is told, and nothing waits for the answer: the copy takes its number and
+    // title, loads its configuration and relays while the message is still open.
+    const auto message = a11y.WaitFor(*app, "", "NDI Receiver", 20s);
+    ASSERT_TRUE(message) << "no message about the sound device" << Log();
+    EXPECT_TRUE(a11y.Find(*message, "label", "Unable to open wave mapper device"))
+        << a11y.Describe(*message);
+    EXPECT_TRUE(velmor_->OutputHas("[NDI Receiver] Unable to open wave mapper device")) << Log();
+    EXPECT_TRUE(a11y.WaitFor(*app, "frame",
+                             "Korvo Velmor NDI® Receiver/Transmitter & Processor - No 1", 20s))
+        << "no copy number in the title" << Log();
+    EXPECT_TRUE(a11y.WaitFor(*app, kButton, "Rotate 90", 20s))
+        << "the stored configuration was not applied" << Log();
+    // The outputs announce themselves in the product's group, as the configuration says.
+    sink_ = Run(VELMOR_SINK, {"--source", "Korvo Velmor 1", "--groups", "Korvo Velmor",
+                              "--find-timeout", "30", "--frames", "10", "--seconds", "60"});
+    EXPECT_EQ(sink_->Wait(60s), 0) << "the copy does not relay\n" << sink_->Output() << Log();
+    EXPECT_TRUE(sink_->OutputHas("format: 180x320")) << sink_->Output();
+    ASSERT_TRUE(a11y.WaitFor(*app, "", "NDI Receiver", 1s)) << "the message closed by itself";
+
+    // OK closes the message; the copy exits as usual (nothing waits for a sound server).
+    const auto ok = a11y.Find(*message, kButton, "OK");
+    ASSERT_TRUE(ok && a11y.DoAction(*ok, "Press")) << a11y.Describe(*message);
+    const auto disconnect = a11y.WaitFor(*app, kButton, "Disconnect", 20s);
+    ASSERT_TRUE(disconnect && a11y.DoAction(*disconnect, "Press"));
+    ASSERT_TRUE(a11y.WaitFor(*app, "label", "No video", 20s)) << Log();
+    const auto exitButton = a11y.WaitFor(*app, kButton, "Exit", 20s);
+    ASSERT_TRUE(exitButton && a11y.DoAction(*exitButton, "Press"));
+    const auto question = a11y.WaitFor(*app, "", "Quit NDI Velmor", 20s);
+    ASSERT_TRUE(question) << Log();
+    const auto yes = a11y.Find(*question, kButton, "OK");
+    ASSERT_TRUE(yes && a11y.DoAction(*yes, "Press")) << a11y.Describe(*question);
+    EXPECT_EQ(velmor_->Wait(30s), 0) << Log();
 }
 
 }  // namespace

@@ -8,26 +8,23 @@
 namespace velmor {
 namespace {
 
-class Recorder : public IMonitorOutput {
-public:
-    explicit Recorder(MonitorQueue& q) : queue_(q) {}
-    bool Write(const uint8_t* data, size_t bytes) override {
-        const auto* s = reinterpret_cast<const int16_t*>(data);
-        heard.assign(s, s + bytes / 2);
-        queue_.BufferDone();
-        return true;
+// What one tap queued, as the device would take it.
+struct Recorder {
+    explicit Recorder(MonitorQueue& q) : queue(q) { queue.Open(); }
+    void Take() {
+        std::vector<uint8_t> bytes(queue.Capacity());
+        bytes.resize(queue.Read(bytes.data(), bytes.size()));
+        heard.assign(reinterpret_cast<const int16_t*>(bytes.data()),
+                     reinterpret_cast<const int16_t*>(bytes.data() + bytes.size()));
     }
+    MonitorQueue& queue;
     std::vector<int16_t> heard;
-
-private:
-    MonitorQueue& queue_;
 };
 
 TEST(MonitorAudioTap, TakesPlanesByStrideAndTheMapDialogChannels) {
     auto record = std::make_unique<RelayRecord>();
     MonitorQueue queue;
     Recorder out(queue);
-    queue.Attach(&out);
     float seenGain = -1;
     MonitorAudioTap tap(queue, [&](float*, float*, int, float gain) {
         seenGain = gain;
@@ -50,6 +47,7 @@ TEST(MonitorAudioTap, TakesPlanesByStrideAndTheMapDialogChannels) {
     auto level = [&](int k) { return static_cast<int16_t>(f * 0.1f * static_cast<float>(k + 1)); };
 
     tap.MonitorTap(*record, frame);
+    out.Take();
     ASSERT_EQ(out.heard.size(), 2u * samples);
     EXPECT_EQ(out.heard[2 * 1023], level(0));
     EXPECT_EQ(out.heard[2 * 1023 + 1], level(1));
@@ -60,6 +58,7 @@ TEST(MonitorAudioTap, TakesPlanesByStrideAndTheMapDialogChannels) {
     record->audioMapper.mapperMap[1] = 3;  // equal to the channel count: absent
     record->audioMapper.mapperGain = 2.0;
     tap.MonitorTap(*record, frame);
+    out.Take();
     EXPECT_EQ(out.heard[0], level(2));
     EXPECT_EQ(out.heard[1], 0);
     EXPECT_EQ(seenGain, 2.0f);
@@ -67,6 +66,7 @@ TEST(MonitorAudioTap, TakesPlanesByStrideAndTheMapDialogChannels) {
     record->mapDialogOpen = 0;
     frame.channel_stride_in_bytes = 1000 * 4;  // planes would overlap: play silence
     tap.MonitorTap(*record, frame);
+    out.Take();
     EXPECT_EQ(out.heard, std::vector<int16_t>(2 * samples, 0));
 
     // A block longer than any frame Velmor takes is not played (nor its scratch buffer grown).
@@ -79,6 +79,7 @@ TEST(MonitorAudioTap, TakesPlanesByStrideAndTheMapDialogChannels) {
     out.heard.clear();
     seenGain = -1;
     tap.MonitorTap(*record, tooLong);
+    out.Take();
     EXPECT_TRUE(out.heard.empty());
     EXPECT_EQ(seenGain, -1) << "not metered either";
 }

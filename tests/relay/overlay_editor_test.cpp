@@ -1,15 +1,19 @@
 // The overlay window's operations without widgets: loading a picture, detecting and loading a
-// numbered sequence step by step (and where that stops), the text box, placement, "Make solid",
-// drops, the preview player, and what is published for the video thread after each.
+// numbered sequence (and where that stops), the text box, placement, "Make solid", drops, the
+// preview player, and what is published for the video thread after each. The loading workers'
+// work and what they post back run here when the test says so (ManualWork), so each step of a
+// hand-over can be looked at; overlay_loading_test.cpp runs them on real threads.
 #include "relay/overlay_editor.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
+#include "relay/text_box.h"
+#include "support/background_work_fakes.h"
 #include "support/block_rasteriser.h"
+#include "support/fake_picture_decoder.h"
 #include "support/recording_fakes.h"
 #include "support/temp_dir.h"
 
@@ -17,51 +21,19 @@ namespace velmor {
 namespace {
 
 using testing::BlockRasteriser;
+using testing::FakePictureDecoder;
+using testing::ManualWork;
 using testing::RecordingNotifier;
 using testing::ShownMessage;
 using testing::TempDir;
 
-// Pictures by path: a solid colour of a given size. A path it does not know is unreadable.
-class FakeDecoder : public IPictureDecoder {
-public:
-    struct Picture {
-        int w = 64, h = 36;
-        uint8_t b = 10, g = 20, r = 30, a = 128;
-        int bitDepth = 32;
-    };
-    std::map<std::string, Picture> files;
-    std::vector<std::string> loaded;
-
-    PictureLoad Load(ImageBuffer& p, const std::string& path) override {
-        loaded.push_back(path);
-        PictureLoad result;
-        const auto it = files.find(path);
-        if (it == files.end()) return result;
-        const Picture& f = it->second;
-        result.width = f.w;
-        result.height = f.h;
-        if (f.w > kMaxOverlayPictureSide || f.h > kMaxOverlayPictureSide) {
-            result.result = PictureLoad::TooLarge;
-            return result;
-        }
-        p.FillColour(f.w, f.h, f.r, f.g, f.b, f.a);
-        p.path = path;
-        p.name = std::filesystem::path(path).filename().string();
-        p.decodedWidth = f.w;
-        p.decodedHeight = f.h;
-        p.decodedBitDepth = f.bitDepth;
-        result.result = PictureLoad::Loaded;
-        return result;
-    }
-};
-
 class Editor : public ::testing::Test {
 protected:
     // A picture file that exists on disk (for the sequence detection) and decodes.
-    std::string AddFile(const std::string& name, FakeDecoder::Picture picture = {}) {
+    std::string AddFile(const std::string& name, FakePictureDecoder::Picture picture = {}) {
         const std::string path = dir_.File(name);
         std::ofstream(path) << "picture";
-        decoder_.files[path] = picture;
+        decoder_->Add(path, picture);
         return path;
     }
     std::vector<int> PublishedNumbers() const {
@@ -70,26 +42,37 @@ protected:
             numbers.push_back(n->imageNumber);
         return numbers;
     }
-    // Runs the loading loop as the window's timer would.
-    int RunLoop() {
-        int steps = 0;
-        while (editor_.LoadStep())
-            ++steps;
-        return steps;
+    // "Load Overlay" with `path`, to its end: the question answered as notifier_ says and any
+    // sequence loaded.
+    void Load(const std::string& path) {
+        editor_.LoadOverlay(path);
+        work_.Settle();
     }
 
     TempDir dir_;
     OverlayState state_;
-    FakeDecoder decoder_;
+    std::shared_ptr<FakePictureDecoder> decoder_ = std::make_shared<FakePictureDecoder>();
     BlockRasteriser rasteriser_;
     RecordingNotifier notifier_;
-    OverlayEditor editor_{state_, decoder_, rasteriser_, notifier_};
+    ManualWork work_;
+    OverlayEditor editor_{state_, decoder_, rasteriser_, notifier_, work_};
 };
 
-TEST_F(Editor, ASinglePictureIsPublishedWithItsUyvaCopyAndNoMessage) {
+TEST_F(Editor, ASinglePictureIsLoadedOnAWorkerAndPublishedWithItsUyvaCopyAndNoMessage) {
+    editor_.SetThumbnailSize(160, 90);
     editor_.Open(1920, 1080);
     const std::string path = AddFile("logo.png");
-    EXPECT_FALSE(editor_.LoadOverlay(path));
+    editor_.LoadOverlay(path);
+    EXPECT_TRUE(PublishedNodes(state_).empty()) << "the picture is decoded on a worker";
+    EXPECT_TRUE(editor_.busy());
+    EXPECT_TRUE(editor_.statusShown());
+    EXPECT_EQ(editor_.statusText(), "Loading logo.png");
+    EXPECT_EQ(editor_.buttonState(OverlayButton::LoadOverlay), 0) << "set once the picture is in";
+    work_.RunWork();
+    EXPECT_TRUE(PublishedNodes(state_).empty()) << "taken on the window thread only";
+    work_.RunPosted();
+    EXPECT_FALSE(editor_.busy());
+    EXPECT_FALSE(editor_.statusShown());
     EXPECT_TRUE(notifier_.shown.empty());
     EXPECT_EQ(state_.imageLoaded, 1);
     EXPECT_EQ(state_.sequenceMode, 0);
@@ -100,6 +83,8 @@ TEST_F(Editor, ASinglePictureIsPublishedWithItsUyvaCopyAndNoMessage) {
     EXPECT_EQ(node.uyva.pixelKind, kPixelUYVA);
     EXPECT_EQ(node.uyva.pixels()[3], 128) << "alpha carried into the UYVA copy";
     EXPECT_EQ(editor_.thumbnail(), &node);
+    EXPECT_EQ(node.thumbnail.width, 160) << "the thumbnail is made on the worker too";
+    EXPECT_EQ(node.thumbnail.pixels()[0], 10);
     EXPECT_EQ(editor_.pixelSizeText(), "(64 x 36, 32bpp)");
     EXPECT_EQ(editor_.buttonState(OverlayButton::LoadOverlay), 2);
     EXPECT_EQ(editor_.buttonState(OverlayButton::TextBox), 0);
@@ -112,17 +97,41 @@ TEST_F(Editor, ASinglePictureIsPublishedWithItsUyvaCopyAndNoMessage) {
 
     // Cancelled file window: nothing changes.
     const OverlayNode* before = PublishedNodes(state_).front().get();
-    EXPECT_FALSE(editor_.LoadOverlay(std::nullopt));
+    editor_.LoadOverlay(std::nullopt);
+    EXPECT_EQ(work_.waitingWork(), 0u);
     EXPECT_EQ(PublishedNodes(state_).front().get(), before);
 }
 
-TEST_F(Editor, ANumberedSequenceIsAskedForThenLoadedOnePictureAStep) {
+TEST_F(Editor, TheNewestPictureWinsAndClosingDropsOneStillBeingDecoded) {
+    editor_.Open(1920, 1080);
+    const std::string first = AddFile("first.png", {.w = 10});
+    editor_.LoadOverlay(first);
+    editor_.Drop(AddFile("dropped.png", {.w = 20}));
+    editor_.LoadOverlay(AddFile("newest.png", {.w = 30}));
+    work_.Settle();
+    ASSERT_EQ(PublishedNodes(state_).size(), 1u);
+    EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 30);
+    EXPECT_EQ(state_.heldBytes->load(), OverlayNodeBytes(30, 36))
+        << "the pictures never taken are freed";
+
+    editor_.LoadOverlay(first);
+    editor_.Close(true);
+    work_.Settle();
+    EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 30) << "loading ends with the window";
+    EXPECT_FALSE(editor_.busy());
+    EXPECT_TRUE(notifier_.shown.empty());
+}
+
+TEST_F(Editor, ANumberedSequenceIsAskedForThenLoadedOnAWorker) {
     editor_.Open(1920, 1080);
     const std::string first = AddFile("clip0007.png", {.b = 7});
     AddFile("clip0008.png", {.b = 8});
     AddFile("clip0009.png", {.b = 9});
     AddFile("clip0011.png");  // not reached: the numbers must follow on
-    EXPECT_TRUE(editor_.LoadOverlay(first));
+    editor_.LoadOverlay(first);
+    work_.RunWork();  // the picture decoded, the files after it counted
+    EXPECT_TRUE(notifier_.shown.empty()) << "asked once the picture is taken";
+    work_.RunPosted();
     ASSERT_EQ(notifier_.shown.size(), 1u);
     EXPECT_EQ(notifier_.shown[0],
               (ShownMessage{"Sequence exists - ending with:\n\nclip0009.png\n\nLoad 2 more images?",
@@ -133,14 +142,14 @@ TEST_F(Editor, ANumberedSequenceIsAskedForThenLoadedOnePictureAStep) {
     EXPECT_EQ(editor_.progressMaximum(), 3);
     EXPECT_EQ(editor_.progressPosition(), 1);
     EXPECT_EQ(PublishedNumbers(), std::vector<int>{7}) << "the first picture is on at once";
+    EXPECT_EQ(work_.waitingWork(), 1u) << "the rest loads on a worker";
 
-    EXPECT_TRUE(editor_.LoadStep());
-    EXPECT_EQ(editor_.statusText(), "Loading clip0008");
-    EXPECT_EQ(editor_.progressPosition(), 2);
-    EXPECT_EQ(editor_.thumbnail()->imageNumber, 8) << "each picture shows as it loads";
-    EXPECT_EQ(state_.sequenceMode, 0) << "still loading";
+    work_.RunWork();  // clip0008 and clip0009, then clip0010 is missing
+    EXPECT_EQ(state_.sequenceMode, 0) << "reported, not yet taken";
     EXPECT_EQ(PublishedNumbers(), std::vector<int>{7});
-    EXPECT_EQ(RunLoop(), 1) << "clip0009, then clip0010 is missing";
+    work_.RunPosted();
+    EXPECT_EQ(editor_.statusText(), "Loading clip0009") << "each picture shows as it comes";
+    EXPECT_EQ(editor_.thumbnail()->imageNumber, 9);
     ASSERT_EQ(notifier_.shown.size(), 2u);
     EXPECT_EQ(notifier_.shown[1], (ShownMessage{"Final image number 9\n\nSequence length = 3",
                                                 "Sequence detection", MessageButtons::Ok}));
@@ -151,7 +160,7 @@ TEST_F(Editor, ANumberedSequenceIsAskedForThenLoadedOnePictureAStep) {
     EXPECT_EQ(state_.sequenceLoading, 0);
     EXPECT_FALSE(editor_.progressShown());
     EXPECT_FALSE(editor_.statusShown());
-    EXPECT_EQ(decoder_.loaded.back(), dir_.File("clip0010.png"));
+    EXPECT_EQ(decoder_->loaded().back(), dir_.File("clip0010.png"));
 }
 
 TEST_F(Editor, WhereSequenceDetectionAndLoadingStop) {
@@ -177,7 +186,7 @@ TEST_F(Editor, WhereSequenceDetectionAndLoadingStop) {
         std::vector<std::string> paths;
         for (const std::string& f : c.files)
             paths.push_back(AddFile(f));
-        if (editor_.LoadOverlay(paths.front())) RunLoop();
+        Load(paths.front());
         EXPECT_EQ(PublishedNumbers(), c.published);
         EXPECT_EQ(static_cast<int>(notifier_.shown.size()), c.messages);
         EXPECT_EQ(state_.sequenceMode, c.published.size() > 1 ? 1 : 0);
@@ -193,12 +202,15 @@ TEST_F(Editor, AFileThatGoesAwayOrCannotBeDecodedEndsTheLoopKeepingWhatWasLoaded
         AddFile("take02.png");
         const std::string third = AddFile("take03.png");
         AddFile("take04.png");
-        ASSERT_TRUE(editor_.LoadOverlay(first));
+        editor_.LoadOverlay(first);
+        work_.RunWork();
+        work_.RunPosted();  // asked; the sequence's worker has not started yet
+        ASSERT_EQ(notifier_.shown.size(), 1u);
         EXPECT_EQ(notifier_.shown[0].text,
                   "Sequence exists - ending with:\n\ntake04.png\n\nLoad 3 more images?");
         if (removed) std::filesystem::remove(third);
-        decoder_.files.erase(third);
-        RunLoop();
+        decoder_->Remove(third);
+        work_.Settle();
         ASSERT_EQ(notifier_.shown.size(), 2u) << "no message for the file itself";
         EXPECT_EQ(notifier_.shown[1].text, "Final image number 2\n\nSequence length = 2");
         EXPECT_EQ(PublishedNumbers(), (std::vector<int>{1, 2}));
@@ -210,7 +222,7 @@ TEST_F(Editor, ASequenceThatWouldPassTheMemoryBoundIsRefused) {
     const int64_t node = OverlayNodeBytes(64, 36);
     struct Case {
         const char* name;
-        FakeDecoder::Picture second;
+        FakePictureDecoder::Picture second;
     };
     for (const Case& c : {Case{"third picture", {}}, Case{"larger second picture", {.w = 128}}}) {
         SCOPED_TRACE(c.name);
@@ -219,8 +231,7 @@ TEST_F(Editor, ASequenceThatWouldPassTheMemoryBoundIsRefused) {
         const std::string first = AddFile("m1.png");
         AddFile("m2.png", c.second);
         AddFile("m3.png");
-        ASSERT_TRUE(editor_.LoadOverlay(first));
-        RunLoop();
+        Load(first);
         ASSERT_EQ(notifier_.shown.size(), 3u);
         EXPECT_EQ(notifier_.shown[1],
                   (ShownMessage{"Sequence load failed\n\nOut of memory", "", MessageButtons::Ok}));
@@ -234,13 +245,14 @@ TEST_F(Editor, ASequenceThatWouldPassTheMemoryBoundIsRefused) {
 
 TEST_F(Editor, APictureThatCannotBeLoadedIsReportedAndThePreviousOneStays) {
     editor_.Open(1920, 1080);
-    ASSERT_FALSE(editor_.LoadOverlay(AddFile("good.png")));
+    Load(AddFile("good.png"));
     editor_.OnOff();
     const OverlayNode* good = PublishedNodes(state_).front().get();
     const std::string broken = dir_.File("broken.png");
     const std::string huge = AddFile("huge.png", {.w = 9000, .h = 20});
-    editor_.LoadOverlay(broken);
-    editor_.LoadOverlay(huge);
+    Load(broken);
+    editor_.Drop(huge);
+    work_.Settle();
     ASSERT_EQ(notifier_.shown.size(), 2u);
     EXPECT_EQ(notifier_.shown[0], (ShownMessage{"Cannot read a picture from\n\n" + broken,
                                                 "Load Overlay Image", MessageButtons::Ok}));
@@ -257,7 +269,7 @@ TEST_F(Editor, OnOffNeedsAPicture) {
     editor_.OnOff();
     EXPECT_EQ(state_.overlayOn, 0) << "nothing loaded yet";
     EXPECT_EQ(editor_.OverlayText(), "Overlay OFF");
-    editor_.LoadOverlay(AddFile("logo.png"));
+    Load(AddFile("logo.png"));
     editor_.OnOff();
     EXPECT_EQ(state_.overlayOn, 1);
     EXPECT_EQ(editor_.OverlayText(), "Overlay ON");
@@ -274,15 +286,16 @@ TEST_F(Editor, OpeningAndClosingTheWindow) {
     EXPECT_EQ(state_.dialogOpen, 1);
     EXPECT_EQ(editor_.previewCanvas().width, 960);
     EXPECT_EQ(editor_.previewCanvas().pixels()[0], 170) << "dark blue";
+    EXPECT_EQ(editor_.previewSerial(), 0u) << "not shown: the preview opens on the idle picture";
     EXPECT_EQ(editor_.buttonState(OverlayButton::Stop), 1);
     EXPECT_EQ(editor_.buttonState(OverlayButton::Play), 0);
 
-    editor_.LoadOverlay(AddFile("logo.png"));
+    Load(AddFile("logo.png"));
     editor_.OnOff();
     editor_.Close(true);
     EXPECT_EQ(state_.overlayOn, 1) << "OK keeps it on";
 
-    OverlayEditor again(state_, decoder_, rasteriser_, notifier_);
+    OverlayEditor again(state_, decoder_, rasteriser_, notifier_, work_);
     again.Open(1280, 720);
     EXPECT_EQ(state_.overlayOn, 1);
     EXPECT_EQ(again.buttonState(OverlayButton::OnOff), 1);
@@ -293,9 +306,35 @@ TEST_F(Editor, OpeningAndClosingTheWindow) {
     EXPECT_EQ(PublishedNodes(state_).size(), 1u) << "and keeps the picture";
 }
 
+// The window can only keep on what it can show: while no picture file has ever been loaded,
+// opening it switches the overlay off, a text box on air included. Once one has, a text box made
+// since stays on.
+TEST_F(Editor, OpeningWithNoPictureFileKnownSwitchesTheOverlayOff) {
+    ASSERT_TRUE(PublishTextBox(state_, "Remote", 320, 180, rasteriser_));
+    state_.overlayOn = 1;  // as the remote text-box message leaves it
+    editor_.Open(320, 180);
+    EXPECT_EQ(state_.overlayOn, 0) << "a text box, no picture file";
+    EXPECT_EQ(editor_.buttonState(OverlayButton::OnOff), 3);
+    EXPECT_EQ(editor_.fileText(), "Filename");
+    editor_.Close(true);
+
+    OverlayEditor loading(state_, decoder_, rasteriser_, notifier_, work_);
+    loading.Open(320, 180);
+    loading.LoadOverlay(AddFile("logo.png"));
+    work_.Settle();
+    loading.TextBox();
+    loading.OnOff();
+    loading.Close(true);
+    ASSERT_EQ(state_.overlayOn, 1);
+    OverlayEditor again(state_, decoder_, rasteriser_, notifier_, work_);
+    again.Open(320, 180);
+    EXPECT_EQ(state_.overlayOn, 1) << "a picture file was loaded before the box";
+    EXPECT_EQ(again.buttonState(OverlayButton::OnOff), 1);
+}
+
 TEST_F(Editor, TheTextBoxNeedsTheFrameSizeAndReplacesTheList) {
     editor_.Open(0, 0);
-    editor_.LoadOverlay(AddFile("logo.png"));
+    Load(AddFile("logo.png"));
     editor_.OnOff();
     editor_.EditText("On air tonight");
     editor_.TextBox();
@@ -304,7 +343,7 @@ TEST_F(Editor, TheTextBoxNeedsTheFrameSizeAndReplacesTheList) {
     EXPECT_EQ(editor_.buttonState(OverlayButton::TextBox), 2);
     EXPECT_EQ(editor_.buttonState(OverlayButton::LoadOverlay), 0);
 
-    OverlayEditor sized(state_, decoder_, rasteriser_, notifier_);
+    OverlayEditor sized(state_, decoder_, rasteriser_, notifier_, work_);
     sized.Open(320, 180);
     const uint64_t drawn = sized.previewSerial();
     sized.EditText(std::string(40, 'x'));
@@ -329,20 +368,32 @@ TEST_F(Editor, TheTextBoxNeedsTheFrameSizeAndReplacesTheList) {
     EXPECT_EQ(pixel(160, 150), 255);
 }
 
-TEST_F(Editor, TheTextBoxEndsASequenceStillLoading) {
+TEST_F(Editor, TheTextBoxEndsWhatIsStillLoading) {
     editor_.Open(320, 180);
     AddFile("s2.png");
-    ASSERT_TRUE(editor_.LoadOverlay(AddFile("s1.png")));
+    editor_.LoadOverlay(AddFile("s1.png"));
+    work_.RunWork();
+    work_.RunPosted();  // asked; the sequence's worker waits
+    ASSERT_EQ(state_.sequenceLoading, 1);
     editor_.TextBox();
-    EXPECT_FALSE(editor_.LoadStep()) << "nothing left to load";
+    work_.Settle();
+    EXPECT_FALSE(editor_.busy());
     EXPECT_EQ(notifier_.shown.size(), 1u) << "only the question";
     EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 280);
     EXPECT_EQ(state_.sequenceMode, 0);
+    EXPECT_FALSE(editor_.progressShown());
+
+    // A picture still being decoded would replace the box: it is dropped.
+    editor_.LoadOverlay(AddFile("logo.png"));
+    editor_.TextBox();
+    work_.Settle();
+    EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 280);
+    EXPECT_EQ(editor_.buttonState(OverlayButton::TextBox), 2);
 }
 
 TEST_F(Editor, CornerAndOffsetsMoveThePicturesWithoutNewOnes) {
     editor_.Open(1920, 1080);
-    editor_.LoadOverlay(AddFile("logo.png"));
+    Load(AddFile("logo.png"));
     const uint64_t nodesId = state_.pictures.Latest()->nodesId;
     const OverlayNode* picture = PublishedNodes(state_).front().get();
     struct Case {
@@ -370,14 +421,17 @@ TEST_F(Editor, CornerAndOffsetsMoveThePicturesWithoutNewOnes) {
 }
 
 TEST_F(Editor, MakeSolidAndADropReplaceOnlyTheFirstPicture) {
+    editor_.SetThumbnailSize(16, 9);
     AddFile("f2.png", {.a = 0});
-    ASSERT_TRUE(editor_.LoadOverlay(AddFile("f1.png", {.a = 0})));
-    RunLoop();
+    Load(AddFile("f1.png", {.a = 0}));
     ASSERT_EQ(state_.sequenceMode, 1);
     const uint64_t nodesId = state_.pictures.Latest()->nodesId;
+    const OverlayNode* first = PublishedNodes(state_).front().get();
     const OverlayNode* second = PublishedNodes(state_)[1].get();
     const OverlayNode* thumbnail = editor_.thumbnail();
     editor_.MakeSolid();
+    EXPECT_EQ(PublishedNodes(state_).front().get(), first) << "made solid on a worker";
+    work_.Settle();
     const OverlayNode& solid = *PublishedNodes(state_).front();
     EXPECT_EQ(solid.bgra.pixels()[3], 255);
     EXPECT_EQ(solid.uyva.pixels()[3], 255);
@@ -387,13 +441,18 @@ TEST_F(Editor, MakeSolidAndADropReplaceOnlyTheFirstPicture) {
     EXPECT_EQ(second->bgra.pixels()[3], 0) << "the other pictures stay as they were";
     EXPECT_EQ(state_.pictures.Latest()->nodesId, nodesId);
     EXPECT_EQ(editor_.thumbnail(), thumbnail) << "the thumbnail shows the file as decoded";
+    EXPECT_EQ(solid.thumbnail.width, 16) << "and so does the solid picture's, for the player";
 
     const std::string dropped = AddFile("dropped.png", {.w = 16, .h = 16});
     editor_.Drop(std::string(261, 'x'));
-    EXPECT_EQ(PublishedNodes(state_).front().get(), &solid) << "a path too long is not taken";
+    EXPECT_EQ(work_.waitingWork(), 0u) << "a path too long is not taken";
+    // Made solid from the picture the drop then replaces: the old picture does not come back.
+    editor_.MakeSolid();
     editor_.Drop(dropped);
+    work_.Settle();
     ASSERT_EQ(PublishedNodes(state_).size(), 2u);
     EXPECT_EQ(PublishedNodes(state_).front()->bgra.width, 16);
+    EXPECT_EQ(PublishedNodes(state_).front()->bgra.pixels()[3], 128) << "the drop, not made solid";
     EXPECT_EQ(PublishedNodes(state_)[1].get(), second);
     EXPECT_EQ(state_.sequenceMode, 1) << "a drop leaves the sequence as it is";
     EXPECT_EQ(editor_.fileText(), dropped.size() > 50 ? "dropped.png" : dropped);
@@ -401,7 +460,7 @@ TEST_F(Editor, MakeSolidAndADropReplaceOnlyTheFirstPicture) {
 
 TEST_F(Editor, PlayRunsOnlyForASequenceAndStepsThroughIt) {
     editor_.Open(1920, 1080);
-    editor_.LoadOverlay(AddFile("still.png"));
+    Load(AddFile("still.png"));
     EXPECT_FALSE(editor_.Play()) << "one picture: nothing to play";
     EXPECT_EQ(editor_.buttonState(OverlayButton::Play), 0);
     EXPECT_EQ(state_.previewPlaying, 0);
@@ -409,13 +468,15 @@ TEST_F(Editor, PlayRunsOnlyForASequenceAndStepsThroughIt) {
     // 60 x 40: the 16:9 canvas is held by the height, k = ceil(40 / 9) = 5.
     AddFile("p2.png", {.w = 60, .h = 40, .b = 2, .a = 255});
     AddFile("p3.png", {.w = 60, .h = 40, .b = 3, .a = 255});
-    ASSERT_TRUE(editor_.LoadOverlay(AddFile("p1.png", {.w = 60, .h = 40, .b = 1, .a = 255})));
+    editor_.LoadOverlay(AddFile("p1.png", {.w = 60, .h = 40, .b = 1, .a = 255}));
+    work_.RunWork();
+    work_.RunPosted();  // asked; the sequence's worker waits
     EXPECT_FALSE(editor_.Play()) << "still loading: Play only ends the loading";
-    EXPECT_EQ(RunLoop(), 0);
     EXPECT_EQ(notifier_.shown.back().text, "Final image number 1\n\nSequence length = 1");
+    work_.Settle();
+    EXPECT_EQ(state_.sequenceCount, 1) << "what the ended worker loads is not taken";
 
-    ASSERT_TRUE(editor_.LoadOverlay(dir_.File("p1.png")));
-    RunLoop();
+    Load(dir_.File("p1.png"));
     ASSERT_EQ(state_.sequenceCount, 3);
     ASSERT_TRUE(editor_.Play());
     EXPECT_EQ(editor_.statusText(), "PV bg 80x45");

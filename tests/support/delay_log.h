@@ -5,6 +5,8 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -92,5 +94,70 @@ struct DelayLog {
         return std::max(0.0, (sent - static_cast<double>(received)) / sent);
     }
 };
+
+}  // namespace velmor::test
+
+namespace velmor::test {
+
+// What a disturbance (a stopped display or sound server, a busy window) did to the output, from
+// a delay log that covers [from, to) with the disturbance in [start, end).
+struct DisturbanceReport {
+    double largestGapMs = 0;    // between consecutive output video frames, over [from, to)
+    long long videoFrames = 0;  // output frames seen in [from, to)
+    long long videoLost = 0;    // source frames never seen between the first and the last
+    double audioLostShare = 0;  // of the source's audio in [from, to)
+    double videoDelayBeforeMs = 0, audioDelayBeforeMs = 0;  // medians over [from, start)
+    double videoDelayAfterMs = 0, audioDelayAfterMs = 0;    // medians over [end + 1 s, to)
+    double worstAvSkewMs = 0;  // largest |video - audio| of the per-second median delays
+
+    double VideoLostShare() const {
+        return videoFrames + videoLost > 0
+                   ? static_cast<double>(videoLost) / static_cast<double>(videoFrames + videoLost)
+                   : 1.0;
+    }
+    std::string Text() const {
+        std::ostringstream s;
+        s << "largest gap " << largestGapMs << " ms, " << videoFrames << " frames, " << videoLost
+          << " lost, audio lost " << audioLostShare * 100 << " %, video delay "
+          << videoDelayBeforeMs << " -> " << videoDelayAfterMs << " ms, audio delay "
+          << audioDelayBeforeMs << " -> " << audioDelayAfterMs << " ms, worst A/V skew "
+          << worstAvSkewMs << " ms";
+        return s.str();
+    }
+};
+
+inline DisturbanceReport Judge(const DelayLog& log, int64_t from, int64_t start, int64_t end,
+                               int64_t to, int sampleRate = 48000) {
+    constexpr int64_t kSecond = 10'000'000;
+    DisturbanceReport r;
+    const auto video = DelayLog::Between(log.video, from, to);
+    const auto audio = DelayLog::Between(log.audio, from, to);
+    r.largestGapMs = DelayLog::LargestGapMs(video);
+    r.videoFrames = static_cast<long long>(video.size());
+    r.videoLost = DelayLog::VideoFramesLost(video);
+    r.audioLostShare = DelayLog::AudioLostShare(audio, sampleRate);
+    r.videoDelayBeforeMs = DelayLog::DelayQuantile(DelayLog::Between(log.video, from, start), 0.5);
+    r.audioDelayBeforeMs = DelayLog::DelayQuantile(DelayLog::Between(log.audio, from, start), 0.5);
+    r.videoDelayAfterMs =
+        DelayLog::DelayQuantile(DelayLog::Between(log.video, end + kSecond, to), 0.5);
+    r.audioDelayAfterMs =
+        DelayLog::DelayQuantile(DelayLog::Between(log.audio, end + kSecond, to), 0.5);
+    for (int64_t t = from; t + kSecond <= to; t += kSecond) {
+        const auto v = DelayLog::Between(log.video, t, t + kSecond);
+        const auto a = DelayLog::Between(log.audio, t, t + kSecond);
+        if (v.empty() || a.empty()) continue;
+        r.worstAvSkewMs = std::max(r.worstAvSkewMs, std::abs(DelayLog::DelayQuantile(v, 0.5) -
+                                                             DelayLog::DelayQuantile(a, 0.5)));
+    }
+    return r;
+}
+
+// This machine's wall clock in 100 ns units, as the delay log's arrival times.
+inline int64_t WallNow100ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+               .count() /
+           100;
+}
 
 }  // namespace velmor::test

@@ -109,6 +109,34 @@ public:
     void StartGrabBlink() override {}
 };
 
+// A warning about refused frames is an event, not a state: a format caption reported right after
+// it, while the window serves nothing, does not wipe it out before it is shown (and logged).
+TEST(ModelBridge, ASkippedFrameWarningOutlivesTheNextFormatCaption) {
+    testing::EnsureQtApp();
+    RelayRecord record;
+    MainWindowModel model;
+    WindowCalls calls;
+    Actions actions;
+    ModelBridge bridge(record, model, calls, actions);
+    std::vector<std::string> shown;
+    model.onChange = [&](const ModelChange& change) {
+        if (change.kind == ModelChange::Kind::Caption &&
+            change.index == static_cast<int>(Caption::Video))
+            shown.push_back(model.caption(Caption::Video));
+    };
+    std::thread video([&] {
+        bridge.ShowFramesSkipped(MediaKind::Video, "picture size 8192 x 8192");
+        for (int i = 0; i < 3; ++i)
+            bridge.ShowVideoFormat(VideoFormatReport{320, 180, 25.0f, true, true});
+    });
+    video.join();
+    calls.RunPending();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], "Video frames skipped: picture size 8192 x 8192");
+    EXPECT_EQ(shown[1], "320 x 180, 25.00p YUV");
+    calls.Close();
+}
+
 // The real video thread renders every frame into the preview and the window thread paints from
 // it, while the window thread changes settings the video thread reads.
 TEST(ModelBridge, TheVideoThreadFeedsThePreviewWithoutWaitingForThePaint) {

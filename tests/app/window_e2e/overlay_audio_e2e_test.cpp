@@ -74,8 +74,7 @@ protected:
         RunModal<OLSetup>(MainButton("Overlay"), [&](OLSetup& setup) {
             setup.chooseFile = [&](const FileWindowRequest&) { return path; };
             ClickNamed(setup, "Load Overlay");
-            ASSERT_TRUE(
-                QTest::qWaitFor([&] { return record().overlaySetup.sequenceLoading == 0; }));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !setup.editor().busy(); }));
             for (auto* spin : setup.findChildren<QSpinBox*>())
                 spin->setValue(testing::AccessibleName(spin) == "X Offset" ? x : y);
             for (QWidget* w : setup.findChildren<QWidget*>()) {
