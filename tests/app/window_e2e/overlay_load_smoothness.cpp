@@ -160,7 +160,7 @@ TEST_F(OverlayLoad, LargePicturesLoadWhileTheWindowServesAndTheOutputFlows) {
 
     auto src = Source("Loads", "uyvy", {"--size", "1920x1080", "--rate", "60/1"});
     OpenWindow("Loads");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return record().outputWidth == 1920; }, 20000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return record().outputFormat.width() == 1920; }, 20000))
         << src->Output();
     const std::string log = dir_.File("delay.log");
     test::Process sink(
