@@ -19,7 +19,7 @@ bool DeinterlaceStage::Configure(StageChain& chain) {
         return false;
     rows_ = &DeinterlaceRowsFor(BestKernelLevel());
     // The carry of "Blend fields" is sized here, so that bands never allocate.
-    if (mode_ == 1) carry_.resize(static_cast<size_t>(f.stride));
+    if (mode_ == 1) carry_.resize((static_cast<size_t>(f.stride) + 63) / 64);
     chain.format.frameFormatType = NDIlib_frame_format_type_progressive;
     return true;
 }
@@ -31,8 +31,8 @@ void DeinterlaceStage::Run(PathFrame& frame) {
 }
 
 RowSpan DeinterlaceStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
-    DeinterlaceBand(mode_, v.width, v.height, v.stride, v.data, rows.first, rows.end, carry_.data(),
-                    *rows_);
+    DeinterlaceBand(mode_, v.width, v.height, v.stride, v.data, rows.first, rows.end,
+                    carry_.data()->bytes, *rows_);
     return rows;
 }
 
@@ -283,6 +283,7 @@ bool GeometryStage::Configure(StageChain& chain) {
         return false;
     }
     turnBand_ = QuarterTurnBandFor(uyvy, mode, level);
+    turnRows_ = QuarterTurnBandRows(uyvy, f.width, f.height, level);
     role_ = BandRole::Ends;
     turnedAs_ = f;
     std::swap(turnedAs_.width, turnedAs_.height);
@@ -312,6 +313,7 @@ void GeometryStage::Run(PathFrame& frame) {
 
 void GeometryStage::Begin(PathFrame& frame) {
     if (role_ == BandRole::Moves || role_ == BandRole::Ends) DescribeTurned(frame.out);
+    turnedTo_ = 0;
 }
 
 RowSpan GeometryStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
@@ -323,7 +325,12 @@ RowSpan GeometryStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
             return moveBand_(v.width, v.height, v.data, v.stride, turned_.pixels(),
                              turnedAs_.stride, rows.first, rows.end);
         case BandRole::Ends:
-            turnBand_(v.width, v.height, v.data, v.stride, turned_.pixels(), rows.first, rows.end);
+            // Bands are gathered until there are enough rows to turn at full speed.
+            if (rows.end >= v.height || rows.end - turnedTo_ >= turnRows_) {
+                turnBand_(v.width, v.height, v.data, v.stride, turned_.pixels(), turnedTo_,
+                          rows.end);
+                turnedTo_ = rows.end;
+            }
             return {0, 0};
         case BandRole::None:
             break;

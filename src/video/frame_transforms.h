@@ -72,6 +72,11 @@ QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level);
 using QuarterTurnBandFn = void (*)(int width, int height, const uint8_t* src, int srcStride,
                                    uint8_t* out, int firstRow, int endRow);
 QuarterTurnBandFn QuarterTurnBandFor(bool uyvy, int rotationMode, KernelLevel level);
+// The fewest source rows a call of the band form should take for the turn to go as fast as the
+// whole one: a band's rows land on every row of the turned picture, and a picture turned in the
+// cache is written fastest in strips of many rows; one streamed past the caches goes 16 rows (or
+// row pairs) at a time anyway.
+int QuarterTurnBandRows(bool uyvy, int width, int height, KernelLevel level);
 
 // The in-place operations of `rotationMode` 2 (half turn), 4 (mirror) and 5 (vertical flip), with
 // the arguments of the functions below; null for any other mode.
