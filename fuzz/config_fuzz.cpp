@@ -30,6 +30,7 @@ public:
     void ShowDelayFrames(int frames) override { sink += static_cast<size_t>(frames); }
     void ShowExcludeLocal(bool) override {}
     void ShowProcAmpButton(bool) override {}
+    void ShowPpmOverlay(bool) override {}
     void ShowLoadOnStartup(bool) override {}
     void ShowSaveOnExit(bool) override {}
     void ShowSourceCaption(const std::string& text) override { sink += text.size(); }

@@ -93,6 +93,7 @@ public:
     void ShowProcAmpButton(bool applied) override {
         Look(WindowButton::ProcAmp, OnOffButton(applied));
     }
+    void ShowPpmOverlay(bool on) override { Look(WindowButton::PpmOverlay, {on ? 1 : 0, ""}); }
     void ShowLoadOnStartup(bool checked) override;
     void ShowSaveOnExit(bool checked) override;
     void ShowSourceCaption(const std::string& text) override { Text(Caption::Source, text); }

@@ -95,15 +95,15 @@ private:
 
     std::array<CColButton*, kOverlayButtonCount> buttons_{};
     ThumbnailArea* thumbnail_ = nullptr;
-    QLabel* fileText_ = nullptr;       // 1029
-    QLabel* pixelSizeText_ = nullptr;  // 1031
-    QLabel* overlayText_ = nullptr;    // 1032
+    QLabel* fileText_ = nullptr;       // the picture's file name
+    QLabel* pixelSizeText_ = nullptr;  // its size in pixels
+    QLabel* overlayText_ = nullptr;    // "Overlay ON" / "Overlay OFF"
     QPushButton* makeSolid_ = nullptr;
     QSpinBox* offsetX_ = nullptr;
     QSpinBox* offsetY_ = nullptr;
-    QLabel* positionText_ = nullptr;  // 1046
-    QLineEdit* text_ = nullptr;       // 1036
-    QLabel* statusText_ = nullptr;    // 1043
+    QLabel* positionText_ = nullptr;  // the corner and the offsets
+    QLineEdit* text_ = nullptr;       // the text box's text
+    QLabel* statusText_ = nullptr;    // "Sequence loading" while a sequence loads
     QProgressBar* progress_ = nullptr;
     VidBox* preview_ = nullptr;
     QPushButton* ok_ = nullptr;

@@ -82,7 +82,8 @@ void FinishApply(SettingTargets& t) {
     RelayRecord& r = t.record;
     if (t.refreshProcAmp) r.procAmp.Refresh();  // recomputes `active`, rebuilds the tables
     if (t.publishAudio) PublishAudioSettings(r);
-    if (t.takeUpMeter) TakeUpMeterChoices(r);
+    // Without a meter output configured the "PPM overlay" button goes dark with the overlay.
+    if (t.takeUpMeter && TakeUpMeterChoices(r)) t.view.ShowPpmOverlay(false);
     if (t.reloadGroups) {
         r.groupSetup.LoadGroupControls();
         r.groupSetup.BuildReceiveGroups();

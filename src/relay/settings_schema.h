@@ -66,8 +66,8 @@ enum class SettingRule : uint8_t {
 };
 
 // When the value goes to its run-time member after a configuration load: with the proc amp and
-// grab settings (start-up steps 6-7), with ApplySettings (in table order), or never (the
-// stored copy is the setting: menu choices, groups, the meter block).
+// grab settings (which a start-up load takes before the others), with ApplySettings (in table
+// order), or never (the stored copy is the setting: menu choices, groups, the meter block).
 enum class ApplyPhase : uint8_t { ProcAmpAndGrab, Settings, Never };
 
 // Who writes the stored copy: capture before a save copies the run-time member, or the control

@@ -32,6 +32,8 @@ public:
     virtual void ShowExcludeLocal(bool checked) = 0;
     // Proc amp button: the tables applied to the output or not.
     virtual void ShowProcAmpButton(bool applied) = 0;
+    // "PPM overlay" button: lit while the meter overlay is on.
+    virtual void ShowPpmOverlay(bool on) = 0;
     // System-menu check marks.
     virtual void ShowLoadOnStartup(bool checked) = 0;
     virtual void ShowSaveOnExit(bool checked) = 0;

@@ -40,14 +40,17 @@ protected:
             out.push_back(a.frame.timecode);
         return out;
     }
-    // Live frames one at a time, each 3 ms behind its send time: the live delay.
+    // Live frames one at a time, each 3 ms behind its send time: the live delay. Each frame and
+    // block has been sent when it returns (the audio thread frees a block after sending it).
     void GoLive(int frames) {
+        const int freed = ndi.audioFreed.load();
         for (int i = 0; i < frames; ++i) {
             auto [f, data] = Frame(1000 + i, 3 * kMs);
             ndi.QueueVideo(f, std::move(data));
             auto [a, samples] = Block(1000 + i, 3 * kMs);
             ndi.QueueAudio(a, std::move(samples));
             ASSERT_TRUE(Drain());
+            ASSERT_TRUE(ndi.WaitFor([&] { return ndi.audioFreed.load() >= freed + i + 1; }));
         }
     }
 };

@@ -167,6 +167,26 @@ TEST(SettingsSchema, ChangesByNameApplyAllOrNothing) {
     EXPECT_EQ(view.calls, shown);
 }
 
+// The meter's outputs by name, as the "PPM Config" window changes them: with neither output left,
+// the meter overlay goes off and its button dark.
+TEST(SettingsSchema, TheMeterTakesUpItsChoicesAfterAChangeByName) {
+    RelayRecord r;
+    r.ApplyStartupDefaults();
+    r.ppmMeter = std::make_unique<PpmMeter>();
+    r.meterSettings.meterOnMainOutput = 1;
+    r.ppmOverlayOn = 1;
+    RecordingView view;
+    SettingTargets targets{r, view, view};
+    const SettingChange off[] = {{&Spec("meter.onMainOutput"), 0}};
+    EXPECT_TRUE(ApplySettingValues(targets, off).empty());
+    EXPECT_EQ(r.ppmOverlayOn, 0);
+    EXPECT_FALSE(r.ppmMeter->overlayEnabled());
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"ppm overlay off"}));
+    const SettingChange separate[] = {{&Spec("meter.separateOutput"), 1}};
+    EXPECT_TRUE(ApplySettingValues(targets, separate).empty());
+    EXPECT_TRUE(r.ppmMeter->overlayEnabled()) << "the separate output keeps the pictures built";
+}
+
 // Adding a setting is one declaration: an entry for the timecode burn-in, stored in the record's
 // first reserved byte, is captured, limited, applied and changed by name with nothing else added.
 TEST(SettingsSchema, ASettingAddedIsOneDeclaration) {

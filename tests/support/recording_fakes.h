@@ -60,6 +60,9 @@ public:
     void ShowProcAmpButton(bool applied) override {
         calls.push_back(std::string("procamp button ") + (applied ? "applied" : "off"));
     }
+    void ShowPpmOverlay(bool on) override {
+        calls.push_back(std::string("ppm overlay ") + (on ? "on" : "off"));
+    }
     void ShowLoadOnStartup(bool checked) override {
         calls.push_back(std::string("load-on-startup ") + (checked ? "on" : "off"));
     }
