@@ -1,5 +1,7 @@
 // Added latency and CPU per frame of the relay's video path at 1920x1080 60p, with every step off
-// and with every step on, beside memcpy of the same frame in the same run.
+// and with every step on, beside memcpy of the same frame in the same run; with every step on,
+// both with the frame run through the steps in bands of rows (as the relay does) and with each
+// step over the whole frame in turn.
 //
 // One iteration hands one frame to the video thread (as the receiver would) and waits until the
 // thread has sent it: the time is the relay's added latency for that frame; the process CPU time
@@ -45,12 +47,14 @@ BENCHMARK(BM_Memcpy)
 // Connects an engine on `record` to a stand-in source of `format`, runs `connected` once the
 // lead-in frames are through, then times one frame per iteration (`perFrame` frames sent each).
 void TimeFrames(benchmark::State& state, RelayRecord& record, const NDIlib_video_frame_v2_t& format,
-                size_t perFrame, const std::function<void()>& connected) {
+                size_t perFrame, const std::function<void()>& connected,
+                int bandRows = VideoPath::kBandRowsFromCache) {
     FakeNdi ndi;
     ndi.recordVideoData = false;
     testing::RecordingBridge bridge;
     testing::RecordingNotifier notifier;
     Engine engine(record, ndi.api(), bridge, notifier);
+    engine.SetBandRows(bandRows);
     const auto picture = testing::Pattern(format, 1);
     for (int i = 0; i < 4; ++i)
         ndi.QueueVideo(format, picture);  // the probe's frame and the three skipped
@@ -75,11 +79,12 @@ void TimeFrames(benchmark::State& state, RelayRecord& record, const NDIlib_video
     engine.StopAndWait();
 }
 
-enum Steps { kOff = 0, kOn = 1 };
+enum Steps { kOff = 0, kOn = 1, kOnWholeFrames = 2 };
 
 void BM_RelayFrame(benchmark::State& state) {
     const bool bgra = state.range(0) == 4;
-    const bool allOn = state.range(1) == kOn;
+    const bool allOn = state.range(1) != kOff;
+    const int bandRows = state.range(1) == kOnWholeFrames ? 0 : VideoPath::kBandRowsFromCache;
     auto record = std::make_unique<RelayRecord>();
     record->ApplyStartupDefaults();
     for (int i = 0; i < 11; ++i) {
@@ -93,19 +98,22 @@ void BM_RelayFrame(benchmark::State& state) {
         kWidth, kHeight, bgra ? NDIlib_FourCC_video_type_BGRA : NDIlib_FourCC_video_type_UYVY, 60,
         1, type);
     const size_t perFrame = (allOn && bgra) ? 2 : 1;  // the key output is sent as well
-    TimeFrames(state, *record, format, perFrame, [&] {
-        if (!allOn) return;
-        record->deinterlaceMode = 1;  // "Blend fields"
-        record->procAmp.settings.gain = 30;
-        record->procAmp.settings.colourSat = 70;
-        record->procAmp.Refresh();
-        record->procAmp.applyToOutput = 1;
-        record->rotationMode = 1;  // a quarter turn: the costliest transform
-        record->timecodeBurnIn = 1;
-    });
+    TimeFrames(
+        state, *record, format, perFrame,
+        [&] {
+            if (!allOn) return;
+            record->deinterlaceMode = 1;  // "Blend fields"
+            record->procAmp.settings.gain = 30;
+            record->procAmp.settings.colourSat = 70;
+            record->procAmp.Refresh();
+            record->procAmp.applyToOutput = 1;
+            record->rotationMode = 1;  // a quarter turn: the costliest transform
+            record->timecodeBurnIn = 1;
+        },
+        bandRows);
 }
 BENCHMARK(BM_RelayFrame)
-    ->ArgsProduct({{2, 4}, {kOff, kOn}})
+    ->ArgsProduct({{2, 4}, {kOff, kOn, kOnWholeFrames}})
     ->ArgNames({"bytes_per_pixel", "steps_on"})
     ->MeasureProcessCPUTime()
     ->UseRealTime()

@@ -39,6 +39,9 @@ public:
     // The AirSend operations (platform/air_send_writer.h). Without them there is no AirSend output.
     void SetAirSend(const AirSendLibrary* library) { context_.airSend = library; }
 
+    // Rows a band of the video path (VideoPath::SetBandRows); set while no engine thread runs.
+    void SetBandRows(int rows) { video_.SetBandRows(rows); }
+
     // --- Connection (window thread) ---
     using WindowPoster = Connection::WindowPoster;
     // With a poster, the connection probe (up to 40 captures of 80 ms) runs on a worker thread so

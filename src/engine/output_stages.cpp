@@ -95,6 +95,22 @@ bool KeySplitStage::Configure(StageChain& chain) {
     return true;
 }
 
+void KeySplitStage::Begin(PathFrame& frame) {
+    key_.timecode = frame.out.timecode;
+    if (action_ == Action::SwitchOff) outputs_.SwitchKeySplitOff();
+    if (action_ == Action::MakeKey) frame.key = &key_;
+}
+
+RowSpan KeySplitStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
+    if (action_ == Action::MakeKey) {
+        const int first = std::max(rows.first, 0), end = std::min(rows.end, v.height);
+        MakeKeyFromAlpha(v.data + int64_t{first} * v.stride, v.width, end - first, v.stride,
+                         key_.p_data + int64_t{first} * key_.line_stride_in_bytes,
+                         key_.line_stride_in_bytes, row_);
+    }
+    return rows;
+}
+
 void KeySplitStage::Run(PathFrame& frame) {
     key_.timecode = frame.out.timecode;
     switch (action_) {

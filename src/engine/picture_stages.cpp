@@ -18,6 +18,8 @@ bool DeinterlaceStage::Configure(StageChain& chain) {
         f.height <= 0 || f.stride <= 0)
         return false;
     rows_ = &DeinterlaceRowsFor(BestKernelLevel());
+    // The carry of "Blend fields" is sized here, so that bands never allocate.
+    if (mode_ == 1) carry_.resize((static_cast<size_t>(f.stride) + 63) / 64);
     chain.format.frameFormatType = NDIlib_frame_format_type_progressive;
     return true;
 }
@@ -25,16 +27,38 @@ bool DeinterlaceStage::Configure(StageChain& chain) {
 void DeinterlaceStage::Run(PathFrame& frame) {
     NDIlib_video_frame_v2_t& f = frame.out;
     Deinterlace(mode_, f.xres, f.yres, f.line_stride_in_bytes, f.p_data, *rows_);
-    f.frame_format_type = NDIlib_frame_format_type_progressive;
+    End(frame);
+}
+
+RowSpan DeinterlaceStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
+    DeinterlaceBand(mode_, v.width, v.height, v.stride, v.data, rows.first, rows.end,
+                    carry_.data()->bytes, *rows_);
+    return rows;
+}
+
+void DeinterlaceStage::End(PathFrame& frame) {
+    frame.out.frame_format_type = NDIlib_frame_format_type_progressive;
+}
+
+int DeinterlaceStage::BandStartParity() const {
+    if (mode_ == 2) return 0;  // odd lines from the even ones: the line above a band is even
+    if (mode_ == 3) return 1;  // even lines from the odd ones
+    return -1;                 // "Blend fields" carries the line above unfiltered
 }
 
 bool ProcAmpStage::Configure(StageChain& chain) {
     apply_ = ProcAmpFor(chain.format.fourCC);
-    return chain.settings.procAmpOnOutput && apply_;
+    rows_ = ProcAmpRowsFor(chain.format.fourCC);
+    return chain.settings.procAmpOnOutput && apply_ && rows_;
 }
 
 void ProcAmpStage::Run(PathFrame& frame) {
     apply_(frame.view(), *frame.tables);
+}
+
+RowSpan ProcAmpStage::Band(PathFrame& frame, const FrameView& picture, RowSpan rows) {
+    rows_(picture, rows.first, rows.end, *frame.tables);
+    return rows;
 }
 
 // UYVY frames take the UYVA copies of the pictures, BGRA and BGRX frames the BGRA pictures; frames
@@ -50,6 +74,23 @@ void OverlayStage::Run(PathFrame& frame) {
     const int drawn =
         DrawImageOverlay(list, step_, frame.overlaySequence, frame.view(), kind_, *blend_);
     if (drawn >= 0) currentImage_.store(drawn, std::memory_order_relaxed);
+    pictures_.Release();
+}
+
+// The list is held from the first band to the last, and the sequence steps once a frame.
+void OverlayStage::Begin(PathFrame& frame) {
+    list_ = pictures_.Acquire();
+    drawn_ = StepImageOverlay(list_, step_, frame.overlaySequence);
+}
+
+RowSpan OverlayStage::Band(PathFrame&, const FrameView& picture, RowSpan rows) {
+    if (drawn_ >= 0) DrawOverlayPicture(*list_, drawn_, picture, kind_, *blend_, rows);
+    return rows;
+}
+
+void OverlayStage::End(PathFrame&) {
+    if (drawn_ >= 0) currentImage_.store(drawn_, std::memory_order_relaxed);
+    list_ = nullptr;
     pictures_.Release();
 }
 
@@ -119,29 +160,10 @@ bool MeterStage::Configure(StageChain& chain) {
     return s.meterOn;
 }
 
-void MeterStage::DrawOnFrame(PathFrame& frame, const MeterPicture& current, int x, int y,
-                             int anchor) {
-    const NDIlib_video_frame_v2_t& f = frame.out;
-    if (onFrame_ == OnFrame::Copy) {
-        current.picture.DrawOnto(x, y, anchor, kDrawCopy, f.p_data, kPixelBGRA, f.xres, f.yres,
-                                 f.line_stride_in_bytes);
-        return;
-    }
-    // UYVY frames take the picture in UYVA; the meter makes that copy with the picture, and only
-    // a picture made before the copy was asked for is converted here.
-    const ImageBuffer* uyva = &current.uyva;
-    if (!current.uyvaReady) {
-        if (!scratch_.CopyRGBAdataFrom(current.picture)) return;
-        scratch_.ConvertToUYVA();
-        uyva = &scratch_;
-    }
-    uyva->DrawOnto(x, y, anchor, kDrawBlend, f.p_data, kPixelUYVY, f.xres, f.yres,
-                   f.line_stride_in_bytes, *blend_);
-}
-
-void MeterStage::Run(PathFrame& frame) {
+bool MeterStage::Prepare(PathFrame& frame) {
+    framePicture_ = nullptr;
     MeterPictures* meter = frame.meter;
-    if (!meter) return;
+    if (!meter) return false;
     meter->WantUyva(uyvaWanted_);
     const MeterPicture* current = meter->Acquire();
     const ImageBuffer& picture = current->picture;
@@ -150,7 +172,7 @@ void MeterStage::Run(PathFrame& frame) {
     // is not laid on these frames.
     if (picture.empty() || picture.pixelKind != kPixelBGRA || current->frameWidth != f.xres ||
         current->frameHeight != f.yres || picture.width >= f.xres || picture.height >= f.yres)
-        return;
+        return false;
 
     // A picture sized or laid out differently from the one placed last (a new layout chosen in
     // the configuration window, a new frame size) is placed again even without bit 0: its place
@@ -169,44 +191,114 @@ void MeterStage::Run(PathFrame& frame) {
     // frames after the layout was chosen. The vertical meter stands at column x, centred down; the
     // others lie at height y, centred across.
     const bool vertical = current->layout == 1;
-    const int x = vertical ? meterX_ : 0, y = vertical ? 0 : meterY_;
-    const int anchor = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
-    if (onFrame_ != OnFrame::None) DrawOnFrame(frame, *current, x, y, anchor);
+    drawX_ = vertical ? meterX_ : 0;
+    drawY_ = vertical ? 0 : meterY_;
+    drawAnchor_ = vertical ? kAnchorCentreDown : kAnchorCentreAcross;
+    if (onFrame_ == OnFrame::Copy) {
+        framePicture_ = &picture;
+    } else if (onFrame_ == OnFrame::Blend) {
+        // UYVY frames take the picture in UYVA; the meter makes that copy with the picture, and
+        // only a picture made before the copy was asked for is converted here.
+        framePicture_ = &current->uyva;
+        if (!current->uyvaReady) {
+            framePicture_ = nullptr;
+            if (scratch_.CopyRGBAdataFrom(picture)) {
+                scratch_.ConvertToUYVA();
+                framePicture_ = &scratch_;
+            }
+        }
+    }
     if (separate_) {
         const NDIlib_video_frame_v2_t& out = output_.frame();
-        picture.DrawOnto(x, y, anchor, kDrawCopy, output_.DrawTarget(replace), kPixelBGRA, out.xres,
-                         out.yres);
+        picture.DrawOnto(drawX_, drawY_, drawAnchor_, kDrawCopy, output_.DrawTarget(replace),
+                         kPixelBGRA, out.xres, out.yres);
     }
     if (replace)
         changeFlags_.fetch_and(static_cast<uint8_t>(~(kMeterChangePicture | kMeterChangeBit7)));
+    return framePicture_ != nullptr;
+}
+
+void MeterStage::DrawOnFrame(const FrameView& v, RowSpan rows) {
+    if (!framePicture_) return;
+    const bool copy = onFrame_ == OnFrame::Copy;
+    framePicture_->DrawOnto(drawX_, drawY_, drawAnchor_, copy ? kDrawCopy : kDrawBlend, v.data,
+                            copy ? kPixelBGRA : kPixelUYVY, v.width, v.height, v.stride, *blend_,
+                            rows);
+}
+
+void MeterStage::Run(PathFrame& frame) {
+    if (Prepare(frame)) DrawOnFrame(frame.view(), {});
+}
+
+void MeterStage::Begin(PathFrame& frame) {
+    Prepare(frame);
+}
+
+RowSpan MeterStage::Band(PathFrame&, const FrameView& picture, RowSpan rows) {
+    DrawOnFrame(picture, rows);
+    return rows;
 }
 
 // The quarter turns write the stage's work picture, and the frame then describes the turned
-// picture: sides exchanged, the aspect ratio inverted, packed rows.
+// picture: sides exchanged, the aspect ratio inverted, packed rows. The bands of a half turn or a
+// vertical flip go into the work picture too, the size of the frame with packed rows.
 bool GeometryStage::Configure(StageChain& chain) {
     const StreamFormat& f = chain.format;
     const int mode = chain.settings.rotationMode;
+    const KernelLevel level = BestKernelLevel();
     turn_ = nullptr;
     inPlace_ = nullptr;
+    turnBand_ = nullptr;
+    mirrorBand_ = nullptr;
+    moveBand_ = nullptr;
+    role_ = BandRole::None;
     if (!f.IsUyvy() && !f.HasAlpha()) return false;
     const bool uyvy = f.IsUyvy();
-    inPlace_ = InPlaceFor(uyvy, mode, BestKernelLevel());
-    if (inPlace_) return true;
-    turn_ = QuarterTurnFor(uyvy, mode, BestKernelLevel());
+    const PixelKind kind = uyvy ? kPixelUYVY : kPixelBGRA;
+    inPlace_ = InPlaceFor(uyvy, mode, level);
+    if (inPlace_) {
+        if (mode == 4) {
+            mirrorBand_ = MirrorBandFor(uyvy);
+            role_ = BandRole::Rows;
+        } else if ((moveBand_ = MoveBandFor(uyvy, f.width, mode, level)) != nullptr) {
+            // Without room for the moved bands the frame is turned in place, after the bands.
+            if (turned_.Reshape(f.width, f.height, kind)) {
+                turnedAs_ = f;
+                turnedAs_.stride = f.width * (uyvy ? 2 : 4);
+                role_ = BandRole::Moves;
+            } else {
+                turned_.Clear();
+                moveBand_ = nullptr;
+            }
+        }
+        return true;
+    }
+    turn_ = QuarterTurnFor(uyvy, mode, level);
     if (!turn_) return false;
     // The work picture is sized here; turning frames of this format never allocates. Without it
     // the frames go out unturned.
-    if (!turned_.Reshape(f.height, f.width, uyvy ? kPixelUYVY : kPixelBGRA)) {
+    if (!turned_.Reshape(f.height, f.width, kind)) {
         turned_.Clear();
         turn_ = nullptr;
         return false;
     }
+    turnBand_ = QuarterTurnBandFor(uyvy, mode, level);
+    turnRows_ = QuarterTurnBandRows(uyvy, f.width, f.height, level);
+    role_ = BandRole::Ends;
     turnedAs_ = f;
     std::swap(turnedAs_.width, turnedAs_.height);
     if (turnedAs_.aspect != 0.0f) turnedAs_.aspect = 1.0f / turnedAs_.aspect;
     turnedAs_.stride = turnedAs_.width * (uyvy ? 2 : 4);
     chain.format = turnedAs_;
     return true;
+}
+
+void GeometryStage::DescribeTurned(NDIlib_video_frame_v2_t& f) {
+    f.xres = turnedAs_.width;
+    f.yres = turnedAs_.height;
+    f.picture_aspect_ratio = turnedAs_.aspect;
+    f.line_stride_in_bytes = turnedAs_.stride;
+    f.p_data = turned_.pixels();
 }
 
 void GeometryStage::Run(PathFrame& frame) {
@@ -216,11 +308,34 @@ void GeometryStage::Run(PathFrame& frame) {
         return;
     }
     if (!turn_(f.xres, f.yres, f.p_data, f.line_stride_in_bytes, turned_)) return;
-    f.xres = turnedAs_.width;
-    f.yres = turnedAs_.height;
-    f.picture_aspect_ratio = turnedAs_.aspect;
-    f.line_stride_in_bytes = turnedAs_.stride;
-    f.p_data = turned_.pixels();
+    DescribeTurned(f);
+}
+
+void GeometryStage::Begin(PathFrame& frame) {
+    if (role_ == BandRole::Moves || role_ == BandRole::Ends) DescribeTurned(frame.out);
+    turnedTo_ = 0;
+}
+
+RowSpan GeometryStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
+    switch (role_) {
+        case BandRole::Rows:
+            mirrorBand_(v.width, v.height, v.data, v.stride, rows.first, rows.end);
+            return rows;
+        case BandRole::Moves:
+            return moveBand_(v.width, v.height, v.data, v.stride, turned_.pixels(),
+                             turnedAs_.stride, rows.first, rows.end);
+        case BandRole::Ends:
+            // Bands are gathered until there are enough rows to turn at full speed.
+            if (rows.end >= v.height || rows.end - turnedTo_ >= turnRows_) {
+                turnBand_(v.width, v.height, v.data, v.stride, turned_.pixels(), turnedTo_,
+                          rows.end);
+                turnedTo_ = rows.end;
+            }
+            return {0, 0};
+        case BandRole::None:
+            break;
+    }
+    return {0, 0};
 }
 
 bool TimecodeStage::Configure(StageChain& chain) {
@@ -232,6 +347,12 @@ bool TimecodeStage::Configure(StageChain& chain) {
 void TimecodeStage::Run(PathFrame& frame) {
     BurnInTimecode(frame.view(), set_, frame.out.timecode, frame.rate, frame.frameDuration, glyphs_,
                    *blend_);
+}
+
+RowSpan TimecodeStage::Band(PathFrame& frame, const FrameView& picture, RowSpan rows) {
+    BurnInTimecode(picture, set_, frame.out.timecode, frame.rate, frame.frameDuration, glyphs_,
+                   *blend_, rows);
+    return rows;
 }
 
 }  // namespace velmor

@@ -1,5 +1,6 @@
 #include "engine/video_path.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "engine/metadata_texts.h"
@@ -9,6 +10,15 @@ namespace velmor {
 namespace {
 
 constexpr uint32_t kCaptureTimeoutMs = 100;
+
+// Rows a band of a picture with `stride` bytes a row: a quarter of the second-level cache, which
+// the band, the picture a mover writes it into and the stages' own tables share, in steps of 16
+// rows (the quarter turns take 16 rows or row pairs at a time).
+int BandRowsFromCache(int stride) {
+    const int64_t bytes = SecondLevelCacheBytes() / 4;
+    const int64_t rows = stride > 0 ? bytes / stride : 16;
+    return static_cast<int>(std::clamp<int64_t>(rows & ~int64_t{15}, 16, 4096));
+}
 
 }  // namespace
 
@@ -55,8 +65,8 @@ VideoPath::VideoPath(EngineContext& context, OutputSetup& output, FrameLimitGate
       tally_(outputs_),
       time_(outputs_),
       // The road of a frame, in order.
-      order_{&deinterlace_, &procAmp_, &overlay_, &meter_,   &geometry_, &timecode_, &freezeGrab_,
-             &keySplit_,    &send_,    &preview_, &release_, &tally_,    &time_} {}
+      order_{&deinterlace_, &procAmp_, &overlay_, &meter_,   &geometry_, &timecode_, &keySplit_,
+             &freezeGrab_,  &send_,    &preview_, &release_, &tally_,    &time_} {}
 
 void VideoPath::Run(NDIlib_recv_instance_t recv) {
     RelayRecord& r = c_.r;
@@ -172,6 +182,51 @@ void VideoPath::Configure(const NDIlib_video_frame_v2_t& f, const VideoSettings&
     for (VideoStage* stage : order_) {
         if (stage->Configure(chain)) active_[activeCount_++] = stage;
     }
+    PlanBands();
+}
+
+void VideoPath::PlanBands() {
+    bandCount_ = 0;
+    moverIndex_ = kStageCount;
+    bandParity_ = -1;
+    if (bandRowsSetting_ == 0) return;
+    size_t n = 0;
+    size_t mover = kStageCount;
+    for (; n < activeCount_; ++n) {
+        const BandRole role = active_[n]->Role();
+        if (role == BandRole::None) break;
+        if (role == BandRole::Moves || role == BandRole::Ends) mover = n;
+        if (role == BandRole::Ends) {
+            ++n;
+            break;
+        }
+    }
+    if (n < 2) return;  // a stage alone passes over the frame once either way
+    bandCount_ = n;
+    moverIndex_ = mover;
+    for (size_t i = 0; i < n; ++i) {
+        if (active_[i] == &deinterlace_) bandParity_ = deinterlace_.BandStartParity();
+    }
+    bandRows_ = bandRowsSetting_ > 0 ? bandRowsSetting_ : BandRowsFromCache(format_.stride);
+}
+
+void VideoPath::RunBands(PathFrame& frame) {
+    const FrameView source = frame.view();
+    for (size_t i = 0; i < bandCount_; ++i)
+        active_[i]->Begin(frame);
+    // The mover's Begin pointed the frame at its own picture, which the stages after it work on.
+    const FrameView moved = frame.view();
+    const int height = source.height;
+    for (int first = 0; first < height;) {
+        int end = std::min(height, first + bandRows_);
+        if (bandParity_ >= 0 && end < height && (end & 1) != bandParity_) ++end;
+        RowSpan rows{first, end};
+        for (size_t i = 0; i < bandCount_ && rows.first < rows.end; ++i)
+            rows = active_[i]->Band(frame, i > moverIndex_ ? moved : source, rows);
+        first = end;
+    }
+    for (size_t i = 0; i < bandCount_; ++i)
+        active_[i]->End(frame);
 }
 
 void VideoPath::ReadFrameInputs(PathFrame& frame) {
@@ -212,7 +267,8 @@ void VideoPath::ProcessVideoFrame(NDIlib_recv_instance_t recv) {
     frame.recv = recv;
     frame.received = &f;
     ReadFrameInputs(frame);
-    for (size_t i = 0; i < activeCount_; ++i)
+    if (bandCount_ > 0) RunBands(frame);
+    for (size_t i = bandCount_; i < activeCount_; ++i)
         active_[i]->Run(frame);
 }
 

@@ -82,9 +82,6 @@ struct StageChain {
 // stage that changes the picture or its description changes it. The received descriptor is never
 // changed and goes back to the receiver as it came.
 //
-// The stages that change pixels row by row (de-interlace, proc amp, overlay, meter) work on
-// view(): a band of rows is a view of those rows, which is how a path that runs the picture in
-// bands while they are in cache would hand them on.
 struct PathFrame {
     NDIlib_video_frame_v2_t out{};
     NDIlib_recv_instance_t recv = nullptr;
@@ -104,13 +101,39 @@ struct PathFrame {
     FrameView view() const { return ViewOf(out); }
 };
 
+// How a stage takes part when the path runs a frame through its stages a band of rows at a time
+// (engine/video_path.h), so that a band goes through every step while it is in the cache.
+enum class BandRole {
+    None,   // only whole frames: it and every stage after it run after the bands
+    Rows,   // works on each row of the picture by itself (or as its band form allows), in place
+    Moves,  // writes each band's rows into a picture of its own, which the stages after it get
+    Ends,   // takes the bands, but its picture is finished only after the last one: the stages
+            // after it run on the whole frame
+};
+
 class VideoStage {
 public:
     virtual ~VideoStage() = default;
     // Chooses kernels and sizes buffers for `chain.format` with `chain.settings`, and updates the
     // chain to what this stage hands on. False: nothing to do, the stage is left out.
     virtual bool Configure(StageChain& chain) = 0;
+    // The whole frame at once.
     virtual void Run(PathFrame& frame) = 0;
+
+    // --- The same work a band at a time (what Configure chose) ---
+    virtual BandRole Role() const { return BandRole::None; }
+    // Once per frame, around its bands: Begin in the stages' order before the first band, End in
+    // the same order after the last. A stage of role Moves or Ends points frame.out at its own
+    // picture in Begin.
+    virtual void Begin(PathFrame&) {}
+    virtual void End(PathFrame&) {}
+    // Rows `rows` of `picture` (the frame as the stage before it left it; bands come in order
+    // from the top and cover the picture). Returns the rows of frame.out this band finished:
+    // `rows` itself for role Rows, where they landed for Moves, none for Ends.
+    virtual RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) {
+        (void)frame, (void)picture;
+        return rows;
+    }
 };
 
 }  // namespace velmor

@@ -30,15 +30,29 @@ struct MeterPicture;
 // --- The picture (picture_stages.cpp) ---
 
 // An interleaved frame made progressive in the chosen mode.
-// Reads: settings.deinterlaceMode. Owns: the row kernels chosen.
+// Reads: settings.deinterlaceMode. Owns: the row kernels chosen, the unfiltered line that
+// "Blend fields" carries from one band to the next.
 class DeinterlaceStage : public VideoStage {
 public:
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    BandRole Role() const override { return BandRole::Rows; }
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
+    void End(PathFrame& frame) override;
+    // Which lines bands must start on, 0 even or 1 odd (-1 any): a field mode makes the lines of
+    // one field from the lines of the other around them, so the line above a band must belong to
+    // the field it reads, which the stages after this one have not changed in that band yet.
+    int BandStartParity() const;
 
 private:
     int mode_ = 0;
     const DeinterlaceRows* rows_ = nullptr;
+    // On whole cache lines: the row kernels load and store it 32 bytes at a time, and loads split
+    // across two lines made the band form a third slower.
+    struct alignas(64) CacheLine {
+        uint8_t bytes[64];
+    };
+    std::vector<CacheLine> carry_;
 };
 
 // The proc amp tables on the output: every UYVY byte, or BGRA alpha.
@@ -47,9 +61,12 @@ class ProcAmpStage : public VideoStage {
 public:
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    BandRole Role() const override { return BandRole::Rows; }
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
 
 private:
     ProcAmpFrameFn apply_ = nullptr;
+    ProcAmpRowsFn rows_ = nullptr;
 };
 
 // The image, sequence or text-box overlay: the current picture of the published list blended at
@@ -63,12 +80,18 @@ public:
         : pictures_(pictures), currentImage_(currentImage) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    BandRole Role() const override { return BandRole::Rows; }
+    void Begin(PathFrame& frame) override;
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
+    void End(PathFrame& frame) override;
 
 private:
     SnapshotPublisher<OverlayList>& pictures_;
     std::atomic<int32_t>& currentImage_;
     OverlayStep step_;
-    PixelKind kind_ = PixelKind::None;  // of the frames; None: not drawn on, still stepped
+    const OverlayList* list_ = nullptr;  // between Begin and End
+    int drawn_ = -1;                     // the picture of list_ this frame gets
+    PixelKind kind_ = PixelKind::None;   // of the frames; None: not drawn on, still stepped
     const BlendRowKernels* blend_ = nullptr;
 };
 
@@ -107,10 +130,16 @@ public:
         : changeFlags_(changeFlags), outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    BandRole Role() const override { return BandRole::Rows; }
+    void Begin(PathFrame& frame) override;
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
     MeterOutput& output() { return output_; }
 
 private:
-    void DrawOnFrame(PathFrame& frame, const MeterPicture& current, int x, int y, int anchor);
+    // Chooses and places the meter picture for this frame and draws the meter source's picture;
+    // false when no meter goes on this frame.
+    bool Prepare(PathFrame& frame);
+    void DrawOnFrame(const FrameView& picture, RowSpan rows);
 
     std::atomic<uint8_t>& changeFlags_;
     VideoOutputs& outputs_;
@@ -122,20 +151,38 @@ private:
     ImageBuffer scratch_;            // the meter picture in UYVA when the meter has none ready
     int meterX_ = 20, meterY_ = 20;  // placement of the meter picture, kept between frames
     uint32_t placedGeometry_ = 0;    // MeterPicture::geometry of the picture placed last
+    // What Prepare chose for the frame: the picture drawn on it (null: none), where and how.
+    const ImageBuffer* framePicture_ = nullptr;
+    int drawX_ = 0, drawY_ = 0, drawAnchor_ = 0;
 };
 
 // Rotation or flip: flips in place, quarter turns into the stage's work picture, which the frame
-// then describes. Reads: settings.rotationMode. Owns: the kernels, the work picture.
+// then describes. In bands the mirror stays in place, the quarter turn takes each band into the
+// work picture, and the half turn and the vertical flip move each band's rows into it too (their
+// rows land where the stages after them can go on with them).
+// Reads: settings.rotationMode. Owns: the kernels, the work picture.
 class GeometryStage : public VideoStage {
 public:
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    BandRole Role() const override { return role_; }
+    void Begin(PathFrame& frame) override;
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
 
 private:
+    // The frame describes the work picture.
+    void DescribeTurned(NDIlib_video_frame_v2_t& f);
+
     QuarterTurnFn turn_ = nullptr;
     InPlaceFn inPlace_ = nullptr;
-    ImageBuffer turned_;     // the quarter turn's picture
-    StreamFormat turnedAs_;  // what a quarter turn produces
+    QuarterTurnBandFn turnBand_ = nullptr;
+    int turnRows_ = 0;  // source rows the quarter turn takes at a time in bands
+    int turnedTo_ = 0;  // the source rows above this one are turned
+    MirrorBandFn mirrorBand_ = nullptr;
+    MoveBandFn moveBand_ = nullptr;
+    BandRole role_ = BandRole::None;
+    ImageBuffer turned_;     // the quarter turn's picture, or the moved bands'
+    StreamFormat turnedAs_;  // what the quarter turn or the moved bands produce
 };
 
 // The frame's timecode burnt in. Reads: settings.timecodeBurnIn, frame.rate and frameDuration, the
@@ -145,6 +192,8 @@ public:
     explicit TimecodeStage(const ImageBuffer (&glyphs)[kDigitImageCount]) : glyphs_(glyphs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    BandRole Role() const override { return BandRole::Rows; }
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
 
 private:
     const ImageBuffer (&glyphs_)[kDigitImageCount];
@@ -185,6 +234,10 @@ public:
     explicit KeySplitStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
+    // Reads the picture and writes the key's rows of the same band.
+    BandRole Role() const override { return BandRole::Rows; }
+    void Begin(PathFrame& frame) override;
+    RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
 
 private:
     VideoOutputs& outputs_;

@@ -79,22 +79,32 @@ void CollectOverlayLists(OverlayState& state) {
     state.pictures.Collect();
 }
 
-int DrawImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence, const FrameView& f,
-                     PixelKind kind, const BlendRowKernels& blend) {
+int StepImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence) {
     const int count = list ? static_cast<int>(list->nodes.size()) : 0;
     if (count == 0) return -1;
     int current = step.nextImage;
     if (!sequence || list->nodesId != step.drawnNodesId || current < 0 || current >= count)
         current = 0;
-    const OverlayNode& node = *list->nodes[static_cast<size_t>(current)];
-    const OverlayPlacement& at = list->placement;
-    if (kind != PixelKind::None) {
-        (kind == PixelKind::UYVY ? node.uyva : node.bgra)
-            .DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data, kind, f.width,
-                      f.height, f.stride, blend);
-    }
     step.drawnNodesId = list->nodesId;
     step.nextImage = sequence ? (current + 1) % count : 0;
+    return current;
+}
+
+void DrawOverlayPicture(const OverlayList& list, int index, const FrameView& f, PixelKind kind,
+                        const BlendRowKernels& blend, RowSpan rows) {
+    if (kind == PixelKind::None || index < 0 || index >= static_cast<int>(list.nodes.size()))
+        return;
+    const OverlayNode& node = *list.nodes[static_cast<size_t>(index)];
+    const OverlayPlacement& at = list.placement;
+    (kind == PixelKind::UYVY ? node.uyva : node.bgra)
+        .DrawOnto(at.overlayX, at.overlayY, at.overlayAnchor, kDrawBlend, f.data, kind, f.width,
+                  f.height, f.stride, blend, rows);
+}
+
+int DrawImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence, const FrameView& f,
+                     PixelKind kind, const BlendRowKernels& blend) {
+    const int current = StepImageOverlay(list, step, sequence);
+    if (current >= 0) DrawOverlayPicture(*list, current, f, kind, blend);
     return current;
 }
 

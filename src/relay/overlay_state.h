@@ -135,5 +135,11 @@ void CollectOverlayLists(OverlayState& state);
 // kinds but still steps. Returns the index of the picture drawn, -1 for an empty list.
 int DrawImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence,
                      const FrameView& frame, PixelKind kind, const BlendRowKernels& blend);
+// The same in two parts, for a frame drawn a band of rows at a time: which picture of `list` the
+// frame gets (its index, -1 for an empty list), with `step` moved on past it; then that picture
+// drawn on the frame's rows within `rows`.
+int StepImageOverlay(const OverlayList* list, OverlayStep& step, bool sequence);
+void DrawOverlayPicture(const OverlayList& list, int index, const FrameView& frame, PixelKind kind,
+                        const BlendRowKernels& blend, RowSpan rows = {});
 
 }  // namespace velmor

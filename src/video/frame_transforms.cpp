@@ -315,7 +315,101 @@ void TurnRGBA180At(int width, int height, uint8_t* data, int stride) {
     HalfTurn<false, L>(width, height, data, stride > 0 ? stride : int64_t{width} * 4);
 }
 
+// Row `src` of n units reversed into `out` (the two do not overlap); with kSwapLumas each unit also
+// has its lumas exchanged, except a middle unit that stays in place (keepMiddle, odd n).
+template <bool kSwapLumas>
+inline void ReverseInto(uint8_t* __restrict out, const uint8_t* __restrict src, int n,
+                        bool keepMiddle) {
+    for (int k = 0; k < n; ++k) {
+        const uint32_t v = Load32(src + (n - 1 - k) * 4);
+        Store32(out + k * 4, kSwapLumas ? SwapLumas(v) : v);
+    }
+    if (kSwapLumas && keepMiddle && (n & 1)) std::memcpy(out + (n / 2) * 4, src + (n / 2) * 4, 4);
+}
+
+template <bool kSwapLumas, KernelLevel L>
+void ReverseRowsInto(uint8_t* __restrict out, const uint8_t* __restrict src, int n,
+                     bool keepMiddle) {
+    ReverseInto<kSwapLumas>(out, src, n, keepMiddle);
+}
+#if VELMOR_X86
+template <>
+VELMOR_AVX2 void ReverseRowsInto<true, KernelLevel::Avx2>(uint8_t* __restrict out,
+                                                          const uint8_t* __restrict src, int n,
+                                                          bool keepMiddle) {
+    ReverseInto<true>(out, src, n, keepMiddle);
+}
+template <>
+VELMOR_AVX2 void ReverseRowsInto<false, KernelLevel::Avx2>(uint8_t* __restrict out,
+                                                           const uint8_t* __restrict src, int n,
+                                                           bool keepMiddle) {
+    ReverseInto<false>(out, src, n, keepMiddle);
+}
+#endif
+
+// Whether the in-place operation leaves a picture of `units` 4-byte units a row alone (the BGRA
+// operations and the UYVY flip skip pictures of fewer than 16 units).
+bool TooSmall(bool uyvy, int rotationMode, int units, int height) {
+    const bool skips = !uyvy || rotationMode == 5;
+    return skips && int64_t{units} * height < 16;
+}
+
+template <bool kUyvy>
+void MirrorBand(int width, int height, uint8_t* data, int stride, int firstRow, int endRow) {
+    const int units = kUyvy ? width / 2 : width;
+    if (!Usable(width, height, data) || TooSmall(kUyvy, 4, units, height)) return;
+    for (int r = std::max(firstRow, 0); r < std::min(endRow, height); ++r)
+        ReverseRow<kUyvy>(data + int64_t{r} * stride, units);
+}
+
+// Modes 2 and 5 into `out`.
+template <bool kUyvy, int kMode, KernelLevel L>
+RowSpan MoveBand(int width, int height, const uint8_t* src, int stride, uint8_t* out, int outStride,
+                 int firstRow, int endRow) {
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, height);
+    if (width <= 0 || height <= 0 || !src || !out || firstRow >= endRow) return {0, 0};
+    const int units = kUyvy ? width / 2 : width;
+    const size_t rowBytes = static_cast<size_t>(units) * 4;
+    auto srcRow = [&](int r) { return src + int64_t{r} * stride; };
+    auto outRow = [&](int r) { return out + int64_t{r} * outStride; };
+    if (TooSmall(kUyvy, kMode, units, height)) {
+        for (int r = firstRow; r < endRow; ++r)
+            std::memcpy(outRow(r), srcRow(r), rowBytes);
+        return {firstRow, endRow};
+    }
+    for (int r = firstRow; r < endRow; ++r) {
+        const int o = height - 1 - r;
+        if (kMode == 5) {
+            std::memcpy(outRow(o), srcRow(r), rowBytes);
+        } else {
+            // The middle row of an odd height is reversed by itself, its middle unit left as it is.
+            ReverseRowsInto<kUyvy, L>(outRow(o), srcRow(r), units, o == r);
+        }
+    }
+    return {height - endRow, height - firstRow};
+}
+
+template <KernelLevel L>
+MoveBandFn MoveBandAt(bool uyvy, int rotationMode) {
+    if (rotationMode == 2) return uyvy ? MoveBand<true, 2, L> : MoveBand<false, 2, L>;
+    return uyvy ? MoveBand<true, 5, L> : MoveBand<false, 5, L>;
+}
+
 }  // namespace
+
+MirrorBandFn MirrorBandFor(bool uyvy) {
+    return uyvy ? MirrorBand<true> : MirrorBand<false>;
+}
+
+MoveBandFn MoveBandFor(bool uyvy, int width, int rotationMode, KernelLevel level) {
+    if ((rotationMode != 2 && rotationMode != 5) || (uyvy && (width & 1))) return nullptr;
+#if VELMOR_X86
+    if (level >= KernelLevel::Avx2) return MoveBandAt<KernelLevel::Avx2>(uyvy, rotationMode);
+#endif
+    (void)level;
+    return MoveBandAt<KernelLevel::Reference>(uyvy, rotationMode);
+}
 
 InPlaceFn InPlaceFor(bool uyvy, int rotationMode, KernelLevel level) {
     switch (rotationMode) {

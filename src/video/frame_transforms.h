@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "video/frame_view.h"
 #include "video/image_buffer.h"
 #include "video/kernel_level.h"
 
@@ -71,11 +72,34 @@ QuarterTurnFn QuarterTurnFor(bool uyvy, int rotationMode, KernelLevel level);
 using QuarterTurnBandFn = void (*)(int width, int height, const uint8_t* src, int srcStride,
                                    uint8_t* out, int firstRow, int endRow);
 QuarterTurnBandFn QuarterTurnBandFor(bool uyvy, int rotationMode, KernelLevel level);
+// The fewest source rows a call of the band form should take for the turn to go as fast as the
+// whole one: a band's rows land on every row of the turned picture, and a picture turned in the
+// cache is written fastest in strips of many rows; one streamed past the caches goes 16 rows (or
+// row pairs) at a time anyway.
+int QuarterTurnBandRows(bool uyvy, int width, int height, KernelLevel level);
 
 // The in-place operations of `rotationMode` 2 (half turn), 4 (mirror) and 5 (vertical flip), with
 // the arguments of the functions below; null for any other mode.
 using InPlaceFn = void (*)(int width, int height, uint8_t* data, int stride);
 InPlaceFn InPlaceFor(bool uyvy, int rotationMode, KernelLevel level);
+
+// The band forms of modes 2, 4 and 5, for a frame run through its steps a band of rows at a time;
+// band after band from the top, each gives what the in-place operation gives over the whole
+// picture (a picture too small for it stays as it is). The width x height picture has `stride`
+// bytes a row (no 0 here).
+// The mirror reverses rows [firstRow, endRow) in place.
+using MirrorBandFn = void (*)(int width, int height, uint8_t* data, int stride, int firstRow,
+                              int endRow);
+MirrorBandFn MirrorBandFor(bool uyvy);
+// The half turn (2) and the vertical flip (5) copy source rows [firstRow, endRow) into `out`
+// (`outStride` bytes a row), where they land on rows [height - endRow, height - firstRow) (on
+// their own rows in a picture too small to be moved); the returned span names them. Null for
+// other modes, and for UYVY pictures of odd width: in place,
+// their last half macropixel stays in its own row wherever the row goes, so a band would need a
+// row of another band.
+using MoveBandFn = RowSpan (*)(int width, int height, const uint8_t* src, int stride, uint8_t* out,
+                               int outStride, int firstRow, int endRow);
+MoveBandFn MoveBandFor(bool uyvy, int width, int rotationMode, KernelLevel level);
 
 // In place. `stride` 0 means packed rows. Moving a UYVY macropixel sideways exchanges its lumas.
 void TurnUYVY180(int width, int height, uint8_t* data, int stride = 0);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "ndi/ndi_types.h"
 
@@ -18,6 +19,13 @@ struct FrameView {
 
     bool IsUYVY() const { return fourCC == NDIlib_FourCC_video_type_UYVY; }
     bool IsBGRA() const { return fourCC == NDIlib_FourCC_video_type_BGRA; }
+};
+
+// Rows [first, end) of a frame: the band of rows a step works on when the video path runs a frame
+// through its steps a band at a time. The default is every row.
+struct RowSpan {
+    int first = 0;
+    int end = std::numeric_limits<int>::max();
 };
 
 inline FrameView ViewOf(const NDIlib_video_frame_v2_t& frame) {

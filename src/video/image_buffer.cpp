@@ -161,7 +161,8 @@ void CopyRowUYVY(uint8_t* __restrict d, const uint8_t* __restrict s, int n) {
 }  // namespace
 
 void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, PixelKind dstKind,
-                           int W, int H, int dstStride, const BlendRowKernels& blend) const {
+                           int W, int H, int dstStride, const BlendRowKernels& blend,
+                           RowSpan band) const {
     if (byteSize == 0 || bitsPerPixel != 32 || !pixels_ || !dst || W <= 0 || H <= 0) return;
     const bool bgra = dstKind == kPixelBGRA && pixelKind == kPixelBGRA;
     const bool uyvy = dstKind == kPixelUYVY && pixelKind == kPixelUYVA;
@@ -221,6 +222,11 @@ void ImageBuffer::DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, Pix
     } else {
         srcRow = -y, dstRow = 0, rows = std::min(H, y + h);
     }
+    // Only the rows of the band.
+    const int skip = std::max(band.first - dstRow, 0);
+    rows = std::min(rows, band.end - dstRow) - skip;
+    srcRow += skip;
+    dstRow += skip;
     if (cols <= 0 || rows <= 0) return;
 
     const uint8_t* src = pixels_.get() + (int64_t{srcRow} * w + srcCol) * 4;

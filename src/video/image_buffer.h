@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "video/blend_rows.h"
+#include "video/frame_view.h"
 #include "video/pixel_kind.h"
 
 namespace velmor {
@@ -88,9 +89,12 @@ public:
     // destination; draws nothing for empty pictures or mismatched kinds. One pass over the
     // visible rectangle, no allocation: safe on the video thread for a picture nobody changes.
     // `blend` holds the row kernels (video/blend_rows.h); the video path passes the ones it chose
-    // when it was configured.
+    // when it was configured. Only destination rows within `rows` are drawn (the placement is
+    // still that on the whole W x H destination), so drawing band after band gives what one
+    // call over all rows gives.
     void DrawOnto(int x, int y, int anchor, int mode, uint8_t* dst, PixelKind dstKind, int W, int H,
-                  int dstStride = 0, const BlendRowKernels& blend = BestBlendRows()) const;
+                  int dstStride = 0, const BlendRowKernels& blend = BestBlendRows(),
+                  RowSpan rows = {}) const;
 
     // Renders one line of text into this picture's pixels (which must already be a BGRA
     // picture of the wanted size) through the platform rasteriser, font height = height*7/10,

@@ -1,5 +1,7 @@
 #include "video/kernel_level.h"
 
+#include <unistd.h>
+
 #include "video/simd.h"
 
 namespace velmor {
@@ -51,6 +53,14 @@ const char* KernelLevelName(KernelLevel level) {
             return "avx512";
     }
     return "?";
+}
+
+int64_t SecondLevelCacheBytes() {
+    static const int64_t bytes = [] {
+        const long size = sysconf(_SC_LEVEL2_CACHE_SIZE);
+        return size > 0 ? int64_t{size} : int64_t{512} << 10;
+    }();
+    return bytes;
 }
 
 }  // namespace velmor

@@ -22,6 +22,10 @@ KernelLevel BestKernelLevel();
 std::span<const KernelLevel> SupportedKernelLevels();
 const char* KernelLevelName(KernelLevel level);
 
+// The size of one core's second-level cache in bytes (512 KiB when the system does not say), for
+// work done in pieces that should stay in it.
+int64_t SecondLevelCacheBytes();
+
 // The version for `level` of a family that has one of each (Avx512 takes the AVX2 one in the
 // first form).
 template <typename T>

@@ -644,6 +644,11 @@ QuarterTurnBandFn QuarterTurnBandFor(bool uyvy, int rotationMode, KernelLevel le
                    TurnBandAt<KernelLevel::Avx2>(uyvy, rotationMode));
 }
 
+int QuarterTurnBandRows(bool uyvy, int width, int height, KernelLevel level) {
+    if (Streamed(level, width, height, uyvy ? 2 : 4)) return uyvy ? 2 * kBandUnits : kBandUnits;
+    return kStripRows;
+}
+
 bool RotateUYVY(int direction, int width, int height, const uint8_t* src, ImageBuffer& rotateImage,
                 int srcStride) {
     return QuarterTurnFor(true, direction == 1 ? 1 : 3, BestKernelLevel())(width, height, src,

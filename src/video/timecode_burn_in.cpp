@@ -46,7 +46,7 @@ void BurnInTimecode(const FrameView& frame, int64_t timecode, float rate, int64_
 
 void BurnInTimecode(const FrameView& frame, TimecodeGlyphSet set, int64_t timecode, float rate,
                     int64_t frameDuration, const ImageBuffer (&digitImages)[kDigitImageCount],
-                    const BlendRowKernels& blend) {
+                    const BlendRowKernels& blend, RowSpan rows) {
     if (set.first < 0) return;
     static constexpr int kOffsets[11] = {0, 56, 112, 136, 192, 248, 272, 328, 384, 408, 464};
     const int W = frame.width, H = frame.height;
@@ -56,7 +56,7 @@ void BurnInTimecode(const FrameView& frame, TimecodeGlyphSet set, int64_t timeco
     for (int i = 0; i < 11; ++i) {
         digitImages[set.first + glyphs[i]].DrawOnto(x0 + kOffsets[i], y0, kAnchorTopLeft,
                                                     kDrawBlend, frame.data, set.kind, W, H,
-                                                    frame.stride, blend);
+                                                    frame.stride, blend, rows);
     }
 }
 

@@ -35,9 +35,9 @@ struct TimecodeGlyphSet {
     PixelKind kind = PixelKind::None;
 };
 TimecodeGlyphSet TimecodeGlyphSetFor(uint32_t fourCC);
-// BurnInTimecode with the set and the blend kernels chosen.
+// BurnInTimecode with the set and the blend kernels chosen, on the frame's rows within `rows`.
 void BurnInTimecode(const FrameView& frame, TimecodeGlyphSet set, int64_t timecode, float rate,
                     int64_t frameDuration, const ImageBuffer (&digitImages)[kDigitImageCount],
-                    const BlendRowKernels& blend);
+                    const BlendRowKernels& blend, RowSpan rows = {});
 
 }  // namespace velmor

@@ -361,6 +361,43 @@ TEST(DrawOnto, BlendMatchesTheReferenceWithAndWithoutAVX2) {
     }
 }
 
+TEST(DrawOnto, BandAfterBandDrawsWhatOneCallDraws) {
+    // Every anchor (some place the picture from the frame's height), pictures partly off each
+    // edge, copy and blend, on both kinds of frame, in bands of several heights.
+    uint32_t seed = 5;
+    auto next = [&] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
+    const int W = 41, H = 37;
+    for (const PixelKind kind : {kPixelBGRA, kPixelUYVY}) {
+        ImageBuffer pic;
+        ASSERT_TRUE(pic.FillColour(13, 11, 0, 0, 0, 0));
+        for (int i = 0; i < pic.byteSize; ++i)
+            pic.pixels()[i] = next();
+        if (kind == kPixelUYVY) pic.pixelKind = kPixelUYVA;
+        const int stride = W * (kind == kPixelUYVY ? 2 : 4) + 4;
+        std::vector<uint8_t> before(static_cast<size_t>(stride) * H);
+        for (auto& b : before)
+            b = next();
+        for (int anchor = 0; anchor <= 11; ++anchor) {
+            for (auto [x, y] : {std::pair{3, 4}, {-5, -6}, {35, 30}, {10, 36}}) {
+                for (int mode : {kDrawBlend, kDrawCopy}) {
+                    std::vector<uint8_t> want = before;
+                    pic.DrawOnto(x, y, anchor, mode, want.data(), kind, W, H, stride);
+                    for (int band : {1, 4, 7, 16}) {
+                        std::vector<uint8_t> got = before;
+                        for (int first = 0; first < H; first += band) {
+                            pic.DrawOnto(x, y, anchor, mode, got.data(), kind, W, H, stride,
+                                         BestBlendRows(), {first, first + band});
+                        }
+                        ASSERT_EQ(got, want)
+                            << "kind " << static_cast<int>(kind) << " anchor " << anchor << " at "
+                            << x << "," << y << " mode " << mode << " in bands of " << band;
+                    }
+                }
+            }
+        }
+    }
+}
+
 class FakeRasteriser : public ITextRasteriser {
 public:
     bool RasteriseLine(std::string_view utf8, int width, int height, int fontHeight,

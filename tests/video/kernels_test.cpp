@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -208,6 +209,63 @@ TEST(Kernels, InPlaceGeometry) {
                         },
                         std::string(uyvy ? "UYVY" : "BGRA") + " mode " + std::to_string(mode) +
                             ", " + std::to_string(w) + " x " + std::to_string(h));
+                }
+            }
+        }
+    }
+}
+
+TEST(Kernels, InPlaceGeometryBands) {
+    // The band forms against the in-place operation, band after band in order: the mirror in
+    // place, the half turn and the vertical flip into another picture (rows of its own length),
+    // small pictures that the operations leave alone included.
+    for (int w : Widths()) {
+        for (int h : {1, 2, 3, 5, 16, 17}) {
+            for (bool uyvy : {false, true}) {
+                const int bpp = uyvy ? 2 : 4;
+                const int stride = w * bpp + 8;
+                const std::vector<uint8_t> src = Noise(static_cast<size_t>(stride) * h, w * h);
+                for (int mode : {2, 4, 5}) {
+                    const std::string what = std::string(uyvy ? "UYVY" : "BGRA") + " mode " +
+                                             std::to_string(mode) + ", " + std::to_string(w) +
+                                             " x " + std::to_string(h);
+                    std::vector<uint8_t> want = src;
+                    InPlaceFor(uyvy, mode, KernelLevel::Reference)(w, h, want.data(), stride);
+                    for (const KernelLevel level : SupportedKernelLevels()) {
+                        for (int band : {1, 2, 3, 7}) {
+                            if (mode == 4) {
+                                std::vector<uint8_t> got = src;
+                                for (int first = 0; first < h; first += band)
+                                    MirrorBandFor(uyvy)(w, h, got.data(), stride, first,
+                                                        first + band);
+                                ASSERT_EQ(got, want) << what << " in bands of " << band;
+                                continue;
+                            }
+                            const MoveBandFn move = MoveBandFor(uyvy, w, mode, level);
+                            if (uyvy && w % 2) {
+                                ASSERT_EQ(move, nullptr) << what;
+                                continue;
+                            }
+                            const int outStride = w * bpp + 4;
+                            std::vector<uint8_t> out(static_cast<size_t>(outStride) * h, 0xEE);
+                            int finished = 0;
+                            for (int first = 0; first < h; first += band) {
+                                const int end = std::min(h, first + band);
+                                const RowSpan rows = move(w, h, src.data(), stride, out.data(),
+                                                          outStride, first, first + band);
+                                ASSERT_EQ(rows.end - rows.first, end - first) << what;
+                                finished += rows.end - rows.first;
+                            }
+                            ASSERT_EQ(finished, h) << what;
+                            for (int y = 0; y < h; ++y) {
+                                ASSERT_TRUE(std::equal(out.begin() + y * outStride,
+                                                       out.begin() + y * outStride + w * bpp,
+                                                       want.begin() + y * stride))
+                                    << what << " in bands of " << band << " at "
+                                    << KernelLevelName(level) << ", row " << y;
+                            }
+                        }
+                    }
                 }
             }
         }
