@@ -31,8 +31,10 @@ void DeinterlaceStage::Run(PathFrame& frame) {
 }
 
 RowSpan DeinterlaceStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
-    DeinterlaceBand(mode_, v.width, v.height, v.stride, v.data, rows.first, rows.end,
-                    carry_.data()->bytes, *rows_);
+    // Only "Blend fields" has a carry; the field modes take none.
+    uint8_t* carry = carry_.empty() ? nullptr : carry_.front().bytes;
+    DeinterlaceBand(mode_, v.width, v.height, v.stride, v.data, rows.first, rows.end, carry,
+                    *rows_);
     return rows;
 }
 
