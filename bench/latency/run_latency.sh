@@ -91,6 +91,12 @@ usage() {  # CPU seconds (user + system) and resident memory of velmor
   awk '{printf "%.2f ", ($14 + $15) / 100}' "/proc/$velmor_pid/stat"
   awk '{printf "%d\n", $2 * 4096 / 1048576}' "/proc/$velmor_pid/statm"
 }
+# Resident memory by kind: the process's own (anonymous) and the shared memory of the built-in
+# transport's frame slots, which counts as resident once a slot has been written.
+memory_kinds() {
+  awk '/^RssAnon/ {a = $2} /^RssShmem/ {s = $2} END {printf "%d MiB own, %d MiB shared frame slots", a / 1024, s / 1024}' \
+    "/proc/$velmor_pid/status"
+}
 now100() { echo $(( $(date +%s%N) / 100 )); }
 read -r cpu0 mem0 < <(usage)
 t0=$(now100)
@@ -104,11 +110,13 @@ if [ "$soak" = 1 ]; then
   sleep 60
   t1=$(now100)
   read -r cpu1 mem1 < <(usage)
+  kinds=$(memory_kinds)
   echo "soak: $seconds s, velmor: $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo ?)"
   echo "first minute, last minute, whole run:"
   python3 "$here/delays.py" "$dir/delay.log" "$t0" "$tA" "$tB" "$t1" --soak
   awk -v c0="$cpu0" -v cA="$cpuA" -v cB="$cpuB" -v c1="$cpu1" -v m0="$mem0" -v mA="$memA" -v m1="$mem1" \
     'BEGIN { printf "velmor: %.1f %% of a core in the first minute, %.1f %% in the last; %d MiB resident after start-up, %d MiB after a minute, %d MiB at the end\n", 100 * (cA - c0) / 60, 100 * (c1 - cB) / 60, m0, mA, m1 }'
+  echo "velmor's resident memory at the end: $kinds"
   grep -E "^total:" "$dir/sink.log" || true
   exit 0
 fi
@@ -124,7 +132,9 @@ end=$(now100)
 sleep "$seconds"
 to=$(now100)
 read -r cpu2 mem2 < <(usage)
+kinds=$(memory_kinds)
 echo "stall: $stall, $seconds s before and after; velmor: $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo ?)"
 python3 "$here/delays.py" "$dir/delay.log" "$t0" "$start" "$end" "$to"
 awk -v c0="$cpu0" -v c1="$cpu1" -v c2="$cpu2" -v s="$seconds" -v m0="$mem0" -v m2="$mem2" \
   'BEGIN { printf "velmor: %.1f %% of a core before, %.1f %% after; %d MiB resident at the start, %d MiB at the end\n", 100 * (c1 - c0) / s, 100 * (c2 - c1) / (s + 4), m0, m2 }'
+echo "velmor's resident memory at the end: $kinds"

@@ -1,6 +1,7 @@
 // Back to live after a stall: frames that waited in the receiver's queue behind the live delay are
 // dropped (and counted) while newer ones wait, so the relay sends the newest at once; a relay
 // that keeps up drops nothing, whatever the frames' timestamps say.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "engine/live_edge.h"
@@ -40,8 +41,16 @@ protected:
             out.push_back(a.frame.timecode);
         return out;
     }
-    // Live frames one at a time, each 3 ms behind its send time: the live delay. Each frame and
-    // block has been sent when it returns (the audio thread frees a block after sending it).
+    // What was sent after the last of the live frames (numbered from 1000): the last of them may
+    // still be on its way out when the receiver's queue is found empty.
+    static std::vector<int64_t> AfterTheLiveFrames(const std::vector<int64_t>& sent) {
+        auto last = std::find_if(sent.rbegin(), sent.rend(), [](int64_t n) { return n >= 1000; });
+        return {last.base(), sent.end()};
+    }
+    // Live frames one at a time, each 3 ms behind its send time: the live delay. Each block has
+    // also been taken when it returns (the audio thread frees a block once it is sent): a block
+    // still waiting when the backlog arrives would wait behind it, on a slow machine long enough
+    // to be counted late itself.
     void GoLive(int frames) {
         const int freed = ndi.audioFreed.load();
         for (int i = 0; i < frames; ++i) {
@@ -59,37 +68,39 @@ TEST_F(BackToLive, AfterAStallTheQueuedBacklogIsSkippedAndTheNewestSent) {
     QueueLeadIn(VideoFormat(64, 36, NDIlib_FourCC_video_type_UYVY, 60, 1));
     ASSERT_TRUE(Connect());
     GoLive(20);
-    const size_t sentVideo = SentVideoTimecodes().size();
-    const size_t sentAudio = SentAudioTimecodes().size();
     EXPECT_EQ(record.counters.videoFramesLate, 0u);
 
-    // The relay was away for a while: the receiver holds 12 frames, 20 ms apart in age (clear of
-    // the slacks of 25 and 33 ms), the newest fresh, and as many audio blocks.
+    // The relay was away for a while: the receiver holds 12 frames and as many audio blocks, the
+    // newest fresh. Frames are 14 ms apart in age and blocks 19 ms: everything before the last two
+    // is past the slacks (25 ms and 33 ms beyond the live delay), the one before the newest well
+    // inside them.
     std::vector<std::pair<NDIlib_video_frame_v2_t, std::vector<uint8_t>>> frames;
     std::vector<std::pair<NDIlib_audio_frame_v2_t, std::vector<float>>> blocks;
     for (int k = 0; k < 12; ++k) {
-        const int64_t late = 3 * kMs + (11 - k) * 20 * kMs;
-        frames.push_back(Frame(k, late));
-        blocks.push_back(Block(k, late));
+        frames.push_back(Frame(k, 3 * kMs + (11 - k) * 14 * kMs));
+        blocks.push_back(Block(k, 3 * kMs + (11 - k) * 19 * kMs));
     }
     ndi.QueueAudios(blocks);
     ndi.QueueVideos(frames);
     ASSERT_TRUE(Drain());
-    ASSERT_TRUE(ndi.WaitFor([&] { return SentAudioTimecodes().size() > sentAudio; }));
-    ASSERT_TRUE(ndi.WaitFor([&] { return ndi.audioFreed.load() >= 20 + 12 + 0; }));
+    // The newest frame and block go out in any case.
+    auto endsWithTheNewest = [](const std::vector<int64_t>& sent) {
+        return !sent.empty() && sent.back() == 11;
+    };
+    ASSERT_TRUE(ndi.WaitFor([&] { return endsWithTheNewest(SentVideoTimecodes()); }));
+    ASSERT_TRUE(ndi.WaitFor([&] { return endsWithTheNewest(SentAudioTimecodes()); }));
 
-    const auto video = SentVideoTimecodes();
-    ASSERT_GT(video.size(), sentVideo);
-    // Only the frames within a frame and a half of the live delay go out.
-    EXPECT_EQ(std::vector<int64_t>(video.begin() + static_cast<long>(sentVideo), video.end()),
-              (std::vector<int64_t>{10, 11}));
-    EXPECT_EQ(record.counters.videoFramesLate, 10u);
-    EXPECT_GE(record.counters.videoFramesDropped, 10u);
-    const auto audio = SentAudioTimecodes();
-    // Audio blocks within two blocks of the live delay go out.
-    EXPECT_EQ(std::vector<int64_t>(audio.begin() + static_cast<long>(sentAudio), audio.end()),
-              (std::vector<int64_t>{10, 11}));
-    EXPECT_EQ(record.counters.audioBlocksLate, 10u);
+    // Only the newest go out: the one before it too unless the machine took longer than its
+    // margin (11 ms for video, 14 ms for audio) to get there, as a sanitized run on a busy machine
+    // may. Everything else is skipped and counted.
+    const std::vector<std::vector<int64_t>> live{{10, 11}, {11}};
+    const std::vector<int64_t> videoTail = AfterTheLiveFrames(SentVideoTimecodes());
+    EXPECT_THAT(live, ::testing::Contains(videoTail));
+    EXPECT_EQ(record.counters.videoFramesLate, 12 - videoTail.size());
+    EXPECT_GE(record.counters.videoFramesDropped, record.counters.videoFramesLate.load());
+    const std::vector<int64_t> audioTail = AfterTheLiveFrames(SentAudioTimecodes());
+    EXPECT_THAT(live, ::testing::Contains(audioTail));
+    EXPECT_EQ(record.counters.audioBlocksLate, 12 - audioTail.size());
 }
 
 TEST_F(BackToLive, ARelayThatKeepsUpDropsNothingWhateverTheTimestampsSay) {

@@ -131,13 +131,17 @@ TEST_F(Tools, TallyAndConnectionMetadataTravelBothWays) {
     Process src(VELMOR_TESTSRC,
                 {"--name", name, "--size", "320x180", "--rate", "30/1", "--seconds", "10",
                  "--print-tally", "--print-metadata", "--connection-metadata", "<from_source/>"});
+    // Connection metadata goes to receivers that connect after it is added: the source says
+    // "publishing" once it is, and a sink started earlier could connect in between.
+    for (int i = 0; i < 500 && !src.OutputHas("publishing"); ++i)
+        std::this_thread::sleep_for(10ms);
     // The sink holds program tally for the two seconds it receives; the source polls it every
     // frame, so the change is seen long before the sink leaves.
     Process sink(VELMOR_SINK,
                  {"--source", name, "--frames", "30", "--seconds", "5", "--tally", "program",
                   "--connection-metadata", "<from_sink/>", "--print-metadata"});
     ASSERT_EQ(sink.Wait(12s), 0) << sink.Output();
-    EXPECT_TRUE(sink.OutputHas("metadata: <from_source/>"));
+    EXPECT_TRUE(sink.OutputHas("metadata: <from_source/>")) << sink.Output();
     src.Kill(SIGTERM);
     src.Wait(5s);
     EXPECT_TRUE(src.OutputHas("tally: program=1 preview=0")) << src.Output();
