@@ -17,12 +17,12 @@ using velmor::RequestedSetting;
 using velmor::SettingRule;
 
 void Check(const RequestedSetting& r) {
-    const velmor::SettingSpec* spec = r.setting->spec;
+    const velmor::SettingDecl* decl = r.setting->decl;
     if (const int32_t* n = std::get_if<int32_t>(&r.value)) {
-        if (!spec || spec->rule == SettingRule::Flag) {
+        if (!decl || decl->rule == SettingRule::Flag) {
             if (*n != 0 && *n != 1) __builtin_trap();
-        } else if (spec->rule == SettingRule::Range || spec->rule == SettingRule::Choice) {
-            if (*n < spec->min || *n > spec->max) __builtin_trap();
+        } else if (decl->rule == SettingRule::Range || decl->rule == SettingRule::Choice) {
+            if (*n < decl->min || *n > decl->max) __builtin_trap();
         }
         return;
     }

@@ -59,21 +59,21 @@ int32_t SwitchValue(const RelayRecord& r, WindowSwitch s) {
 // The value the file would store now. The audio map is the one in force: its stored copy is
 // written only when the Audio Map window's "Use" takes a map (all zeros before the first).
 SettingValue ValueOf(const RelayRecord& r, const OfferedSetting& s) {
-    if (!s.spec) return SwitchValue(r, s.windowSwitch);
+    if (!s.decl) return SwitchValue(r, s.windowSwitch);
     if (s.name == kMapName) {
         ChannelMapEntries map{};
         for (size_t i = 0; i < map.size(); ++i)
             map[i] = r.channelMap[i];
         return map;
     }
-    return CurrentValue(r, *s.spec);
+    return CurrentValue(r, *s.decl);
 }
 
 std::string TextFor(const OfferedSetting& s, const SettingValue& value, const RelayRecord& r) {
     for (const SliderName& slider : kSliders)
         if (s.name == slider.name) return ProcAmpDisplayText(slider.param, r.procAmp.settings);
-    if (!s.spec) return std::get<int32_t>(value) ? "On" : "Off";
-    return SettingText(*s.spec, value);
+    if (!s.decl) return std::get<int32_t>(value) ? "On" : "Off";
+    return SettingText(*s.decl, value);
 }
 
 // The sources' channels the audio map is for: those of the audio seen last, at most 32.
@@ -96,7 +96,7 @@ struct Sorted {
     bool AudioMap() const { return map || mono || gainStep; }
     SettingChange* Table(std::string_view name) {
         for (SettingChange& c : table)
-            if (c.spec->name == name) return &c;
+            if (c.decl->name == name) return &c;
         return nullptr;
     }
 };
@@ -113,7 +113,7 @@ std::optional<SettingsReply> LinkLevelShifts(Sorted& sorted, const ProcAmpSettin
     SettingChange* v = sorted.Table(kVLevelName);
     auto add = [&](std::string_view name, int32_t value) {
         SettingChange& change = sorted.table.emplace_back();
-        change.spec = FindSetting(name);
+        change.decl = FindSetting(name);
         change.value.emplace<int32_t>(value);
     };
     if (u && v) {
@@ -159,7 +159,7 @@ SettingsReply SettingsAccess::Patch(const Json& changes) {
     Sorted sorted;
     for (const RequestedSetting& q : requested) {
         const std::string_view name = q.setting->name;
-        if (!q.setting->spec) {
+        if (!q.setting->decl) {
             sorted.switches.push_back(&q);
         } else if (name == kMapName) {
             sorted.map = &q;
@@ -172,10 +172,10 @@ SettingsReply SettingsAccess::Patch(const Json& changes) {
                 return Refused(409, name,
                                "the audio delay waits while the source's frame rate differs "
                                "from the output's");
-            if (q.setting->spec->changeable && !q.setting->spec->changeable(r))
+            if (q.setting->decl->changeable && !q.setting->decl->changeable(r))
                 return Refused(409, name, "cannot be changed now");
             SettingChange& change = sorted.table.emplace_back();
-            change.spec = q.setting->spec;
+            change.decl = q.setting->decl;
             change.value = q.value;
         }
     }

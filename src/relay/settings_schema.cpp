@@ -27,13 +27,13 @@ void Store(uint8_t* at, T v) {
     std::memcpy(at, &v, sizeof v);
 }
 
-const uint8_t* Address(ConstStoredBlocks b, const SettingSpec& spec) {
-    const void* block = spec.block == SettingBlock::Settings ? static_cast<const void*>(b.settings)
+const uint8_t* Address(ConstStoredBlocks b, const SettingDecl& decl) {
+    const void* block = decl.block == SettingBlock::Settings ? static_cast<const void*>(b.settings)
                                                              : static_cast<const void*>(b.meter);
-    return block ? static_cast<const uint8_t*>(block) + spec.offset : nullptr;
+    return block ? static_cast<const uint8_t*>(block) + decl.offset : nullptr;
 }
-uint8_t* Address(StoredBlocks b, const SettingSpec& spec) {
-    return const_cast<uint8_t*>(Address(ConstStoredBlocks{b.settings, b.meter}, spec));
+uint8_t* Address(StoredBlocks b, const SettingDecl& decl) {
+    return const_cast<uint8_t*>(Address(ConstStoredBlocks{b.settings, b.meter}, decl));
 }
 
 bool IsNumber(StoredType t) {
@@ -49,14 +49,14 @@ bool IsText(StoredType t) {
 
 // The value in the alternative the setting's type keeps (a whole number given for a real one is
 // taken as real); nothing when it is of another kind.
-std::optional<SettingValue> Normalised(const SettingSpec& spec, const SettingValue& v) {
-    if (IsNumber(spec.type) && std::holds_alternative<int32_t>(v)) return v;
-    if (IsReal(spec.type)) {
+std::optional<SettingValue> Normalised(const SettingDecl& decl, const SettingValue& v) {
+    if (IsNumber(decl.type) && std::holds_alternative<int32_t>(v)) return v;
+    if (IsReal(decl.type)) {
         if (std::holds_alternative<double>(v)) return v;
         if (const int32_t* n = std::get_if<int32_t>(&v)) return SettingValue(double(*n));
     }
-    if (IsText(spec.type) && std::holds_alternative<std::string>(v)) return v;
-    if (spec.type == StoredType::Map32 && std::holds_alternative<ChannelMapEntries>(v)) return v;
+    if (IsText(decl.type) && std::holds_alternative<std::string>(v)) return v;
+    if (decl.type == StoredType::Map32 && std::holds_alternative<ChannelMapEntries>(v)) return v;
     return std::nullopt;
 }
 
@@ -99,10 +99,10 @@ void FinishApply(SettingTargets& t) {
 
 }  // namespace
 
-SettingValue ReadStored(ConstStoredBlocks blocks, const SettingSpec& spec) {
-    const uint8_t* at = Address(blocks, spec);
+SettingValue ReadStored(ConstStoredBlocks blocks, const SettingDecl& decl) {
+    const uint8_t* at = Address(blocks, decl);
     if (!at) return int32_t{0};
-    switch (spec.type) {
+    switch (decl.type) {
         case StoredType::I8:
             return int32_t{Load<int8_t>(at)};
         case StoredType::U8:
@@ -116,12 +116,12 @@ SettingValue ReadStored(ConstStoredBlocks blocks, const SettingSpec& spec) {
         case StoredType::F64:
             return Load<double>(at);
         case StoredType::Utf16Text: {
-            std::u16string text(spec.units, u'\0');
-            std::memcpy(text.data(), at, spec.units * sizeof(char16_t));
-            return Utf16ToUtf8(FieldText(text.data(), spec.units));
+            std::u16string text(decl.units, u'\0');
+            std::memcpy(text.data(), at, decl.units * sizeof(char16_t));
+            return Utf16ToUtf8(FieldText(text.data(), decl.units));
         }
         case StoredType::Text8:
-            return FieldText(reinterpret_cast<const char*>(at), spec.units);
+            return FieldText(reinterpret_cast<const char*>(at), decl.units);
         case StoredType::Map32: {
             ChannelMapEntries map;
             std::memcpy(map.data(), at, map.size());
@@ -131,11 +131,11 @@ SettingValue ReadStored(ConstStoredBlocks blocks, const SettingSpec& spec) {
     return int32_t{0};
 }
 
-void WriteStored(StoredBlocks blocks, const SettingSpec& spec, const SettingValue& value) {
-    uint8_t* at = Address(blocks, spec);
-    const std::optional<SettingValue> v = Normalised(spec, value);
+void WriteStored(StoredBlocks blocks, const SettingDecl& decl, const SettingValue& value) {
+    uint8_t* at = Address(blocks, decl);
+    const std::optional<SettingValue> v = Normalised(decl, value);
     if (!at || !v) return;
-    switch (spec.type) {
+    switch (decl.type) {
         case StoredType::I8:
             return Store(at, static_cast<int8_t>(std::get<int32_t>(*v)));
         case StoredType::U8:
@@ -149,13 +149,13 @@ void WriteStored(StoredBlocks blocks, const SettingSpec& spec, const SettingValu
         case StoredType::F64:
             return Store(at, std::get<double>(*v));
         case StoredType::Utf16Text: {
-            std::u16string field(spec.units, u'\0');
-            CopyToField(field.data(), spec.units, Utf8ToUtf16(std::get<std::string>(*v)));
-            std::memcpy(at, field.data(), spec.units * sizeof(char16_t));
+            std::u16string field(decl.units, u'\0');
+            CopyToField(field.data(), decl.units, Utf8ToUtf16(std::get<std::string>(*v)));
+            std::memcpy(at, field.data(), decl.units * sizeof(char16_t));
             return;
         }
         case StoredType::Text8:
-            CopyToField(reinterpret_cast<char*>(at), spec.units, std::get<std::string>(*v));
+            CopyToField(reinterpret_cast<char*>(at), decl.units, std::get<std::string>(*v));
             return;
         case StoredType::Map32:
             std::memcpy(at, std::get<ChannelMapEntries>(*v).data(), 32);
@@ -163,24 +163,24 @@ void WriteStored(StoredBlocks blocks, const SettingSpec& spec, const SettingValu
     }
 }
 
-SettingValue LimitedValue(const SettingSpec& spec, const SettingValue& value,
+SettingValue LimitedValue(const SettingDecl& decl, const SettingValue& value,
                           ConstStoredBlocks blocks) {
-    switch (spec.rule) {
+    switch (decl.rule) {
         case SettingRule::None:
             return value;
         case SettingRule::Flag:
             return int32_t{std::get<int32_t>(value) != 0 ? 1 : 0};
         case SettingRule::Range:
-            return std::clamp(std::get<int32_t>(value), spec.min, spec.max);
+            return std::clamp(std::get<int32_t>(value), decl.min, decl.max);
         case SettingRule::Choice:
-            return ChoiceOr(std::get<int32_t>(value), spec.min, spec.max, spec.fallback);
+            return ChoiceOr(std::get<int32_t>(value), decl.min, decl.max, decl.fallback);
         case SettingRule::Gain:
             return LimitStoredGain(std::get<double>(value));
         case SettingRule::GainStep: {
             const int32_t v = std::get<int32_t>(value);
             if (v == 0) return v;
             return ChoiceOr(v, NDIAudioMapper::kFirstGainCommand, NDIAudioMapper::kLastGainCommand,
-                            spec.fallback);
+                            decl.fallback);
         }
         case SettingRule::AddressList: {
             // The text goes to the finder: only a list of addresses is kept.
@@ -196,67 +196,67 @@ SettingValue LimitedValue(const SettingSpec& spec, const SettingValue& value,
 }
 
 void CaptureStored(const RelayRecord& record, StoredBlocks blocks,
-                   std::span<const SettingSpec> settings) {
-    for (const SettingSpec& spec : settings) {
-        if (spec.storedBy == StoredBy::Capture && spec.live)
-            WriteStored(blocks, spec, spec.live(record));
+                   std::span<const SettingDecl> settings) {
+    for (const SettingDecl& decl : settings) {
+        if (decl.storedBy == StoredBy::Capture && decl.live)
+            WriteStored(blocks, decl, decl.live(record));
     }
 }
 
-void LimitStored(StoredBlocks blocks, std::span<const SettingSpec> settings) {
+void LimitStored(StoredBlocks blocks, std::span<const SettingDecl> settings) {
     const ConstStoredBlocks read{blocks.settings, blocks.meter};
-    for (const SettingSpec& spec : settings) {
-        if (spec.rule == SettingRule::None || !Address(read, spec)) continue;
-        const SettingValue stored = ReadStored(read, spec);
-        const SettingValue limited = LimitedValue(spec, stored, read);
+    for (const SettingDecl& decl : settings) {
+        if (decl.rule == SettingRule::None || !Address(read, decl)) continue;
+        const SettingValue stored = ReadStored(read, decl);
+        const SettingValue limited = LimitedValue(decl, stored, read);
         // Only a value that changes is written back: the bytes of a valid text stay as read.
-        if (limited != stored) WriteStored(blocks, spec, limited);
+        if (limited != stored) WriteStored(blocks, decl, limited);
     }
 }
 
-void ApplyStored(SettingTargets& targets, ApplyPhase phase, std::span<const SettingSpec> settings) {
+void ApplyStored(SettingTargets& targets, ApplyPhase phase, std::span<const SettingDecl> settings) {
     RelayRecord& r = targets.record;
     const ConstStoredBlocks blocks{&r.settingsRecord, &r.meterSettings};
     targets.fromFile = true;
-    for (const SettingSpec& spec : settings) {
-        if (spec.phase == phase && spec.apply) spec.apply(targets, ReadStored(blocks, spec));
+    for (const SettingDecl& decl : settings) {
+        if (decl.phase == phase && decl.apply) decl.apply(targets, ReadStored(blocks, decl));
     }
     FinishApply(targets);
 }
 
-const SettingSpec* FindSetting(std::string_view name, std::span<const SettingSpec> settings) {
+const SettingDecl* FindSetting(std::string_view name, std::span<const SettingDecl> settings) {
     if (name.empty()) return nullptr;
-    for (const SettingSpec& spec : settings) {
-        if (spec.name == name) return &spec;
+    for (const SettingDecl& decl : settings) {
+        if (decl.name == name) return &decl;
     }
     return nullptr;
 }
 
-SettingValue CurrentValue(const RelayRecord& record, const SettingSpec& spec) {
+SettingValue CurrentValue(const RelayRecord& record, const SettingDecl& decl) {
     SettingsRecord settings = record.settingsRecord;
     MeterSettings meter = record.meterSettings;
-    if (spec.storedBy == StoredBy::Capture && spec.live)
-        WriteStored({&settings, &meter}, spec, spec.live(record));
-    return ReadStored({&settings, &meter}, spec);
+    if (decl.storedBy == StoredBy::Capture && decl.live)
+        WriteStored({&settings, &meter}, decl, decl.live(record));
+    return ReadStored({&settings, &meter}, decl);
 }
 
-std::string SettingText(const SettingSpec& spec, const SettingValue& value) {
-    if (spec.rule == SettingRule::GainStep) {
+std::string SettingText(const SettingDecl& decl, const SettingValue& value) {
+    if (decl.rule == SettingRule::GainStep) {
         const std::string menu = NDIAudioMapper::GainMenuText(std::get<int32_t>(value));
         return menu.empty() ? "+0 dB" : menu.substr(1);
     }
     const int32_t* n = std::get_if<int32_t>(&value);
     if (!n) return {};
-    const int64_t index = int64_t{*n} - spec.min;
-    if (index >= 0 && index < static_cast<int64_t>(spec.texts.size()))
-        return spec.texts[static_cast<size_t>(index)];
-    if (spec.rule == SettingRule::Flag && (*n == 0 || *n == 1)) return *n ? "On" : "Off";
+    const int64_t index = int64_t{*n} - decl.min;
+    if (index >= 0 && index < static_cast<int64_t>(decl.texts.size()))
+        return decl.texts[static_cast<size_t>(index)];
+    if (decl.rule == SettingRule::Flag && (*n == 0 || *n == 1)) return *n ? "On" : "Off";
     return {};
 }
 
 std::vector<SettingRefusal> ApplySettingValues(SettingTargets& targets,
                                                std::span<const SettingChange> changes,
-                                               std::span<const SettingSpec> settings) {
+                                               std::span<const SettingDecl> settings) {
     RelayRecord& r = targets.record;
     // The values the file would store with every change made.
     SettingsRecord storedSettings = r.settingsRecord;
@@ -268,34 +268,34 @@ std::vector<SettingRefusal> ApplySettingValues(SettingTargets& targets,
     std::vector<SettingRefusal> refusals;
     std::vector<std::optional<SettingValue>> wanted(changes.size());
     for (size_t i = 0; i < changes.size(); ++i) {
-        const SettingSpec* spec = changes[i].spec;
+        const SettingDecl* decl = changes[i].decl;
         const auto refuse = [&](const char* why) {
-            refusals.push_back({spec ? std::string(spec->name) : std::string(), why});
+            refusals.push_back({decl ? std::string(decl->name) : std::string(), why});
         };
-        if (!spec || !spec->exposed() || !spec->apply) {
+        if (!decl || !decl->exposed() || !decl->apply) {
             refuse("no such setting");
-        } else if (!(wanted[i] = Normalised(*spec, changes[i].value))) {
+        } else if (!(wanted[i] = Normalised(*decl, changes[i].value))) {
             refuse("not a value of this setting's kind");
-        } else if (spec->changeable && !spec->changeable(r)) {
+        } else if (decl->changeable && !decl->changeable(r)) {
             refuse("cannot be changed now");
         } else {
-            WriteStored(blocks, *spec, *wanted[i]);
+            WriteStored(blocks, *decl, *wanted[i]);
         }
     }
     // Every rule is checked against the final values (the map against its new channel count): a
     // value is valid when it is stored as given and the file's limits leave it as it is.
     for (size_t i = 0; i < changes.size() && refusals.empty(); ++i) {
-        const SettingSpec& spec = *changes[i].spec;
-        const SettingValue stored = ReadStored(read, spec);
-        if (stored != *wanted[i] || LimitedValue(spec, stored, read) != stored)
-            refusals.push_back({std::string(spec.name), "outside the setting's valid values"});
+        const SettingDecl& decl = *changes[i].decl;
+        const SettingValue stored = ReadStored(read, decl);
+        if (stored != *wanted[i] || LimitedValue(decl, stored, read) != stored)
+            refusals.push_back({std::string(decl.name), "outside the setting's valid values"});
     }
     if (!refusals.empty()) return refusals;
 
     targets.fromFile = false;
-    for (const SettingSpec& spec : settings) {
+    for (const SettingDecl& decl : settings) {
         for (size_t i = 0; i < changes.size(); ++i) {
-            if (changes[i].spec == &spec) spec.apply(targets, *wanted[i]);
+            if (changes[i].decl == &decl) decl.apply(targets, *wanted[i]);
         }
     }
     FinishApply(targets);

@@ -89,7 +89,7 @@ struct SettingTargets {
     bool restartFinder = false;
 };
 
-struct SettingSpec {
+struct SettingDecl {
     std::string_view name;  // stable: the key of the setting by name; empty for internal values
     SettingBlock block;
     uint16_t offset;
@@ -112,7 +112,7 @@ struct SettingSpec {
 };
 
 // The operator settings of Velmor, in the order they are applied.
-std::span<const SettingSpec> OperatorSettings();
+std::span<const SettingDecl> OperatorSettings();
 
 // --- The stored copies ---
 
@@ -126,34 +126,34 @@ struct ConstStoredBlocks {
     const MeterSettings* meter;
 };
 
-SettingValue ReadStored(ConstStoredBlocks blocks, const SettingSpec& spec);
+SettingValue ReadStored(ConstStoredBlocks blocks, const SettingDecl& decl);
 // Writes `value` narrowed to the stored type; texts are cut at a character boundary to fit.
-void WriteStored(StoredBlocks blocks, const SettingSpec& spec, const SettingValue& value);
+void WriteStored(StoredBlocks blocks, const SettingDecl& decl, const SettingValue& value);
 // `value` brought into the setting's valid values (`blocks` gives the values other rules depend
 // on: the map's channel count).
-SettingValue LimitedValue(const SettingSpec& spec, const SettingValue& value,
+SettingValue LimitedValue(const SettingDecl& decl, const SettingValue& value,
                           ConstStoredBlocks blocks);
 
 // Copies every captured run-time value into its stored copy, narrowed.
 void CaptureStored(const RelayRecord& record, StoredBlocks blocks,
-                   std::span<const SettingSpec> settings = OperatorSettings());
+                   std::span<const SettingDecl> settings = OperatorSettings());
 // Brings every stored value of `blocks` into its valid values, in place (a block may be absent).
-void LimitStored(StoredBlocks blocks, std::span<const SettingSpec> settings = OperatorSettings());
+void LimitStored(StoredBlocks blocks, std::span<const SettingDecl> settings = OperatorSettings());
 // Applies the stored values of one phase to their run-time members, in table order.
 void ApplyStored(SettingTargets& targets, ApplyPhase phase,
-                 std::span<const SettingSpec> settings = OperatorSettings());
+                 std::span<const SettingDecl> settings = OperatorSettings());
 
 // --- By name ---
 
-const SettingSpec* FindSetting(std::string_view name,
-                               std::span<const SettingSpec> settings = OperatorSettings());
+const SettingDecl* FindSetting(std::string_view name,
+                               std::span<const SettingDecl> settings = OperatorSettings());
 // The value the configuration file would store for the setting now (captured if captured).
-SettingValue CurrentValue(const RelayRecord& record, const SettingSpec& spec);
+SettingValue CurrentValue(const RelayRecord& record, const SettingDecl& decl);
 // A text for people: the choice's name ("Rotate 90"), "On"/"Off" for flags, empty otherwise.
-std::string SettingText(const SettingSpec& spec, const SettingValue& value);
+std::string SettingText(const SettingDecl& decl, const SettingValue& value);
 
 struct SettingChange {
-    const SettingSpec* spec;
+    const SettingDecl* decl;
     SettingValue value;
 };
 struct SettingRefusal {
@@ -166,6 +166,6 @@ struct SettingRefusal {
 // settings, the finder). Returns the refusals (empty: applied).
 std::vector<SettingRefusal> ApplySettingValues(
     SettingTargets& targets, std::span<const SettingChange> changes,
-    std::span<const SettingSpec> settings = OperatorSettings());
+    std::span<const SettingDecl> settings = OperatorSettings());
 
 }  // namespace velmor

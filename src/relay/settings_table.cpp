@@ -32,11 +32,11 @@ const std::string& Text(const SettingValue& v) {
 
 // One entry, built a part at a time.
 struct Entry {
-    SettingSpec spec;
+    SettingDecl decl;
 
     constexpr Entry(std::string_view name, SettingBlock block, size_t offset, StoredType type,
                     uint16_t units = 0)
-        : spec{.name = name,
+        : decl{.name = name,
                .block = block,
                .offset = static_cast<uint16_t>(offset),
                .type = type,
@@ -59,31 +59,31 @@ struct Entry {
     constexpr Entry Rule(SettingRule rule, int32_t min = 0, int32_t max = 0, int32_t fallback = 0,
                          std::span<const char* const> texts = {}) const {
         Entry e = *this;
-        e.spec.rule = rule;
-        e.spec.min = min;
-        e.spec.max = max;
-        e.spec.fallback = fallback;
-        e.spec.texts = texts;
+        e.decl.rule = rule;
+        e.decl.min = min;
+        e.decl.max = max;
+        e.decl.fallback = fallback;
+        e.decl.texts = texts;
         return e;
     }
     constexpr Entry Captured(Live live) const {
         Entry e = *this;
-        e.spec.storedBy = StoredBy::Capture;
-        e.spec.live = live;
+        e.decl.storedBy = StoredBy::Capture;
+        e.decl.live = live;
         return e;
     }
     constexpr Entry Applied(ApplyPhase phase, Apply apply) const {
         Entry e = *this;
-        e.spec.phase = phase;
-        e.spec.apply = apply;
+        e.decl.phase = phase;
+        e.decl.apply = apply;
         return e;
     }
     constexpr Entry OnlyWhen(bool (*changeable)(const RelayRecord&)) const {
         Entry e = *this;
-        e.spec.changeable = changeable;
+        e.decl.changeable = changeable;
         return e;
     }
-    constexpr operator SettingSpec() const { return spec; }
+    constexpr operator SettingDecl() const { return decl; }
 };
 
 constexpr Entry Stored(std::string_view name, size_t offset, StoredType type, uint16_t units = 0) {
@@ -192,7 +192,7 @@ void ApplyGroupText(SettingTargets& t, const SettingValue& v) {
 }
 constexpr size_t kGroups = AT(groupSettings);
 
-const SettingSpec kSettings[] = {
+const SettingDecl kSettings[] = {
     // ---------------------------------------------------------------- proc amp
     // The first stored value: written 50, never read back.
     Stored({}, AT(procAmpValuesSetting), T::I16)
@@ -475,7 +475,7 @@ const SettingSpec kSettings[] = {
 
 }  // namespace
 
-std::span<const SettingSpec> OperatorSettings() {
+std::span<const SettingDecl> OperatorSettings() {
     return kSettings;
 }
 

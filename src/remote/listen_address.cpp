@@ -37,26 +37,27 @@ std::string ListenAddress::PageAddress(uint16_t actualPort) const {
     return "http://" + shown + ":" + std::to_string(actualPort) + "/";
 }
 
-bool ParseListenAddress(std::string_view spec, ListenAddress& out, std::string& error) {
+bool ParseListenAddress(std::string_view option, ListenAddress& out, std::string& error) {
     ListenAddress a;
-    std::string_view portText = spec;
-    if (!spec.empty() && spec.front() == '[') {
-        const size_t close = spec.find(']');
-        if (close == std::string_view::npos || close + 1 >= spec.size() || spec[close + 1] != ':') {
+    std::string_view portText = option;
+    if (!option.empty() && option.front() == '[') {
+        const size_t close = option.find(']');
+        if (close == std::string_view::npos || close + 1 >= option.size() ||
+            option[close + 1] != ':') {
             error = "--http: an IPv6 address is written [ADDRESS]:PORT";
             return false;
         }
-        a.host = std::string(spec.substr(1, close - 1));
+        a.host = std::string(option.substr(1, close - 1));
         a.ipv6 = true;
-        portText = spec.substr(close + 2);
+        portText = option.substr(close + 2);
         in6_addr v6{};
         if (inet_pton(AF_INET6, a.host.c_str(), &v6) != 1) {
             error = "--http: \"" + a.host + "\" is not an IPv6 address";
             return false;
         }
-    } else if (const size_t colon = spec.rfind(':'); colon != std::string_view::npos) {
-        a.host = std::string(spec.substr(0, colon));
-        portText = spec.substr(colon + 1);
+    } else if (const size_t colon = option.rfind(':'); colon != std::string_view::npos) {
+        a.host = std::string(option.substr(0, colon));
+        portText = option.substr(colon + 1);
         in_addr v4{};
         if (inet_pton(AF_INET, a.host.c_str(), &v4) != 1) {
             error = "--http: \"" + a.host +

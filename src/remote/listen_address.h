@@ -22,6 +22,6 @@ struct ListenAddress {
 };
 
 // False with `error` naming what is wrong.
-bool ParseListenAddress(std::string_view spec, ListenAddress& out, std::string& error);
+bool ParseListenAddress(std::string_view option, ListenAddress& out, std::string& error);
 
 }  // namespace velmor

@@ -47,7 +47,7 @@ bool IsWholeNumberType(StoredType t) {
 }
 
 bool IsFlag(const OfferedSetting& s) {
-    return !s.spec || s.spec->rule == SettingRule::Flag;
+    return !s.decl || s.decl->rule == SettingRule::Flag;
 }
 
 bool Int32Of(const Json& v, int32_t& out) {
@@ -79,16 +79,16 @@ bool ReadFlag(const Json& v, int32_t& out, std::string& why) {
     return false;
 }
 
-bool ReadWholeNumber(const SettingSpec& spec, const Json& v, int32_t& out, std::string& why) {
+bool ReadWholeNumber(const SettingDecl& decl, const Json& v, int32_t& out, std::string& why) {
     if (!Int32Of(v, out)) {
         why = "must be a whole number";
         return false;
     }
-    switch (spec.rule) {
+    switch (decl.rule) {
         case SettingRule::Range:
         case SettingRule::Choice:
-            if (out < spec.min || out > spec.max) {
-                why = Between(spec.min, spec.max);
+            if (out < decl.min || out > decl.max) {
+                why = Between(decl.min, decl.max);
                 return false;
             }
             return true;
@@ -130,14 +130,14 @@ bool ReadValue(const OfferedSetting& s, const Json& v, RequestedSetting& out, st
         out.value = n;
         return true;
     }
-    if (s.spec->type == StoredType::Map32) {
+    if (s.decl->type == StoredType::Map32) {
         ChannelMapEntries map{};
         if (!ReadMap(v, map, out.mapEntries, why)) return false;
         out.value = map;
         return true;
     }
-    if (IsWholeNumberType(s.spec->type)) {
-        if (!ReadWholeNumber(*s.spec, v, n, why)) return false;
+    if (IsWholeNumberType(s.decl->type)) {
+        if (!ReadWholeNumber(*s.decl, v, n, why)) return false;
         out.value = n;
         return true;
     }
@@ -154,8 +154,8 @@ std::span<const OfferedSetting> OfferedSettings() {
         for (const Offer& o : kOffers) {
             if (o.windowSwitch != WindowSwitch::None) {
                 list.push_back({o.name, nullptr, o.windowSwitch});
-            } else if (const SettingSpec* spec = FindSetting(o.name)) {
-                list.push_back({o.name, spec, WindowSwitch::None});
+            } else if (const SettingDecl* decl = FindSetting(o.name)) {
+                list.push_back({o.name, decl, WindowSwitch::None});
             }
         }
         return list;
@@ -210,26 +210,26 @@ Json SettingLimitsJson(const OfferedSetting& s) {
     if (IsFlag(s)) {
         Json choices = Json::array();
         for (int32_t v = 0; v <= 1; ++v) {
-            const std::string text = s.spec ? SettingText(*s.spec, v) : std::string();
+            const std::string text = s.decl ? SettingText(*s.decl, v) : std::string();
             choices.push_back(choice(v, text.empty() ? (v ? "On" : "Off") : text));
         }
         return Json{{"choices", choices}};
     }
-    const SettingSpec& spec = *s.spec;
-    switch (spec.rule) {
+    const SettingDecl& decl = *s.decl;
+    switch (decl.rule) {
         case SettingRule::Range:
-            return Json{{"min", spec.min}, {"max", spec.max}};
+            return Json{{"min", decl.min}, {"max", decl.max}};
         case SettingRule::Choice: {
             Json choices = Json::array();
-            for (int32_t v = spec.min; v <= spec.max; ++v)
-                choices.push_back(choice(v, SettingText(spec, v)));
+            for (int32_t v = decl.min; v <= decl.max; ++v)
+                choices.push_back(choice(v, SettingText(decl, v)));
             return Json{{"choices", choices}};
         }
         case SettingRule::GainStep: {
             Json choices = Json::array();
             for (int32_t v = NDIAudioMapper::kFirstGainCommand;
                  v <= NDIAudioMapper::kLastGainCommand; ++v)
-                choices.push_back(choice(v, SettingText(spec, v)));
+                choices.push_back(choice(v, SettingText(decl, v)));
             return Json{{"choices", choices}};
         }
         default:

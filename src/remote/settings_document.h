@@ -33,7 +33,7 @@ enum class WindowSwitch : uint8_t { None, PpmOverlay, Overlay, TimecodeBurnIn };
 
 struct OfferedSetting {
     std::string_view name;
-    const SettingSpec* spec = nullptr;  // the table's entry; null for a window switch
+    const SettingDecl* decl = nullptr;  // the table's entry; null for a window switch
     WindowSwitch windowSwitch = WindowSwitch::None;
 };
 

@@ -1,8 +1,9 @@
 // The audio block kernels: the reference versions against the arithmetic the audio path and the
-// meter are specified with, and every level this processor runs against the reference, bit for
-// bit, on every length from 0 to 64 and a few large odd ones, with the samples that matter (NaN,
-// infinities, the float range's ends, signed zeros, subnormals). The block plan over every channel
-// count up to 32 against a plain reading of the map, mono mix and gain.
+// meter are defined by (written out sample by sample), and every level this processor runs against
+// the reference, bit for bit, on every length from 0 to 64 and a few large odd ones, with the
+// samples that matter (NaN, infinities, the float range's ends, signed zeros, subnormals). The
+// block plan over every channel count up to 32 against a plain reading of the map, mono mix and
+// gain.
 #include "audio/audio_kernels.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +69,7 @@ std::vector<float> Samples(int n, uint32_t seed) {
 // The gains of the Audio Map window's menu, unity, and the values that mean "copy".
 const double kGains[] = {0.0, 1.0, 0.1, 0.5011872336272722, 1.9952623149688795, 10.0};
 
-TEST(AudioKernels, ReferencesDoTheSpecifiedArithmetic) {
+TEST(AudioKernels, ReferencesDoTheExpectedArithmetic) {
     const AudioKernels& k = AudioKernelsFor(KernelLevel::Reference);
     const std::vector<float> a = {0.5f, -0.25f, std::nanf(""), 3.0e38f, -3.0e38f, 1.0f};
     const std::vector<float> b = {0.25f, 0.25f, 1.0f, 3.0e38f, 0.0f, -1.0f};
@@ -128,7 +129,7 @@ TEST(AudioKernels, EveryLevelGivesTheReferenceBits) {
     }
 }
 
-// Output i as the audio path is specified to write it, one sample at a time.
+// Output i as the audio path writes it, one sample at a time.
 std::vector<float> ExpectedOutput(const std::vector<std::vector<float>>& in,
                                   const std::array<int8_t, 32>& map, bool mono, double gain, int n,
                                   int i, int available, int outSamples) {

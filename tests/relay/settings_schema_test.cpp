@@ -19,19 +19,19 @@ namespace {
 
 using testing::RecordingView;
 
-const SettingSpec& Spec(std::string_view name) {
-    const SettingSpec* spec = FindSetting(name);
-    EXPECT_NE(spec, nullptr) << name;
-    return *spec;
+const SettingDecl& Decl(std::string_view name) {
+    const SettingDecl* decl = FindSetting(name);
+    EXPECT_NE(decl, nullptr) << name;
+    return *decl;
 }
 
 TEST(SettingsSchema, NamesAreUniqueAndEveryFieldLiesInsideItsBlock) {
     std::set<std::string_view> names;
-    for (const SettingSpec& spec : OperatorSettings()) {
+    for (const SettingDecl& decl : OperatorSettings()) {
         const size_t block =
-            spec.block == SettingBlock::Settings ? sizeof(SettingsRecord) : sizeof(MeterSettings);
+            decl.block == SettingBlock::Settings ? sizeof(SettingsRecord) : sizeof(MeterSettings);
         size_t size = 0;
-        switch (spec.type) {
+        switch (decl.type) {
             case StoredType::I8:
             case StoredType::U8:
                 size = 1;
@@ -47,20 +47,20 @@ TEST(SettingsSchema, NamesAreUniqueAndEveryFieldLiesInsideItsBlock) {
                 size = 8;
                 break;
             case StoredType::Utf16Text:
-                size = 2u * spec.units;
+                size = 2u * decl.units;
                 break;
             case StoredType::Text8:
-                size = spec.units;
+                size = decl.units;
                 break;
             case StoredType::Map32:
                 size = 32;
                 break;
         }
-        EXPECT_LE(spec.offset + size, block) << spec.name;
-        if (!spec.exposed()) continue;
-        EXPECT_TRUE(names.insert(spec.name).second) << "twice: " << spec.name;
-        EXPECT_EQ(FindSetting(spec.name), &spec);
-        EXPECT_NE(spec.apply, nullptr) << spec.name << " cannot be changed by name";
+        EXPECT_LE(decl.offset + size, block) << decl.name;
+        if (!decl.exposed()) continue;
+        EXPECT_TRUE(names.insert(decl.name).second) << "twice: " << decl.name;
+        EXPECT_EQ(FindSetting(decl.name), &decl);
+        EXPECT_NE(decl.apply, nullptr) << decl.name << " cannot be changed by name";
     }
     EXPECT_EQ(FindSetting("noSuchSetting"), nullptr);
     EXPECT_EQ(FindSetting(""), nullptr);
@@ -75,19 +75,19 @@ TEST(SettingsSchema, ValuesByNameAreWhatTheFileStoresWithATextForPeople) {
     r.settingsRecord.delayFramesSetting = 3;
     r.grabSetup.baseName = std::string(200, 'b');  // stored cut to 123 characters
 
-    EXPECT_EQ(CurrentValue(r, Spec("rotation")), SettingValue(1));
-    EXPECT_EQ(SettingText(Spec("rotation"), 1), "Rotate 90");
-    EXPECT_EQ(SettingText(Spec("deinterlace"), 2), "Field 1");
-    EXPECT_EQ(CurrentValue(r, Spec("procAmp.blackLevel")), SettingValue(60));
-    EXPECT_EQ(CurrentValue(r, Spec("procAmp.gain")), SettingValue(50)) << "50 is neutral";
-    const SettingValue step = CurrentValue(r, Spec("audio.gainStep"));
+    EXPECT_EQ(CurrentValue(r, Decl("rotation")), SettingValue(1));
+    EXPECT_EQ(SettingText(Decl("rotation"), 1), "Rotate 90");
+    EXPECT_EQ(SettingText(Decl("deinterlace"), 2), "Field 1");
+    EXPECT_EQ(CurrentValue(r, Decl("procAmp.blackLevel")), SettingValue(60));
+    EXPECT_EQ(CurrentValue(r, Decl("procAmp.gain")), SettingValue(50)) << "50 is neutral";
+    const SettingValue step = CurrentValue(r, Decl("audio.gainStep"));
     EXPECT_EQ(step, SettingValue(NDIAudioMapper::kFirstGainCommand + 10));
-    EXPECT_EQ(SettingText(Spec("audio.gainStep"), step), "-4 dB");
-    EXPECT_EQ(CurrentValue(r, Spec("audio.delayFrames")), SettingValue(3));
-    EXPECT_EQ(std::get<std::string>(CurrentValue(r, Spec("grab.baseName"))).size(), 123u);
-    EXPECT_EQ(SettingText(Spec("preview"), 1), "On");
-    EXPECT_EQ(CurrentValue(r, Spec("meter.positionV")), SettingValue(90));
-    EXPECT_EQ(SettingText(Spec("meter.layout"), 1), "Vertical");
+    EXPECT_EQ(SettingText(Decl("audio.gainStep"), step), "-4 dB");
+    EXPECT_EQ(CurrentValue(r, Decl("audio.delayFrames")), SettingValue(3));
+    EXPECT_EQ(std::get<std::string>(CurrentValue(r, Decl("grab.baseName"))).size(), 123u);
+    EXPECT_EQ(SettingText(Decl("preview"), 1), "On");
+    EXPECT_EQ(CurrentValue(r, Decl("meter.positionV")), SettingValue(90));
+    EXPECT_EQ(SettingText(Decl("meter.layout"), 1), "Vertical");
     // Reading by name captures nothing into the record itself.
     EXPECT_EQ(r.settingsRecord.rotationSetting, 0);
 }
@@ -108,15 +108,15 @@ TEST(SettingsSchema, ChangesByNameApplyAllOrNothing) {
     ChannelMapEntries map = AudioSettings::Identity();
     map[0] = 3;  // input 4: there is none in a map for two channels
     const Refused refused[] = {
-        {{{&Spec("rotation"), 1}, {&Spec("deinterlace"), 4}}, "a choice that does not exist"},
-        {{{&Spec("procAmp.blackLevel"), 256}}, "beyond the slider"},
-        {{{&Spec("audio.delayFrames"), 16}}, "beyond 15 frames"},
-        {{{&Spec("preview"), 2}}, "a flag is 0 or 1"},
-        {{{&Spec("rotation"), std::string("Rotate 90")}}, "a code, not its text"},
-        {{{&Spec("audio.gain"), 100.0}}, "beyond +20 dB"},
-        {{{&Spec("extraIp"), std::string("not an address")}}, "not an address list"},
-        {{{&Spec("grab.baseName"), std::string(200, 'x')}}, "longer than the field"},
-        {{{&Spec("audio.mapChannels"), 2}, {&Spec("audio.channelMap"), map}}, "map for 2"},
+        {{{&Decl("rotation"), 1}, {&Decl("deinterlace"), 4}}, "a choice that does not exist"},
+        {{{&Decl("procAmp.blackLevel"), 256}}, "beyond the slider"},
+        {{{&Decl("audio.delayFrames"), 16}}, "beyond 15 frames"},
+        {{{&Decl("preview"), 2}}, "a flag is 0 or 1"},
+        {{{&Decl("rotation"), std::string("Rotate 90")}}, "a code, not its text"},
+        {{{&Decl("audio.gain"), 100.0}}, "beyond +20 dB"},
+        {{{&Decl("extraIp"), std::string("not an address")}}, "not an address list"},
+        {{{&Decl("grab.baseName"), std::string(200, 'x')}}, "longer than the field"},
+        {{{&Decl("audio.mapChannels"), 2}, {&Decl("audio.channelMap"), map}}, "map for 2"},
         {{{nullptr, 1}}, "unknown"},
     };
     for (const Refused& c : refused) {
@@ -129,7 +129,7 @@ TEST(SettingsSchema, ChangesByNameApplyAllOrNothing) {
 
     // The output type may not change while a connection runs.
     r.videoThreadRun = 1;
-    const SettingChange airSend[] = {{&Spec("airSendOutput"), 1}};
+    const SettingChange airSend[] = {{&Decl("airSendOutput"), 1}};
     ASSERT_EQ(ApplySettingValues(targets, airSend).size(), 1u);
     EXPECT_EQ(ApplySettingValues(targets, airSend)[0].name, "airSendOutput");
     r.videoThreadRun = 0;
@@ -138,13 +138,13 @@ TEST(SettingsSchema, ChangesByNameApplyAllOrNothing) {
     // settings and the finder once.
     map[0] = 1;
     const SettingChange changes[] = {
-        {&Spec("audio.channelMap"), map},  // valid for the four channels of the same set
-        {&Spec("rotation"), 3},
-        {&Spec("procAmp.gain"), 20},
-        {&Spec("audio.mapChannels"), 4},
-        {&Spec("audio.gain"), 0.5},
-        {&Spec("extraIp"), std::string("192.0.2.9")},
-        {&Spec("meter.layout"), 1},
+        {&Decl("audio.channelMap"), map},  // valid for the four channels of the same set
+        {&Decl("rotation"), 3},
+        {&Decl("procAmp.gain"), 20},
+        {&Decl("audio.mapChannels"), 4},
+        {&Decl("audio.gain"), 0.5},
+        {&Decl("extraIp"), std::string("192.0.2.9")},
+        {&Decl("meter.layout"), 1},
     };
     EXPECT_TRUE(ApplySettingValues(targets, changes).empty());
     EXPECT_EQ(r.rotationMode, 3);
@@ -177,12 +177,12 @@ TEST(SettingsSchema, TheMeterTakesUpItsChoicesAfterAChangeByName) {
     r.ppmOverlayOn = 1;
     RecordingView view;
     SettingTargets targets{r, view, view};
-    const SettingChange off[] = {{&Spec("meter.onMainOutput"), 0}};
+    const SettingChange off[] = {{&Decl("meter.onMainOutput"), 0}};
     EXPECT_TRUE(ApplySettingValues(targets, off).empty());
     EXPECT_EQ(r.ppmOverlayOn, 0);
     EXPECT_FALSE(r.ppmMeter->overlayEnabled());
     EXPECT_EQ(view.calls, (std::vector<std::string>{"ppm overlay off"}));
-    const SettingChange separate[] = {{&Spec("meter.separateOutput"), 1}};
+    const SettingChange separate[] = {{&Decl("meter.separateOutput"), 1}};
     EXPECT_TRUE(ApplySettingValues(targets, separate).empty());
     EXPECT_TRUE(r.ppmMeter->overlayEnabled()) << "the separate output keeps the pictures built";
 }
@@ -190,7 +190,7 @@ TEST(SettingsSchema, TheMeterTakesUpItsChoicesAfterAChangeByName) {
 // Adding a setting is one declaration: an entry for the timecode burn-in, stored in the record's
 // first reserved byte, is captured, limited, applied and changed by name with nothing else added.
 TEST(SettingsSchema, ASettingAddedIsOneDeclaration) {
-    std::vector<SettingSpec> settings(OperatorSettings().begin(), OperatorSettings().end());
+    std::vector<SettingDecl> settings(OperatorSettings().begin(), OperatorSettings().end());
     settings.push_back(
         {.name = "timecodeBurnIn",
          .block = SettingBlock::Settings,
@@ -224,12 +224,12 @@ TEST(SettingsSchema, ASettingAddedIsOneDeclaration) {
     ApplyStored(targets, ApplyPhase::Settings, settings);
     EXPECT_EQ(r.timecodeBurnIn, 1);
 
-    const SettingSpec* spec = FindSetting("timecodeBurnIn", settings);
-    ASSERT_NE(spec, nullptr);
-    const SettingChange off[] = {{spec, 0}};
+    const SettingDecl* decl = FindSetting("timecodeBurnIn", settings);
+    ASSERT_NE(decl, nullptr);
+    const SettingChange off[] = {{decl, 0}};
     EXPECT_TRUE(ApplySettingValues(targets, off, settings).empty());
     EXPECT_EQ(r.timecodeBurnIn, 0);
-    const SettingChange bad[] = {{spec, 2}};
+    const SettingChange bad[] = {{decl, 2}};
     EXPECT_EQ(ApplySettingValues(targets, bad, settings).size(), 1u);
 }
 

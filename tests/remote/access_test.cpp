@@ -17,7 +17,7 @@ namespace {
 
 TEST(ListenAddress, Forms) {
     struct Case {
-        const char* spec;
+        const char* option;
         bool ok;
         const char* host;
         int port;
@@ -44,10 +44,10 @@ TEST(ListenAddress, Forms) {
         {"000080", false, "", 0, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.option);
         ListenAddress a;
         std::string error;
-        EXPECT_EQ(ParseListenAddress(c.spec, a, error), c.ok) << error;
+        EXPECT_EQ(ParseListenAddress(c.option, a, error), c.ok) << error;
         if (!c.ok) {
             EXPECT_EQ(error.rfind("--http: ", 0), 0u);
             continue;

@@ -15,9 +15,9 @@ TEST(SettingsDocument, OffersTheWindowsSettingsByTheTablesNames) {
     std::set<std::string_view> names;
     for (const OfferedSetting& s : OfferedSettings()) {
         names.insert(s.name);
-        EXPECT_TRUE(s.spec || s.windowSwitch != WindowSwitch::None) << s.name;
-        if (s.spec) {
-            EXPECT_EQ(s.spec->name, s.name);
+        EXPECT_TRUE(s.decl || s.windowSwitch != WindowSwitch::None) << s.name;
+        if (s.decl) {
+            EXPECT_EQ(s.decl->name, s.name);
         }
     }
     // Every name resolves in the table: none was left out.
