@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "audio/meter_measure.h"
 #include "audio/ppm_meter.h"
 #include "ndi/ndi_types.h"
+#include "platform/drawn_pictures.h"
 #include "remote/access_token.h"
 
 namespace velmor {
@@ -13,32 +15,11 @@ namespace {
 constexpr int kPreviewIdleMs = 10000;  // the preview stops this long after the last request
 constexpr int kSettingsPollMs = 250;
 constexpr size_t kMaxGrabReplies = 16;
-// The meter's overload thresholds, in the integer level of a peak (peak x 32768 x scale).
-constexpr int kMeterOverloadSmpte = 29184;
-constexpr int kMeterOverloadEbu = 23040;
 
 // The status's names of the window's coloured buttons, in WindowButton's order.
 constexpr const char* kButtonNames[kWindowButtonCount] = {"freeze",     "overlay",     "ppmOverlay",
                                                           "audioDelay", "audioMap",    "output",
                                                           "rotate",     "deinterlace", "procAmp"};
-
-const char* LampName(Lamp lamp) {
-    switch (lamp) {
-        case Lamp::Grey:
-            return "grey";
-        case Lamp::Red:
-            return "red";
-        case Lamp::Green:
-            return "green";
-        case Lamp::Amber:
-            return "amber";
-        case Lamp::Blue:
-            return "blue";
-        case Lamp::Magenta:
-            return "magenta";
-    }
-    return "grey";
-}
 
 const char* ScanName(int frameFormatType) {
     switch (frameFormatType) {
@@ -233,8 +214,8 @@ RemoteStatus RemoteLink::Snapshot() const {
         {"extraIp", m.caption(Caption::ExtraIp)},
         {"time", m.flag(Flag::TimeTextShown) ? m.caption(Caption::TimeText) : std::string()},
     };
-    s.lamps = {{"signal", LampName(m.lamp(LampId::Signal))},
-               {"freeze", LampName(m.lamp(LampId::Freeze))}};
+    s.lamps = {{"signal", LampColourName(m.lamp(LampId::Signal))},
+               {"freeze", LampColourName(m.lamp(LampId::Freeze))}};
     for (int b = 0; b < kWindowButtonCount; ++b) {
         const ButtonView& view = m.button(static_cast<WindowButton>(b));
         s.buttons.push_back({kButtonNames[b], view.caption, view.colour, view.enabled});
@@ -281,7 +262,7 @@ LiveReadings RemoteLink::Readings() const {
     if (PpmMeter* meter = r.ppmMeter.get()) {
         const MeterBallistics& ballistics = meter->ballistics();
         const float scale = r.meterLink.meterScale.load(relaxed);
-        const int threshold = meter->smpteScale() ? kMeterOverloadSmpte : kMeterOverloadEbu;
+        const int threshold = meter->smpteScale() ? kSmpteOverloadLevel : kEbuOverloadLevel;
         for (int i = 0; i < 2; ++i) {
             l.peak[i] = ballistics.peak(i);
             l.bar[i] = std::clamp(static_cast<float>(ballistics.hold(i)) / PpmMeter::kFullScale,

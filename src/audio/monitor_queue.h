@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "audio/meter_measure.h"
+
 namespace velmor {
 
 inline constexpr int kMonitorSampleRate = 48000;
@@ -119,8 +121,6 @@ using MonitorMeterFn =
 
 inline constexpr float kMonitorKEbu = 0.63095737f;    // 10^(-4/20)
 inline constexpr float kMonitorKSmpte = 0.5011872f;   // 10^(-6/20)
-inline constexpr float kMeterScaleEbu = 0.15848932f;  // 10^(-16/20)
-inline constexpr float kMeterScaleSmpte = 0.1f;
 
 float MonitorFactor(float monitorLevel, float meterScale, int32_t ebuMode);
 

@@ -11,27 +11,15 @@
 #include "persist/config_file.h"
 #include "relay/capture_apply.h"
 #include "relay_fixture.h"
+#include "support/process_memory.h"
 #include "support/recording_fakes.h"
 #include "tools/tools_fixture.h"
 
 namespace velmor {
 namespace {
 
-// Resident and peak resident memory of a process, in MiB (from /proc/PID/status).
-struct Memory {
-    double rss = 0, peak = 0;
-};
-Memory MemoryOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    Memory m;
-    std::string key;
-    while (in >> key) {
-        double kb = 0;
-        if (key == "VmRSS:" && in >> kb) m.rss = kb / 1024;
-        if (key == "VmHWM:" && in >> kb) m.peak = kb / 1024;
-    }
-    return m;
-}
+using test::MemoryOf;
+using Memory = test::ProcessMemory;
 
 TEST_F(Relay, WrongCommandLineAddressesAreNamed) {
     auto relay = Run(VELMOR_BIN, {"--headless", "999.1.1.1,127.0.0.1, not-an-ip"});

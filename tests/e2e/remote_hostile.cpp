@@ -22,6 +22,7 @@
 
 #include "remote_fixture.h"
 #include "support/ndi_names.h"
+#include "support/process_memory.h"
 #include "tools/tools_fixture.h"
 
 namespace velmor {
@@ -35,12 +36,7 @@ using test::Post;
 using velmor::testing::LocalSourceName;
 
 double RssMiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    double kb = 0;
-    while (in >> key)
-        if (key == "VmRSS:" && in >> kb) return kb / 1024;
-    return 0;
+    return test::MemoryOf(pid).rss;
 }
 
 pid_t PidOf(const test::Process& p) {
