@@ -418,6 +418,9 @@ void RelayController::FinishExit(const std::function<void()>& done) {
     meterTimer_.stop();
     if (engine_) {
         engine_->ReapThreads();
+        // The threads' last reports ("No video", the grey lamp) were posted as they ended: show
+        // and log them before the window goes, or the exit would race them.
+        calls_.RunPending();
         engine_->CloseOutputs();
         engine_->SetGrabSink(nullptr);
     }
