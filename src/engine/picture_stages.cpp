@@ -254,6 +254,7 @@ bool GeometryStage::Configure(StageChain& chain) {
     mirrorBand_ = nullptr;
     moveBand_ = nullptr;
     role_ = BandRole::None;
+    lendable_ = false;
     if (!f.IsUyvy() && !f.HasAlpha()) return false;
     const bool uyvy = f.IsUyvy();
     const PixelKind kind = uyvy ? kPixelUYVY : kPixelBGRA;
@@ -268,6 +269,7 @@ bool GeometryStage::Configure(StageChain& chain) {
                 turnedAs_ = f;
                 turnedAs_.stride = f.width * (uyvy ? 2 : 4);
                 role_ = BandRole::Moves;
+                lendable_ = chain.sentPictureLendable;
             } else {
                 turned_.Clear();
                 moveBand_ = nullptr;
@@ -292,29 +294,43 @@ bool GeometryStage::Configure(StageChain& chain) {
     if (turnedAs_.aspect != 0.0f) turnedAs_.aspect = 1.0f / turnedAs_.aspect;
     turnedAs_.stride = turnedAs_.width * (uyvy ? 2 : 4);
     chain.format = turnedAs_;
+    // A UYVY picture of odd width has a packed layout of its own (its last half macropixel).
+    lendable_ = chain.sentPictureLendable && turnBand_ && (!uyvy || turnedAs_.width % 2 == 0);
     return true;
 }
 
-void GeometryStage::DescribeTurned(NDIlib_video_frame_v2_t& f) {
+void GeometryStage::PickTarget(NDIlib_video_frame_v2_t& f) {
     f.xres = turnedAs_.width;
     f.yres = turnedAs_.height;
     f.picture_aspect_ratio = turnedAs_.aspect;
     f.line_stride_in_bytes = turnedAs_.stride;
-    f.p_data = turned_.pixels();
+    target_ = lendable_ ? outputs_.LendMain(f) : nullptr;
+    if (!target_) target_ = turned_.pixels();
+    f.p_data = target_;
 }
 
 void GeometryStage::Run(PathFrame& frame) {
     NDIlib_video_frame_v2_t& f = frame.out;
-    if (inPlace_) {
+    if (inPlace_ && !(lendable_ && moveBand_)) {
         inPlace_(f.xres, f.yres, f.p_data, f.line_stride_in_bytes);
         return;
     }
-    if (!turn_(f.xres, f.yres, f.p_data, f.line_stride_in_bytes, turned_)) return;
-    DescribeTurned(f);
+    const NDIlib_video_frame_v2_t source = f;
+    PickTarget(f);
+    if (moveBand_) {
+        moveBand_(source.xres, source.yres, source.p_data, source.line_stride_in_bytes, target_,
+                  turnedAs_.stride, 0, source.yres);
+    } else if (target_ != turned_.pixels()) {
+        turnBand_(source.xres, source.yres, source.p_data, source.line_stride_in_bytes, target_, 0,
+                  source.yres);
+    } else if (!turn_(source.xres, source.yres, source.p_data, source.line_stride_in_bytes,
+                      turned_)) {
+        f = source;
+    }
 }
 
 void GeometryStage::Begin(PathFrame& frame) {
-    if (role_ == BandRole::Moves || role_ == BandRole::Ends) DescribeTurned(frame.out);
+    if (role_ == BandRole::Moves || role_ == BandRole::Ends) PickTarget(frame.out);
     turnedTo_ = 0;
 }
 
@@ -324,13 +340,12 @@ RowSpan GeometryStage::Band(PathFrame&, const FrameView& v, RowSpan rows) {
             mirrorBand_(v.width, v.height, v.data, v.stride, rows.first, rows.end);
             return rows;
         case BandRole::Moves:
-            return moveBand_(v.width, v.height, v.data, v.stride, turned_.pixels(),
-                             turnedAs_.stride, rows.first, rows.end);
+            return moveBand_(v.width, v.height, v.data, v.stride, target_, turnedAs_.stride,
+                             rows.first, rows.end);
         case BandRole::Ends:
             // Bands are gathered until there are enough rows to turn at full speed.
             if (rows.end >= v.height || rows.end - turnedTo_ >= turnRows_) {
-                turnBand_(v.width, v.height, v.data, v.stride, turned_.pixels(), turnedTo_,
-                          rows.end);
+                turnBand_(v.width, v.height, v.data, v.stride, target_, turnedTo_, rows.end);
                 turnedTo_ = rows.end;
             }
             return {0, 0};

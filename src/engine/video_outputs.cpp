@@ -18,6 +18,12 @@ void VideoOutputs::SendMain(const NDIlib_video_frame_v2_t& frame) {
     Counted(frame);
 }
 
+uint8_t* VideoOutputs::LendMain(const NDIlib_video_frame_v2_t& like) {
+    NDIlib_send_instance_t main = c_.r.mainSender;
+    if (!main || !c_.ndi.send_lend_video) return nullptr;
+    return static_cast<uint8_t*>(c_.ndi.send_lend_video(main, &like));
+}
+
 void VideoOutputs::SendKey(const NDIlib_video_frame_v2_t& frame) {
     if (NDIlib_send_instance_t key = c_.r.keySender) c_.ndi.send_send_video_v2(key, &frame);
 }

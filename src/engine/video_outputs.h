@@ -23,6 +23,12 @@ public:
     // --- NDI ---
     // The main output (nothing without a sender); counted, with the delay behind the source.
     void SendMain(const NDIlib_video_frame_v2_t& frame);
+    // Memory the main output's sender lends for the next frame's packed picture of `like`'s
+    // size and FourCC (a receiver's slot on this machine): built there and sent by SendMain, the
+    // picture is not copied again. Null when the sender has none to lend (the installed NDI
+    // runtime, no receiver on this machine). Whatever reads the picture must do so before
+    // SendMain: from then on a receiver may write into it.
+    uint8_t* LendMain(const NDIlib_video_frame_v2_t& like);
     void SendKey(const NDIlib_video_frame_v2_t& frame);
     // The meter source, sent asynchronously: the sender may read `frame`'s buffer until the next
     // meter send or FlushMeter. False without a meter sender.

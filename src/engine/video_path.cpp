@@ -56,6 +56,7 @@ VideoPath::VideoPath(EngineContext& context, OutputSetup& output, FrameLimitGate
       outputs_(context),
       overlay_(context.r.overlaySetup.pictures, context.r.overlaySetup.currentImage),
       meter_(context.r.meterLink.meterChangeFlags, outputs_),
+      geometry_(outputs_),
       timecode_(context.r.digitImages),
       freezeGrab_(context.r.freezeState, context.r.grabRequest, outputs_),
       keySplit_(outputs_),
@@ -178,6 +179,9 @@ void VideoPath::Configure(const NDIlib_video_frame_v2_t& f, const VideoSettings&
     settings_ = settings;
     outputFormat_ = c_.r.outputFormat.Load();
     StageChain chain{settings_, outputFormat_, format_};
+    // The preview is the one stage that reads the picture after it is sent.
+    chain.sentPictureLendable = !settings_.airSend && !settings_.commsReturn &&
+                                !settings_.monitorPreview && !settings_.previewOn;
     activeCount_ = 0;
     for (VideoStage* stage : order_) {
         if (stage->Configure(chain)) active_[activeCount_++] = stage;

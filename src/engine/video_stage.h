@@ -74,6 +74,9 @@ struct StageChain {
     const OutputFormat& output;  // the format the outputs were set up for
     StreamFormat format;         // the frame as the next stage receives it
     bool keyMade = false;        // the key split makes a key (the fill then goes out without alpha)
+    // The picture goes out on the main NDI output and nothing reads it after the send: the stage
+    // that moves it into a picture of its own may build that in memory the sender lends.
+    bool sentPictureLendable = false;
 };
 
 // One frame on its way, with what it carries besides its picture, read once as it arrives.

@@ -160,9 +160,13 @@ private:
 // then describes. In bands the mirror stays in place, the quarter turn takes each band into the
 // work picture, and the half turn and the vertical flip move each band's rows into it too (their
 // rows land where the stages after them can go on with them).
-// Reads: settings.rotationMode. Owns: the kernels, the work picture.
+// The moved picture is built straight in the memory the main output's sender lends, when it lends
+// some and nothing reads the picture after the send (chain.sentPictureLendable): it then goes out
+// without another copy.
+// Reads: settings.rotationMode. Owns: the kernels, the work picture. Lends through outputs.
 class GeometryStage : public VideoStage {
 public:
+    explicit GeometryStage(VideoOutputs& outputs) : outputs_(outputs) {}
     bool Configure(StageChain& chain) override;
     void Run(PathFrame& frame) override;
     BandRole Role() const override { return role_; }
@@ -170,8 +174,13 @@ public:
     RowSpan Band(PathFrame& frame, const FrameView& picture, RowSpan rows) override;
 
 private:
-    // The frame describes the work picture.
-    void DescribeTurned(NDIlib_video_frame_v2_t& f);
+    // Where this frame's moved picture goes: memory the main output's sender lends, else the
+    // work picture. The frame then describes it.
+    void PickTarget(NDIlib_video_frame_v2_t& f);
+
+    VideoOutputs& outputs_;
+    bool lendable_ = false;     // the moved picture may be built in lent memory
+    uint8_t* target_ = nullptr;  // this frame's moved picture
 
     QuarterTurnFn turn_ = nullptr;
     InPlaceFn inPlace_ = nullptr;

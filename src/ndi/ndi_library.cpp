@@ -140,6 +140,8 @@ std::vector<std::string> Resolve(void* handle, NdiLibrary& api) {
     }
     VELMOR_NDI_FUNCTIONS(VELMOR_RESOLVE)
 #undef VELMOR_RESOLVE
+    api.send_lend_video =
+        reinterpret_cast<VelmorNDI_send_lend_video_fn>(dlsym(handle, "VelmorNDI_send_lend_video"));
     return missing;
 }
 

@@ -65,10 +65,14 @@ typedef NDIlib_frame_type_e (*NDIlib_send_capture_fn)(NDIlib_send_instance_t,
                                                       uint32_t timeout_ms);
 typedef void (*NDIlib_send_free_metadata_fn)(NDIlib_send_instance_t,
                                              const NDIlib_metadata_frame_t*);
+// Velmor's built-in transport only: memory for the next frame's packed picture, sent without a
+// copy by NDIlib_send_send_video_v2 of a frame that points at it (see src/ndi/builtin/api.cpp).
+typedef void* (*VelmorNDI_send_lend_video_fn)(NDIlib_send_instance_t,
+                                              const NDIlib_video_frame_v2_t* like);
 }  // extern "C"
 
-// Every member is non-null in a table returned by `LoadNdiLibrary`. A fake table for tests may
-// leave members it never expects to be called as null.
+// Every member but the optional one at the end is non-null in a table returned by
+// `LoadNdiLibrary`. A fake table for tests may leave members it never expects to be called as null.
 struct NdiLibrary {
     NDIlib_initialize_fn initialize = nullptr;
     NDIlib_destroy_fn destroy = nullptr;
@@ -102,6 +106,9 @@ struct NdiLibrary {
     NDIlib_send_get_no_connections_fn send_get_no_connections = nullptr;
     NDIlib_send_capture_fn send_capture = nullptr;
     NDIlib_send_free_metadata_fn send_free_metadata = nullptr;
+
+    // Optional: set only with the built-in transport; null otherwise and in most fakes.
+    VelmorNDI_send_lend_video_fn send_lend_video = nullptr;
 };
 
 // Which library `LoadNdiLibrary` may choose; the environment variable VELMOR_NDI

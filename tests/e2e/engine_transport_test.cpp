@@ -14,6 +14,8 @@
 #include "support/recording_bridge.h"
 #include "support/recording_fakes.h"
 #include "tools/process.h"
+#include "tools/velmor-testsrc/test_pattern.h"
+#include "video/frame_transforms.h"
 
 namespace velmor {
 namespace {
@@ -29,6 +31,15 @@ extern "C" void CountingDestroy(NDIlib_recv_instance_t r) {
     g_realDestroy(r);
 }
 
+// Counts the memory the senders lend on the way to the real library.
+std::atomic<int> g_lent{0};
+VelmorNDI_send_lend_video_fn g_realLend = nullptr;
+extern "C" void* CountingLend(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* like) {
+    void* memory = g_realLend(s, like);
+    if (memory) g_lent++;
+    return memory;
+}
+
 class EngineOverTransport : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -40,6 +51,8 @@ protected:
         ASSERT_TRUE(library_->ok) << library_->error;
         ASSERT_TRUE(library_->api.initialize());
         g_realDestroy = library_->api.recv_destroy;
+        g_realLend = library_->api.send_lend_video;
+        ASSERT_NE(g_realLend, nullptr) << "the built-in transport lends send memory";
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -48,6 +61,7 @@ protected:
     void SetUp() override {
         api_ = library_->api;
         api_.recv_destroy = CountingDestroy;
+        api_.send_lend_video = CountingLend;
         record_.ApplyStartupDefaults();
         engine_ = std::make_unique<Engine>(record_, api_, bridge_, notifier_);
     }
@@ -181,6 +195,67 @@ TEST_F(EngineOverTransport, MonoMixWithGainOnRealAudio) {
     }
     EXPECT_EQ(blocks, 5);
     api_.recv_destroy(out);
+}
+
+}  // namespace
+}  // namespace velmor
+
+namespace velmor {
+namespace {
+
+// "Rotate 90": the relay turns each picture straight into the slot of its receiver on this
+// machine when nothing reads the picture after it is sent, and into a picture of its own when the
+// preview does. Either way every frame that arrives is exactly a source picture, turned.
+TEST_F(EngineOverTransport, TurnedPicturesAreBuiltInTheReceiversSlotUnlessThePreviewReadsThem) {
+    const testsrc::TestPattern pattern(320, 180, false);
+    const QuarterTurnFn turn = QuarterTurnFor(true, 1, KernelLevel::Reference);
+    ASSERT_NE(turn, nullptr);
+    // The turned pictures of the source's first frames, to find each arriving frame among.
+    std::vector<std::vector<uint8_t>> turned;
+    std::vector<uint8_t> picture;
+    ImageBuffer work;
+    for (int n = 0; n < 400; ++n) {
+        pattern.Render(n, picture);
+        ASSERT_TRUE(turn(320, 180, picture.data(), 0, work));
+        turned.emplace_back(work.pixels(), work.pixels() + 180 * 320 * 2);
+    }
+    Process src(VELMOR_TESTSRC, {"--name", "Upright", "--size", "320x180", "--rate", "25/1",
+                                 "--seconds", "30"});
+    NDIlib_source_t source;
+    ASSERT_TRUE(Find("(Upright)", source, inName_, inAddress_));
+    record_.rotationMode = 1;
+    for (const bool preview : {false, true}) {
+        SCOPED_TRACE(preview ? "preview on" : "preview off");
+        record_.previewOn = preview ? 1 : 0;
+        ASSERT_TRUE(engine_->ConnectTo(source));
+        NDIlib_recv_instance_t out = ReceiveOutput();
+        ASSERT_NE(out, nullptr);
+        // Frames that left before this receiver's slots were set up took the other way.
+        CountVideo(out, 600ms);
+        const int lentBefore = g_lent;
+        int frames = 0;
+        const auto end = std::chrono::steady_clock::now() + 1500ms;
+        while (std::chrono::steady_clock::now() < end) {
+            NDIlib_video_frame_v2_t v{};
+            if (api_.recv_capture_v2(out, &v, nullptr, nullptr, 50) != NDIlib_frame_type_video)
+                continue;
+            ++frames;
+            EXPECT_EQ(v.xres, 180);
+            EXPECT_EQ(v.yres, 320);
+            const std::vector<uint8_t> got(v.p_data, v.p_data + 180 * 320 * 2);
+            EXPECT_NE(std::find(turned.begin(), turned.end(), got), turned.end())
+                << "frame " << frames << " is not a turned source picture";
+            api_.recv_free_video_v2(out, &v);
+        }
+        EXPECT_GT(frames, 20);
+        if (preview)
+            EXPECT_EQ(g_lent - lentBefore, 0);
+        else
+            EXPECT_GE(g_lent - lentBefore, frames);
+        api_.recv_destroy(out);
+        engine_->Disconnect();
+        engine_->StopAndWait();
+    }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The video path running a frame through its stages a band of rows at a time must send exactly
 // what it sends when each stage runs on the whole frame in turn: random settings (every step the
 // bands take part in, with the rotation or flip that decides how far they go), odd sizes, band
-// heights that split row pairs and fields, and the two pixel layouts. Every frame sent on the
-// main, key and meter sources is compared bit for bit.
+// heights that split row pairs and fields, and the two pixel layouts, the moved picture built in
+// the path's own memory or in memory the sender lends. Every frame sent on the main, key and
+// meter sources is compared bit for bit.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -107,11 +108,17 @@ public:
     }
     ~Relay() { engine->StopAndWait(); }
 
-    // The frames sent, in order, with `bandRows` rows a band (0: whole frames).
-    std::vector<SentVideo> Run(int bandRows) {
+    // The frames sent, in order, with `bandRows` rows a band (0: whole frames). With `lend` the
+    // senders lend memory to build the sent picture in, and the preview (which would read the
+    // picture after it is sent) is off.
+    std::vector<SentVideo> Run(int bandRows, bool lend) {
         std::mt19937 rng(c_.seed * 7919 + 1);
         const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
         engine->SetBandRows(bandRows);
+        if (lend) {
+            ndi.LendSendMemory();
+            record.previewOn = 0;
+        }
         const NDIlib_video_frame_v2_t format =
             VideoFormat(c_.width, c_.height, c_.fourCC, 30000, 1001,
                         c_.deinterlaceMode ? NDIlib_frame_format_type_interleaved
@@ -161,8 +168,10 @@ public:
         engine->StopAndWait();
         if (!drained) return {};
         std::lock_guard lock(ndi.mutex);
+        sentFromLent = ndi.videoSentFromLent;
         return ndi.video;
     }
+    int sentFromLent = 0;
 
     RelayRecord record;
 
@@ -197,15 +206,20 @@ void ExpectSame(const SentVideo& whole, const SentVideo& banded, const std::stri
     }
 }
 
-void CompareRuns(const Case& c) {
+// Frames sent from lent memory, over every run.
+int g_sentFromLent = 0;
+
+void CompareRuns(const Case& c, bool lendWhole, bool lendBanded) {
     std::vector<SentVideo> whole, banded;
     {
         Relay relay(c);
-        whole = relay.Run(0);
+        whole = relay.Run(0, lendWhole);
+        g_sentFromLent += relay.sentFromLent;
     }
     {
         Relay relay(c);
-        banded = relay.Run(c.bandRows);
+        banded = relay.Run(c.bandRows, lendBanded);
+        g_sentFromLent += relay.sentFromLent;
     }
     const std::string name = c.Name();
     // Main, and the key and meter sources when on, for each of the three frames.
@@ -216,16 +230,20 @@ void CompareRuns(const Case& c) {
 }
 
 TEST(BandPath, RandomSettingsAndSizesGiveTheWholeFramePathBitForBit) {
+    // Now and then the sent picture is built in memory the sender lends, in either run.
+    g_sentFromLent = 0;
     for (uint32_t seed = 1; seed <= 60; ++seed) {
         const Case c = RandomCase(seed);
-        CompareRuns(c);
+        CompareRuns(c, seed % 3 == 0, seed % 2 == 0);
         if (::testing::Test::HasFatalFailure()) return;
     }
+    EXPECT_GT(g_sentFromLent, 0);
 }
 
 TEST(BandPath, FullSizeFramesInBandsFromTheCacheSize) {
     // Pictures large enough for the quarter turns to stream past the caches, every step on, in
-    // the bands the path chooses itself.
+    // the bands the path chooses itself, turned straight into memory the sender lends.
+    g_sentFromLent = 0;
     for (const auto fourCC : {NDIlib_FourCC_video_type_UYVY, NDIlib_FourCC_video_type_BGRA}) {
         for (int rotation : {1, 2, 3}) {
             Case c;
@@ -238,9 +256,10 @@ TEST(BandPath, FullSizeFramesInBandsFromTheCacheSize) {
             c.procAmp = c.overlay = c.meter = c.timecode = true;
             c.key = fourCC == NDIlib_FourCC_video_type_BGRA;
             c.bandRows = VideoPath::kBandRowsFromCache;
-            CompareRuns(c);
+            CompareRuns(c, false, true);
         }
     }
+    EXPECT_GE(g_sentFromLent, 6 * 3);
 }
 
 }  // namespace

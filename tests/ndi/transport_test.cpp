@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "transport_fixture.h"
 
@@ -151,6 +152,99 @@ TEST(TransportStreams, VideoArrivesIntactWithTimecodeTimestampAndMetadata) {
     // On this machine the picture is the sender's slot itself, unless TCP is forced.
     EXPECT_EQ(test::InSlot(v.p_data), test::SharedPathExpected());
     Builtin().recv_free_video_v2(receiver.handle, &v);
+}
+
+// Frames whose picture was built in memory the sender lent (Velmor's extension: the relay turns
+// a picture straight into a receiver's slot) reach every receiver exactly: the one whose slot it
+// is without a copy, another on this machine and one over TCP through copies taken before it.
+// Loans that are never sent, or that a send of another picture passes over, come back.
+TEST(TransportStreams, PicturesBuiltInLentMemoryReachEveryReceiverAndUnsentLoansComeBack) {
+    ASSERT_NE(Builtin().send_lend_video, nullptr);
+    Pair pair("lend");
+    ASSERT_TRUE(pair.Ready());
+    auto& [sender, first] = pair;
+    auto drain = [](const Receiver& r) {
+        NDIlib_video_frame_v2_t v{};
+        NDIlib_frame_type_e t;
+        while ((t = Builtin().recv_capture_v2(r.handle, &v, nullptr, nullptr, 50)) !=
+               NDIlib_frame_type_none) {
+            if (t == NDIlib_frame_type_video) Builtin().recv_free_video_v2(r.handle, &v);
+        }
+    };
+    Picture like(64, 8, NDIlib_FourCC_video_type_UYVY);
+    auto lend = [&](const Picture& shape) {
+        return static_cast<uint8_t*>(Builtin().send_lend_video(sender.handle, &shape.frame));
+    };
+    // Lends memory for a picture shaped as `shape`, builds `content` in it and sends that.
+    auto sendBuiltIn = [&](const Picture& shape, const Picture& content) {
+        uint8_t* lent = lend(shape);
+        if (!lent) return false;
+        std::memcpy(lent, content.bytes.data(), content.bytes.size());
+        NDIlib_video_frame_v2_t frame = content.frame;
+        frame.p_data = lent;
+        Builtin().send_send_video_v2(sender.handle, &frame);
+        return true;
+    };
+    if (!test::SharedPathExpected()) {
+        // Nothing to lend without a receiver on the same-machine path.
+        EXPECT_EQ(lend(like), nullptr);
+        return;
+    }
+    Receiver second(sender.name);
+    setenv("VELMOR_NDI_TCP", "1", 1);
+    Receiver overTcp(sender.name);
+    unsetenv("VELMOR_NDI_TCP");
+    ASSERT_TRUE(second.WaitConnected() && overTcp.WaitConnected());
+    ASSERT_TRUE(WarmUp(sender, second));
+    NDIlib_video_frame_v2_t v{};
+    ASSERT_TRUE(SendUntilCaptured(sender, overTcp, like.frame, v));
+    Builtin().recv_free_video_v2(overTcp.handle, &v);
+
+    // Loans never sent, and one passed over by a send of another picture, come back: lending goes
+    // on working, and the picture sent instead arrives.
+    for (int i = 0; i < 40; ++i)
+        ASSERT_NE(lend(like), nullptr) << i;
+    for (const Receiver* r : {&first, &second, &overTcp})
+        drain(*r);
+    Builtin().send_send_video_v2(sender.handle, &like.frame);
+    for (const Receiver* r : {&first, &second, &overTcp}) {
+        ASSERT_EQ(CaptureVideo(*r, v), NDIlib_frame_type_video);
+        EXPECT_EQ(std::memcmp(v.p_data, like.bytes.data(), like.bytes.size()), 0);
+        Builtin().recv_free_video_v2(r->handle, &v);
+    }
+
+    // Pictures built in the loan, in two formats one after the other.
+    for (const auto& [w, h, fourCC] :
+         {std::tuple{64, 8, NDIlib_FourCC_video_type_UYVY},
+          std::tuple{32, 6, NDIlib_FourCC_video_type_BGRA},
+          std::tuple{64, 8, NDIlib_FourCC_video_type_UYVY}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        Picture pic(w, h, fourCC);
+        for (auto& b : pic.bytes)
+            b = static_cast<uint8_t>(b ^ w);
+        ASSERT_TRUE(sendBuiltIn(pic, pic));
+        for (const Receiver* r : {&first, &second, &overTcp}) {
+            ASSERT_EQ(CaptureVideo(*r, v), NDIlib_frame_type_video);
+            EXPECT_EQ(v.xres, w);
+            EXPECT_EQ(v.FourCC, fourCC);
+            EXPECT_EQ(std::memcmp(v.p_data, pic.bytes.data(), pic.bytes.size()), 0);
+            EXPECT_EQ(test::InSlot(v.p_data), r != &overTcp);
+            Builtin().recv_free_video_v2(r->handle, &v);
+        }
+    }
+
+    // A smaller picture built in a loan made for a larger one is not the loan's picture: it still
+    // reaches the receivers that take copies (the loan's own receiver loses it), and the loan
+    // comes back once they are taken.
+    Picture small(16, 4, NDIlib_FourCC_video_type_UYVY);
+    ASSERT_TRUE(sendBuiltIn(like, small));
+    ASSERT_EQ(CaptureVideo(overTcp, v), NDIlib_frame_type_video);
+    EXPECT_EQ(v.xres, 16);
+    EXPECT_EQ(std::memcmp(v.p_data, small.bytes.data(), small.bytes.size()), 0);
+    Builtin().recv_free_video_v2(overTcp.handle, &v);
+    drain(first);
+    drain(second);
+    EXPECT_NE(lend(like), nullptr);
 }
 
 TEST(TransportStreams, AudioArrivesBitExactFromPaddedChannels) {

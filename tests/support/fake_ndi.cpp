@@ -102,8 +102,22 @@ void SendDestroy(NDIlib_send_instance_t s) {
     g_fake->destroyedSenders.push_back(s);
     g_fake->asyncHeld_.erase(s);
 }
+void* LendVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* like) {
+    if (!like || like->xres <= 0 || like->yres <= 0) return nullptr;
+    const size_t bytesPerPixel = like->FourCC == NDIlib_FourCC_video_type_UYVY ? 2 : 4;
+    std::lock_guard lock(g_fake->mutex);
+    auto& buffer = g_fake->lent_[s];
+    buffer.assign(static_cast<size_t>(like->xres) * like->yres * bytesPerPixel, 0xCD);
+    return buffer.data();
+}
 void RecordVideo(NDIlib_send_instance_t s, const NDIlib_video_frame_v2_t* f) {
     if (!f) return;
+    {
+        std::lock_guard lock(g_fake->mutex);
+        auto it = g_fake->lent_.find(s);
+        if (it != g_fake->lent_.end() && f->p_data == it->second.data())
+            g_fake->videoSentFromLent++;
+    }
     if (g_fake->onVideoSent) g_fake->onVideoSent(s, *f);
     if (!g_fake->recordVideoData) {
         {
@@ -213,6 +227,10 @@ FakeNdi::FakeNdi() {
     api_.send_clear_connection_metadata = SendClearMetadata;
     api_.send_get_tally = SendGetTally;
     api_.send_get_no_connections = SendConnections;
+}
+
+void FakeNdi::LendSendMemory() {
+    api_.send_lend_video = LendVideo;
 }
 
 FakeNdi::~FakeNdi() {

@@ -84,6 +84,11 @@ public:
     // Called on the sending thread with every video frame sent, before it is recorded. Set it
     // before the engine's threads start.
     std::function<void(void* sender, const NDIlib_video_frame_v2_t& frame)> onVideoSent;
+    // Makes send_lend_video lend each sender a buffer (filled with 0xCD each time, so a picture
+    // not written whole shows); frames sent from it are counted. Before the engine starts.
+    void LendSendMemory();
+    std::atomic<int> videoSentFromLent{0};
+    std::map<const void*, std::vector<uint8_t>> lent_;
     // Benchmarks turn this off: sent frames are then counted, not copied.
     std::atomic<bool> recordVideoData{true};
     std::atomic<size_t> videoSentCount{0};

@@ -186,6 +186,16 @@ VELMOR_EXPORT void NDIlib_send_send_video_v2(NDIlib_send_instance_t s,
         if (sender && v) sender->SendVideo(*v);
     });
 }
+// Velmor's own extension, not part of the NDI API (the installed runtime has no such function):
+// memory to build the next frame's packed picture in, which NDIlib_send_send_video_v2 of a frame
+// pointing at it hands to a receiver on this machine without a copy. Null when there is none.
+VELMOR_EXPORT void* VelmorNDI_send_lend_video(NDIlib_send_instance_t s,
+                                              const NDIlib_video_frame_v2_t* like) {
+    return Guard<void*>(nullptr, [&]() -> void* {
+        auto* sender = Get<Sender>(s);
+        return sender && like ? sender->LendVideo(*like) : nullptr;
+    });
+}
 // The frame is copied before this returns, so the caller's buffer is already free when the next
 // call (or a null frame) asks for it back; in strict mode it is read only then (see above).
 VELMOR_EXPORT void NDIlib_send_send_video_async_v2(NDIlib_send_instance_t s,

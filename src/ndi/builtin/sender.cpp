@@ -191,9 +191,66 @@ void Sender::BroadcastVideo(wire::Message m, std::vector<std::shared_ptr<SharedL
     });
 }
 
+namespace {
+
+// `frame` is the picture built in `loan`, packed as a slot holds it.
+bool FillsLoan(const NDIlib_video_frame_v2_t& frame, size_t bytes, const SharedLink::Loan& loan) {
+    if (bytes == 0 || frame.p_data != loan.data || bytes != loan.bytes) return false;
+    return frame.line_stride_in_bytes <= 0 ||
+           static_cast<size_t>(frame.line_stride_in_bytes) ==
+               wire::BytesPerRow(static_cast<uint32_t>(frame.FourCC), frame.xres);
+}
+
+}  // namespace
+
+std::optional<Sender::Lent> Sender::TakeLent() {
+    std::lock_guard lock(lentMu_);
+    std::optional<Lent> lent;
+    lent.swap(lent_);
+    return lent;
+}
+
+void* Sender::LendVideo(const NDIlib_video_frame_v2_t& like) {
+    if (auto older = TakeLent()) older->link->Abandon(older->loan);
+    const size_t bytes =
+        wire::PictureBytes(static_cast<uint32_t>(like.FourCC), like.xres, like.yres);
+    if (bytes == 0) return nullptr;
+    std::shared_ptr<SharedLink> link;
+    {
+        std::lock_guard lock(linksMu_);
+        if (links_.empty()) return nullptr;
+        link = links_.front();
+    }
+    auto loan = link->Lend(bytes);
+    if (!loan) return nullptr;
+    std::lock_guard lock(lentMu_);
+    lent_ = Lent{link, *loan};
+    return loan->data;
+}
+
 bool Sender::Publish(const NDIlib_video_frame_v2_t& frame, int64_t timecode, int64_t timestamp) {
     const size_t bytes = wire::SendableVideoBytes(frame);
+    std::optional<Lent> lent = TakeLent();
+    // A loan this frame does not fill is given back now, or, when the frame was built in it all
+    // the same (in another layout), once nothing reads it any more: after the copies below (its
+    // own receiver then loses this frame).
+    std::optional<Lent> unused;
+    if (lent && !FillsLoan(frame, bytes, lent->loan)) {
+        const uint8_t* from = lent->loan.data;
+        if (frame.p_data >= from && frame.p_data < from + lent->loan.bytes)
+            unused.swap(lent);
+        else
+            lent->link->Abandon(lent->loan);
+        lent.reset();
+    }
+    struct GiveBack {
+        std::optional<Lent>& lent;
+        ~GiveBack() {
+            if (lent) lent->link->Abandon(lent->loan);
+        }
+    } giveBack{unused};
     if (bytes == 0) return false;
+
     std::vector<std::shared_ptr<SharedLink>> links;
     int plain = 0;
     {
@@ -201,15 +258,26 @@ bool Sender::Publish(const NDIlib_video_frame_v2_t& frame, int64_t timecode, int
         links = links_;
         plain = plainConnections_;
     }
+    std::shared_ptr<SharedLink> lentTo;
+    if (lent && std::find(links.begin(), links.end(), lent->link) != links.end())
+        lentTo = lent->link;
+    else if (lent)
+        unused.swap(lent);  // its receiver has left
     std::vector<std::shared_ptr<SharedLink>> served;
     bool inline_ = plain > 0 || links.empty();
     for (auto& link : links) {
-        if (link->Send(frame, bytes, timecode, timestamp) == SharedLink::Result::NoMemory)
-            inline_ = true;
-        else
+        if (link == lentTo) {
             served.push_back(link);
+        } else if (link->Send(frame, bytes, timecode, timestamp) == SharedLink::Result::NoMemory) {
+            inline_ = true;
+        } else {
+            served.push_back(link);
+        }
     }
     if (inline_) BroadcastVideo(wire::EncodeVideo(frame, timecode, timestamp), std::move(served));
+    // Last: once its reference is queued the lent slot's receiver may write into it, so every
+    // other receiver's copy is taken before.
+    if (lentTo) lentTo->SendLent(lent->loan, frame, timecode, timestamp);
     return true;
 }
 

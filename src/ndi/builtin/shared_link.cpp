@@ -49,29 +49,36 @@ bool SharedLink::NewSetLocked(uint64_t stride, Result& failed) {
     return true;
 }
 
-SharedLink::Result SharedLink::Send(const NDIlib_video_frame_v2_t& frame, size_t bytes,
-                                    int64_t timecode, int64_t timestamp) {
-    std::lock_guard writing(sendMu_);
-    const uint64_t stride = wire::SlotStride(bytes);
-    std::shared_ptr<SlotSet> set;
-    wire::SlotLedger::Pick pick;
-    {
-        std::lock_guard lock(mu_);
-        if (closed_) return Result::Dropped;
-        Result failed{};
-        if ((!current_ || current_->info().stride != stride) && !NewSetLocked(stride, failed)) {
-            if (failed == Result::Dropped) dropped_.fetch_add(1, std::memory_order_relaxed);
-            return failed;
-        }
-        const auto taken = current_->ledger.Take();
-        if (!taken) return Result::Dropped;  // a set of one slot: never made here
-        if (parked_) dropped_.fetch_add(1, std::memory_order_relaxed);  // replaced or superseded
-        parked_.reset();
-        set = current_;
-        pick = *taken;
+bool SharedLink::ReserveLocked(size_t bytes, std::shared_ptr<SlotSet>& set,
+                               wire::SlotLedger::Pick& pick, Result& failed) {
+    if (closed_) {
+        failed = Result::Dropped;
+        return false;
     }
-    // The slot is this thread's alone (Writing) until the ledger hears it is written.
-    wire::CopyPicture(frame, set->slot(pick.slot));
+    const uint64_t stride = wire::SlotStride(bytes);
+    if ((!current_ || current_->info().stride != stride) && !NewSetLocked(stride, failed)) {
+        if (failed == Result::Dropped) dropped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    const auto taken = current_->ledger.Take();
+    if (!taken) {
+        // Another frame is being written (a slot lent and not yet sent), or a set of one slot
+        // (never made here).
+        failed = Result::Dropped;
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    if (parked_) dropped_.fetch_add(1, std::memory_order_relaxed);  // replaced or superseded
+    parked_.reset();
+    set = current_;
+    pick = *taken;
+    return true;
+}
+
+SharedLink::Result SharedLink::Commit(const std::shared_ptr<SlotSet>& set,
+                                      wire::SlotLedger::Pick pick,
+                                      const NDIlib_video_frame_v2_t& frame, int64_t timecode,
+                                      int64_t timestamp) {
     auto message =
         wire::EncodeSharedVideo(frame, timecode, timestamp, {set->info().set, pick.slot});
     std::lock_guard lock(mu_);
@@ -84,6 +91,44 @@ SharedLink::Result SharedLink::Send(const NDIlib_video_frame_v2_t& frame, size_t
     parked_ = std::move(message);
     AfterReturnLocked();  // a slot may have come back while this one was written
     return Result::Parked;
+}
+
+SharedLink::Result SharedLink::Send(const NDIlib_video_frame_v2_t& frame, size_t bytes,
+                                    int64_t timecode, int64_t timestamp) {
+    std::lock_guard writing(sendMu_);
+    std::shared_ptr<SlotSet> set;
+    wire::SlotLedger::Pick pick;
+    {
+        std::lock_guard lock(mu_);
+        Result failed{};
+        if (!ReserveLocked(bytes, set, pick, failed)) return failed;
+    }
+    // The slot is this thread's alone (Writing) until the ledger hears it is written.
+    wire::CopyPicture(frame, set->slot(pick.slot));
+    return Commit(set, pick, frame, timecode, timestamp);
+}
+
+std::optional<SharedLink::Loan> SharedLink::Lend(size_t bytes) {
+    std::lock_guard writing(sendMu_);
+    std::lock_guard lock(mu_);
+    Loan loan;
+    Result failed{};
+    if (!ReserveLocked(bytes, loan.set, loan.pick, failed)) return std::nullopt;
+    loan.data = loan.set->slot(loan.pick.slot);
+    loan.bytes = bytes;
+    return loan;
+}
+
+SharedLink::Result SharedLink::SendLent(const Loan& loan, const NDIlib_video_frame_v2_t& frame,
+                                        int64_t timecode, int64_t timestamp) {
+    std::lock_guard writing(sendMu_);
+    return Commit(loan.set, loan.pick, frame, timecode, timestamp);
+}
+
+void SharedLink::Abandon(const Loan& loan) {
+    std::lock_guard lock(mu_);
+    loan.set->ledger.Abandon(loan.pick.slot);
+    AfterReturnLocked();
 }
 
 void SharedLink::QueueLocked(const std::shared_ptr<SlotSet>& set, uint32_t slot,

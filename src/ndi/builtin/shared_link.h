@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ndi/builtin/slots.h"
 #include "ndi/ndi_types.h"
@@ -49,6 +50,23 @@ public:
     Result Send(const NDIlib_video_frame_v2_t& frame, size_t bytes, int64_t timecode,
                 int64_t timestamp);
 
+    // A slot lent to the caller, who writes the picture straight into it and then sends it with
+    // SendLent, or gives it back with Abandon. While it is out, other sends on this link drop
+    // their frames (one frame is written at a time).
+    struct Loan {
+        std::shared_ptr<SlotSet> set;
+        wire::SlotLedger::Pick pick;
+        uint8_t* data = nullptr;
+        size_t bytes = 0;  // the packed picture it was lent for
+    };
+    // A slot for a packed picture of `bytes`; nothing when the link is closed, the receiver
+    // holds two older formats, or no memory can be had.
+    std::optional<Loan> Lend(size_t bytes);
+    // `frame` is the picture written into the loan (its p_data is loan.data).
+    Result SendLent(const Loan& loan, const NDIlib_video_frame_v2_t& frame, int64_t timecode,
+                    int64_t timestamp);
+    void Abandon(const Loan& loan);
+
     // I/O thread: a release from the receiver; false (the peer is broken or hostile) for a slot
     // that is not out with it.
     bool Release(wire::SlotRef ref);
@@ -65,6 +83,13 @@ private:
     // A slot may have come back: the parked frame goes out, and a drained set goes away.
     void AfterReturnLocked();
     void QueueLocked(const std::shared_ptr<SlotSet>& set, uint32_t slot, wire::Message message);
+    // Takes a slot for a picture of `bytes` (Writing until Commit), making a new set when the
+    // size changed; `failed` says why when it returns false.
+    bool ReserveLocked(size_t bytes, std::shared_ptr<SlotSet>& set, wire::SlotLedger::Pick& pick,
+                       Result& failed);
+    // The picture is in the reserved slot: its reference goes out, or it waits in the spare.
+    Result Commit(const std::shared_ptr<SlotSet>& set, wire::SlotLedger::Pick pick,
+                  const NDIlib_video_frame_v2_t& frame, int64_t timecode, int64_t timestamp);
     bool NewSetLocked(uint64_t stride, Result& failed);
 
     const std::weak_ptr<SenderConnection> connection_;

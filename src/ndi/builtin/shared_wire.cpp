@@ -157,6 +157,10 @@ void SlotLedger::Drop(uint32_t slot) {
     if (slot < state_.size() && state_[slot] == Pending) state_[slot] = Free;
 }
 
+void SlotLedger::Abandon(uint32_t slot) {
+    if (slot < state_.size() && state_[slot] == Writing) state_[slot] = Free;
+}
+
 bool SlotLedger::Release(uint32_t slot) {
     if (slot >= state_.size() || state_[slot] != Out) return false;
     state_[slot] = Free;

@@ -101,6 +101,7 @@ public:
     std::optional<uint32_t> Unpark();  // Parked -> Pending, once the receiver has room
     void Sent(uint32_t slot);          // Pending -> Out
     void Drop(uint32_t slot);          // Pending -> Free (dropped before it was written)
+    void Abandon(uint32_t slot);       // Writing -> Free (a lent slot given back unsent)
     bool Release(uint32_t slot);       // Out -> Free; false for any other slot or state
     void Discard();                    // a parked frame superseded by another format
     bool Idle() const;                 // nothing Writing, Pending or Out

@@ -13,12 +13,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ndi/builtin/discovery.h"
+#include "ndi/builtin/shared_link.h"
 #include "ndi/builtin/shared_wire.h"
 #include "ndi/builtin/unix_socket.h"
 #include "ndi/builtin/wire.h"
@@ -89,6 +91,12 @@ public:
     void Destroy();
 
     void SendVideo(const NDIlib_video_frame_v2_t& frame);
+    // Memory for the next video frame's packed picture of `like`'s size and FourCC: a slot of a
+    // receiver on the same-machine path, so that SendVideo of a frame whose p_data is this
+    // pointer (and whose stride is the packed one) hands the slot over without copying it. Null
+    // when no such receiver is connected. The memory stays the caller's until that send, the
+    // next LendVideo, or a send of any other picture, which give it back.
+    void* LendVideo(const NDIlib_video_frame_v2_t& like);
     void SendAudio(const NDIlib_audio_frame_v2_t& frame);
     void SendMetadata(const NDIlib_metadata_frame_t& frame);
     void AddConnectionMetadata(const NDIlib_metadata_frame_t& frame);
@@ -151,6 +159,15 @@ private:
     bool tallyChanged_ = false;
     int connectionCount_ = 0;
     bool closed_ = false;
+
+    // The slot lent for the next frame, and the receiver it belongs to.
+    struct Lent {
+        std::shared_ptr<SharedLink> link;
+        SharedLink::Loan loan;
+    };
+    std::mutex lentMu_;
+    std::optional<Lent> lent_;
+    std::optional<Lent> TakeLent();  // the loan, which the caller sends or gives back
 
     std::mutex videoPaceMu_, audioPaceMu_;
     int64_t nextVideo_ = 0, nextAudio_ = 0;
